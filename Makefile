@@ -1,0 +1,32 @@
+# Thin layer over CMake. Every target installs the Debian packages it needs first.
+JOBS ?= $(shell nproc)
+BUILD := build
+
+.PHONY: all deps demo test bench fuzz clean
+
+all: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	scripts/install-deps.sh build
+
+demo: deps all
+	scripts/demo.sh
+
+test:
+	scripts/install-deps.sh build test
+	JOBS=$(JOBS) scripts/test-all.sh
+
+bench:
+	scripts/install-deps.sh build bench
+	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DVID_BUILD_BENCH=ON -DVID_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/bench -j $(JOBS)
+	scripts/bench.sh $(BUILD)/bench
+
+fuzz:
+	scripts/install-deps.sh build test fuzz
+	scripts/fuzz.sh
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,99 @@
+// Multi-threaded block codec and the worker fan-out it shares with the demosaic.
+//
+// A blocked-compress buffer is a 12-byte head (marker, block count), a table of block end
+// offsets, a table of compressed block sizes and the zlib streams of at most 8 blocks,
+// every field little-endian:
+//
+//   offset 0          8 bytes   marker 81 72 63 54 45 36 27 18 (blocked_compress_pattern)
+//   offset 8          4 bytes   block count n, 1..8
+//   offset 12         4n bytes  end offset of block i in the uncompressed data (strictly rising)
+//   offset 12 + 4n    4n bytes  length of the zlib stream of block i
+//   offset 12 + 8n    ...       the n zlib streams back to back, nothing after the last
+//
+// Each call starts its own workers (at most 8, never more than processors online), gives
+// each a work record of its own, and joins them all before it returns. Workers write
+// disjoint parts of the shared buffers; the join is the only synchronisation. Several
+// threads may run the codec at the same time.
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+typedef HANDLE THREAD_HANDLE;
+#else
+#include <pthread.h>
+typedef pthread_t THREAD_HANDLE;
+#endif
+
+typedef unsigned int uint;
+
+// The marker that opens every blocked-compress buffer (bytes 81 72 63 54 45 36 27 18).
+const int64_t blocked_compress_pattern = 0x1827364554637281LL;
+
+// ---------------------------------------------------------------------------------------
+// Worker fan-out: the only platform-dependent code of the codec and the demosaic.
+
+// Number of processors online at the moment of the call, at least 1.
+int get_num_processing_cores();
+
+// Starts a worker running entry(arg) with default attributes. On success stores its
+// handle and returns 0; on failure stores 0 in the handle and returns the platform's
+// error number (nonzero). Callers report the failure themselves.
+int start_processing_thread(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg);
+
+// Waits for the workers whose handle is not 0 and releases their handles. POSIX joins
+// them in index order; Windows waits for all started ones at once.
+void join_processing_threads(int num_threads, THREAD_HANDLE* threads);
+
+// Prints the report for a worker that could not be started (the platform's error text
+// behind "ERROR *** Unable to create a new thread ", then the worker index and the
+// reporting place). Windows builds do not report this.
+void report_thread_start_failure(int error_number, int thread_id, const char* file, int line);
+
+// Joins every started worker, frees the handle array and the record array (after calling
+// init() on every record) and sets both pointers to null. Returns 1 when every record's
+// work_done is nonzero, else 0. THREAD_DATASTUCT needs a member work_done and init().
+template <class THREAD_DATASTUCT>
+int wait_until_processing_threads_are_done_then_cleanup(int num_threads, THREAD_HANDLE*& threads,
+                                                        THREAD_DATASTUCT*& thread_para)
+{
+    join_processing_threads(num_threads, threads);
+    int verdict = 1;
+    for (int i = 0; i < num_threads; i++)
+        if (!thread_para[i].work_done)
+            verdict = 0;
+    delete[] threads;
+    threads = nullptr;
+    for (int i = 0; i < num_threads; i++)
+        thread_para[i].init();
+    delete[] thread_para;
+    thread_para = nullptr;
+    return verdict;
+}
+
+// ---------------------------------------------------------------------------------------
+// The codec.
+
+// Compresses uncompressed_size bytes into the caller's compressed_buffer, whose capacity
+// is compressed_size on entry. Returns 0 on success, with compressed_size set to the length
+// of the blocked-compress buffer; returns 1 on failure (a block did not fit its room, a zlib
+// error, a worker that could not start), with compressed_size unchanged. Never writes past
+// compressed_buffer + capacity. The output bytes depend on the input alone, not on the
+// number of processors.
+int compress_MT(unsigned char* compressed_buffer, unsigned long& compressed_size,
+                unsigned char* uncompressed_buffer, unsigned long uncompressed_size);
+
+// Expands a blocked-compress buffer, or a plain zlib stream (any input that does not begin
+// with the marker). uncompressed_buffer is a caller's buffer of uncompressed_size bytes, or
+// null: then, for a blocked-compress buffer, an output of exactly the announced size is
+// allocated with new[] and handed over through the reference (the caller owns it even when
+// the call then fails). Results: 0 success; 1 a block failed or a worker did not start;
+// -3 the input's length or header is inconsistent; -4 the output could not be allocated;
+// -5 the caller's buffer is smaller than the announced total, which uncompressed_size then
+// holds. For a plain zlib stream the result is zlib's own.
+int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                  unsigned char* compressed_buffer, unsigned long compressed_size);

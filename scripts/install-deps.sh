@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a make target needs, only those that are missing.
+# Usage: scripts/install-deps.sh GROUP...   (groups: build, test, fuzz, bench)
+set -euo pipefail
+
+declare -A GROUPS_PKGS=(
+    [build]="build-essential cmake pkg-config zlib1g-dev libdeflate-dev"
+    [test]="libgtest-dev libgmock-dev octave liboctave-dev"
+    [fuzz]="clang libclang-rt-14-dev"
+    [bench]="libbenchmark-dev"
+)
+
+missing=()
+for group in "$@"; do
+    for pkg in ${GROUPS_PKGS[$group]:?unknown package group $group}; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
