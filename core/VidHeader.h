@@ -1,0 +1,70 @@
+// VidHeader: one open VID file, for reading or for writing, with the buffers one frame needs
+// on its way between the file and an RGB image in memory.
+//
+// A VID file is an 8-byte header (width field, height, signed frame count; little-endian),
+// a table of 64-bit record offsets, and one blocked-compress record per frame. A reader
+// loads the whole table at opening and reads any frame by number into `pixmap`, demosaicing
+// Bayer frames; a writer appends the RGB frame in `pixmap` and writes header and table when
+// it is destroyed.
+//
+// The class is a plain record: public fields in a fixed order, no virtual functions and no
+// pointer into itself, so that a byte copy of an open object (the MATLAB handle) can run
+// every operation. Used by one thread at a time.
+//
+// Failures are reported through displayMessageBox(errMessage, error_outfile): the
+// command-line build prints and the operation returns false (a constructor leaves an object
+// whose compressed_buffer is null); the MATLAB build raises an error and does not return.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+class VidHeader {
+  public:
+    char videoFileName[5000]; // path, always NUL-terminated
+    char errMessage[10000];   // text of the most recent report
+    FILE* videoFile;          // the open file, or null
+    int file_open_read_or_write; // 0 reader, 1 writer
+    int vid_is_bayer_interpolated; // 1: Bayer frames, uncompressed_buffer is its own allocation
+    int vid_uses_two_bytes_per_pixel; // Bayer: 1 two-byte samples, 0 one-byte samples
+    int width;
+    int height;
+    int num_frames;    // reader: frames in the file; writer: frames reserved
+    int current_frame; // writer: frames written; reader: next frame for readNextFrameFromVideoFile
+    int pixmap_size;   // width * 3 * height
+    int start_frame_number;
+    int end_frame_number;
+    double set_brightness;
+    int64_t* offsets;  // num_frames record offsets (the file's table)
+    unsigned long compressed_buffer_size;   // 2 * uncompressed_buffer_size
+    unsigned long uncompressed_buffer_size; // one expanded frame
+    unsigned char* compressed_buffer;       // one record; null in every failed state
+    unsigned char* uncompressed_buffer;     // one expanded frame (== pixmap for RGB)
+    unsigned char* pixmap;                  // the RGB frame, rows from the top, R G B
+    FILE* error_outfile;                    // stream for displayMessageBox, may be null
+
+    // Empty object; no deliverable uses it.
+    VidHeader();
+    // Opens an existing file for reading.
+    VidHeader(const char* inVideoFileName, FILE* in_error_outfile);
+    // Creates (truncates) a file for writing out_num_frames frames of out_width x out_height.
+    VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
+              int out_height, int out_num_frames);
+    // Finishes a writer (header and table), closes the file and releases the buffers.
+    // May report an error while finishing a writer; in the MATLAB build that report unwinds,
+    // hence noexcept(false).
+    ~VidHeader() noexcept(false);
+
+    // Reads frame frame_number (0-based) into pixmap.
+    bool readFrameFromVideoFile(int frame_number);
+    // Reads frame current_frame and advances current_frame on success.
+    bool readNextFrameFromVideoFile();
+    // Compresses the RGB frame in pixmap and appends it as frame current_frame.
+    bool writeNextFrameToVideoFile();
+    // Writes the header (count -current_frame) and the whole offsets table.
+    bool writeFrameOffsetsToFile();
+
+    // Dump a buffer of this object's width x height as binary PPM (RGB) or PGM (one byte).
+    void writePPMimage(const char* imgFileName, unsigned char* write_pixmap);
+    void writePGMimage(const char* imgFileName, unsigned char* write_pixmap);
+};
