@@ -97,12 +97,13 @@ const int64_t kMaxOutputFrames = (int64_t(1) << 28) - 1;
 // ---------------------------------------------------------------------------------------
 // Ownership of one call.
 
-// Storage for one VidHeader. The object is constructed in place into zero-filled bytes, so
-// that when its constructor is ended by a raised report the fields it had already set
-// (stream, buffers) are still here to be released.
+// Storage for one VidHeader and how far its life has got. The object is constructed in
+// place, so the storage stays known to the call whatever happens inside the constructor
+// or destructor.
 struct VidSlot {
+    enum State { kEmpty, kConstructing, kLive, kDestroying };
     unsigned char* storage; // sizeof(VidHeader) bytes, or null
-    bool constructed;       // the constructor returned normally
+    State state;
 
     VidHeader* vid() const { return reinterpret_cast<VidHeader*>(storage); }
 };
@@ -118,20 +119,35 @@ struct CropCall {
 CropCall g_call;
 bool g_exit_hook_registered = false;
 
-// Releases one slot: closes the file and frees the buffers without finishing a writer (the
-// destructor finishes only objects marked as writers, so the mark is cleared first). A
-// writer that is to be kept is finished by the caller before this. When the constructor
-// was ended by a raised report, the fields it had set by then record what it acquired
-// (it nulls every pointer before acquiring anything), and the destructor releases that.
+// Releases one slot without finishing a writer: the writer mark is cleared first, so the
+// destructor only closes the file (leaving an output unfinished) and frees the buffers.
+// The container releases everything it holds before it raises a report, from a constructor
+// and from the destructor alike; an object whose constructor or destructor was ended that
+// way therefore owns nothing any more, and only its storage is freed here.
 void release_slot(VidSlot& slot)
 {
     if (slot.storage == nullptr) return;
-    VidHeader* v = slot.vid();
-    v->file_open_read_or_write = 0;
-    slot.constructed = false;
-    v->~VidHeader();
+    if (slot.state == VidSlot::kLive) {
+        VidHeader* v = slot.vid();
+        v->file_open_read_or_write = 0;
+        slot.state = VidSlot::kDestroying;
+        v->~VidHeader(); // reports nothing for an object that is not a writer
+    }
     delete[] slot.storage;
     slot.storage = nullptr;
+    slot.state = VidSlot::kEmpty;
+}
+
+// Finishes the writer (header and offsets table, then closing the file) and releases it. A
+// failure is raised by the destructor after it has released everything.
+void finish_writer()
+{
+    VidSlot& slot = g_call.writer;
+    slot.state = VidSlot::kDestroying;
+    slot.vid()->~VidHeader();
+    delete[] slot.storage;
+    slot.storage = nullptr;
+    slot.state = VidSlot::kEmpty;
 }
 
 // Releases everything the call holds: readers in input order, then the writer (left
@@ -200,13 +216,12 @@ bool read_name(const mxArray* a, char* name)
     return mxGetString(a, name, mwSize(kNameBytes)) == 0;
 }
 
-// Allocates zero-filled storage for a VidHeader into the slot.
+// Allocates storage for a VidHeader into the slot.
 void prepare_slot(VidSlot& slot)
 {
     slot.storage = new (std::nothrow) unsigned char[sizeof(VidHeader)];
     if (slot.storage == nullptr) raise_error("Out of memory opening a video file.");
-    memset(slot.storage, 0, sizeof(VidHeader));
-    slot.constructed = false;
+    slot.state = VidSlot::kConstructing;
 }
 
 // Raised when a constructor returned a failed object (its report did not end the call).
@@ -235,7 +250,7 @@ void open_reader(int i, const mxArray* a)
     VidSlot& slot = g_call.readers[i];
     prepare_slot(slot);
     new (slot.storage) VidHeader(name, stderr);
-    slot.constructed = true;
+    slot.state = VidSlot::kLive;
     g_call.reader_vids[i] = slot.vid();
     check_opened(slot);
 }
@@ -380,7 +395,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     prepare_slot(g_call.writer);
     new (g_call.writer.storage)
         VidHeader(name, stderr, int(geo.width8), int(geo.height8), int(frame_count));
-    g_call.writer.constructed = true;
+    g_call.writer.state = VidSlot::kLive;
     check_opened(g_call.writer);
     VidHeader& writer = *g_call.writer.vid();
 
@@ -405,9 +420,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (result.status != MergeResult::kOk)
         raise_error("Internal error: a crop box does not fit the output frame.");
 
-    // Step 14: release the readers in input order, then finish the writer (header and
-    // offsets table) and release it.
+    // Step 14: release the readers in input order, then finish and release the writer.
     for (int i = 0; i < k; i++) release_slot(g_call.readers[i]);
-    if (!writer.writeFrameOffsetsToFile()) raise_error(writer.errMessage);
+    finish_writer();
     release_call();
 }

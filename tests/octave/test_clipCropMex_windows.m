@@ -44,6 +44,13 @@
 %!  assert (isempty (strfind (printed, "gap")), printed);
 %!endfunction
 
+%!function c = expect_side (f)
+%!  c = win_place (uint8 (255 * ones (48, 96, 3)), win_pattern (1, f, 64, 48), 0, 0);
+%!  if (f < 2)
+%!    c = win_place (c, win_pattern (2, f, 32, 24), 64, 0);
+%!  end
+%!endfunction
+
 %!shared a, b, out, white
 %! if (isempty (which ("clipCropWinMex")))
 %!   error ("the test-only module clipCropWinMex is not on the path");
@@ -73,12 +80,6 @@
 %!test
 %! clipCropWinMex ({a, b}, out, [], 0);
 %! win_check (out, 96, 48, 4, @(f) expect_side (f));
-%!function c = expect_side (f)
-%!  c = win_place (uint8 (255 * ones (48, 96, 3)), win_pattern (1, f, 64, 48), 0, 0);
-%!  if (f < 2)
-%!    c = win_place (c, win_pattern (2, f, 32, 24), 64, 0);
-%!  end
-%!endfunction
 
 ## Stacked: the second box at column 0.
 %!test
