@@ -30,6 +30,7 @@
 
 #include "VidHeader.h"
 #include "clipCropPlan.h"
+#include "mex_args.h"
 
 using namespace clip_crop;
 
@@ -184,11 +185,8 @@ struct CallGuard {
 [[noreturn]] void argument_error(const char* message)
 {
     release_call();
-    mexPrintf("%s\n", message);
-    mexPrintf("%s", kUsage);
-    mexPrintf("\n");
-    mexErrMsgTxt(message);
-    abort(); // not reached: mexErrMsgTxt does not return
+    vid_mex_argument_error(message, kUsage);
+    abort(); // not reached: the error does not return
 }
 
 // Any other error, without the usage text. The text is copied first: it may live inside an
@@ -204,8 +202,6 @@ struct CallGuard {
 
 // ---------------------------------------------------------------------------------------
 // Argument helpers.
-
-bool is_class(const mxArray* a, mxClassID id) { return mxGetClassID(a) == id; }
 
 // Reads a char array into name (kNameBytes bytes). False when the name does not fit: it is
 // refused rather than cut, since a cut name could open, or overwrite, some other file.
@@ -271,16 +267,16 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     CallGuard guard;
 
     // Step 1: argument count and classes.
-    if (nrhs < kMinInputs || !is_class(prhs[1], mxCHAR_CLASS) ||
-        !is_class(prhs[2], mxDOUBLE_CLASS) || !is_class(prhs[3], mxDOUBLE_CLASS) ||
-        (kGapInput >= 0 && !is_class(prhs[kGapInput], mxDOUBLE_CLASS)))
+    if (nrhs < kMinInputs || !vid_mex_is_class(prhs[1], mxCHAR_CLASS) ||
+        !vid_mex_is_class(prhs[2], mxDOUBLE_CLASS) || !vid_mex_is_class(prhs[3], mxDOUBLE_CLASS) ||
+        (kGapInput >= 0 && !vid_mex_is_class(prhs[kGapInput], mxDOUBLE_CLASS)))
         argument_error("Incorrect number inputs and/or input datatype for some arguments.");
 
     // Steps 2 and 3: the input names; open one reader per input, in order.
     const mxArray* frames = prhs[2];
     const bool frames_empty = mxGetNumberOfElements(frames) == 0;
     int k;
-    if (is_class(prhs[0], mxCELL_CLASS)) {
+    if (vid_mex_is_class(prhs[0], mxCELL_CLASS)) {
         const size_t n = mxGetNumberOfElements(prhs[0]);
         if (n == 0) argument_error("Cell array of input video file names is empty.");
         if (n > size_t(INT32_MAX / 4)) argument_error("Too many input video files.");
@@ -290,18 +286,18 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         allocate_readers(k);
         for (int i = 0; i < k; i++) {
             const mxArray* cell = mxGetCell(prhs[0], mwIndex(i));
-            if (cell == nullptr || !is_class(cell, mxCHAR_CLASS))
+            if (cell == nullptr || !vid_mex_is_class(cell, mxCHAR_CLASS))
                 argument_error("One of the cell entries for filenames array is not a string.");
             open_reader(i, cell);
         }
     } else {
         if (kWindowsForm) {
             // Windows form: one test and one message for both faults; empty frames refused.
-            if (!is_class(prhs[0], mxCHAR_CLASS) || mxGetNumberOfElements(frames) != 2)
+            if (!vid_mex_is_class(prhs[0], mxCHAR_CLASS) || mxGetNumberOfElements(frames) != 2)
                 argument_error(
                     "Input filename is not a string or crop frames array is not length 2.");
         } else {
-            if (!is_class(prhs[0], mxCHAR_CLASS))
+            if (!vid_mex_is_class(prhs[0], mxCHAR_CLASS))
                 argument_error(
                     "Input filename should either be a string or a cell array of strings.");
             if (!frames_empty && mxGetNumberOfElements(frames) != 2)
@@ -351,7 +347,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const double* bbox = nullptr;
     if (nrhs > kBboxInput && mxGetNumberOfElements(prhs[kBboxInput]) != 0) {
         const mxArray* b = prhs[kBboxInput];
-        if (!is_class(b, mxDOUBLE_CLASS) || mxGetM(b) != 4 || mxGetN(b) != size_t(k))
+        if (!vid_mex_is_class(b, mxDOUBLE_CLASS) || mxGetM(b) != 4 || mxGetN(b) != size_t(k))
             argument_error("Incorrect crop bbox array size or datatype");
         bbox = mxGetPr(b);
     }
@@ -361,7 +357,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (kColourInput >= 0 && nrhs > kColourInput &&
         mxGetNumberOfElements(prhs[kColourInput]) != 0) {
         const mxArray* c = prhs[kColourInput];
-        if (!is_class(c, mxUINT8_CLASS) || mxGetNumberOfElements(c) != 3)
+        if (!vid_mex_is_class(c, mxUINT8_CLASS) || mxGetNumberOfElements(c) != 3)
             argument_error("Incorrect background_fill_rgb array size or datatype");
         const unsigned char* bytes = static_cast<const unsigned char*>(mxGetData(c));
         rgb[0] = bytes[0];
