@@ -62,7 +62,7 @@
 ## Modes other than 0, 1 and 2 and negative gaps are refused before any output exists.
 %!test
 %! msg = "Merge mode should be 0 (horizontal), 1 (vertical) or 2 (sequential).";
-%! for mode = [3, -1, 2.5, 1e10, NaN, Inf]
+%! for mode = [3, -2, 2.5, 1e10, NaN, Inf]
 %!   crop_refused (msg, {a, b}, out, [], mode, 0);
 %! end
 %! clipCropMex (a, out, [], -0.4, 0);  # rounds to mode 0
