@@ -56,7 +56,11 @@
 %! end
 %! assert (vid_open_fd_count (), fds);
 %! ## A leaked reader of these files holds about 0.7 MB; 500 failures would leak hundreds.
-%! assert (crop_rss_kib () - rss < 48 * 1024);
+%! ## (Under AddressSanitizer freed memory is held in quarantine, so the resident size says
+%! ## nothing there; the release build makes this check.)
+%! if (isempty (strfind (getenv ("LD_PRELOAD"), "asan")))
+%!   assert (crop_rss_kib () - rss < 48 * 1024);
+%! end
 %! ## And a good call still works afterwards.
 %! clipCropMex ({good, good}, out, [], 0, 8);
 %! [h, info] = clipOpenMex (out); clipCloseMex (h);
