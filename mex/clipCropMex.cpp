@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 
 #include "mex.h"
 
@@ -251,6 +252,24 @@ void open_reader(int i, const mxArray* a)
     check_opened(slot);
 }
 
+// True when `name` is an existing file that is also one of the open inputs (the same device
+// and file number, so links and other spellings of the path count too). Creating the output
+// would truncate that input. Hosts whose stat reports no file numbers (Windows gives 0)
+// cannot be checked this way and pass.
+bool names_an_input(const char* name)
+{
+    struct stat out;
+    if (stat(name, &out) != 0 || out.st_ino == 0) return false;
+    for (int i = 0; i < g_call.num_readers; i++) {
+        struct stat in;
+        const VidHeader* r = g_call.reader_vids[i];
+        if (r != nullptr && stat(r->videoFileName, &in) == 0 && in.st_dev == out.st_dev &&
+            in.st_ino == out.st_ino)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
@@ -388,6 +407,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     // Step 12: the writer.
     char name[kNameBytes];
     if (!read_name(prhs[1], name)) raise_error("Output video file name is too long.");
+    if (names_an_input(name))
+        raise_error("Output video file is one of the input files: it would be overwritten.");
     prepare_slot(g_call.writer);
     new (g_call.writer.storage)
         VidHeader(name, stderr, int(geo.width8), int(geo.height8), int(frame_count));

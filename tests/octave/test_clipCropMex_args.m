@@ -126,3 +126,16 @@
 %! [h, info] = clipOpenMex (out);
 %! clipCloseMex (h);
 %! assert (info(:)', [24 16 3]);
+
+## An output that names one of the inputs (directly or through a link) is refused before it
+## is created, so the input is not truncated.
+%!test
+%! e = vid_error_text (@() clipCropMex ({a, b}, b, [], 0, 0));
+%! assert (e, "Output video file is one of the input files: it would be overwritten.");
+%! link = vid_tmp ("args_link.vid");
+%! if (exist (link, "file")) delete (link); end
+%! assert (system (sprintf ("ln -s '%s' '%s'", a, link)), 0);
+%! assert (vid_error_text (@() clipCropMex (a, link, [], 0, 0)), e);
+%! [h, info] = clipOpenMex (a);
+%! clipCloseMex (h);
+%! assert (info(:)', [16 8 3]);
