@@ -285,9 +285,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
     CallGuard guard;
 
-    // Step 1: argument count and classes.
+    // Step 1: argument count and classes. The frame ranges are read element by element, so
+    // a sparse array (whose storage holds only its nonzero elements) is refused too.
     if (nrhs < kMinInputs || !vid_mex_is_class(prhs[1], mxCHAR_CLASS) ||
-        !vid_mex_is_class(prhs[2], mxDOUBLE_CLASS) || !vid_mex_is_class(prhs[3], mxDOUBLE_CLASS) ||
+        !vid_mex_is_class(prhs[2], mxDOUBLE_CLASS) || mxIsSparse(prhs[2]) ||
+        !vid_mex_is_class(prhs[3], mxDOUBLE_CLASS) ||
         (kGapInput >= 0 && !vid_mex_is_class(prhs[kGapInput], mxDOUBLE_CLASS)))
         argument_error("Incorrect number inputs and/or input datatype for some arguments.");
 
@@ -366,7 +368,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const double* bbox = nullptr;
     if (nrhs > kBboxInput && mxGetNumberOfElements(prhs[kBboxInput]) != 0) {
         const mxArray* b = prhs[kBboxInput];
-        if (!vid_mex_is_class(b, mxDOUBLE_CLASS) || mxGetM(b) != 4 || mxGetN(b) != size_t(k))
+        if (!vid_mex_is_class(b, mxDOUBLE_CLASS) || mxIsSparse(b) || mxGetM(b) != 4 ||
+            mxGetN(b) != size_t(k))
             argument_error("Incorrect crop bbox array size or datatype");
         bbox = mxGetPr(b);
     }

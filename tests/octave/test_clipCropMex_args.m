@@ -40,6 +40,7 @@
 %! crop_refused (msg, a, out, int32 ([0 1]), 0, 0);
 %! crop_refused (msg, a, out, [], "0", 0);
 %! crop_refused (msg, a, out, [], 0, uint8 (1));
+%! crop_refused (msg, a, out, sparse ([0 1]), 0, 0);  # storage holds only the nonzero element
 
 %!test
 %! crop_refused ("Input filename should either be a string or a cell array of strings.", 7, out, [], 0, 0);
@@ -58,6 +59,7 @@
 %! crop_refused (msg, {a, b}, out, [], 0, 0, [0; 0; 4; 4]);
 %! crop_refused (msg, a, out, [], 0, 0, int32 ([0; 0; 4; 4]));
 %! crop_refused (msg, a, out, [], 0, 0, [0 0 4 4]);
+%! crop_refused (msg, a, out, [], 0, 0, sparse ([0; 0; 4; 4]));
 
 ## Modes other than 0, 1 and 2 and negative gaps are refused before any output exists.
 %!test
