@@ -14,11 +14,11 @@
 namespace codec_test {
 
 // An RGB frame (3 bytes per pixel, rows from the top) that compresses like a camera frame:
-// smooth diagonal gradients, a few soft discs and bars, and sensor-like noise.
+// smooth gradients, a few soft discs, bright bars, a textured quarter and sensor-like noise.
 inline std::vector<uint8_t> photo_like_frame(int width, int height, uint32_t seed)
 {
     std::mt19937 rng(seed);
-    std::normal_distribution<float> noise(0.0f, 3.0f);
+    std::normal_distribution<float> noise(0.0f, 1.6f);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     struct Disc { float x, y, r, colour[3]; };
     Disc discs[6];
@@ -42,6 +42,11 @@ inline std::vector<uint8_t> photo_like_frame(int width, int height, uint32_t see
             }
             if ((y / 40) % 5 == 0 && x > width / 3 && x < width / 2)
                 rgb[0] = rgb[1] = rgb[2] = 230.0f;
+            if (x < width / 2 && y > height / 2) { // fine texture, like foliage or fabric
+                float t = 14.0f * std::sin(0.31f * x + 0.07f * y) * std::sin(0.23f * y);
+                for (float& c : rgb)
+                    c += t;
+            }
             for (int c = 0; c < 3; c++) {
                 float v = rgb[c] + noise(rng);
                 frame[(size_t(y) * width + x) * 3 + c] =
