@@ -4,6 +4,8 @@
 // machine without 515 GB must end with the allocation report alone.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,9 +27,8 @@ const int64_t fixed_test_area = 515396075400LL - 2147483647;
 // Sends everything written to the standard error stream into a temporary file until
 // finish() returns it.
 class StderrCapture {
-public:
-    StderrCapture()
-    {
+  public:
+    StderrCapture() {
         fflush(stderr);
         file_ = tmpfile();
         if (!file_)
@@ -41,8 +42,7 @@ public:
     ~StderrCapture() { finish(); }
     bool ok() const { return file_ != nullptr; }
 
-    std::string finish()
-    {
+    std::string finish() {
         std::string text;
         if (!file_)
             return text;
@@ -59,13 +59,12 @@ public:
         return text;
     }
 
-private:
-    FILE* file_ = nullptr;
+  private:
+    FILE *file_ = nullptr;
     int saved_ = -1;
 };
 
-std::vector<std::string> split_lines(const std::string& text)
-{
+std::vector<std::string> split_lines(const std::string &text) {
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
@@ -82,23 +81,24 @@ std::vector<std::string> split_lines(const std::string& text)
 
 // True when text is exactly the allocation report: the system's text for ENOMEM, two
 // blank lines, "memsoak_run.cpp:<line>", a blank line and the size line. Stores the line.
-bool is_allocation_report(const std::string& text, long long size, int* line = nullptr)
-{
+bool is_allocation_report(const std::string &text, long long size, int *line = nullptr) {
     std::string head = std::string(strerror(ENOMEM)) + "\n\n\nmemsoak_run.cpp:";
-    std::string tail = "\n\nUnable to allocate memory of size " + std::to_string(size) + " bytes.\n";
+    std::string tail =
+        "\n\nUnable to allocate memory of size " + std::to_string(size) + " bytes.\n";
     if (text.size() <= head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
         text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
         return false;
     std::string digits = text.substr(head.size(), text.size() - head.size() - tail.size());
-    if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
+    if (digits.empty() || digits.size() > 6 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
         return false;
     if (line)
         *line = std::stoi(digits);
     return true;
 }
 
-MemsoakSizes small_sizes(int64_t window, int64_t test_area, int passes, int cycles, int processors)
-{
+MemsoakSizes small_sizes(int64_t window, int64_t test_area, int passes, int cycles,
+                         int processors) {
     MemsoakSizes z = memsoak_fixed_sizes();
     z.compressed_area_size = window;
     z.window_size = window;
@@ -111,8 +111,7 @@ MemsoakSizes small_sizes(int64_t window, int64_t test_area, int passes, int cycl
 }
 
 // Fills [start, end) of a buffer with one filler record on the calling thread.
-void fill_share(std::vector<unsigned char>& buffer, int64_t start, int64_t end, unsigned seed)
-{
+void fill_share(std::vector<unsigned char> &buffer, int64_t start, int64_t end, unsigned seed) {
     Random_values_datastruct record;
     record.buffer = buffer.data();
     record.start_offset = start;
@@ -126,8 +125,7 @@ void fill_share(std::vector<unsigned char>& buffer, int64_t start, int64_t end, 
 // ---------------------------------------------------------------------------------------
 // The fill
 
-TEST(MemsoakFill, WritesEveryByteOfItsShareAndNothingOutside)
-{
+TEST(MemsoakFill, WritesEveryByteOfItsShareAndNothingOutside) {
     // The same seed on one thread gives the same bytes, so a byte left unwritten shows as
     // the difference between two fills over different backgrounds.
     const int64_t size = 1000003, start = 4099, end = size - 5003;
@@ -143,8 +141,7 @@ TEST(MemsoakFill, WritesEveryByteOfItsShareAndNothingOutside)
     }
 }
 
-TEST(MemsoakFill, LaysDownRunsOfOneToNineteenEqualBytesOfUniformValue)
-{
+TEST(MemsoakFill, LaysDownRunsOfOneToNineteenEqualBytesOfUniformValue) {
     const int64_t size = 4 << 20;
     std::vector<unsigned char> area(size);
     fill_share(area, 0, size, 12345);
@@ -183,19 +180,29 @@ TEST(MemsoakFill, LaysDownRunsOfOneToNineteenEqualBytesOfUniformValue)
     }
 }
 
-TEST(MemsoakFill, SharesCoverTheAreaExactlyAndDisjointly)
-{
+TEST(MemsoakFill, SharesCoverTheAreaExactlyAndDisjointly) {
     struct Case {
         int64_t area;
         int threads;
     };
     const Case cases[] = {
-        {0, 1},          {0, 4},       {1, 1},       {5, 8},    {100, 4},
-        {101, 4},        {103, 7},     {1000003, 2}, {64, 64},  {65, 64},
-        {fixed_test_area, 1}, {fixed_test_area, 3}, {fixed_test_area, 48},
-        {fixed_test_area, 96}, {fixed_test_area, 1000},
+        {0, 1},
+        {0, 4},
+        {1, 1},
+        {5, 8},
+        {100, 4},
+        {101, 4},
+        {103, 7},
+        {1000003, 2},
+        {64, 64},
+        {65, 64},
+        {fixed_test_area, 1},
+        {fixed_test_area, 3},
+        {fixed_test_area, 48},
+        {fixed_test_area, 96},
+        {fixed_test_area, 1000},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE("area " + std::to_string(c.area) + ", threads " + std::to_string(c.threads));
         std::vector<Random_values_datastruct> records(c.threads);
         unsigned char marker = 0;
@@ -220,18 +227,17 @@ TEST(MemsoakFill, SharesCoverTheAreaExactlyAndDisjointly)
 // ---------------------------------------------------------------------------------------
 // The window offsets
 
-TEST(MemsoakOffsets, AreMultiplesOf120WithTheWindowInsideTheArea)
-{
+TEST(MemsoakOffsets, AreMultiplesOf120WithTheWindowInsideTheArea) {
     struct Case {
         int64_t area, window;
     };
     const Case cases[] = {
-        {int64_t(120) << 30, 1},                   // half of the draws are refused
+        {int64_t(120) << 30, 1}, // half of the draws are refused
         {(int64_t(120) << 30) + 2147483647, 2147483647},
-        {(int64_t(120) << 22) + 999, 1000},        // 1 in 512 draws fits
-        {(int64_t(120) << 21) + 77, 77},           // the last place fits exactly
+        {(int64_t(120) << 22) + 999, 1000}, // 1 in 512 draws fits
+        {(int64_t(120) << 21) + 77, 77},    // the last place fits exactly
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE("area " + std::to_string(c.area) + ", window " + std::to_string(c.window));
         int64_t highest = 0;
         for (int draw = 0; draw < 300; draw++) {
@@ -245,11 +251,10 @@ TEST(MemsoakOffsets, AreMultiplesOf120WithTheWindowInsideTheArea)
     }
 }
 
-TEST(MemsoakOffsets, FixedSizesTakeEveryDrawOfTheUnseededLrand48)
-{
+TEST(MemsoakOffsets, FixedSizesTakeEveryDrawOfTheUnseededLrand48) {
     // Read the generator's state without disturbing it, then replay it with nrand48.
     unsigned short probe[3] = {1, 2, 3};
-    unsigned short* current = seed48(probe);
+    unsigned short *current = seed48(probe);
     unsigned short state[3] = {current[0], current[1], current[2]};
     seed48(state);
 
@@ -262,19 +267,53 @@ TEST(MemsoakOffsets, FixedSizesTakeEveryDrawOfTheUnseededLrand48)
 }
 
 // ---------------------------------------------------------------------------------------
+// What the machine can provide
+
+TEST(MemsoakCeiling, StaysWithinMemoryPlusSwapAndTheProcessLimits) {
+    struct sysinfo info;
+    ASSERT_EQ(sysinfo(&info), 0);
+    uint64_t unit = info.mem_unit ? info.mem_unit : 1;
+    uint64_t machine = (uint64_t(info.totalram) + uint64_t(info.totalswap)) * unit;
+    uint64_t ceiling = memory_ceiling();
+    EXPECT_LE(ceiling, machine);
+    EXPECT_GT(ceiling, 0u);
+
+    // A lowered data-size limit lowers the ceiling. The limit is set in a child process: a
+    // sanitizer runtime in this one could not map its shadow memory under it.
+    const uint64_t limit = uint64_t(3) << 30;
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct rlimit data;
+        if (getrlimit(RLIMIT_DATA, &data) != 0)
+            _exit(2);
+        if (data.rlim_max != RLIM_INFINITY && data.rlim_max < limit)
+            _exit(3);
+        data.rlim_cur = limit;
+        if (setrlimit(RLIMIT_DATA, &data) != 0)
+            _exit(4);
+        _exit(memory_ceiling() <= limit ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: ceiling above RLIMIT_DATA; 2-4: limit not set";
+}
+
+// ---------------------------------------------------------------------------------------
 // Complete soaks on a few megabytes
 
 // Checks the output of a soak that ran all its cycles.
-void expect_complete_soak_output(const std::string& text, const MemsoakSizes& z)
-{
+void expect_complete_soak_output(const std::string &text, const MemsoakSizes &z) {
     std::vector<std::string> lines = split_lines(text);
     const int total = z.passes * z.cycles_per_pass;
     ASSERT_EQ(lines.size(), size_t(1 + 2 * total)) << text;
-    EXPECT_EQ(lines[0], "Starting zlib based memory test using " + std::to_string(z.memory_size) +
-                            " bytes.");
+    EXPECT_EQ(lines[0],
+              "Starting zlib based memory test using " + std::to_string(z.memory_size) + " bytes.");
     for (int cycle = 0; cycle < total; cycle++) {
         SCOPED_TRACE(cycle);
-        const std::string& offset_line = lines[1 + 2 * cycle];
+        const std::string &offset_line = lines[1 + 2 * cycle];
         long long offset = -1;
         char tail = 0;
         ASSERT_EQ(sscanf(offset_line.c_str(), "Offset %lld bytes%c", &offset, &tail), 2)
@@ -289,8 +328,7 @@ void expect_complete_soak_output(const std::string& text, const MemsoakSizes& z)
     }
 }
 
-TEST(MemsoakRun, SmallSoakRunsEveryCycleOnAnyNumberOfFillers)
-{
+TEST(MemsoakRun, SmallSoakRunsEveryCycleOnAnyNumberOfFillers) {
     // A window of 614401 bytes makes the codec cut 8 blocks, the last one shorter; the test
     // area divides evenly by none of the filler counts; 11 fillers is more than the codec's
     // 8 workers.
@@ -307,8 +345,7 @@ TEST(MemsoakRun, SmallSoakRunsEveryCycleOnAnyNumberOfFillers)
     }
 }
 
-TEST(MemsoakRun, FailedCompressionEndsTheRunWithCompressionError)
-{
+TEST(MemsoakRun, FailedCompressionEndsTheRunWithCompressionError) {
     // A compressed area of 4096 bytes cannot hold eight blocks of random runs.
     MemsoakSizes z = small_sizes(614401, 2 * 1048576, 2, 5, 2);
     z.compressed_area_size = 4096;
@@ -320,8 +357,8 @@ TEST(MemsoakRun, FailedCompressionEndsTheRunWithCompressionError)
     EXPECT_EQ(status, 1);
     std::vector<std::string> lines = split_lines(text);
     ASSERT_GE(lines.size(), 3u) << text;
-    EXPECT_EQ(lines[0], "Starting zlib based memory test using " + std::to_string(z.memory_size) +
-                            " bytes.");
+    EXPECT_EQ(lines[0],
+              "Starting zlib based memory test using " + std::to_string(z.memory_size) + " bytes.");
     EXPECT_EQ(lines[1].rfind("Offset ", 0), 0u) << lines[1];
     EXPECT_EQ(lines.back(), "Compression error.");
     EXPECT_EQ(text.find(" of "), std::string::npos) << "no cycle may count as done";
@@ -332,8 +369,7 @@ namespace {
 int starts_attempted = 0;
 
 // Starts the first two filler threads and refuses the third.
-int start_two_then_fail(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg)
-{
+int start_two_then_fail(THREAD_HANDLE &handle, void *(*entry)(void *), void *arg) {
     if (starts_attempted++ == 2) {
         handle = 0;
         return EAGAIN;
@@ -342,8 +378,7 @@ int start_two_then_fail(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg)
 }
 } // namespace
 
-TEST(MemsoakRun, FillerThreadThatCannotStartIsReportedWithStatus1)
-{
+TEST(MemsoakRun, FillerThreadThatCannotStartIsReportedWithStatus1) {
     MemsoakSizes z = small_sizes(100000, 1048576, 2, 3, 4);
     z.start_thread = start_two_then_fail;
     starts_attempted = 0;
@@ -355,26 +390,26 @@ TEST(MemsoakRun, FillerThreadThatCannotStartIsReportedWithStatus1)
     EXPECT_EQ(starts_attempted, 3) << "no thread is started after the one that failed";
     std::vector<std::string> lines = split_lines(text);
     ASSERT_EQ(lines.size(), 3u) << text;
-    EXPECT_EQ(lines[1], "ERROR *** Unable to create a new thread : " + std::string(strerror(EAGAIN)));
+    EXPECT_EQ(lines[1],
+              "ERROR *** Unable to create a new thread : " + std::string(strerror(EAGAIN)));
     EXPECT_EQ(lines[2].rfind(" threadid 2, memsoak_run.cpp:", 0), 0u) << lines[2];
 }
 
-TEST(MemsoakRun, RefusesSizesThatDescribeNoSoak)
-{
+TEST(MemsoakRun, RefusesSizesThatDescribeNoSoak) {
     struct Case {
-        const char* name;
-        void (*apply)(MemsoakSizes&);
+        const char *name;
+        void (*apply)(MemsoakSizes &);
     };
     const Case cases[] = {
-        {"window_beyond_test_area", [](MemsoakSizes& z) { z.window_size = z.memory_size; }},
-        {"empty_window", [](MemsoakSizes& z) { z.window_size = 0; }},
-        {"no_compressed_area", [](MemsoakSizes& z) { z.compressed_area_size = 0; }},
-        {"window_of_4_GiB", [](MemsoakSizes& z) { z.window_size = int64_t(1) << 32; }},
-        {"no_fillers", [](MemsoakSizes& z) { z.num_processors = 0; }},
-        {"negative_passes", [](MemsoakSizes& z) { z.passes = -1; }},
-        {"cycle_count_overflows", [](MemsoakSizes& z) { z.passes = z.cycles_per_pass = 70000; }},
+        {"window_beyond_test_area", [](MemsoakSizes &z) { z.window_size = z.memory_size; }},
+        {"empty_window", [](MemsoakSizes &z) { z.window_size = 0; }},
+        {"no_compressed_area", [](MemsoakSizes &z) { z.compressed_area_size = 0; }},
+        {"window_of_4_GiB", [](MemsoakSizes &z) { z.window_size = int64_t(1) << 32; }},
+        {"no_fillers", [](MemsoakSizes &z) { z.num_processors = 0; }},
+        {"negative_passes", [](MemsoakSizes &z) { z.passes = -1; }},
+        {"cycle_count_overflows", [](MemsoakSizes &z) { z.passes = z.cycles_per_pass = 70000; }},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         MemsoakSizes z = small_sizes(1000, 100000, 1, 1, 1);
         c.apply(z);
@@ -387,8 +422,7 @@ TEST(MemsoakRun, RefusesSizesThatDescribeNoSoak)
     }
 }
 
-TEST(MemsoakRun, MoreMemoryThanTheMachineHasGivesOnlyTheAllocationReport)
-{
+TEST(MemsoakRun, MoreMemoryThanTheMachineHasGivesOnlyTheAllocationReport) {
     uint64_t ceiling = memory_ceiling();
     if (ceiling >= uint64_t(INT64_MAX) / 2)
         GTEST_SKIP() << "the system reports no bound on memory";
@@ -410,10 +444,9 @@ struct ProgramResult {
     std::string out, err;
 };
 
-std::string read_file(const std::string& path)
-{
+std::string read_file(const std::string &path) {
     std::string text;
-    FILE* f = fopen(path.c_str(), "rb");
+    FILE *f = fopen(path.c_str(), "rb");
     if (!f)
         return text;
     char chunk[4096];
@@ -426,10 +459,9 @@ std::string read_file(const std::string& path)
 
 // Runs memsoak (with arguments it must ignore) through the shell after the given shell
 // commands; a run that has not ended after two minutes is stopped and counts as a failure.
-ProgramResult run_program(const std::string& before)
-{
+ProgramResult run_program(const std::string &before) {
     ProgramResult result;
-    const char* bin_dir = getenv("VID_BIN_DIR");
+    const char *bin_dir = getenv("VID_BIN_DIR");
     if (!bin_dir)
         return result;
     char dir[] = "/tmp/memsoak_test_XXXXXX";
@@ -450,8 +482,7 @@ ProgramResult run_program(const std::string& before)
 }
 } // namespace
 
-TEST(MemsoakProgram, EndsWithTheAllocationReportOnThisMachine)
-{
+TEST(MemsoakProgram, EndsWithTheAllocationReportOnThisMachine) {
     ASSERT_NE(getenv("VID_BIN_DIR"), nullptr);
     if (memory_ceiling() >= uint64_t(fixed_memory_size))
         GTEST_SKIP() << "this machine can hold the 515396075400 bytes under test";
@@ -461,8 +492,7 @@ TEST(MemsoakProgram, EndsWithTheAllocationReportOnThisMachine)
     EXPECT_TRUE(is_allocation_report(r.err, fixed_memory_size)) << r.err;
 }
 
-TEST(MemsoakProgram, EndsWithTheAllocationReportUnderAnAddressSpaceLimit)
-{
+TEST(MemsoakProgram, EndsWithTheAllocationReportUnderAnAddressSpaceLimit) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "sanitizer runtimes reserve terabytes of address space and cannot start "
                     "under ulimit -v";

@@ -4,7 +4,4 @@
 // succeeded, 1 after the first failure.
 #include "memsoak_run.h"
 
-int main()
-{
-    return run_memsoak(memsoak_fixed_sizes());
-}
+int main() { return run_memsoak(memsoak_fixed_sizes()); }
