@@ -11,6 +11,11 @@
 #include <functional>
 #include <vector>
 
+#if VID_BENCH_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
 #include "bayer.h"
 #include "bayer_interpolate_MT.h"
 #include "bayer_simd.h"
@@ -128,6 +133,22 @@ int main(int argc, char** argv)
                                                 out.data(), BAYER_TILE_GRBG, p);
                 });
             }
+#if VID_BENCH_OPENCV
+        // OpenCV on the same frame and number of workers: its edge-aware demosaic for
+        // 16-bit samples, VNG for 8-bit ones (it has no 16-bit VNG). Its output stays 16-bit.
+        cv::setNumThreads(int(workers));
+        cv::Mat cv_in(int(kHeight), int(kWidth), two ? CV_16UC1 : CV_8UC1, mosaic.data());
+        cv::Mat cv_out;
+        const int cv_code = two ? cv::COLOR_BayerBG2RGB_EA : cv::COLOR_BayerBG2RGB_VNG;
+        c.push_back([&] { cv::cvtColor(cv_in, cv_out, cv_code); });
+        cv::setNumThreads(1);
+        c.push_back([&] {
+            cv::setNumThreads(1);
+            cv::cvtColor(cv_in, cv_out, cv_code);
+            cv::setNumThreads(int(workers));
+        });
+        const size_t cv_index = c.size() - 2;
+#endif
         c.push_back([&] {
             ref_demosaic_slices(mosaic.data(), ref.data(), kWidth,
                                 std::vector<unsigned>{0, kHeight}.data(), 1, two, 1.0f, 1.33f,
@@ -141,6 +162,13 @@ int main(int argc, char** argv)
         for (size_t i = 0; i < paths.size(); i++)
             printf("  one worker, %-9s %8.1f Mpixel/s   reference, one worker  %8.1f   ratio %.2f\n",
                    path_name(paths[i]), mpix(t[2 + i]), mpix(ref_one), ref_one / t[2 + i]);
+#if VID_BENCH_OPENCV
+        const char* cv_name = two ? "OpenCV edge-aware 16-bit" : "OpenCV VNG 8-bit";
+        printf("  %s, %u worker(s) %8.1f Mpixel/s   bayer_interpolate_MT is %.2f times as fast\n",
+               cv_name, workers, mpix(t[cv_index]), t[cv_index] / t[0]);
+        printf("  %s, one worker  %8.1f Mpixel/s   best path, one worker, is %.2f times as fast\n",
+               cv_name, mpix(t[cv_index + 1]), t[cv_index + 1] / t[2 + paths.size() - 1]);
+#endif
     }
     return ok ? 0 : 1;
 }
