@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <limits>
@@ -97,6 +98,35 @@ TEST_F(BayerInterpolateFrame, GainRoundingOfEachChannel)
         SCOPED_TRACE(c.sample);
         EXPECT_EQ(pixel(demosaic(flat16(4, 4, c.sample), 4, 4), 4, 1, 1), c.expected);
     }
+}
+
+// The product is rounded to single precision before it is truncated: find samples whose
+// exact product lies just below an integer that the float product reaches, and check that
+// every path gives the float answer.
+TEST_F(BayerInterpolateFrame, GainProductIsRoundedToSinglePrecision)
+{
+    int found = 0;
+    for (float gain : {0.011f, 0.3f, 0.77f, 1.9f}) {
+        const float k = gain * 0.25f;
+        for (int c = 1; c < 65536 && found < 6; c++) {
+            const float p = float(c) * k;
+            const double exact = double(c) * double(k);
+            if (p > 255.0f || std::floor(double(p)) == std::floor(exact))
+                continue;
+            found++;
+            SCOPED_TRACE(testing::Message() << "sample " << c << " gain " << gain);
+            white_balance(gain, gain, gain);
+            for (BayerPath path : {BAYER_PATH_PORTABLE, BAYER_PATH_SSE41, BAYER_PATH_AVX2}) {
+                if (!bayer_path_available(path))
+                    continue;
+                std::vector<unsigned char> m = flat16(40, 5, c), rgb(3 * 40 * 5);
+                bayer_interpolate_frame_on_path(m.data(), rgb.data(), 40, 5, path);
+                for (unsigned char b : rgb)
+                    ASSERT_EQ(int(b), int(p)) << "path " << path;
+            }
+        }
+    }
+    EXPECT_GT(found, 0) << "no sample separates single from double precision";
 }
 
 TEST_F(BayerInterpolateFrame, SamplesAreLittleEndian)
