@@ -15,33 +15,13 @@
 #include "mex.h"
 #include "mex_args.h"
 #include "vid_handle.h"
+#include "vid_image_layout.h"
 
 namespace {
 
 const char kUsage[] = "Usage: clipReadMex, \nInputs: \n   < handle to video read datastructure "
                       ">\n   < video frame number range [0, num_frames-1] : double >\nOutputs: \n "
                       "  < [MxNx3] image frame from video : double >\n";
-
-// Converts the interleaved RGB frame (rows from the top, R G B per pixel) to MATLAB's column
-// order: element (y, x, c) at y + M x + M N c. Column by column, so that each of the three
-// planes is written sequentially; the rows of one column are one frame row apart in the
-// source, and the next columns reuse the same source cache lines.
-void pixmap_to_planes(const unsigned char* pixmap, size_t width, size_t height, double* out)
-{
-    const size_t plane = width * height;
-    const size_t row_bytes = width * 3;
-    for (size_t x = 0; x < width; x++) {
-        const unsigned char* src = pixmap + 3 * x;
-        double* r = out + height * x;
-        double* g = r + plane;
-        double* b = g + plane;
-        for (size_t y = 0; y < height; y++, src += row_bytes) {
-            r[y] = src[0];
-            g[y] = src[1];
-            b[y] = src[2];
-        }
-    }
-}
 
 } // namespace
 
@@ -84,7 +64,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         mexErrMsgTxt(record->errMessage);
         return;
     }
-    pixmap_to_planes(record->pixmap, size_t(record->width), size_t(record->height),
+    vid_pixmap_to_planes(record->pixmap, size_t(record->width), size_t(record->height),
                      mxGetPr(image));
     plhs[0] = image;
 }

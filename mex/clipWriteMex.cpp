@@ -16,33 +16,13 @@
 #include "mex.h"
 #include "mex_args.h"
 #include "vid_handle.h"
+#include "vid_image_layout.h"
 
 namespace {
 
 const char kUsage[] = "Usage: clipWriteMex, \nInputs: \n   < handle to video write datastructure "
                       ">\n   < [MxNx3] image frame to add to video : uint8 >\nOutputs: \n   "
                       "None.\n";
-
-// Copies planes 0 to 2 of a column-major M x N image (element (y, x, c) at y + M x + M N c)
-// into the interleaved frame of width x height pixels, over the rows and columns both have.
-void planes_to_pixmap(const unsigned char* image, size_t rows, size_t cols, unsigned char* pixmap,
-                      size_t width, size_t height)
-{
-    const size_t plane = rows * cols;
-    const size_t used_cols = cols < width ? cols : width;
-    const size_t used_rows = rows < height ? rows : height;
-    for (size_t x = 0; x < used_cols; x++) {
-        const unsigned char* r = image + rows * x;
-        const unsigned char* g = r + plane;
-        const unsigned char* b = g + plane;
-        unsigned char* dst = pixmap + 3 * x;
-        for (size_t y = 0; y < used_rows; y++, dst += 3 * width) {
-            dst[0] = r[y];
-            dst[1] = g[y];
-            dst[2] = b[y];
-        }
-    }
-}
 
 } // namespace
 
@@ -73,7 +53,7 @@ void mexFunction(int nlhs, mxArray* /*plhs*/[], int nrhs, const mxArray* prhs[])
     VID_MEX_REFUSE_IF(mxIsComplex(prhs[1]), "Input image frame should be real.", kUsage);
 
     std::memset(record->pixmap, 255, size_t(record->pixmap_size));
-    planes_to_pixmap(static_cast<const unsigned char*>(mxGetData(prhs[1])), size_t(dims[0]),
+    vid_planes_to_pixmap(static_cast<const unsigned char*>(mxGetData(prhs[1])), size_t(dims[0]),
                      size_t(dims[1]), record->pixmap, size_t(record->width),
                      size_t(record->height));
     if (!record->writeNextFrameToVideoFile()) {

@@ -21,8 +21,8 @@
 //            errMessage (current_frame and the zero tail included), and over the other seal
 //            fields: an array edited by hand, a truncated copy, or zeros of the right size
 //            are refused.
-// Only an exact copy of a handle that clipOpenMex returned in this process and that was not
-// closed passes. clipWriteMex seals the handle again after each frame, since current_frame
+// Only an exact copy (same bytes, same column shape) of a handle that clipOpenMex returned in
+// this process and that was not closed passes. clipWriteMex seals the handle again after each frame, since current_frame
 // moved.
 #pragma once
 
@@ -160,7 +160,7 @@ inline VidHandleStatus vid_handle_check(const mxArray* a, VidHeader** record,
 {
     if (mxGetClassID(a) != mxDOUBLE_CLASS || mxGetNumberOfElements(a) == 0)
         return VidHandleStatus::not_array;
-    if (mxIsComplex(a) || mxIsSparse(a) || mxGetNumberOfElements(a) != kVidHandleRows)
+    if (mxIsComplex(a) || mxIsSparse(a) || mxGetM(a) != kVidHandleRows || mxGetN(a) != 1)
         return VidHandleStatus::foreign;
     unsigned char* storage = reinterpret_cast<unsigned char*>(mxGetPr(a));
     VidHandleSeal seal;
