@@ -9,3 +9,8 @@ dir=${1:-build/bench}
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$dir/bin/bench_codec"
 if [ -x "$dir/bin/bench_clipCrop" ]; then python3 bench/crop_overhead.py "$dir/bin/bench_clipCrop"; fi
+
+# VID container: VidHeader reads next to the sum of their parts.
+if [ -x "$dir/bin/bench_container" ]; then
+    python3 bench/container_overhead.py "$dir/bin/bench_container"
+fi
