@@ -65,8 +65,11 @@ void join_processing_threads(int num_threads, THREAD_HANDLE* threads)
     for (int i = 0; i < num_threads && count < MAXIMUM_WAIT_OBJECTS; i++)
         if (threads[i])
             started[count++] = threads[i];
-    if (count > 0)
-        WaitForMultipleObjects(count, started, TRUE, INFINITE);
+    // Should the combined wait fail, wait for each worker alone: the caller frees the work
+    // records right after this returns, so no worker may still be running then.
+    if (count > 0 && WaitForMultipleObjects(count, started, TRUE, INFINITE) == WAIT_FAILED)
+        for (DWORD i = 0; i < count; i++)
+            WaitForSingleObject(started[i], INFINITE);
     for (DWORD i = 0; i < count; i++)
         CloseHandle(started[i]);
 }
