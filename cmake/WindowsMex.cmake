@@ -35,7 +35,20 @@ foreach(_lib mx mex)
     set_target_properties(vid_win_lib${_lib} PROPERTIES IMPORTED_LOCATION ${_implib})
 endforeach()
 
+# The MATLAB build of errbox (reports raised through mexErrMsgTxt), made on first use.
+function(_vid_windows_errbox)
+    if(NOT TARGET errbox_mex_win)
+        add_library(errbox_mex_win OBJECT ${PROJECT_SOURCE_DIR}/core/errbox.cpp)
+        target_compile_definitions(errbox_mex_win PRIVATE MATLAB_MEX_FILE MX_COMPAT_32)
+        target_include_directories(errbox_mex_win PUBLIC ${PROJECT_SOURCE_DIR}/core
+            PRIVATE ${VID_WIN_MEX_API_DIR})
+        target_compile_options(errbox_mex_win PRIVATE ${VID_WARNINGS})
+    endif()
+endfunction()
+
 function(vid_add_windows_mex name)
+    _vid_windows_errbox()
+    set_property(GLOBAL APPEND PROPERTY VID_WIN_MEX_TARGETS ${name})
     add_library(${name} MODULE ${ARGN} ${PROJECT_SOURCE_DIR}/mex/mexFunction.def)
     set_target_properties(${name} PROPERTIES
         PREFIX "" SUFFIX ${VID_WIN_MEX_SUFFIX}
@@ -43,6 +56,6 @@ function(vid_add_windows_mex name)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/mex ${VID_WIN_MEX_API_DIR})
     target_compile_definitions(${name} PRIVATE MATLAB_MEX_FILE MX_COMPAT_32)
     target_compile_options(${name} PRIVATE ${VID_WARNINGS})
-    target_link_libraries(${name} PRIVATE ${VID_WIN_MEX_CORE_LIBS} vidcore ZLIB::ZLIB
+    target_link_libraries(${name} PRIVATE errbox_mex_win vidcore ZLIB::ZLIB
         vid_win_libmx vid_win_libmex)
 endfunction()

@@ -3,12 +3,28 @@
 // know which thread API the platform has; the codec below uses them alone.
 #include "compress_uncompress_MT.h"
 
+#include "le_bytes.h"
+
+#include <zlib.h>
+#ifdef VID_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <type_traits>
+#else
 #include <unistd.h>
 #endif
 
@@ -16,6 +32,8 @@
 // Worker fan-out
 
 #ifdef _WIN32
+
+static_assert(std::is_same<HANDLE, THREAD_HANDLE>::value, "THREAD_HANDLE must be a HANDLE");
 
 int get_num_processing_cores()
 {
@@ -107,3 +125,458 @@ void report_thread_start_failure(int error_number, int thread_id, const char* fi
 }
 
 #endif
+
+// ---------------------------------------------------------------------------------------
+// The codec
+
+namespace {
+
+// The name of this source file without its directories, for the "%s:%d" of the reports.
+const char* source_name()
+{
+    const char* name = __FILE__;
+    for (const char* p = __FILE__; *p; p++)
+        if (*p == '/' || *p == '\\')
+            name = p + 1;
+    return name;
+}
+
+// Every offset and length of the format is an unsigned 32-bit value.
+const uint64_t max_format_value = 0xFFFFFFFFu;
+
+uint64_t min_u64(uint64_t a, uint64_t b) { return a < b ? a : b; }
+
+// The working arrays of one codec call, freed on every return.
+struct PartitionArrays {
+    uint* compressed_block_partitions = nullptr;
+    uint* uncompressed_block_partitions = nullptr;
+    uint* compressed_block_sizes = nullptr;
+
+    ~PartitionArrays()
+    {
+        delete[] compressed_block_partitions;
+        delete[] uncompressed_block_partitions;
+        delete[] compressed_block_sizes;
+    }
+};
+
+// Expands single zlib streams with the verdicts and outputs of zlib's uncompress. With
+// libdeflate, a stream is decoded by libdeflate first, which is much faster on our frames.
+// libdeflate may write scratch bytes anywhere in the room it is given, also past the end
+// of the data it produces, so the room is copied first: when libdeflate refuses a stream
+// the room is restored and zlib runs on it, and when a stream ends early the bytes past
+// its end are restored. Rooms larger than max_libdeflate_room go to zlib alone, so the
+// copy stays small.
+class BlockExpander {
+  public:
+    BlockExpander() = default;
+    BlockExpander(const BlockExpander&) = delete;
+    BlockExpander& operator=(const BlockExpander&) = delete;
+    ~BlockExpander()
+    {
+#ifdef VID_HAVE_LIBDEFLATE
+        if (decompressor)
+            libdeflate_free_decompressor(decompressor);
+        delete[] backup;
+#endif
+    }
+
+    int expand(unsigned char* dest, unsigned long& dest_len, const unsigned char* source,
+               unsigned long source_len)
+    {
+#ifdef VID_HAVE_LIBDEFLATE
+        if (dest && dest_len <= max_libdeflate_room && prepare(dest_len)) {
+            memcpy(backup, dest, dest_len);
+            size_t produced = 0;
+            libdeflate_result r = libdeflate_zlib_decompress(decompressor, source, source_len,
+                                                             dest, dest_len, &produced);
+            if (r == LIBDEFLATE_SUCCESS && produced <= dest_len) {
+                memcpy(dest + produced, backup + produced, dest_len - produced);
+                dest_len = produced;
+                return Z_OK;
+            }
+            memcpy(dest, backup, dest_len);
+        }
+#endif
+        return uncompress(dest, &dest_len, source, source_len);
+    }
+
+  private:
+#ifdef VID_HAVE_LIBDEFLATE
+    static const unsigned long max_libdeflate_room = 16ul << 20;
+
+    libdeflate_decompressor* decompressor = nullptr;
+    unsigned char* backup = nullptr;
+    unsigned long backup_capacity = 0;
+
+    // Makes the decompressor and a copy area of at least room bytes; false when either
+    // cannot be allocated (the stream then goes to zlib alone).
+    bool prepare(unsigned long room)
+    {
+        if (!decompressor)
+            decompressor = libdeflate_alloc_decompressor();
+        if (!decompressor)
+            return false;
+        if (room > backup_capacity || !backup) {
+            delete[] backup;
+            backup_capacity = 0;
+            backup = new (std::nothrow) unsigned char[room ? room : 1];
+            if (!backup)
+                return false;
+            backup_capacity = room;
+        }
+        return true;
+    }
+#endif
+};
+
+void* compress_MT_thread(void* thread_arg)
+{
+    static_cast<Compress_MT_datastruct*>(thread_arg)->compress_datastruct();
+    return nullptr;
+}
+
+void* uncompress_MT_thread(void* thread_arg)
+{
+    static_cast<Compress_MT_datastruct*>(thread_arg)->uncompress_datastruct();
+    return nullptr;
+}
+
+// Starts one worker per record, in index order, joins them all and gives the verdict of
+// wait_until_processing_threads_are_done_then_cleanup (which frees both arrays). A worker
+// that cannot be started is reported and keeps work_done 0, so the verdict is then 0.
+int run_workers(int num_threads, THREAD_HANDLE*& threads, Compress_MT_datastruct*& records,
+                void* (*entry)(void*))
+{
+    for (int i = 0; i < num_threads; i++) {
+        int rc = start_processing_thread(threads[i], entry, &records[i]);
+        if (rc != 0)
+            report_thread_start_failure(rc, i, source_name(), __LINE__);
+    }
+    return wait_until_processing_threads_are_done_then_cleanup(num_threads, threads, records);
+}
+
+// Allocates the records and handles of num_threads workers; false (with nothing left
+// allocated) when memory runs out.
+bool allocate_workers(int num_threads, THREAD_HANDLE*& threads, Compress_MT_datastruct*& records)
+{
+    records = new (std::nothrow) Compress_MT_datastruct[num_threads];
+    threads = new (std::nothrow) THREAD_HANDLE[num_threads];
+    if (records && threads)
+        return true;
+    delete[] records;
+    delete[] threads;
+    records = nullptr;
+    threads = nullptr;
+    return false;
+}
+
+int worker_count(int num_processing_cores, uint num_blocks)
+{
+    int cores = num_processing_cores >= 1 ? num_processing_cores : 1;
+    return uint(cores) < num_blocks ? cores : int(num_blocks);
+}
+
+} // namespace
+
+void Compress_MT_datastruct::init()
+{
+    compressed_buffer = nullptr;
+    uncompressed_buffer = nullptr;
+    thread_id = 0;
+    num_threads = 0;
+    work_done = 0;
+    start_block = 0;
+    end_block = 0;
+    compressed_block_partitions = nullptr;
+    uncompressed_block_partitions = nullptr;
+    compressed_block_sizes = nullptr;
+}
+
+void Compress_MT_datastruct::init_thread_data(uint in_thread_id, uint in_num_threads,
+                                              uint num_compress_blocks,
+                                              uint* in_compressed_block_partitions,
+                                              uint* in_uncompressed_block_partitions,
+                                              uint* in_compressed_block_sizes,
+                                              unsigned char* in_compressed_buffer,
+                                              unsigned char* in_uncompressed_buffer)
+{
+    init();
+    thread_id = in_thread_id;
+    num_threads = in_num_threads;
+    compressed_block_partitions = in_compressed_block_partitions;
+    uncompressed_block_partitions = in_uncompressed_block_partitions;
+    compressed_block_sizes = in_compressed_block_sizes;
+    compressed_buffer = in_compressed_buffer;
+    uncompressed_buffer = in_uncompressed_buffer;
+
+    // Each worker takes a run of neighbouring blocks; the last workers may get none.
+    uint num_blocks_per_thread = (num_compress_blocks + in_num_threads - 1) / in_num_threads;
+    start_block = num_blocks_per_thread * in_thread_id;
+    uint end = num_blocks_per_thread * (in_thread_id + 1);
+    end_block = end < num_compress_blocks ? end : num_compress_blocks;
+    work_done = 0;
+}
+
+void Compress_MT_datastruct::compress_datastruct()
+{
+    work_done = 1;
+    for (uint i = start_block; i < end_block; i++) {
+        uLongf available = compressed_block_sizes[i];
+        int rc = compress2(compressed_buffer + compressed_block_partitions[i], &available,
+                           uncompressed_buffer + uncompressed_block_partitions[i],
+                           uncompressed_block_partitions[i + 1] - uncompressed_block_partitions[i],
+                           Z_BEST_COMPRESSION);
+        if (rc != Z_OK)
+            work_done = 0;
+        compressed_block_sizes[i] = uint(available);
+    }
+}
+
+void Compress_MT_datastruct::uncompress_datastruct()
+{
+    work_done = 1;
+    if (start_block >= end_block)
+        return;
+    // The streams lie back to back; the caller checked that their sum fits the input.
+    size_t compressed_block_start = 0;
+    for (uint i = 0; i < start_block; i++)
+        compressed_block_start += compressed_block_sizes[i];
+
+    BlockExpander expander;
+    for (uint i = start_block; i < end_block; i++) {
+        unsigned long available =
+            uncompressed_block_partitions[i + 1] - uncompressed_block_partitions[i];
+        int rc = expander.expand(uncompressed_buffer + uncompressed_block_partitions[i],
+                                 available, compressed_buffer + compressed_block_start,
+                                 compressed_block_sizes[i]);
+        if (rc != Z_OK)
+            work_done = 0;
+        compressed_block_start += compressed_block_sizes[i];
+    }
+}
+
+int uncompress_block(unsigned char* dest, unsigned long& dest_len, const unsigned char* source,
+                     unsigned long source_len)
+{
+    BlockExpander expander;
+    return expander.expand(dest, dest_len, source, source_len);
+}
+
+bool uncompress_block_uses_libdeflate()
+{
+#ifdef VID_HAVE_LIBDEFLATE
+    return true;
+#else
+    return false;
+#endif
+}
+
+int compress_MT(unsigned char* compressed_buffer, unsigned long& compressed_size,
+                unsigned char* uncompressed_buffer, unsigned long uncompressed_size)
+{
+    return compress_MT_on_cores(compressed_buffer, compressed_size, uncompressed_buffer,
+                                uncompressed_size, get_num_processing_cores());
+}
+
+int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                  unsigned char* compressed_buffer, unsigned long compressed_size)
+{
+    return uncompress_MT_on_cores(uncompressed_buffer, uncompressed_size, compressed_buffer,
+                                  compressed_size, get_num_processing_cores());
+}
+
+int compress_MT_on_cores(unsigned char* compressed_buffer, unsigned long& compressed_size,
+                         unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
+                         int num_processing_cores)
+{
+    const uint64_t S = uncompressed_size;
+    if (!compressed_buffer || (!uncompressed_buffer && S > 0)) {
+        fprintf(stderr, "%s:%d compress_MT needs a source and a destination buffer.\n",
+                source_name(), __LINE__);
+        return 1;
+    }
+    if (S > max_format_value) {
+        fprintf(stderr, "%s:%d compress_MT cannot describe an input of %llu bytes (at most %llu).\n",
+                source_name(), __LINE__, (unsigned long long)S, (unsigned long long)max_format_value);
+        return 1;
+    }
+    // Every room and offset must be a 32-bit value; a larger destination is simply not
+    // used beyond that. An empty input becomes one empty block.
+    const uint64_t K = min_u64(compressed_size, max_format_value);
+    const uint n = S == 0 ? 1u
+                          : uint(min_u64((S + min_block_size - 1) / min_block_size,
+                                         max_compress_MT_blocks));
+    const uint64_t L = (S + n - 1) / n;
+    const uint64_t header_size = 12 + 8 * uint64_t(n);
+    if (K < header_size) {
+        fprintf(stderr, "%s:%d The destination of %lu bytes cannot hold the %u-byte header.\n",
+                source_name(), __LINE__, compressed_size, uint(header_size));
+        return 1;
+    }
+
+    PartitionArrays arrays;
+    arrays.compressed_block_partitions = new (std::nothrow) uint[n + 1];
+    arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
+    arrays.compressed_block_sizes = new (std::nothrow) uint[n + 1];
+    if (!arrays.compressed_block_partitions || !arrays.uncompressed_block_partitions ||
+        !arrays.compressed_block_sizes) {
+        fprintf(stderr, "%s:%d compress_MT is out of memory.\n", source_name(), __LINE__);
+        return 1;
+    }
+    // Block i gets a room of C = ceil(K / n) bytes at C * i in the block-stream area. The
+    // rooms stop at the end of the destination: the last ones may be shorter or empty, and
+    // a block that does not fit its room then fails like any other.
+    const uint64_t area = K - header_size;
+    const uint64_t C = (K + n - 1) / n;
+    for (uint i = 0; i <= n; i++) {
+        arrays.uncompressed_block_partitions[i] = uint(min_u64(L * i, S));
+        arrays.compressed_block_partitions[i] = uint(min_u64(C * i, area));
+        arrays.compressed_block_sizes[i] =
+            uint(min_u64(C, area - arrays.compressed_block_partitions[i]));
+    }
+
+    put_le64(compressed_buffer, uint64_t(blocked_compress_pattern));
+    put_le32(compressed_buffer + 8, n);
+    unsigned char* compressed_buffer_post_header = compressed_buffer + header_size;
+
+    const int num_threads = worker_count(num_processing_cores, n);
+    THREAD_HANDLE* threads = nullptr;
+    Compress_MT_datastruct* thread_para = nullptr;
+    if (!allocate_workers(num_threads, threads, thread_para)) {
+        fprintf(stderr, "%s:%d compress_MT is out of memory.\n", source_name(), __LINE__);
+        return 1;
+    }
+    for (int i = 0; i < num_threads; i++)
+        thread_para[i].init_thread_data(uint(i), uint(num_threads), n,
+                                        arrays.compressed_block_partitions,
+                                        arrays.uncompressed_block_partitions,
+                                        arrays.compressed_block_sizes,
+                                        compressed_buffer_post_header, uncompressed_buffer);
+    if (!run_workers(num_threads, threads, thread_para, compress_MT_thread)) {
+        fprintf(stderr,
+                "%s:%d The procedure '%s' did not complete successfully. \n"
+                "The destination buffer might be of insufficient size.\n",
+                source_name(), __LINE__, "compress_MT");
+        return 1;
+    }
+
+    // Pack the streams behind one another. Block i moves down from its room to just behind
+    // block i - 1; every earlier stream fits its own room, so the target never lies past
+    // the source, but the two may overlap.
+    uint64_t packed = arrays.compressed_block_sizes[0];
+    for (uint i = 1; i < n; i++) {
+        memmove(compressed_buffer_post_header + packed,
+                compressed_buffer_post_header + arrays.compressed_block_partitions[i],
+                arrays.compressed_block_sizes[i]);
+        packed += arrays.compressed_block_sizes[i];
+    }
+    for (uint i = 0; i < n; i++) {
+        put_le32(compressed_buffer + 12 + 4 * i, arrays.uncompressed_block_partitions[i + 1]);
+        put_le32(compressed_buffer + 12 + 4 * n + 4 * i, arrays.compressed_block_sizes[i]);
+    }
+    compressed_size = (unsigned long)(header_size + packed);
+    return 0;
+}
+
+int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                           unsigned char* compressed_buffer, unsigned long compressed_size,
+                           int num_processing_cores)
+{
+    // Anything that does not begin with the marker is one plain zlib stream. A null output
+    // is refused as Z_STREAM_ERROR whatever the zlib version (newer ones would otherwise
+    // decode into a scratch byte when the size is 0), and nothing is allocated here.
+    if (!compressed_buffer || compressed_size < 8 ||
+        int64_t(get_le64(compressed_buffer)) != blocked_compress_pattern) {
+        if (!uncompressed_buffer)
+            return Z_STREAM_ERROR;
+        return uncompress(uncompressed_buffer, &uncompressed_size, compressed_buffer,
+                          compressed_size);
+    }
+
+    // The header is checked field by field before anything is sized or read from it.
+    if (compressed_size < 12) {
+        fprintf(stderr, "%s:%d A blocked-compress buffer of %lu bytes is too short for its header.\n",
+                source_name(), __LINE__, compressed_size);
+        return Z_DATA_ERROR;
+    }
+    const uint n = get_le32(compressed_buffer + 8);
+    if (n < 1 || n > max_compress_MT_blocks) {
+        fprintf(stderr, "%s:%d Invalid block count %u in a blocked-compress buffer.\n",
+                source_name(), __LINE__, n);
+        return Z_DATA_ERROR;
+    }
+    const uint64_t header_size = 12 + 8 * uint64_t(n);
+    if (compressed_size < header_size) {
+        fprintf(stderr, "%s:%d A header of %u blocks does not fit %lu bytes.\n", source_name(),
+                __LINE__, n, compressed_size);
+        return Z_DATA_ERROR;
+    }
+
+    PartitionArrays arrays;
+    arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
+    arrays.compressed_block_sizes = new (std::nothrow) uint[n + 1];
+    if (!arrays.uncompressed_block_partitions || !arrays.compressed_block_sizes)
+        return Z_MEM_ERROR;
+    arrays.uncompressed_block_partitions[0] = 0;
+    for (uint i = 0; i < n; i++) {
+        uint end = get_le32(compressed_buffer + 12 + 4 * i);
+        // Block ends rise strictly from 0; the single empty block of an empty input is the
+        // one buffer whose first end is 0.
+        bool empty_input = n == 1 && end == 0;
+        if (end <= arrays.uncompressed_block_partitions[i] && !empty_input) {
+            fprintf(stderr, "%s:%d Block %u ends at %u, not after its start %u.\n",
+                    source_name(), __LINE__, i, end, arrays.uncompressed_block_partitions[i]);
+            return Z_DATA_ERROR;
+        }
+        arrays.uncompressed_block_partitions[i + 1] = end;
+    }
+    const uint T = arrays.uncompressed_block_partitions[n];
+
+    if (uncompressed_buffer && uncompressed_size < T) {
+        uncompressed_size = T;
+        return Z_BUF_ERROR;
+    }
+    uncompressed_size = T;
+    if (!uncompressed_buffer) {
+        uncompressed_buffer = new (std::nothrow) unsigned char[T];
+        if (!uncompressed_buffer)
+            return Z_MEM_ERROR;
+    }
+
+    uint64_t compressed_block_sizes_total = header_size;
+    for (uint i = 0; i < n; i++) {
+        arrays.compressed_block_sizes[i] = get_le32(compressed_buffer + 12 + 4 * n + 4 * i);
+        compressed_block_sizes_total += arrays.compressed_block_sizes[i];
+    }
+    arrays.compressed_block_sizes[n] = 0;
+    if (compressed_block_sizes_total > max_format_value) {
+        fprintf(stderr, "%s:%d The block sizes add up to %llu bytes, more than a blocked-compress buffer can hold.\n",
+                source_name(), __LINE__, (unsigned long long)compressed_block_sizes_total);
+        return Z_DATA_ERROR;
+    }
+    if (compressed_block_sizes_total != compressed_size) {
+        fprintf(stderr, "%s:%d Mismatch in compressed sizes %u vs. %lu", source_name(), __LINE__,
+                uint(compressed_block_sizes_total), compressed_size);
+        return Z_DATA_ERROR;
+    }
+
+    const int num_threads = worker_count(num_processing_cores, n);
+    THREAD_HANDLE* threads = nullptr;
+    Compress_MT_datastruct* thread_para = nullptr;
+    if (!allocate_workers(num_threads, threads, thread_para))
+        return Z_MEM_ERROR;
+    for (int i = 0; i < num_threads; i++)
+        thread_para[i].init_thread_data(uint(i), uint(num_threads), n, nullptr,
+                                        arrays.uncompressed_block_partitions,
+                                        arrays.compressed_block_sizes,
+                                        compressed_buffer + header_size, uncompressed_buffer);
+    if (!run_workers(num_threads, threads, thread_para, uncompress_MT_thread)) {
+        fprintf(stderr,
+                "%s:%d The procedure '%s' did not complete successfully. \n"
+                "The destination buffer might be of insufficient size.\n",
+                source_name(), __LINE__, "uncompress_MT");
+        return 1;
+    }
+    return 0;
+}

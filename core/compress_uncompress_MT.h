@@ -19,11 +19,9 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-typedef HANDLE THREAD_HANDLE;
+// A Win32 HANDLE, which is void*. <windows.h> stays inside the thread layer's source: its
+// macros (near, far, min, max, ...) would otherwise reach every unit that uses the codec.
+typedef void* THREAD_HANDLE;
 #else
 #include <pthread.h>
 typedef pthread_t THREAD_HANDLE;
@@ -78,6 +76,56 @@ int wait_until_processing_threads_are_done_then_cleanup(int num_threads, THREAD_
 // ---------------------------------------------------------------------------------------
 // The codec.
 
+// Smallest block compress_MT cuts an input into; inputs of up to this size give one block.
+const uint min_block_size = 76800;
+// Most blocks a blocked-compress buffer holds (and so most workers of a codec call).
+const uint max_compress_MT_blocks = 8;
+
+// Work record of one codec worker. A call makes an array of num_threads records, record i
+// for worker i; all records of a call point at the same three arrays of n + 1 entries,
+// which the call owns and frees. A worker writes only its own record, the
+// compressed_block_sizes entries of its own blocks and its own blocks' bytes.
+class Compress_MT_datastruct {
+  public:
+    // Compression: start of the block-stream area (just past the header) being written.
+    // Expansion: start of the block-stream area being read.
+    unsigned char* compressed_buffer;
+    // The input when compressing, the output when expanding.
+    unsigned char* uncompressed_buffer;
+    uint thread_id;   // 0 .. num_threads - 1
+    uint num_threads; // workers of the call
+    uint work_done;   // 1 when every block of this worker succeeded
+    uint start_block; // first block of this worker
+    uint end_block;   // one past its last block (not above start_block: an idle worker)
+    // Where the room of block i begins in the block-stream area (compression only).
+    uint* compressed_block_partitions;
+    // Where block i begins in the uncompressed data; entry n is the total size.
+    uint* uncompressed_block_partitions;
+    // Compression: room of block i on the way in, length of its stream on the way out.
+    // Expansion: the block sizes from the header. Entry n is never read.
+    uint* compressed_block_sizes;
+
+    Compress_MT_datastruct() { init(); }
+
+    // Every pointer null, every number 0.
+    void init();
+
+    // Stores the arguments and takes the run of blocks
+    // [p * in_thread_id, min(p * (in_thread_id + 1), n)) with p = ceil(n / in_num_threads);
+    // work_done starts at 0.
+    void init_thread_data(uint in_thread_id, uint in_num_threads, uint num_compress_blocks,
+                          uint* in_compressed_block_partitions,
+                          uint* in_uncompressed_block_partitions,
+                          uint* in_compressed_block_sizes, unsigned char* in_compressed_buffer,
+                          unsigned char* in_uncompressed_buffer);
+
+    // Worker bodies: compress each own block into its room with zlib level 9, or expand
+    // each own block into its range. A failed block sets work_done to 0 and the worker
+    // goes on with its next block.
+    void compress_datastruct();
+    void uncompress_datastruct();
+};
+
 // Compresses uncompressed_size bytes into the caller's compressed_buffer, whose capacity
 // is compressed_size on entry. Returns 0 on success, with compressed_size set to the length
 // of the blocked-compress buffer; returns 1 on failure (a block did not fit its room, a zlib
@@ -97,3 +145,28 @@ int compress_MT(unsigned char* compressed_buffer, unsigned long& compressed_size
 // holds. For a plain zlib stream the result is zlib's own.
 int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                   unsigned char* compressed_buffer, unsigned long compressed_size);
+
+// ---------------------------------------------------------------------------------------
+// Entries for tests, benchmarks and fuzzing. Production code calls compress_MT and
+// uncompress_MT, which ask the platform for the processor count on every call.
+
+// compress_MT and uncompress_MT as if num_processing_cores processors were online (values
+// below 1 count as 1). The bytes produced never depend on this count.
+int compress_MT_on_cores(unsigned char* compressed_buffer, unsigned long& compressed_size,
+                         unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
+                         int num_processing_cores);
+int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                           unsigned char* compressed_buffer, unsigned long compressed_size,
+                           int num_processing_cores);
+
+// Expands one zlib stream into dest the way each block of a blocked-compress buffer is
+// expanded, with the verdict, the output and the dest_len of zlib's uncompress: dest_len
+// is the room on entry and the bytes produced on Z_OK; a stream that ends early succeeds
+// and leaves the rest of the room untouched; on failure the room holds zlib's own partial
+// output. Where the build has libdeflate it decodes first and zlib only sees the streams
+// libdeflate refuses. Thread-safe; allocates nothing that outlives the call.
+int uncompress_block(unsigned char* dest, unsigned long& dest_len, const unsigned char* source,
+                     unsigned long source_len);
+
+// True when blocks are expanded through libdeflate in this build.
+bool uncompress_block_uses_libdeflate();

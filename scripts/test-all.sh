@@ -13,7 +13,7 @@ run_pass() {
     cmake --build "$dir" -j "$JOBS"
     echo "=== $dir: tests"
     # shellcheck disable=SC2086
-    ctest --test-dir "$dir" --output-on-failure -j "$JOBS" $label_args
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$JOBS" $label_args
 }
 
 mkdir -p build

@@ -6,7 +6,7 @@
 #                 of the last two required), every libmx/libmex name listed, undecorated, in
 #                 DEF_DIR/libmx.def or libmex.def; exports exactly one name, mexFunction.
 #   KIND program: imports only from KERNEL32.dll and msvcrt.dll (static C/C++ runtimes); the
-#                 MEX loader tests (test_windows_mex*) also from the stand-in libmx/libmex.
+#                 MEX loader tests (test_windows_*) also from the stand-in libmx/libmex.
 set -euo pipefail
 objdump=$1 def_dir=$2 kind=$3; shift 3
 files=()
@@ -53,7 +53,7 @@ for file in "${files[@]}"; do
     program)
         allowed="KERNEL32.dll msvcrt.dll"
         # the MEX loader tests run modules against the test-only stand-in DLLs
-        case $(basename "$file") in test_windows_mex*) allowed="$allowed libmx.dll libmex.dll" ;; esac
+        case $(basename "$file") in test_windows_*) allowed="$allowed libmx.dll libmex.dll" ;; esac
         ;;
     *) echo "unknown kind $kind"; exit 2 ;;
     esac

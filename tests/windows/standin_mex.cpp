@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#define EXPORT extern "C" __declspec(dllexport)
+#define EXPORT extern "C" MEX_API
 
 namespace {
 std::string printed;

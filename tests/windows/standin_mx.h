@@ -9,6 +9,12 @@
 // on a thread of its own. Arrays are never freed by the stand-ins; a test process is short.
 #pragma once
 
+#ifdef STANDIN_BUILDING_MX
+#define MX_API __declspec(dllexport)
+#endif
+#ifdef STANDIN_BUILDING_MEX
+#define MEX_API __declspec(dllexport)
+#endif
 #include "mex.h"
 
 #ifdef STANDIN_BUILDING_MX

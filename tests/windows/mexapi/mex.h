@@ -11,6 +11,9 @@
 #pragma once
 
 #include <stddef.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
 
 #ifndef MX_COMPAT_32
 #define MX_COMPAT_32
@@ -49,21 +52,39 @@ typedef enum {
 
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
+// Imported from MATLAB's DLLs. Declaring them dllimport makes the address of an API function
+// the same in every module (the DLL's own entry, not a per-module import thunk). The test
+// stand-ins define MX_API / MEX_API as dllexport before including this header.
+#ifndef MX_API
+#define MX_API __declspec(dllimport)
+#endif
+#ifndef MEX_API
+#define MEX_API __declspec(dllimport)
+#endif
+
 // libmx
-mxClassID mxGetClassID(const mxArray* pa);
-size_t mxGetNumberOfElements(const mxArray* pa);
-size_t mxGetM(const mxArray* pa);
-size_t mxGetN(const mxArray* pa);
-double* mxGetPr(const mxArray* pa);
-void* mxGetData(const mxArray* pa);
-double mxGetScalar(const mxArray* pa);
-mxArray* mxGetCell_700(const mxArray* pa, int i);
-int mxGetString_700(const mxArray* pa, char* buf, int buflen);
-mxArray* mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
-mxArray* mxCreateNumericArray_700(int ndim, const int* dims, mxClassID classid,
+MX_API mxClassID mxGetClassID(const mxArray* pa);
+MX_API size_t mxGetNumberOfElements(const mxArray* pa);
+MX_API size_t mxGetM(const mxArray* pa);
+MX_API size_t mxGetN(const mxArray* pa);
+MX_API double* mxGetPr(const mxArray* pa);
+MX_API void* mxGetData(const mxArray* pa);
+MX_API double mxGetScalar(const mxArray* pa);
+MX_API mxArray* mxGetCell_700(const mxArray* pa, int i);
+MX_API int mxGetString_700(const mxArray* pa, char* buf, int buflen);
+MX_API mxArray* mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
+MX_API mxArray* mxCreateNumericArray_700(int ndim, const int* dims, mxClassID classid,
                                   mxComplexity flag);
-const int* mxGetDimensions_700(const mxArray* pa);
-int mxGetNumberOfDimensions_700(const mxArray* pa);
+MX_API const int* mxGetDimensions_700(const mxArray* pa);
+MX_API int mxGetNumberOfDimensions_700(const mxArray* pa);
+MX_API bool mxIsComplex(const mxArray* pa);
+MX_API bool mxIsLogical(const mxArray* pa);
+MX_API bool mxIsNumeric(const mxArray* pa);
+MX_API bool mxIsSparse(const mxArray* pa);
+// The host's allocator: memory that MATLAB reclaims when an error ends the call.
+MX_API void* mxMalloc(size_t n);
+MX_API void* mxCalloc(size_t n, size_t size);
+MX_API void mxFree(void* ptr);
 
 #define mxGetCell mxGetCell_700
 #define mxGetString mxGetString_700
@@ -80,8 +101,8 @@ int mxGetNumberOfDimensions_700(const mxArray* pa);
 #define VID_MEX_PRINTF_LIKE
 #define VID_MEX_NORETURN __declspec(noreturn)
 #endif
-int mexPrintf(const char* fmt, ...) VID_MEX_PRINTF_LIKE;
-VID_MEX_NORETURN void mexErrMsgTxt(const char* msg);
+MEX_API int mexPrintf(const char* fmt, ...) VID_MEX_PRINTF_LIKE;
+MEX_API VID_MEX_NORETURN void mexErrMsgTxt(const char* msg);
 
 // The entry every module exports (and the only one).
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);

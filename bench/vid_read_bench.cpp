@@ -1,0 +1,102 @@
+// Reference side of the clipReadMex benchmark: writes the 640 x 480 RGB test file, and times
+// VidHeader reading its frames in C++ alone (expansion into pixmap, no conversion), so that
+// clipReadMex's frames per second in Octave can be set beside it in the same run.
+//
+//   vid_read_bench write <file> <frames>   write <frames> frames of 640 x 480
+//   vid_read_bench read <file> <passes>    read every frame <passes> times; prints
+//                                          "cpp_frames_per_second <value>" and the time of
+//                                          the conversion to MATLAB's double layout alone,
+//                                          "conversion_ms_per_frame <value>"
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "VidHeader.h"
+#include "vid_image_layout.h"
+
+namespace {
+
+const int kWidth = 640;
+const int kHeight = 480;
+
+// Camera-like content: smooth gradients, a moving disc and mild noise, so that blocks
+// compress about as well as real footage does.
+void fill_frame(unsigned char* pixmap, int frame)
+{
+    unsigned int noise = 12345u + unsigned(frame);
+    for (int y = 0; y < kHeight; y++)
+        for (int x = 0; x < kWidth; x++) {
+            noise = noise * 1103515245u + 12345u;
+            int n = int((noise >> 16) & 7);
+            int dx = x - (100 + 4 * frame) % kWidth, dy = y - 240;
+            bool disc = dx * dx + dy * dy < 80 * 80;
+            unsigned char* p = pixmap + (size_t(y) * kWidth + x) * 3;
+            p[0] = (unsigned char)((disc ? 220 : x * 255 / kWidth) + n);
+            p[1] = (unsigned char)((disc ? 40 : y * 255 / kHeight) + n);
+            p[2] = (unsigned char)(((x + y + frame) & 127) + n);
+        }
+}
+
+int write_file(const char* name, int frames)
+{
+    VidHeader writer(name, stderr, kWidth, kHeight, frames);
+    if (writer.compressed_buffer == nullptr)
+        return 1;
+    for (int k = 0; k < frames; k++) {
+        fill_frame(writer.pixmap, k);
+        if (!writer.writeNextFrameToVideoFile())
+            return 1;
+    }
+    return 0; // the destructor finishes the file
+}
+
+int read_file(const char* name, int passes)
+{
+    VidHeader reader(name, stderr);
+    if (reader.compressed_buffer == nullptr || reader.num_frames < 1)
+        return 1;
+    unsigned long checksum = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (int p = 0; p < passes; p++)
+        for (int k = 0; k < reader.num_frames; k++) {
+            if (!reader.readFrameFromVideoFile(k))
+                return 1;
+            checksum += reader.pixmap[size_t(k) * 3 % size_t(reader.pixmap_size)];
+        }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    printf("cpp_frames_per_second %.2f\n", double(passes) * reader.num_frames / seconds);
+
+    // The conversion clipReadMex does after each read, on the last frame read.
+    double* planes = new (std::nothrow) double[size_t(reader.pixmap_size)];
+    if (planes == nullptr)
+        return 1;
+    const int conversions = 100;
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < conversions; i++) {
+        vid_pixmap_to_planes(reader.pixmap, size_t(reader.width), size_t(reader.height), planes);
+        checksum += (unsigned long)planes[size_t(i) % size_t(reader.pixmap_size)];
+    }
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    printf("conversion_ms_per_frame %.3f\n", 1000 * seconds / conversions);
+    delete[] planes;
+    fprintf(stderr, "(checksum %lu)\n", checksum);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 4 || atoi(argv[3]) < 1) {
+        fprintf(stderr, "usage: vid_read_bench write <file> <frames> | read <file> <passes>\n");
+        return 1;
+    }
+    if (strcmp(argv[1], "write") == 0)
+        return write_file(argv[2], atoi(argv[3]));
+    if (strcmp(argv[1], "read") == 0)
+        return read_file(argv[2], atoi(argv[3]));
+    fprintf(stderr, "unknown mode %s\n", argv[1]);
+    return 1;
+}

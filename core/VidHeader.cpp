@@ -1,0 +1,548 @@
+// VidHeader: opening, reading, writing and finishing VID files, and the PPM/PGM dumps.
+//
+// File layout (all fields little-endian, assembled byte by byte):
+//   offset 0      2 bytes   width field: up to 0x8FFF the width itself (Bayer: two bytes per
+//                           sample); from 0x9000 on the width plus 0x8FFF (Bayer: one byte)
+//   offset 2      2 bytes   height
+//   offset 4      4 bytes   frame count: -N for N RGB frames, N >= 0 for N Bayer frames
+//   offset 8      8T bytes  record offsets (signed 64-bit); a reader uses the first N of them
+//   then                    the records back to back, each one blocked-compress buffer; the
+//                           length of record i is entry i+1 - entry i, for the last record
+//                           the file size - entry i
+//
+// Every report is formatted into errMessage as "VidHeader:<line> <text>" and handed to
+// displayMessageBox. In the MATLAB build that call does not return, so each report is made
+// only once the object is in a state its owner can destroy: a constructor releases whatever
+// it had opened or allocated before it reports (pointers not allocated stay null), and the
+// destructor releases everything before it reports a failure to finish the file.
+#include "VidHeader.h"
+
+#include <cinttypes>
+#include <climits>
+#include <cstdarg>
+#include <cstring>
+#include <new>
+
+#include "bayer_interpolate_MT.h"
+#include "compress_uncompress_MT.h"
+#include "errbox.h"
+#include "file_offset.h"
+#include "le_bytes.h"
+
+namespace {
+
+// Width fields above this value carry the width plus this value (one-byte Bayer samples).
+const int kWidthFieldBase = 0x8FFF;
+// width * 3 * height is held in a signed 32-bit int: frames of 2^31 bytes or more are refused.
+const int64_t kMaxFrameBytes = INT32_MAX;
+// The smallest RGB frame whose record always fits the record buffer of twice its size. A frame
+// of S <= 76800 bytes is one block: a 20-byte buffer header plus one zlib stream of at most
+// S + (S >> 12) + (S >> 14) + 13 bytes (zlib's bound for incompressible data). 2S holds that
+// from S = 33 on; larger frames have several blocks and even wider margins.
+const int kMinWritableFrameBytes = 33;
+// Offsets are read and written this many entries at a time.
+const int kTableChunkEntries = 512;
+
+__attribute__((format(printf, 2, 3))) void format_report(VidHeader& v, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vsnprintf(v.errMessage, sizeof v.errMessage, format, args);
+    va_end(args);
+}
+
+} // namespace
+
+// Formats a report "VidHeader:<line> ..." into obj.errMessage without showing it.
+#define VID_FORMAT(obj, format, ...) \
+    format_report(obj, "%s:%d " format, "VidHeader", __LINE__, __VA_ARGS__)
+// Formats and shows a report. In the MATLAB build this does not return.
+#define VID_REPORT(obj, format, ...)                              \
+    do {                                                          \
+        VID_FORMAT(obj, format, __VA_ARGS__);                     \
+        displayMessageBox((obj).errMessage, (obj).error_outfile); \
+    } while (0)
+
+namespace {
+
+// The empty state shared by all constructors: no file, no buffers, every size 0.
+void clear_fields(VidHeader& v)
+{
+    memset(v.videoFileName, 0, sizeof v.videoFileName);
+    memset(v.errMessage, 0, sizeof v.errMessage);
+    v.videoFile = nullptr;
+    v.file_open_read_or_write = 0;
+    v.vid_is_bayer_interpolated = 1;
+    v.vid_uses_two_bytes_per_pixel = 1;
+    v.width = 0;
+    v.height = 0;
+    v.num_frames = 0;
+    v.current_frame = 0;
+    v.pixmap_size = 0;
+    v.start_frame_number = 0;
+    v.end_frame_number = 0;
+    v.set_brightness = 0.0;
+    v.offsets = nullptr;
+    v.compressed_buffer_size = 0;
+    v.uncompressed_buffer_size = 0;
+    v.compressed_buffer = nullptr;
+    v.uncompressed_buffer = nullptr;
+    v.pixmap = nullptr;
+    v.error_outfile = nullptr;
+}
+
+// Closes the file and frees every buffer the object owns, leaving the pointers null.
+// Returns false when closing the file failed.
+bool release(VidHeader& v)
+{
+    bool closed = true;
+    if (v.videoFile != nullptr && fclose(v.videoFile) != 0)
+        closed = false;
+    v.videoFile = nullptr;
+    // For RGB frames the expanded frame is pixmap itself and is freed once, as pixmap.
+    if (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer != v.pixmap)
+        delete[] v.uncompressed_buffer;
+    v.uncompressed_buffer = nullptr;
+    delete[] v.pixmap;
+    v.pixmap = nullptr;
+    delete[] v.compressed_buffer;
+    v.compressed_buffer = nullptr;
+    delete[] v.offsets;
+    v.offsets = nullptr;
+    return closed;
+}
+
+// Copies the path into videoFileName. A path that does not fit (with its terminator) is cut,
+// terminated, and refused: opening the cut path could reach another file.
+bool copy_name(VidHeader& v, const char* name)
+{
+    if (name == nullptr)
+        return false;
+    size_t length = strnlen(name, sizeof v.videoFileName);
+    if (length == sizeof v.videoFileName) {
+        memcpy(v.videoFileName, name, sizeof v.videoFileName - 1);
+        v.videoFileName[sizeof v.videoFileName - 1] = '\0';
+        return false;
+    }
+    memcpy(v.videoFileName, name, length + 1);
+    return true;
+}
+
+// Writes the header (count -current_frame, the frames actually written) and all num_frames
+// table entries. Formats a report into errMessage and returns false on failure; shows nothing.
+bool write_header_and_table(VidHeader& v)
+{
+    if (v.videoFile == nullptr || v.offsets == nullptr || v.file_open_read_or_write != 1) {
+        VID_FORMAT(v, "video file is not open for writing \n %s \n", v.videoFileName);
+        return false;
+    }
+    unsigned char header[8];
+    put_le16(header, uint16_t(v.width));
+    put_le16(header + 2, uint16_t(v.height));
+    put_le32(header + 4, uint32_t(-int64_t(v.current_frame)));
+    if (vid_fseek(v.videoFile, 0, SEEK_SET) != 0 || fwrite(header, 1, 8, v.videoFile) != 8) {
+        VID_FORMAT(v, "Unable to write header to video file \n %s \n", v.videoFileName);
+        return false;
+    }
+    // The table directly follows the header, so after the header the stream stands at entry 0.
+    unsigned char chunk[8 * kTableChunkEntries];
+    for (int first = 0; first < v.num_frames; first += kTableChunkEntries) {
+        int count = v.num_frames - first < kTableChunkEntries ? v.num_frames - first
+                                                               : kTableChunkEntries;
+        for (int i = 0; i < count; i++)
+            put_le64(chunk + 8 * i, uint64_t(v.offsets[first + i]));
+        if (fwrite(chunk, 8, size_t(count), v.videoFile) != size_t(count)) {
+            VID_FORMAT(v, "Error writing offsets to video file \n %s \n", v.videoFileName);
+            return false;
+        }
+    }
+    // Records and table may still sit in the stream's buffer; a failed flush loses them.
+    if (fflush(v.videoFile) != 0) {
+        VID_FORMAT(v, "Unable to flush video file \n %s \n", v.videoFileName);
+        return false;
+    }
+    return true;
+}
+
+// Writes a width x height image of `channels` bytes per pixel as binary PPM (3) or PGM (1).
+void write_image(VidHeader& v, const char* name, const unsigned char* data, const char* magic,
+                 int channels)
+{
+    FILE* image = name != nullptr ? fopen(name, "wb") : nullptr;
+    if (image == nullptr) {
+        VID_REPORT(v, "Unable to open file to write image \r\n %s", name ? name : "");
+        return;
+    }
+    size_t bytes = 0;
+    if (v.width > 0 && v.height > 0)
+        bytes = size_t(v.width) * size_t(v.height) * size_t(channels);
+    bool ok = fprintf(image, "%s\n%d %d\n255\n", magic, v.width, v.height) > 0;
+    if (ok && bytes > 0)
+        ok = data != nullptr && fwrite(data, bytes, 1, image) == 1;
+    if (fclose(image) != 0)
+        ok = false;
+    if (!ok)
+        VID_REPORT(v, "Unable to write image to file \r\n %s", name);
+}
+
+} // namespace
+
+VidHeader::VidHeader()
+{
+    clear_fields(*this);
+}
+
+VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
+{
+    clear_fields(*this);
+    error_outfile = in_error_outfile;
+    file_open_read_or_write = 0;
+    if (!copy_name(*this, inVideoFileName)) {
+        VID_REPORT(*this, "video file name missing or longer than %d bytes \n %s \n",
+                   int(sizeof videoFileName) - 1, videoFileName);
+        return;
+    }
+
+    videoFile = fopen(videoFileName, "rb");
+    if (videoFile == nullptr) {
+        VID_REPORT(*this, "Unable to open following video file in  'rb' mode \r\n %s \r\n",
+                   videoFileName);
+        return;
+    }
+    unsigned char header[8];
+    if (fread(header, 1, 8, videoFile) != 8) {
+        release(*this);
+        VID_REPORT(*this, "Unable to read from video file \n %s \n", videoFileName);
+        return;
+    }
+
+    int width_field = get_le16(header);
+    int announced_height = get_le16(header + 2);
+    int32_t count_field = int32_t(get_le32(header + 4));
+    int two_bytes = 1;
+    if (width_field > kWidthFieldBase) {
+        two_bytes = 0;
+        width_field -= kWidthFieldBase;
+    }
+    width = width_field;
+    height = announced_height;
+    vid_uses_two_bytes_per_pixel = two_bytes;
+
+    // Refuse what the fields cannot hold before anything is sized from the header.
+    if (count_field == INT32_MIN) {
+        release(*this);
+        VID_REPORT(*this, "frame count field %" PRId32 " of video file is out of range \n %s \n",
+                   count_field, videoFileName);
+        return;
+    }
+    int64_t frame_bytes = int64_t(width) * 3 * int64_t(height);
+    if (frame_bytes > kMaxFrameBytes) {
+        release(*this);
+        VID_REPORT(*this,
+                   "frames of %d x %d pixels in video file exceed 2^31 - 1 bytes \n %s \n",
+                   width, height, videoFileName);
+        return;
+    }
+    num_frames = count_field < 0 ? -count_field : count_field;
+    vid_is_bayer_interpolated = count_field < 0 ? 0 : 1;
+    pixmap_size = int(frame_bytes);
+    uncompressed_buffer_size = vid_is_bayer_interpolated
+                                   ? (unsigned long)(width * height) << two_bytes
+                                   : (unsigned long)pixmap_size;
+    current_frame = 0;
+    start_frame_number = 0;
+    end_frame_number = num_frames;
+
+    // The table must lie within the file: this bounds its allocation by the file's size.
+    int64_t file_size = -1;
+    if (vid_fseek(videoFile, 0, SEEK_END) == 0)
+        file_size = vid_ftell(videoFile);
+    if (file_size < 8) {
+        release(*this);
+        VID_REPORT(*this, "Unable to read from video file \n %s \n", videoFileName);
+        return;
+    }
+    if (int64_t(num_frames) > (file_size - 8) / 8) {
+        release(*this);
+        VID_REPORT(*this,
+                   "Error reading offsets to video file \n %s \n"
+                   " (a table of %d entries does not fit in a file of %" PRId64 " bytes)\n",
+                   videoFileName, num_frames, file_size);
+        return;
+    }
+
+    pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
+    if (pixmap != nullptr) {
+        memset(pixmap, 0, size_t(pixmap_size));
+        if (vid_is_bayer_interpolated)
+            uncompressed_buffer = new (std::nothrow) unsigned char[uncompressed_buffer_size];
+        else
+            uncompressed_buffer = pixmap;
+    }
+    if (uncompressed_buffer != nullptr)
+        offsets = new (std::nothrow) int64_t[size_t(num_frames)];
+    if (offsets == nullptr) {
+        release(*this);
+        VID_REPORT(*this, "Unable to allocate the frame buffers for video file \n %s \n",
+                   videoFileName);
+        return;
+    }
+
+    bool table_read = vid_fseek(videoFile, 8, SEEK_SET) == 0;
+    unsigned char chunk[8 * kTableChunkEntries];
+    for (int first = 0; table_read && first < num_frames; first += kTableChunkEntries) {
+        int count = num_frames - first < kTableChunkEntries ? num_frames - first
+                                                             : kTableChunkEntries;
+        if (fread(chunk, 8, size_t(count), videoFile) != size_t(count)) {
+            table_read = false;
+            break;
+        }
+        for (int i = 0; i < count; i++)
+            offsets[first + i] = int64_t(get_le64(chunk + 8 * i));
+    }
+    if (!table_read) {
+        release(*this);
+        VID_REPORT(*this, "Error reading offsets to video file \n %s \n", videoFileName);
+        return;
+    }
+
+    // The record buffer comes last: a non-null compressed_buffer marks a complete opening.
+    compressed_buffer_size = 2 * uncompressed_buffer_size;
+    compressed_buffer = new (std::nothrow) unsigned char[compressed_buffer_size];
+    if (compressed_buffer == nullptr) {
+        release(*this);
+        VID_REPORT(*this, "Unable to allocate the frame buffers for video file \n %s \n",
+                   videoFileName);
+        return;
+    }
+}
+
+VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
+                     int out_height, int out_num_frames)
+{
+    clear_fields(*this);
+    error_outfile = in_error_outfile;
+    file_open_read_or_write = 1;
+    vid_is_bayer_interpolated = 0;
+    width = out_width;
+    height = out_height;
+    num_frames = out_num_frames;
+    end_frame_number = out_num_frames;
+    if (!copy_name(*this, outVideoFileName)) {
+        VID_REPORT(*this, "video file name missing or longer than %d bytes \n %s \n",
+                   int(sizeof videoFileName) - 1, videoFileName);
+        return;
+    }
+
+    // Geometry is checked before the file is created, so a refused writer leaves any existing
+    // file of that name untouched. Widths above 0x8FFF would read back reduced by 0x8FFF.
+    if (out_width < 1 || out_width > kWidthFieldBase || out_height < 1 || out_height > 65535) {
+        VID_REPORT(*this,
+                   "cannot write frames of %d x %d pixels (width 1 to 36863, height 1 to 65535)"
+                   " to video file \n %s \n",
+                   out_width, out_height, videoFileName);
+        return;
+    }
+    int64_t frame_bytes = int64_t(out_width) * 3 * int64_t(out_height);
+    if (frame_bytes > kMaxFrameBytes || frame_bytes < kMinWritableFrameBytes) {
+        VID_REPORT(*this,
+                   "cannot write frames of %d x %d pixels: a frame must hold %d to 2^31 - 1 "
+                   "bytes \n %s \n",
+                   out_width, out_height, kMinWritableFrameBytes, videoFileName);
+        return;
+    }
+    if (out_num_frames < 0) {
+        VID_REPORT(*this, "cannot reserve %d frames in video file \n %s \n", out_num_frames,
+                   videoFileName);
+        return;
+    }
+
+    pixmap_size = int(frame_bytes);
+    uncompressed_buffer_size = (unsigned long)pixmap_size;
+    compressed_buffer_size = 2 * uncompressed_buffer_size;
+    // A writer reserved for no frames still keeps one entry: where record 0 would start.
+    size_t table_entries = out_num_frames > 0 ? size_t(out_num_frames) : 1;
+    unsigned char* new_pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
+    int64_t* new_offsets = new (std::nothrow) int64_t[table_entries];
+    unsigned char* new_record = new (std::nothrow) unsigned char[compressed_buffer_size];
+    if (new_pixmap == nullptr || new_offsets == nullptr || new_record == nullptr) {
+        delete[] new_pixmap;
+        delete[] new_offsets;
+        delete[] new_record;
+        VID_REPORT(*this, "Unable to allocate the frame buffers for video file \n %s \n",
+                   videoFileName);
+        return;
+    }
+
+    videoFile = fopen(videoFileName, "wb");
+    if (videoFile == nullptr) {
+        delete[] new_pixmap;
+        delete[] new_offsets;
+        delete[] new_record;
+        VID_REPORT(*this, "Unable to open following video file in  'wb' mode \r\n %s \r\n",
+                   videoFileName);
+        return;
+    }
+
+    // Record 0 starts right behind the reserved table; every unused entry points there too.
+    int64_t first_record = 8 + 8 * int64_t(out_num_frames);
+    for (size_t i = 0; i < table_entries; i++)
+        new_offsets[i] = first_record;
+    current_frame = 0;
+    start_frame_number = 0;
+    pixmap = new_pixmap;
+    uncompressed_buffer = new_pixmap;
+    offsets = new_offsets;
+    compressed_buffer = new_record;
+}
+
+VidHeader::~VidHeader() noexcept(false)
+{
+    bool writer = file_open_read_or_write == 1 && videoFile != nullptr;
+    bool finished = !writer || write_header_and_table(*this);
+    bool closed = release(*this);
+    // Report only after everything is released: in the MATLAB build the report unwinds.
+    if (!finished) {
+        displayMessageBox(errMessage, error_outfile);
+    } else if (writer && !closed) {
+        VID_REPORT(*this, "Unable to close video file \n %s \n", videoFileName);
+    }
+}
+
+bool VidHeader::readFrameFromVideoFile(int frame_number)
+{
+    if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 0) {
+        VID_REPORT(*this, "video file is not open for reading \n %s\n", videoFileName);
+        return false;
+    }
+    if (frame_number < 0 || frame_number >= num_frames) {
+        VID_REPORT(*this, "asked frameNumber %d > num_frames %d\n", frame_number, num_frames);
+        return false;
+    }
+
+    int64_t start = offsets[frame_number];
+    if (vid_fseek(videoFile, start, SEEK_SET) != 0) {
+        VID_REPORT(*this, "cannot seek to offset for frame_number %d in video_file \n %s\n",
+                   frame_number, videoFileName);
+        return false;
+    }
+    int64_t end;
+    if (frame_number < num_frames - 1) {
+        end = offsets[frame_number + 1];
+    } else {
+        // The last record runs to the end of the file.
+        end = -1;
+        if (vid_fseek(videoFile, 0, SEEK_END) == 0)
+            end = vid_ftell(videoFile);
+        if (end < 0 || vid_fseek(videoFile, start, SEEK_SET) != 0) {
+            VID_REPORT(*this, "cannot seek to offset for frame_number %d in video_file \n %s\n",
+                       frame_number, videoFileName);
+            return false;
+        }
+    }
+
+    memset(pixmap, 0, size_t(pixmap_size));
+    // Only a damaged table gives a record that runs backwards or outgrows the record buffer;
+    // start >= 0 here since the seek to it succeeded, so end - start cannot overflow.
+    if (end < start || uint64_t(end - start) > compressed_buffer_size) {
+        VID_REPORT(*this,
+                   "record of frame_number %d in video_file \n %s\n runs from offset %" PRId64
+                   " to %" PRId64 ", outside 0 to %lu bytes\n",
+                   frame_number, videoFileName, start, end, compressed_buffer_size);
+        return false;
+    }
+    unsigned long length = (unsigned long)(end - start);
+    if (length == 0)
+        return true; // a zero-length record is a black frame
+
+    if (fread(compressed_buffer, length, 1, videoFile) != 1) {
+        VID_REPORT(*this, "cannot read frame_number %d in video_file \n %s\n", frame_number,
+                   videoFileName);
+        return false;
+    }
+    unsigned char* expanded = uncompressed_buffer;
+    unsigned long expanded_size = uncompressed_buffer_size;
+    int result = uncompress_MT(expanded, expanded_size, compressed_buffer, length);
+    if (result != 0 || expanded_size != uncompressed_buffer_size) {
+        VID_REPORT(*this, "error uncompressing frame_number %d in video: \n", frame_number);
+        return false;
+    }
+
+    if (vid_is_bayer_interpolated == 1) {
+        // The demosaic needs a neighbour on every side: a 1-pixel-wide or -high mosaic would be
+        // read out of bounds, so such frames stay black and are reported.
+        if (width < 2 || height < 2) {
+            VID_REPORT(*this,
+                       "cannot demosaic frame_number %d: Bayer frames of %d x %d pixels are "
+                       "below 2 x 2\n",
+                       frame_number, width, height);
+            return false;
+        }
+        bayer_interpolate_MT(uncompressed_buffer, pixmap, unsigned(width), unsigned(height),
+                             vid_uses_two_bytes_per_pixel ? 1 : 0);
+    }
+    return true;
+}
+
+bool VidHeader::readNextFrameFromVideoFile()
+{
+    bool read = readFrameFromVideoFile(current_frame);
+    if (read)
+        current_frame++;
+    return read;
+}
+
+bool VidHeader::writeNextFrameToVideoFile()
+{
+    if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 1) {
+        VID_REPORT(*this, "video file is not open for writing \n %s \n", videoFileName);
+        return false;
+    }
+    if (current_frame >= num_frames) {
+        VID_REPORT(*this, "asked frameNumber %d > num_frames %d\n", current_frame, num_frames);
+        return false;
+    }
+
+    memset(compressed_buffer, 0, compressed_buffer_size);
+    unsigned long size = compressed_buffer_size;
+    if (compress_MT(compressed_buffer, size, uncompressed_buffer, (unsigned long)pixmap_size) !=
+            0 ||
+        size > compressed_buffer_size) {
+        VID_REPORT(*this, "cannot compress current_frame %d for video_file \n %s\n",
+                   current_frame, videoFileName);
+        return false;
+    }
+    if (vid_fseek(videoFile, offsets[current_frame], SEEK_SET) != 0) {
+        VID_REPORT(*this, "cannot seek to offset for current_frame %d in video_file \n %s\n",
+                   current_frame, videoFileName);
+        return false;
+    }
+    if (fwrite(compressed_buffer, size, 1, videoFile) != 1) {
+        VID_REPORT(*this, "cannot write current_frame %d in video_file \n %s\n", current_frame,
+                   videoFileName);
+        return false;
+    }
+    if (current_frame < num_frames - 1)
+        offsets[current_frame + 1] = offsets[current_frame] + int64_t(size);
+    current_frame++;
+    return true;
+}
+
+bool VidHeader::writeFrameOffsetsToFile()
+{
+    if (!write_header_and_table(*this)) {
+        displayMessageBox(errMessage, error_outfile);
+        return false;
+    }
+    return true;
+}
+
+void VidHeader::writePPMimage(const char* imgFileName, unsigned char* write_pixmap)
+{
+    write_image(*this, imgFileName, write_pixmap, "P6", 3);
+}
+
+void VidHeader::writePGMimage(const char* imgFileName, unsigned char* write_pixmap)
+{
+    write_image(*this, imgFileName, write_pixmap, "P5", 1);
+}

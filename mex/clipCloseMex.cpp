@@ -1,0 +1,42 @@
+// clipCloseMex: finishes a writer's file (header with the count of frames written, offsets
+// table) or closes a reader, and releases the stream and buffers the handle holds.
+//
+//   clipCloseMex(h)
+//
+// The destructor runs on a copy of the record in memory from the host's allocator, so the
+// handle array itself is not changed and the copy is reclaimed even when finishing the file
+// raises an error. The handle's control block is marked closed before the destructor runs:
+// the destructor releases everything before it reports a failure to finish, so whatever
+// happens, every copy of this handle is refused from now on (see vid_handle.h). The
+// destructor's report reaches the host as an error, with the container's text. Further
+// inputs and the number of outputs are not looked at. Runs on the host's thread.
+#include <cstring>
+
+#include "VidHeader.h"
+#include "mex.h"
+#include "vid_handle.h"
+
+void mexFunction(int /*nlhs*/, mxArray* /*plhs*/[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 1) {
+        mexErrMsgTxt("No Vid handle given: clipCloseMex needs the handle from clipOpenMex.\n");
+        return;
+    }
+    VidHeader* record = nullptr;
+    VidHandleControl* control = nullptr;
+    VidHandleStatus status = vid_handle_check(prhs[0], &record, &control);
+    if (status != VidHandleStatus::live) {
+        vid_handle_refuse(status, "Invalid zoVid handle\n");
+        return;
+    }
+
+    void* copy = mxMalloc(sizeof(VidHeader));
+    if (copy == nullptr) {
+        mexErrMsgTxt("Out of memory for closing the Vid handle.\n");
+        return;
+    }
+    std::memcpy(copy, static_cast<const void*>(record), sizeof(VidHeader));
+    control->state = kVidControlClosed;
+    static_cast<VidHeader*>(copy)->~VidHeader();
+    mxFree(copy);
+}

@@ -1,0 +1,209 @@
+// framewise run as a real process (from VID_BIN_DIR) on real files: images, progress lines,
+// reports and exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "bayer_interpolate_MT.h"
+#include "vid_test_files.h"
+
+using vidtest::Bytes;
+
+namespace {
+
+struct ProcessResult {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string framewise_path()
+{
+    const char* bin = getenv("VID_BIN_DIR");
+    return std::string(bin ? bin : ".") + "/framewise";
+}
+
+std::string text_of(const std::string& path)
+{
+    Bytes b = vidtest::read_file(path);
+    return std::string(b.begin(), b.end());
+}
+
+// Runs framewise with `args` (already shell-quoted) in directory `cwd`.
+ProcessResult run_framewise(const std::string& cwd, const std::string& args)
+{
+    ProcessResult run;
+    std::string cmd = "cd '" + cwd + "' && '" + framewise_path() + "' " + args +
+                      " > framewise.out 2> framewise.err";
+    int raw = system(cmd.c_str());
+    if (raw != -1 && WIFEXITED(raw))
+        run.status = WEXITSTATUS(raw);
+    run.out = text_of(cwd + "/framewise.out");
+    run.err = text_of(cwd + "/framewise.err");
+    return run;
+}
+
+Bytes ppm(int width, int height, const Bytes& rgb)
+{
+    std::string head = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    Bytes out(head.begin(), head.end());
+    out.insert(out.end(), rgb.begin(), rgb.end());
+    return out;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string progress(int frame)
+{
+    char line[100];
+    snprintf(line, sizeof line, "Uncompressing frame %d to ./frames/%05d.ppm...\r", frame, frame);
+    return line;
+}
+
+class Framewise : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(dir.path().empty());
+        ASSERT_TRUE(exists(framewise_path())) << framewise_path();
+        ASSERT_EQ(mkdir(dir.file("frames").c_str(), 0755), 0);
+    }
+    vidtest::TempDir dir;
+};
+
+} // namespace
+
+TEST_F(Framewise, WrongArgumentCountsPrintUsageOnly)
+{
+    for (const char* args : {"", "a.vid b.vid"}) {
+        SCOPED_TRACE(args);
+        ProcessResult run = run_framewise(dir.path(), args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "Requires VID format filepath as the input argument.\n");
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(Framewise, MissingFileIsReportedWithStatusOne)
+{
+    ProcessResult run = run_framewise(dir.path(), "missing.vid");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Unable to open following video file in  'rb' mode \r\n missing.vid"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("Framewise error"), std::string::npos); // null stream: no title
+    EXPECT_FALSE(exists(dir.file("frames/00000.ppm")));
+}
+
+TEST_F(Framewise, ThreeRgbFramesGiveThreeImagesAndOneProgressLine)
+{
+    vidtest::VidFile file = vidtest::make_rgb_vid(32, 16, 3);
+    ASSERT_TRUE(vidtest::write_file(dir.file("clip.vid"), file.bytes));
+    ProcessResult run = run_framewise(dir.path(), "clip.vid");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, progress(1));
+    for (int i = 0; i < 3; i++) {
+        char name[64];
+        snprintf(name, sizeof name, "frames/%05d.ppm", i);
+        EXPECT_EQ(vidtest::read_file(dir.file(name)), ppm(32, 16, file.frames[size_t(i)])) << i;
+    }
+    EXPECT_FALSE(exists(dir.file("frames/00003.ppm")));
+}
+
+TEST_F(Framewise, TwentyFiveFramesPrintProgressForOneAndTwentyOne)
+{
+    ASSERT_TRUE(vidtest::write_file(dir.file("c.vid"), vidtest::make_rgb_vid(4, 4, 25).bytes));
+    ProcessResult run = run_framewise(dir.path(), "c.vid");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, progress(1) + progress(21));
+}
+
+TEST_F(Framewise, BayerFramesAreDumpedAsDemosaicedRgb)
+{
+    vidtest::VidFile file = vidtest::make_bayer_vid(40, 30, 2, 2);
+    ASSERT_TRUE(vidtest::write_file(dir.file("b.vid"), file.bytes));
+    ProcessResult run = run_framewise(dir.path(), "b.vid");
+    EXPECT_EQ(run.status, 0);
+    for (int i = 0; i < 2; i++) {
+        Bytes rgb(40 * 30 * 3);
+        bayer_interpolate_MT(file.frames[size_t(i)].data(), rgb.data(), 40, 30, 1);
+        char name[64];
+        snprintf(name, sizeof name, "frames/%05d.ppm", i);
+        EXPECT_EQ(vidtest::read_file(dir.file(name)), ppm(40, 30, rgb)) << i;
+    }
+}
+
+TEST_F(Framewise, MissingFramesDirectoryReportsEveryFrameAndStillSucceeds)
+{
+    ASSERT_EQ(rmdir(dir.file("frames").c_str()), 0);
+    ASSERT_TRUE(vidtest::write_file(dir.file("c.vid"), vidtest::make_rgb_vid(4, 4, 3).bytes));
+    ProcessResult run = run_framewise(dir.path(), "c.vid");
+    EXPECT_EQ(run.status, 0);
+    size_t reports = 0;
+    for (size_t at = 0; (at = run.err.find("Unable to open file to write image", at)) !=
+                        std::string::npos;
+         at++)
+        reports++;
+    EXPECT_EQ(reports, 3u);
+    EXPECT_NE(run.err.find("./frames/00002.ppm"), std::string::npos);
+}
+
+TEST_F(Framewise, FailedFramesAreDumpedAndTheRunGoesOn)
+{
+    vidtest::VidFile file = vidtest::make_rgb_vid(8, 8, 3);
+    file.bytes[size_t(vidtest::table_entry(file.bytes, 1)) + 30] ^= 0xFF;
+    ASSERT_TRUE(vidtest::write_file(dir.file("d.vid"), file.bytes));
+    ProcessResult run = run_framewise(dir.path(), "d.vid");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("error uncompressing frame_number 1"), std::string::npos) << run.err;
+    EXPECT_EQ(vidtest::read_file(dir.file("frames/00002.ppm")), ppm(8, 8, file.frames[2]));
+    EXPECT_TRUE(exists(dir.file("frames/00001.ppm")));
+}
+
+TEST_F(Framewise, FailedOpeningsAndEmptyFilesEndWithStatusOne)
+{
+    vidtest::VidFile file = vidtest::make_rgb_vid(8, 8, 4);
+    Bytes short_table(file.bytes.begin(), file.bytes.begin() + 8 + 8 * 2);
+    ASSERT_TRUE(vidtest::write_file(dir.file("t.vid"), short_table));
+    ProcessResult run = run_framewise(dir.path(), "t.vid");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Error reading offsets to video file"), std::string::npos);
+    EXPECT_FALSE(exists(dir.file("frames/00000.ppm")));
+
+    ASSERT_TRUE(vidtest::write_file(dir.file("h.vid"), Bytes(5, 0)));
+    run = run_framewise(dir.path(), "h.vid");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Unable to read from video file"), std::string::npos);
+
+    // A file without frames ends silently.
+    ASSERT_TRUE(vidtest::write_file(dir.file("e.vid"), vidtest::assemble_vid(8, 8, 0, {})));
+    run = run_framewise(dir.path(), "e.vid");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+}
+
+TEST_F(Framewise, FrameNumbersBeyond99999GetSixDigitNames)
+{
+    // 100001 zero-length records: every frame is black and costs nothing to store.
+    const int frames = 100001;
+    Bytes file = vidtest::assemble_vid(2, 2, -frames, std::vector<Bytes>(size_t(frames)));
+    ASSERT_TRUE(vidtest::write_file(dir.file("long.vid"), file));
+    ProcessResult run = run_framewise(dir.path(), "long.vid");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(exists(dir.file("frames/99999.ppm")));
+    EXPECT_EQ(vidtest::read_file(dir.file("frames/100000.ppm")), ppm(2, 2, Bytes(12, 0)));
+    EXPECT_FALSE(exists(dir.file("frames/100001.ppm")));
+    // The last progress line is for frame 99981.
+    std::string last = "Uncompressing frame 99981 to ./frames/99981.ppm...\r";
+    ASSERT_GE(run.out.size(), last.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - last.size()), last);
+}
