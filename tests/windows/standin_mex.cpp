@@ -15,6 +15,7 @@
 namespace {
 std::string printed;
 std::string last_error;
+void (*at_exit)(void) = nullptr;
 } // namespace
 
 EXPORT int mexPrintf(const char* fmt, ...)
@@ -32,6 +33,13 @@ EXPORT void mexErrMsgTxt(const char* msg)
 {
     last_error = msg;
     ExitThread(1);
+}
+
+// The loader never clears a module while the process runs, so the hook is only kept.
+EXPORT int mexAtExit(void (*exit_fcn)(void))
+{
+    at_exit = exit_fcn;
+    return 0;
 }
 
 EXPORT const char* standin_printed() { return printed.c_str(); }

@@ -103,6 +103,8 @@ MX_API void mxFree(void* ptr);
 #endif
 MEX_API int mexPrintf(const char* fmt, ...) VID_MEX_PRINTF_LIKE;
 MEX_API VID_MEX_NORETURN void mexErrMsgTxt(const char* msg);
+// Registers a function MATLAB calls when it clears the module; 0 on success.
+MEX_API int mexAtExit(void (*exit_fcn)(void));
 
 // The entry every module exports (and the only one).
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
