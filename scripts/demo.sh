@@ -17,3 +17,18 @@ echo "blockexpand: expanding a copy of $sample (a blocked-compress buffer of $(s
 "$bin" "$out_dir/photo320x240.ppm.zlib"
 echo "blockexpand: wrote $out_dir/photo320x240.ppm ($(stat -c %s "$out_dir/photo320x240.ppm") bytes, a 320x240 binary PPM image)"
 echo "             and deleted its input copy $out_dir/photo320x240.ppm.zlib; the shipped sample is untouched."
+
+# framewise dumps every frame of a VID file into ./frames of the directory it runs in.
+framewise="$PWD/$BUILD/bin/framewise"
+[ -x "$framewise" ] || { echo "demo: $framewise is missing; run 'make demo' to build it first" >&2; exit 1; }
+vid=samples/sample_bayer.vid
+fw_dir="$out_dir/framewise"
+rm -rf "$fw_dir"
+mkdir -p "$fw_dir/frames"
+echo
+echo "framewise: dumping every frame of $vid (a 160x120 Bayer clip, two bytes per sample, $(stat -c %s "$vid") bytes)"
+vid_path="$PWD/$vid"
+(cd "$fw_dir" && "$framewise" "$vid_path")
+echo
+count=$(find "$fw_dir/frames" -name '*.ppm' | wc -l)
+echo "framewise: wrote $count demosaiced RGB images, $fw_dir/frames/00000.ppm to $(ls "$fw_dir/frames" | tail -1), binary PPM 160x120"

@@ -3,9 +3,11 @@
 // the plain reference.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "bayer.h"
+#include "bayer_simd.h"
 #include "demosaic_images.h"
 #include "demosaic_reference.h"
 
@@ -192,26 +194,87 @@ TEST(GpBayerDecode, ThinImagesHaveDefinedOutput)
     }
 }
 
-// The tuned routines against the plain reference, every arrangement, many sizes.
-TEST(GpBayerDecode, MatchesReferenceOnManySizes)
+// Every path this build has and this processor runs (always the portable one).
+std::vector<BayerPath> runnable_paths()
 {
-    const int sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {2, 2}, {3, 3}, {2, 9}, {9, 2},
-                            {4, 4}, {5, 6}, {17, 11}, {31, 32}, {64, 3}, {65, 66}, {1600, 6}};
+    std::vector<BayerPath> paths;
+    for (BayerPath p : {BAYER_PATH_PORTABLE, BAYER_PATH_SSE41, BAYER_PATH_AVX2})
+        if (bayer_path_available(p))
+            paths.push_back(p);
+    return paths;
+}
+
+TEST(BayerPaths, BestPathIsRunnable)
+{
+    EXPECT_TRUE(bayer_path_available(BAYER_PATH_PORTABLE));
+    EXPECT_TRUE(bayer_path_available(bayer_best_path()));
+    for (BayerPath p : runnable_paths())
+        EXPECT_LE(int(p), int(bayer_best_path()));
+    std::printf("decode paths under test:");
+    for (BayerPath p : runnable_paths())
+        std::printf(" %d", int(p));
+    std::printf("\n");
+}
+
+// The tuned routines against the plain reference on every runnable path and arrangement:
+// all widths up to 40 (every remainder of the vector steps), wider odd and even ones, 1600.
+TEST(GpBayerDecode, MatchesReferenceOnEveryPath)
+{
+    std::vector<std::pair<int, int>> sizes;
+    for (int w = 1; w <= 40; w++)
+        sizes.push_back({w, 1 + w % 7});
+    for (int w : {63, 64, 65, 127, 1599, 1600, 1601})
+        sizes.push_back({w, 5});
+    sizes.push_back({1, 1});
     uint32_t seed = 1;
-    for (const auto& s : sizes)
-        for (int t = -1; t < 9; t++)
-            for (int photo = 0; photo < 2; photo++) {
-                const int w = s[0], h = s[1];
-                SCOPED_TRACE(testing::Message() << w << "x" << h << " tile " << t << " photo "
-                                                << photo);
-                std::vector<unsigned char> mosaic = photo ? photographic_mosaic(w, h, 0, seed)
-                                                          : random_mosaic(w, h, 0, seed);
-                seed++;
-                std::vector<unsigned char> got(3 * size_t(w) * h, 0x5A), want = got;
-                gp_bayer_decode(mosaic.data(), w, h, got.data(), BayerTile(t));
-                ref_gp_bayer_decode(mosaic.data(), w, h, want.data(), BayerTile(t));
-                ASSERT_EQ(got, want);
-            }
+    for (BayerPath path : runnable_paths())
+        for (const auto& s : sizes)
+            for (int t = -1; t < 9; t++)
+                for (int photo = 0; photo < 2; photo++) {
+                    const int w = s.first, h = s.second;
+                    SCOPED_TRACE(testing::Message() << w << "x" << h << " tile " << t
+                                                    << " photo " << photo << " path " << path);
+                    std::vector<unsigned char> mosaic = photo ? photographic_mosaic(w, h, 0, seed)
+                                                              : random_mosaic(w, h, 0, seed);
+                    seed++;
+                    std::vector<unsigned char> got(3 * size_t(w) * h, 0x5A), want = got;
+                    gp_bayer_decode_on_path(mosaic.data(), w, h, got.data(), t, path);
+                    ref_gp_bayer_decode(mosaic.data(), w, h, want.data(), BayerTile(t));
+                    ASSERT_EQ(got, want);
+                }
+}
+
+// Neighbourhoods that hit every branch of the estimate at once: all four values drawn from
+// a few levels, so ties, one, two and three values above the mean and both line tests occur
+// across the lanes of one vector.
+TEST(GpBayerDecode, MatchesReferenceOnFewLevelMosaics)
+{
+    const unsigned char levels[] = {0, 1, 2, 3, 100, 101, 254, 255};
+    for (BayerPath path : runnable_paths())
+        for (uint32_t seed = 0; seed < 40; seed++) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << " path " << path);
+            const int w = 37 + int(seed % 5), h = 9;
+            std::vector<unsigned char> mosaic = random_mosaic(w, h, 0, seed);
+            for (unsigned char& b : mosaic)
+                b = levels[b & 7];
+            std::vector<unsigned char> got(3 * size_t(w) * h), want(got.size());
+            gp_bayer_decode_on_path(mosaic.data(), w, h, got.data(), BAYER_TILE_GRBG, path);
+            ref_gp_bayer_decode(mosaic.data(), w, h, want.data(), BAYER_TILE_GRBG);
+            ASSERT_EQ(got, want);
+        }
+}
+
+TEST(GpBayerInterpolate, MatchesReferenceOnUnexpandedImages)
+{
+    // In place on an image whose non-sample channels hold garbage: only sample channels count.
+    for (int t : {0, 3, 5, 12}) {
+        SCOPED_TRACE(t);
+        std::vector<unsigned char> img = random_mosaic(3 * 19, 13, 0, 40 + t);
+        std::vector<unsigned char> want = img;
+        gp_bayer_interpolate(img.data(), 19, 13, BayerTile(t));
+        ref_gp_bayer_interpolate(want.data(), 19, 13, BayerTile(t));
+        EXPECT_EQ(img, want);
+    }
 }
 
 } // namespace

@@ -2,13 +2,17 @@
 // white_balance, thin frames), and the stand-alone header reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <random>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "demosaic_images.h"
 #include "demosaic_reference.h"
+#include "bayer_simd.h"
 #include "read-frame.h"
 
 namespace {
@@ -94,6 +98,35 @@ TEST_F(BayerInterpolateFrame, GainRoundingOfEachChannel)
         SCOPED_TRACE(c.sample);
         EXPECT_EQ(pixel(demosaic(flat16(4, 4, c.sample), 4, 4), 4, 1, 1), c.expected);
     }
+}
+
+// The product is rounded to single precision before it is truncated: find samples whose
+// exact product lies just below an integer that the float product reaches, and check that
+// every path gives the float answer.
+TEST_F(BayerInterpolateFrame, GainProductIsRoundedToSinglePrecision)
+{
+    int found = 0;
+    for (float gain : {0.011f, 0.3f, 0.77f, 1.9f}) {
+        const float k = gain * 0.25f;
+        for (int c = 1; c < 65536 && found < 6; c++) {
+            const float p = float(c) * k;
+            const double exact = double(c) * double(k);
+            if (p > 255.0f || std::floor(double(p)) == std::floor(exact))
+                continue;
+            found++;
+            SCOPED_TRACE(testing::Message() << "sample " << c << " gain " << gain);
+            white_balance(gain, gain, gain);
+            for (BayerPath path : {BAYER_PATH_PORTABLE, BAYER_PATH_SSE41, BAYER_PATH_AVX2}) {
+                if (!bayer_path_available(path))
+                    continue;
+                std::vector<unsigned char> m = flat16(40, 5, c), rgb(3 * 40 * 5);
+                bayer_interpolate_frame_on_path(m.data(), rgb.data(), 40, 5, path);
+                for (unsigned char b : rgb)
+                    ASSERT_EQ(int(b), int(p)) << "path " << path;
+            }
+        }
+    }
+    EXPECT_GT(found, 0) << "no sample separates single from double precision";
 }
 
 TEST_F(BayerInterpolateFrame, SamplesAreLittleEndian)
@@ -203,31 +236,79 @@ TEST_F(BayerInterpolateFrame, ThinFramesStayInside)
     EXPECT_EQ(untouched, std::vector<unsigned char>(30, 0xEE));
 }
 
-// The tuned demosaic against the plain reference: odd and even sizes, width 1600, random
+// The tuned demosaic against the plain reference on every runnable path: all widths up to
+// 40 (every remainder of the vector steps), wider odd and even ones and width 1600, random
 // samples over the whole 16-bit range and photographic content, initial and other gains.
-TEST_F(BayerInterpolateFrame, MatchesReferenceOnManySizes)
+TEST_F(BayerInterpolateFrame, MatchesReferenceOnEveryPath)
 {
-    const int sizes[][2] = {{1, 1}, {1, 6}, {6, 1}, {2, 2},  {3, 3},  {2, 7},    {7, 2},
-                            {4, 5}, {5, 4}, {8, 8}, {9, 9},  {15, 4}, {16, 16},  {17, 17},
-                            {33, 5}, {63, 9}, {64, 10}, {130, 7}, {1600, 6}, {1599, 5}, {1601, 5}};
+    std::vector<std::pair<int, int>> sizes;
+    for (int w = 1; w <= 40; w++)
+        sizes.push_back({w, 1 + w % 6});
+    for (int w : {63, 64, 65, 130, 1599, 1600, 1601})
+        sizes.push_back({w, 6});
     const float gains[][3] = {{1.0f, 1.33f, 3.05f}, {0.37f, 2.9f, 0.011f}, {64.0f, 0.5f, 1e-3f}};
+    std::vector<BayerPath> paths;
+    for (BayerPath p : {BAYER_PATH_PORTABLE, BAYER_PATH_SSE41, BAYER_PATH_AVX2})
+        if (bayer_path_available(p))
+            paths.push_back(p);
     uint32_t seed = 11;
-    for (const auto& g : gains) {
-        white_balance(g[0], g[1], g[2]);
-        for (const auto& s : sizes)
-            for (int kind = 0; kind < 3; kind++) {
-                const int w = s[0], h = s[1];
-                SCOPED_TRACE(testing::Message() << w << "x" << h << " kind " << kind << " gains "
-                                                << g[0] << "," << g[1] << "," << g[2]);
-                std::vector<unsigned char> m =
-                    kind == 0 ? random_mosaic(w, h, 1, seed)
-                              : photographic_mosaic(w, h, 1, seed, kind == 1 ? 4095 : 65535);
-                seed++;
-                std::vector<unsigned char> got(3 * size_t(w) * h, 0x5A), want = got;
-                bayer_interpolate_frame(m.data(), got.data(), w, h);
-                ref_bayer_interpolate_frame(m.data(), want.data(), w, h, g[0], g[1], g[2]);
-                ASSERT_EQ(got, want);
+    for (BayerPath path : paths)
+        for (const auto& g : gains) {
+            white_balance(g[0], g[1], g[2]);
+            for (const auto& s : sizes)
+                for (int kind = 0; kind < 3; kind++) {
+                    const int w = s.first, h = s.second;
+                    SCOPED_TRACE(testing::Message() << w << "x" << h << " kind " << kind
+                                                    << " gains " << g[0] << "," << g[1] << ","
+                                                    << g[2] << " path " << path);
+                    std::vector<unsigned char> m =
+                        kind == 0 ? random_mosaic(w, h, 1, seed)
+                                  : photographic_mosaic(w, h, 1, seed, kind == 1 ? 4095 : 65535);
+                    seed++;
+                    std::vector<unsigned char> got(3 * size_t(w) * h, 0x5A), want = got;
+                    bayer_interpolate_frame_on_path(m.data(), got.data(), w, h, path);
+                    ref_bayer_interpolate_frame(m.data(), want.data(), w, h, g[0], g[1], g[2]);
+                    ASSERT_EQ(got, want);
+                }
+        }
+}
+
+// Differences right at the edge test's boundary in every lane: dh and dv drawn so that
+// 10 * dh - 11 * dv is within a few units of zero, with large and small magnitudes.
+TEST_F(BayerInterpolateFrame, MatchesReferenceAtTheEdgeTestBoundary)
+{
+    const int w = 70, h = 30;
+    std::vector<BayerPath> paths;
+    for (BayerPath p : {BAYER_PATH_PORTABLE, BAYER_PATH_SSE41, BAYER_PATH_AVX2})
+        if (bayer_path_available(p))
+            paths.push_back(p);
+    std::mt19937 rng(5);
+    for (int round = 0; round < 200; round++) {
+        std::vector<int> s(size_t(w) * h);
+        for (int& v : s)
+            v = int(rng() % 65536);
+        // Blue sites (2 + 6i, 2 + 6j) and red sites (5 + 6i, 5 + 6j): pick dv, then set the
+        // samples two columns apart so that dh lands next to 1.1 * dv. The spacing keeps the
+        // samples one site sets apart from those of every other.
+        for (int y = 2; y < h - 2; y += 3)
+            for (int x = (y % 6 == 2) ? 2 : 5; x < w - 2; x += 6) {
+                const int dv = int(rng() % (round < 100 ? 59578 : 40));
+                const int dh = std::max(0, std::min(65535, (11 * dv) / 10 + int(rng() % 5) - 2));
+                const bool swap = rng() & 1; // also dv next to 1.1 * dh
+                s[size_t(y - 2) * w + x] = 0;
+                s[size_t(y + 2) * w + x] = swap ? dh : dv;
+                s[size_t(y) * w + x - 2] = 0;
+                s[size_t(y) * w + x + 2] = swap ? dv : dh;
             }
+        const std::vector<unsigned char> m = mosaic16(s);
+        std::vector<unsigned char> want(3 * size_t(w) * h);
+        ref_bayer_interpolate_frame(m.data(), want.data(), w, h, 1.0f, 1.33f, 3.05f);
+        for (BayerPath path : paths) {
+            std::vector<unsigned char> got(3 * size_t(w) * h);
+            bayer_interpolate_frame_on_path(const_cast<unsigned char*>(m.data()), got.data(), w, h,
+                                            path);
+            ASSERT_EQ(got, want) << "round " << round << " path " << path;
+        }
     }
 }
 

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of a build made with VID_BUILD_BENCH=ON (`make bench` builds it).
+# Usage: scripts/bench.sh [build directory, default build/bench]
+# The figures mean something only on an otherwise idle machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build/bench}
+[ -x "$dir/bin/bench_codec" ] || { echo "bench: $dir/bin/bench_codec is missing; run 'make bench'" >&2; exit 1; }
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+"$dir/bin/bench_codec"

@@ -1,0 +1,89 @@
+// A codec worker that cannot be started: the start is reported with the worker's index,
+// the other workers still run and are joined, and the call fails with 1. Worker starts are
+// made to fail by wrapping pthread_create at link time.
+#include "codec_test_data.h"
+#include "compress_uncompress_MT.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <pthread.h>
+#include <string>
+#include <vector>
+
+extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+
+namespace {
+int calls = 0;
+int fail_call = -1; // index of the pthread_create call to refuse, -1 for none
+} // namespace
+
+extern "C" int __wrap_pthread_create(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*),
+                                     void* arg)
+{
+    if (calls++ == fail_call)
+        return EAGAIN;
+    return __real_pthread_create(t, a, f, arg);
+}
+
+namespace {
+
+void expect_start_report(const std::string& err, int worker, const char* procedure)
+{
+    EXPECT_EQ(err.rfind("ERROR *** Unable to create a new thread : ", 0), 0u) << err;
+    EXPECT_NE(err.find(" threadid " + std::to_string(worker) + ", compress_uncompress_MT.cpp:"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find(std::string("The procedure '") + procedure +
+                       "' did not complete successfully. \n"),
+              std::string::npos)
+        << err;
+}
+
+TEST(CodecThreadFailure, CompressFailsWhenAnyWorkerCannotStart)
+{
+    std::vector<uint8_t> input = codec_test::random_bytes(300000, 4); // 4 blocks
+    for (int failed = 0; failed < 3; failed++) {
+        SCOPED_TRACE(failed);
+        std::vector<uint8_t> dest(2 * input.size());
+        unsigned long size = dest.size();
+        calls = 0;
+        fail_call = failed;
+        testing::internal::CaptureStderr();
+        int rc = compress_MT_on_cores(dest.data(), size, input.data(), input.size(), 3);
+        std::string err = testing::internal::GetCapturedStderr();
+        fail_call = -1;
+        EXPECT_EQ(rc, 1);
+        EXPECT_EQ(size, dest.size());
+        expect_start_report(err, failed, "compress_MT");
+    }
+}
+
+TEST(CodecThreadFailure, UncompressFailsButOtherWorkersFillTheirRanges)
+{
+    std::vector<uint8_t> input = codec_test::random_bytes(300000, 5); // 4 blocks of 75000
+    std::vector<uint8_t> packed = codec_test::reference_blocked_compress(input);
+    for (int failed = 0; failed < 2; failed++) {
+        SCOPED_TRACE(failed);
+        std::vector<uint8_t> out(input.size(), 0);
+        unsigned char* dest = out.data();
+        unsigned long size = out.size();
+        calls = 0;
+        fail_call = failed;
+        testing::internal::CaptureStderr();
+        int rc = uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), 2);
+        std::string err = testing::internal::GetCapturedStderr();
+        fail_call = -1;
+        EXPECT_EQ(rc, 1);
+        expect_start_report(err, failed, "uncompress_MT");
+        // Worker 0 has blocks 0-1, worker 1 blocks 2-3: the one that ran filled its half.
+        size_t half = input.size() / 2;
+        size_t ran = failed == 0 ? half : 0;
+        size_t idle = failed == 0 ? 0 : half;
+        EXPECT_TRUE(std::equal(input.begin() + ran, input.begin() + ran + half, out.begin() + ran));
+        EXPECT_EQ(std::vector<uint8_t>(out.begin() + idle, out.begin() + idle + half),
+                  std::vector<uint8_t>(half, 0));
+    }
+}
+
+} // namespace
