@@ -29,10 +29,13 @@ for bin in "$dir"/bin/fuzz_*; do
     mkdir -p "$dir/corpus/$name" "$dir/artifacts/$name"
     seeds="tests/fuzz/corpus/$name"
     [ -d "$seeds" ] || seeds=""
+    # A target's own libFuzzer options, if any, one line in tests/fuzz/<target>.flags.
+    flags=()
+    [ -f "tests/fuzz/$name.flags" ] && read -r -a flags < "tests/fuzz/$name.flags"
     echo "=== $name: $seconds s"
     # -close_fd_mask=2 silences the codec's reports (libFuzzer keeps its own output).
     if ! "$bin" -max_total_time="$seconds" -print_final_stats=1 -close_fd_mask=2 \
-            -artifact_prefix="$dir/artifacts/$name/" "$@" "$dir/corpus/$name" $seeds \
+            -artifact_prefix="$dir/artifacts/$name/" "${flags[@]}" "$@" "$dir/corpus/$name" $seeds \
             > "$dir/$name.log" 2>&1; then
         failed+=("$name")
         tail -n 40 "$dir/$name.log"
