@@ -14,3 +14,9 @@ if [ -x "$dir/bin/bench_clipCrop" ]; then python3 bench/crop_overhead.py "$dir/b
 if [ -x "$dir/bin/bench_container" ]; then
     python3 bench/container_overhead.py "$dir/bin/bench_container"
 fi
+
+# Demosaic: bayer_interpolate_MT next to the plain reference on the same slices (and next to
+# OpenCV's Bayer demosaics when the bench build found them).
+if [ -x "$dir/bin/bench_demosaic" ]; then
+    "$dir/bin/bench_demosaic"
+fi
