@@ -266,6 +266,36 @@ TEST(MemsoakOffsets, FixedSizesTakeEveryDrawOfTheUnseededLrand48) {
     }
 }
 
+namespace {
+// Sets the state of lrand48() so that its next value is r: the generator steps
+// X' = (a X + c) mod 2^48 and returns X' >> 17, and a is odd, hence invertible.
+void make_next_lrand48(long r) {
+    const uint64_t a = 0x5DEECE66DULL, c = 0xB, mask = (uint64_t(1) << 48) - 1;
+    uint64_t inverse = a; // Newton's iteration doubles the correct low bits each step
+    for (int i = 0; i < 6; i++)
+        inverse *= 2 - a * inverse;
+    uint64_t x = ((uint64_t(r) << 17) - c) * inverse & mask;
+    unsigned short state[3] = {static_cast<unsigned short>(x), static_cast<unsigned short>(x >> 16),
+                               static_cast<unsigned short>(x >> 32)};
+    seed48(state);
+}
+} // namespace
+
+TEST(MemsoakOffsets, AcceptAWindowEndingExactlyAtTheAreaEndAndRedrawPastIt) {
+    const int64_t window = 2147483647, k = int64_t(1) << 30;
+    make_next_lrand48(12345);
+    ASSERT_EQ(lrand48(), 12345) << "the state helper itself";
+
+    make_next_lrand48(long(k));
+    EXPECT_EQ(draw_window_offset(window + 120 * k, window), 120 * k);
+
+    make_next_lrand48(long(k));
+    int64_t offset = draw_window_offset(window + 120 * k - 1, window);
+    EXPECT_NE(offset, 120 * k) << "a window one byte past the end must be drawn again";
+    EXPECT_LE(offset + window, window + 120 * k - 1);
+    EXPECT_EQ(offset % 120, 0);
+}
+
 // ---------------------------------------------------------------------------------------
 // What the machine can provide
 
