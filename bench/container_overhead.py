@@ -34,7 +34,8 @@ def main():
         ratio = whole / total
         print(f"{label}: VidHeader {whole:.3f} ms/frame ({1000 / whole:.1f} fps); parts "
               + ", ".join(f"{k} {v:.3f}" for k, v in parts.items())
-              + f" = {total:.3f} ms; ratio {ratio:.3f} ({(ratio - 1) * 100:+.1f}%)")
+              + f" = {total:.3f} ms; ratio {ratio:.3f} ({(ratio - 1) * 100:+.1f}%);"
+              + f" clearing pixmap alone {ms[f'BM_ClearPixmap/{arg}/real_time']:.3f} ms")
         failed |= ratio > 1.05
     if failed:
         print("container overhead above 5%")

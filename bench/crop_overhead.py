@@ -4,7 +4,8 @@ inputs and writing the output, for two inputs (640x480, 100 frames; 320x240, 40 
 merged side by side into 976x480.
 
 Usage: crop_overhead.py <path to bench_clipCrop> [extra benchmark arguments]
-All timings come from one run of the benchmark binary (median real time of 3 repetitions).
+All timings come from one run of the benchmark binary: the median real time of 5
+repetitions, run interleaved so that changes in the machine's load fall on all three alike.
 """
 import json
 import subprocess
@@ -15,7 +16,8 @@ def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     out = subprocess.run([sys.argv[1], "--benchmark_format=json",
-                          "--benchmark_repetitions=3",
+                          "--benchmark_repetitions=5",
+                          "--benchmark_enable_random_interleaving=true",
                           "--benchmark_report_aggregates_only=true"] + sys.argv[2:],
                          check=True, capture_output=True, text=True).stdout
     ms = {}

@@ -13,8 +13,7 @@
 
 static const char kSourceName[] = "bayer_interpolate_MT.cpp";
 
-void Bayer_MT_datastruct::init()
-{
+void Bayer_MT_datastruct::init() {
     slice_start_row = 0;
     slice_height = 0;
     slice_width = 0;
@@ -25,11 +24,10 @@ void Bayer_MT_datastruct::init()
 }
 
 void Bayer_MT_datastruct::init_thread_data(unsigned int threadid, unsigned int in_frame_width,
-                                           unsigned int* row_partitions,
-                                           unsigned char* frame_uniterpolated_buffer,
-                                           unsigned char* frame_pixmap,
-                                           int in_vid_uses_two_bytes_per_pixel)
-{
+                                           unsigned int *row_partitions,
+                                           unsigned char *frame_uniterpolated_buffer,
+                                           unsigned char *frame_pixmap,
+                                           int in_vid_uses_two_bytes_per_pixel) {
     init();
     frame_width = in_frame_width;
     vid_uses_two_bytes_per_pixel = in_vid_uses_two_bytes_per_pixel;
@@ -43,8 +41,7 @@ void Bayer_MT_datastruct::init_thread_data(unsigned int threadid, unsigned int i
     slice_pixmap = frame_pixmap + 3 * size_t(frame_width) * size_t(slice_start_row);
 }
 
-void Bayer_MT_datastruct::bayer_interpolate()
-{
+void Bayer_MT_datastruct::bayer_interpolate() {
     if (vid_uses_two_bytes_per_pixel)
         bayer_interpolate_frame(slice_uniterpolated_buffer, slice_pixmap, int(frame_width),
                                 int(slice_height));
@@ -54,14 +51,12 @@ void Bayer_MT_datastruct::bayer_interpolate()
     work_done = 1;
 }
 
-void* bayer_interpolate_thread(void* thread_arg)
-{
-    static_cast<Bayer_MT_datastruct*>(thread_arg)->bayer_interpolate();
+void *bayer_interpolate_thread(void *thread_arg) {
+    static_cast<Bayer_MT_datastruct *>(thread_arg)->bayer_interpolate();
     return nullptr;
 }
 
-unsigned int bayer_num_threads(unsigned int frame_height, int num_cores)
-{
+unsigned int bayer_num_threads(unsigned int frame_height, int num_cores) {
     const unsigned int cores = num_cores < 1 ? 1u : unsigned(num_cores);
     unsigned int cap;
     if (frame_height < 250)
@@ -76,8 +71,7 @@ unsigned int bayer_num_threads(unsigned int frame_height, int num_cores)
 }
 
 void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
-                          unsigned int* row_partitions)
-{
+                          unsigned int *row_partitions) {
     unsigned int rows = frame_height / num_threads;
     if (frame_height % num_threads)
         rows++;
@@ -90,15 +84,14 @@ void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
     }
 }
 
-void bayer_interpolate_MT(unsigned char* frame_uniterpolated_buffer, unsigned char* frame_pixmap,
+void bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned char *frame_pixmap,
                           unsigned int frame_width, unsigned int frame_height,
-                          int vid_uses_two_bytes_per_pixel)
-{
+                          int vid_uses_two_bytes_per_pixel) {
     // The routines take int sizes and address bytes with size_t: refuse what they cannot
     // reach rather than compute a wrapped offset.
     if (vid_uses_two_bytes_per_pixel != 0 && vid_uses_two_bytes_per_pixel != 1) {
-        fprintf(stderr, "%s:%d sample width flag %d is neither 0 nor 1\n", kSourceName,
-                __LINE__, vid_uses_two_bytes_per_pixel);
+        fprintf(stderr, "%s:%d sample width flag %d is neither 0 nor 1\n", kSourceName, __LINE__,
+                vid_uses_two_bytes_per_pixel);
         return;
     }
     if (frame_width > unsigned(INT_MAX) || frame_height > unsigned(INT_MAX) ||
@@ -108,12 +101,11 @@ void bayer_interpolate_MT(unsigned char* frame_uniterpolated_buffer, unsigned ch
         return;
     }
 
-    const unsigned int num_threads =
-        bayer_num_threads(frame_height, get_num_processing_cores());
+    const unsigned int num_threads = bayer_num_threads(frame_height, get_num_processing_cores());
 
-    unsigned int* row_partitions = new (std::nothrow) unsigned int[num_threads + 1];
-    Bayer_MT_datastruct* thread_datastruct = new (std::nothrow) Bayer_MT_datastruct[num_threads];
-    THREAD_HANDLE* threads = new (std::nothrow) THREAD_HANDLE[num_threads];
+    unsigned int *row_partitions = new (std::nothrow) unsigned int[num_threads + 1];
+    Bayer_MT_datastruct *thread_datastruct = new (std::nothrow) Bayer_MT_datastruct[num_threads];
+    THREAD_HANDLE *threads = new (std::nothrow) THREAD_HANDLE[num_threads];
     if (!row_partitions || !thread_datastruct || !threads) {
         fprintf(stderr, "%s:%d out of memory for %u demosaic workers\n", kSourceName, __LINE__,
                 num_threads);

@@ -9,7 +9,8 @@ JOBS=${JOBS:-$(nproc)}
 run_pass() {
     local dir=$1 label_args=$2; shift 2
     echo "=== $dir: configure and build"
-    cmake -S . -B "$dir" -DVID_WERROR=ON "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+    mkdir -p "$dir"
+    cmake -S . -B "$dir" -DVID_WERROR=ON "$@" > "$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; exit 1; }
     cmake --build "$dir" -j "$JOBS"
     echo "=== $dir: tests"
     # shellcheck disable=SC2086

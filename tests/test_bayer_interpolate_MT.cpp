@@ -14,16 +14,14 @@ namespace {
 
 const float kGains[3] = {1.0f, 1.33f, 3.05f};
 
-std::vector<unsigned> partitions(unsigned height, unsigned cores)
-{
+std::vector<unsigned> partitions(unsigned height, unsigned cores) {
     const unsigned n = bayer_num_threads(height, int(cores));
     std::vector<unsigned> p(n + 1, 0xDEADBEEF);
     bayer_row_partitions(height, n, p.data());
     return p;
 }
 
-TEST(BayerSlices, WorkerCountAndBoundaries)
-{
+TEST(BayerSlices, WorkerCountAndBoundaries) {
     struct Case {
         unsigned height, cores;
         std::vector<unsigned> expected;
@@ -41,17 +39,18 @@ TEST(BayerSlices, WorkerCountAndBoundaries)
         {1501, 8, {0, 188, 376, 564, 752, 940, 1128, 1316, 1501}},
         {1501, 16, {0, 188, 376, 564, 752, 940, 1128, 1316, 1501}},
         // 4294967295 rows: 8 slices of 536870912 rows, the last one short by one
-        {4294967295u, 8, {0, 536870912u, 1073741824u, 1610612736u, 2147483648u, 2684354560u,
-                          3221225472u, 3758096384u, 4294967295u}},
+        {4294967295u,
+         8,
+         {0, 536870912u, 1073741824u, 1610612736u, 2147483648u, 2684354560u, 3221225472u,
+          3758096384u, 4294967295u}},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.height << " rows, " << c.cores << " cores");
         EXPECT_EQ(partitions(c.height, c.cores), c.expected);
     }
 }
 
-TEST(BayerSlices, ProcessorCountBelowOneGivesOneWorker)
-{
+TEST(BayerSlices, ProcessorCountBelowOneGivesOneWorker) {
     for (int cores : {0, -1, -2147483647 - 1}) {
         EXPECT_EQ(bayer_num_threads(100, cores), 1u);
         EXPECT_EQ(bayer_num_threads(2000, cores), 1u);
@@ -63,11 +62,10 @@ TEST(BayerSlices, ProcessorCountBelowOneGivesOneWorker)
     EXPECT_EQ(bayer_num_threads(1500, 5), 5u);
 }
 
-TEST(BayerMTDatastruct, InitThreadDataFillsTheSlice)
-{
+TEST(BayerMTDatastruct, InitThreadDataFillsTheSlice) {
     std::vector<unsigned char> in_buf(2 * 640 * 250), out_buf(3 * 640 * 250);
-    unsigned char* in = in_buf.data();
-    unsigned char* out = out_buf.data();
+    unsigned char *in = in_buf.data();
+    unsigned char *out = out_buf.data();
     unsigned parts[] = {0, 126, 250};
     Bayer_MT_datastruct d;
     EXPECT_EQ(d.slice_uniterpolated_buffer, nullptr);
@@ -85,13 +83,11 @@ TEST(BayerMTDatastruct, InitThreadDataFillsTheSlice)
     EXPECT_EQ(d.frame_width, 640u); // init leaves the frame width
     EXPECT_EQ(d.slice_height, 0u);
     EXPECT_EQ(d.slice_pixmap, nullptr);
-
 }
 
 // The driver equals the reference run on the same slices, for both sample widths, heights
 // around every change of the worker count, odd and even widths and width 1600.
-TEST(BayerInterpolateMT, EqualsReferenceOnTheSameSlices)
-{
+TEST(BayerInterpolateMT, EqualsReferenceOnTheSameSlices) {
     const unsigned cores = unsigned(get_num_processing_cores());
     const unsigned heights[] = {0, 1, 2, 3, 17, 249, 250, 251, 499, 500, 1500, 1503};
     const unsigned widths[] = {1, 2, 9, 40, 1600};
@@ -108,8 +104,8 @@ TEST(BayerInterpolateMT, EqualsReferenceOnTheSameSlices)
                 std::vector<unsigned char> got(3 * size_t(w) * h, 0x5A), want = got;
                 bayer_interpolate_MT(m.data(), got.data(), w, h, two);
                 const std::vector<unsigned> p = partitions(h, cores);
-                ref_demosaic_slices(m.data(), want.data(), w, p.data(), unsigned(p.size() - 1),
-                                    two, kGains[0], kGains[1], kGains[2]);
+                ref_demosaic_slices(m.data(), want.data(), w, p.data(), unsigned(p.size() - 1), two,
+                                    kGains[0], kGains[1], kGains[2]);
                 ASSERT_EQ(got, want);
             }
 }
@@ -117,8 +113,7 @@ TEST(BayerInterpolateMT, EqualsReferenceOnTheSameSlices)
 // Slices demosaiced one by one through the work record, with boundaries at many even rows:
 // only the rows next to a boundary (two on each side for two-byte samples, one for one-byte
 // samples) may differ from the whole frame at once.
-TEST(BayerMTDatastruct, OnlyRowsNextToABoundaryDiffer)
-{
+TEST(BayerMTDatastruct, OnlyRowsNextToABoundaryDiffer) {
     const unsigned w = 23, h = 40;
     for (int two : {0, 1}) {
         const std::vector<unsigned char> m = photographic_mosaic(w, h, two, 77 + two);
@@ -132,7 +127,7 @@ TEST(BayerMTDatastruct, OnlyRowsNextToABoundaryDiffer)
             std::vector<unsigned char> sliced(3 * w * h, 0x5A);
             for (unsigned i = 0; i < 2; i++) {
                 Bayer_MT_datastruct d;
-                d.init_thread_data(i, w, parts, const_cast<unsigned char*>(m.data()),
+                d.init_thread_data(i, w, parts, const_cast<unsigned char *>(m.data()),
                                    sliced.data(), two);
                 bayer_interpolate_thread(&d);
                 EXPECT_EQ(d.work_done, 1);
@@ -154,20 +149,18 @@ TEST(BayerMTDatastruct, OnlyRowsNextToABoundaryDiffer)
     }
 }
 
-TEST(BayerInterpolateMT, OneByteIgnoresWidthAndGains)
-{
+TEST(BayerInterpolateMT, OneByteIgnoresWidthAndGains) {
     white_balance(9.0f, 9.0f, 9.0f);
     const unsigned w = 1600, h = 4;
     const std::vector<unsigned char> m = photographic_mosaic(w, h, 0, 5);
     std::vector<unsigned char> got(3 * w * h), want(3 * w * h);
-    bayer_interpolate_MT(const_cast<unsigned char*>(m.data()), got.data(), w, h, 0);
+    bayer_interpolate_MT(const_cast<unsigned char *>(m.data()), got.data(), w, h, 0);
     ref_gp_bayer_decode(m.data(), int(w), int(h), want.data(), BAYER_TILE_GRBG);
     white_balance(kGains[0], kGains[1], kGains[2]);
     EXPECT_EQ(got, want);
 }
 
-TEST(BayerInterpolateMT, RefusesAFlagOtherThanZeroOrOne)
-{
+TEST(BayerInterpolateMT, RefusesAFlagOtherThanZeroOrOne) {
     std::vector<unsigned char> m(3 * 16, 7), out(3 * 16, 0xEE);
     testing::internal::CaptureStderr();
     bayer_interpolate_MT(m.data(), out.data(), 4, 4, 2);
@@ -176,8 +169,7 @@ TEST(BayerInterpolateMT, RefusesAFlagOtherThanZeroOrOne)
     EXPECT_EQ(out, std::vector<unsigned char>(3 * 16, 0xEE));
 }
 
-TEST(BayerInterpolateMT, RefusesFramesBeyondTheAddressableSize)
-{
+TEST(BayerInterpolateMT, RefusesFramesBeyondTheAddressableSize) {
     unsigned char in[4] = {0}, out[12] = {0};
     testing::internal::CaptureStderr();
     // Never dereferenced: the sizes are refused first.

@@ -12,16 +12,16 @@
 #include "demosaic_images.h"
 #include "demosaic_reference.h"
 
-extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+extern "C" int __real_pthread_create(pthread_t *, const pthread_attr_t *, void *(*)(void *),
+                                     void *);
 
 namespace {
 int calls = 0;
 int fail_call = -1; // index of the pthread_create call to refuse, -1 for none
 } // namespace
 
-extern "C" int __wrap_pthread_create(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*),
-                                     void* arg)
-{
+extern "C" int __wrap_pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void *),
+                                     void *arg) {
     if (calls++ == fail_call)
         return EAGAIN;
     return __real_pthread_create(t, a, f, arg);
@@ -29,8 +29,7 @@ extern "C" int __wrap_pthread_create(pthread_t* t, const pthread_attr_t* a, void
 
 namespace {
 
-TEST(BayerInterpolateMT, UnstartedWorkerLeavesItsSliceAndReports)
-{
+TEST(BayerInterpolateMT, UnstartedWorkerLeavesItsSliceAndReports) {
     const unsigned w = 64, h = 600; // up to 4 workers
     const unsigned num = bayer_num_threads(h, get_num_processing_cores());
     std::vector<unsigned> parts(num + 1);
@@ -42,19 +41,19 @@ TEST(BayerInterpolateMT, UnstartedWorkerLeavesItsSliceAndReports)
             std::vector<unsigned char> got(3 * w * h, 0), want(3 * w * h);
             ref_demosaic_slices(m.data(), want.data(), w, parts.data(), num, two, 1.0f, 1.33f,
                                 3.05f);
-            std::fill(want.begin() + 3 * w * parts[failed], want.begin() + 3 * w * parts[failed + 1],
-                      0);
+            std::fill(want.begin() + 3 * w * parts[failed],
+                      want.begin() + 3 * w * parts[failed + 1], 0);
             calls = 0;
             fail_call = int(failed);
             testing::internal::CaptureStderr();
-            bayer_interpolate_MT(const_cast<unsigned char*>(m.data()), got.data(), w, h, two);
+            bayer_interpolate_MT(const_cast<unsigned char *>(m.data()), got.data(), w, h, two);
             const std::string err = testing::internal::GetCapturedStderr();
             fail_call = -1;
             EXPECT_EQ(got, want);
             EXPECT_EQ(err.rfind("ERROR *** Unable to create a new thread : ", 0), 0u) << err;
-            EXPECT_NE(err.find(" threadid " + std::to_string(failed) +
-                               ", bayer_interpolate_MT.cpp:"),
-                      std::string::npos)
+            EXPECT_NE(
+                err.find(" threadid " + std::to_string(failed) + ", bayer_interpolate_MT.cpp:"),
+                std::string::npos)
                 << err;
         }
 }

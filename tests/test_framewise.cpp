@@ -189,21 +189,3 @@ TEST_F(Framewise, FailedOpeningsAndEmptyFilesEndWithStatusOne)
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "");
 }
-
-TEST_F(Framewise, FrameNumbersBeyond99999GetSixDigitNames)
-{
-    // 100001 zero-length records: every frame is black and costs nothing to store.
-    const int frames = 100001;
-    Bytes file = vidtest::assemble_vid(2, 2, -frames, std::vector<Bytes>(size_t(frames)));
-    ASSERT_TRUE(vidtest::write_file(dir.file("long.vid"), file));
-    ProcessResult run = run_framewise(dir.path(), "long.vid");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(exists(dir.file("frames/99999.ppm")));
-    EXPECT_EQ(vidtest::read_file(dir.file("frames/100000.ppm")), ppm(2, 2, Bytes(12, 0)));
-    EXPECT_FALSE(exists(dir.file("frames/100001.ppm")));
-    // The last progress line is for frame 99981.
-    std::string last = "Uncompressing frame 99981 to ./frames/99981.ppm...\r";
-    ASSERT_GE(run.out.size(), last.size());
-    EXPECT_EQ(run.out.substr(run.out.size() - last.size()), last);
-}

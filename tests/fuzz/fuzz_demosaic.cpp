@@ -19,25 +19,22 @@
 
 namespace {
 
-float float_at(const uint8_t* p)
-{
-    uint32_t bits = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                    uint32_t(p[3]) << 24;
+float float_at(const uint8_t *p) {
+    uint32_t bits =
+        uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
     float f;
     memcpy(&f, &bits, sizeof f);
     return f;
 }
 
-void check(bool ok)
-{
+void check(bool ok) {
     if (!ok)
         __builtin_trap();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 15)
         return 0;
     const int w = 1 + (data[0] & 63), h = 1 + (data[1] & 63);
@@ -47,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (data[2] & 32)
         for (int i = 0; i < 3; i++)
             gains[i] = float_at(data + 3 + 4 * i);
-    const uint8_t* content = data + 15;
+    const uint8_t *content = data + 15;
     const size_t content_size = size - 15;
 
     std::vector<unsigned char> mosaic(size_t(w) * h * (two ? 2 : 1));
@@ -56,8 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::vector<unsigned char> want(3 * size_t(w) * h, 0x5A);
     if (two)
-        ref_bayer_interpolate_frame(mosaic.data(), want.data(), w, h, gains[0], gains[1],
-                                    gains[2]);
+        ref_bayer_interpolate_frame(mosaic.data(), want.data(), w, h, gains[0], gains[1], gains[2]);
     else
         ref_gp_bayer_decode(mosaic.data(), w, h, want.data(), BayerTile(tile));
 

@@ -15,12 +15,17 @@
 
 namespace {
 
-const uint64_t kMaxFrameBytes = uint64_t(64) << 20;
+#ifndef FUZZ_MAX_FRAME_MIB
+#define FUZZ_MAX_FRAME_MIB 64
+#endif
+const uint64_t kMaxFrameBytes = uint64_t(FUZZ_MAX_FRAME_MIB) << 20;
 const uint64_t kAllFramesBytes = uint64_t(1) << 20;
 
 const std::string& input_path()
 {
-    static const std::string path = "/tmp/fuzz_vid_reader." + std::to_string(getpid()) + ".vid";
+    // Memory-backed when the system has it: the file is rewritten on every run.
+    static const std::string path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                                    "/fuzz_vid_reader." + std::to_string(getpid()) + ".vid";
     return path;
 }
 

@@ -30,6 +30,8 @@
 %! fwrite (fid, zeros (1, 8), "uint8");
 %! fclose (fid);
 %! fid = fopen (short, "w"); fwrite (fid, [1 2 3 4 5], "uint8"); fclose (fid);
+%! tiny = vid_tmp ("leak_tiny.vid");
+%! crop_make_grey (tiny, 8, 8, 1);
 %! missing = vid_tmp ("leak_missing.vid");
 %! nodir = vid_tmp ("no/dir/out.vid");
 %! calls = {
@@ -43,11 +45,14 @@
 %!   @() clipCropMex ({good, good}, out, [], 0, 0, [1; 2; 3])      # bad bbox, 2 open
 %!   @() clipCropMex ({good, good}, out, [], 0, -5)                # negative gap, 2 open
 %!   @() clipCropMex ({good, good}, out, [], 0, 0, [], [1 2 3])    # bad colour, 2 open
+%!   @() clipCropMex (good, "/dev/full", [], 0, 0)                 # a frame write fails
+%!   @() clipCropMex (tiny, "/dev/full", [], 0, 0)                 # finishing the output fails
 %! };
 %! ## Warm up: the first calls load the module and settle the host's own buffers.
 %! for i = 1:numel (calls)
 %!   assert (! isempty (vid_error_text (calls{i})));
 %! end
+%! assert (regexp (vid_error_text (calls{end}), "^VidHeader:\\d+ Unable to write header"));
 %! fds = vid_open_fd_count ();
 %! rss = crop_rss_kib ();
 %! for i = 1:500
