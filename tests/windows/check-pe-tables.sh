@@ -44,11 +44,14 @@ for file in "${files[@]}"; do
         while read -r dll name; do
             [ -n "$dll" ] || continue
             case $dll in
-            libmx.dll) grep -qx -- "$name" <<< "$allowed_mx" || fail "imports $name from libmx.dll" ;;
-            libmex.dll) grep -qx -- "$name" <<< "$allowed_mex" || fail "imports $name from libmex.dll" ;;
+            libmx.dll) listed=$allowed_mx ;;
+            libmex.dll) listed=$allowed_mex ;;
+            *) continue ;;
             esac
+            grep -qx -- "$name" <<< "$listed" || fail "imports $name from $dll, not in its .def"
         done <<< "$imports"
-        [ "$exports" = "mexFunction" ] || fail "exports [$(echo $exports)] instead of mexFunction alone"
+        [ "$exports" = "mexFunction" ] ||
+            fail "exports [$(echo $exports)] instead of mexFunction alone"
         ;;
     program)
         allowed="KERNEL32.dll msvcrt.dll"

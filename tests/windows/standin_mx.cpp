@@ -121,7 +121,10 @@ EXPORT int mxGetNumberOfDimensions_700(const mxArray* pa) { return pa->ndim; }
 
 EXPORT bool mxIsComplex(const mxArray*) { return false; } // the stand-in has real arrays only
 EXPORT bool mxIsLogical(const mxArray* pa) { return pa->cls == mxLOGICAL_CLASS; }
-EXPORT bool mxIsNumeric(const mxArray* pa) { return pa->cls >= mxDOUBLE_CLASS && pa->cls <= mxUINT64_CLASS; }
+EXPORT bool mxIsNumeric(const mxArray* pa)
+{
+    return pa->cls >= mxDOUBLE_CLASS && pa->cls <= mxUINT64_CLASS;
+}
 EXPORT bool mxIsSparse(const mxArray*) { return false; }
 EXPORT void* mxMalloc(size_t n) { return malloc(n ? n : 1); }
 EXPORT void* mxCalloc(size_t n, size_t size) { return calloc(n ? n : 1, size ? size : 1); }
