@@ -20,3 +20,8 @@ fi
 if [ -x "$dir/bin/bench_demosaic" ]; then
     "$dir/bin/bench_demosaic"
 fi
+
+# clipReadMex in Octave next to VidHeader alone in C++ (when Octave and the modules are there).
+if command -v octave-cli > /dev/null && [ -f "$dir/mex/clipReadMex.mex" ] && [ -x "$dir/bin/vid_read_bench" ]; then
+    bench/clipReadMex_bench.sh "$dir"
+fi
