@@ -56,15 +56,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (fclose(f) != 0 || !written)
         return 0;
 
-    VidHeader reader(input_path().c_str(), quiet_stream());
-    if (reader.compressed_buffer != nullptr) {
-        int frames = reader.num_frames;
-        if (frame_bytes > kAllFramesBytes && frames > 4)
-            frames = 4;
-        for (int i = 0; i < frames; i++)
-            reader.readFrameFromVideoFile(i);
-        reader.readFrameFromVideoFile(reader.num_frames); // out of range
-        reader.readNextFrameFromVideoFile();
+    {
+        VidHeader reader(input_path().c_str(), quiet_stream());
+        if (reader.compressed_buffer != nullptr) {
+            int frames = reader.num_frames;
+            if (frame_bytes > kAllFramesBytes && frames > 4)
+                frames = 4;
+            for (int i = 0; i < frames; i++)
+                reader.readFrameFromVideoFile(i);
+            reader.readFrameFromVideoFile(reader.num_frames); // out of range
+            reader.readNextFrameFromVideoFile();
+        }
     }
+    unlink(input_path().c_str()); // leave nothing behind in /dev/shm
     return 0;
 }
