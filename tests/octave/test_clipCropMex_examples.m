@@ -2,53 +2,6 @@
 ## is opened with clipOpenMex and read back frame by frame with clipReadMex, and each frame
 ## is compared pixel by pixel with a frame built here from the placement rules.
 
-%!function img = crop_pattern (id, f, w, h)
-%!  ## Frame f of input id: red tells the input apart, green and blue the frame and place.
-%!  [x, y] = meshgrid (0:w-1, 0:h-1);
-%!  img = uint8 (zeros (h, w, 3));
-%!  img(:,:,1) = mod (10 + 50 * id, 256);
-%!  img(:,:,2) = mod (x + 7 * f, 256);
-%!  img(:,:,3) = mod (y + 13 * f, 256);
-%!endfunction
-
-%!function crop_make (name, id, w, h, n)
-%!  hv = clipOpenMex (name, int32 ([w h n]));
-%!  for f = 0:n-1
-%!    clipWriteMex (hv, crop_pattern (id, f, w, h));
-%!  end
-%!  clipCloseMex (hv);
-%!endfunction
-
-%!function canvas = crop_canvas (w, h, rgb)
-%!  canvas = uint8 (zeros (h, w, 3));
-%!  for c = 1:3
-%!    canvas(:,:,c) = rgb(c);
-%!  end
-%!endfunction
-
-%!function canvas = crop_place (canvas, piece, x, y)
-%!  ## Puts piece with its top-left pixel at 0-based column x, row y.
-%!  canvas(y+1:y+size (piece, 1), x+1:x+size (piece, 2), :) = piece;
-%!endfunction
-
-%!function crop_check (name, w, h, n, expected_fn)
-%!  ## The output has the given geometry and frame count, and frame f equals expected_fn (f).
-%!  [hv, info] = clipOpenMex (name);
-%!  unwind_protect
-%!    assert (info(:)', [w h n]);
-%!    for f = 0:n-1
-%!      got = uint8 (clipReadMex (hv, f));
-%!      want = expected_fn (f);
-%!      if (! isequal (got, want))
-%!        [r, c] = find (any (got != want, 3), 1);
-%!        error ("frame %d differs first at row %d, column %d (0-based)", f, r - 1, c - 1);
-%!      end
-%!    end
-%!  unwind_protect_cleanup
-%!    clipCloseMex (hv);
-%!  end_unwind_protect
-%!endfunction
-
 %!function c = expect_ranges (f)
 %!  white = crop_canvas (104, 56, [255 255 255]);
 %!  if (f < 6)
