@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD := build
 
-.PHONY: all deps demo test bench fuzz clean
+.PHONY: all deps demo test test-windows bench fuzz clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -17,6 +17,11 @@ demo: deps all
 test:
 	scripts/install-deps.sh build test
 	JOBS=$(JOBS) scripts/test-all.sh
+
+# Windows x64 and x86 cross-builds; the x64 tests run under Wine.
+test-windows:
+	scripts/install-deps.sh build windows
+	JOBS=$(JOBS) scripts/test-windows.sh
 
 bench:
 	scripts/install-deps.sh build bench

@@ -15,7 +15,16 @@
 #include <cstring>
 #include <new>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <type_traits>
+#else
 #include <unistd.h>
 #endif
 
@@ -23,6 +32,8 @@
 // Worker fan-out
 
 #ifdef _WIN32
+
+static_assert(std::is_same<HANDLE, THREAD_HANDLE>::value, "THREAD_HANDLE must be a HANDLE");
 
 int get_num_processing_cores()
 {
@@ -72,8 +83,11 @@ void join_processing_threads(int num_threads, THREAD_HANDLE* threads)
     for (int i = 0; i < num_threads && count < MAXIMUM_WAIT_OBJECTS; i++)
         if (threads[i])
             started[count++] = threads[i];
-    if (count > 0)
-        WaitForMultipleObjects(count, started, TRUE, INFINITE);
+    // Should the combined wait fail, wait for each worker alone: the caller frees the work
+    // records right after this returns, so no worker may still be running then.
+    if (count > 0 && WaitForMultipleObjects(count, started, TRUE, INFINITE) == WAIT_FAILED)
+        for (DWORD i = 0; i < count; i++)
+            WaitForSingleObject(started[i], INFINITE);
     for (DWORD i = 0; i < count; i++)
         CloseHandle(started[i]);
 }

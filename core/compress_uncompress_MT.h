@@ -19,11 +19,9 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-typedef HANDLE THREAD_HANDLE;
+// A Win32 HANDLE, which is void*. <windows.h> stays inside the thread layer's source: its
+// macros (near, far, min, max, ...) would otherwise reach every unit that uses the codec.
+typedef void* THREAD_HANDLE;
 #else
 #include <pthread.h>
 typedef pthread_t THREAD_HANDLE;

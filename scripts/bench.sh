@@ -14,3 +14,14 @@ if [ -x "$dir/bin/bench_clipCrop" ]; then python3 bench/crop_overhead.py "$dir/b
 if [ -x "$dir/bin/bench_container" ]; then
     python3 bench/container_overhead.py "$dir/bin/bench_container"
 fi
+
+# Demosaic: bayer_interpolate_MT next to the plain reference on the same slices (and next to
+# OpenCV's Bayer demosaics when the bench build found them).
+if [ -x "$dir/bin/bench_demosaic" ]; then
+    "$dir/bin/bench_demosaic"
+fi
+
+# clipReadMex in Octave next to VidHeader alone in C++ (when Octave and the modules are there).
+if command -v octave-cli > /dev/null && [ -f "$dir/mex/clipReadMex.mex" ] && [ -x "$dir/bin/vid_read_bench" ]; then
+    bench/clipReadMex_bench.sh "$dir"
+fi

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, only those that are missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build, test, fuzz, bench)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build, test, fuzz, bench, windows)
 set -euo pipefail
 
 declare -A GROUPS_PKGS=(
@@ -8,6 +8,7 @@ declare -A GROUPS_PKGS=(
     [test]="libgtest-dev libgmock-dev octave liboctave-dev"
     [fuzz]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev libopencv-imgproc-dev"
+    [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools wine wine64 googletest"
 )
 
 missing=()

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
+#include <filesystem>
+#include <random>
+#include <system_error>
 #include <vector>
 
 #include "compress_uncompress_MT.h"
@@ -181,26 +183,30 @@ inline Bytes read_file(const std::string& path)
     return out;
 }
 
-// A fresh private directory under TMPDIR (or /tmp), removed with everything in it when the
-// object goes out of scope.
+// A fresh private directory under the system's temporary directory, removed with everything
+// in it when the object goes out of scope.
 class TempDir {
   public:
     TempDir()
     {
-        const char* base = getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/vidtest.XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data()) != nullptr)
-            path_ = buf.data();
+        // std::filesystem rather than mkdtemp and rm -rf: the Windows builds run these tests
+        // too. temp_directory_path honours TMPDIR (POSIX) or TMP/TEMP (Windows).
+        std::error_code ec;
+        std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        if (ec)
+            return;
+        std::random_device entropy;
+        for (int attempt = 0; attempt < 100 && path_.empty(); attempt++) {
+            std::filesystem::path p = base / ("vidtest." + std::to_string(entropy()));
+            if (std::filesystem::create_directory(p, ec) && !ec)
+                path_ = p.string();
+        }
     }
     ~TempDir()
     {
-        if (!path_.empty()) {
-            std::string cmd = "rm -rf '" + path_ + "'";
-            if (system(cmd.c_str()) != 0) {
-            }
-        }
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
