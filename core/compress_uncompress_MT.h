@@ -164,7 +164,10 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
 // is the room on entry and the bytes produced on Z_OK; a stream that ends early succeeds
 // and leaves the rest of the room untouched; on failure the room holds zlib's own partial
 // output. Where the build has libdeflate it decodes first and zlib only sees the streams
-// libdeflate refuses. Thread-safe; allocates nothing that outlives the call.
+// libdeflate refuses. One known difference remains: libdeflate decodes a few symbols that
+// zlib calls invalid (fixed-code length symbols 286 and 287 as length 258, for one), so a
+// damaged stream whose output still passes its Adler-32 check succeeds here where zlib
+// alone answers Z_DATA_ERROR. Thread-safe; allocates nothing that outlives the call.
 int uncompress_block(unsigned char* dest, unsigned long& dest_len, const unsigned char* source,
                      unsigned long source_len);
 

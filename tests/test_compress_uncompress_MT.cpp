@@ -507,3 +507,29 @@ TEST(CodecPlatform, ProcessorCountIsAtLeastOne)
 {
     EXPECT_GE(get_num_processing_cores(), 1);
 }
+
+TEST(UncompressBlock, LibdeflateLeniencyIsLimitedToStreamsThatPassTheirChecksum)
+{
+    // A fixed-code stream whose final length symbol was damaged from 285 into 286 (a bit
+    // flip found by the differential fuzzer). zlib calls it invalid; libdeflate decodes 286
+    // as length 258, so the output is unchanged and passes the Adler-32 trailer.
+    const std::vector<uint8_t> stream = {0x78, 0x5e, 0xbb, 0xf5, 0x76, 0x76, 0xf7, 0x38,
+                                         0x20, 0x1e, 0x00, 0x00, 0x3f, 0xb3, 0xa5, 0xd2};
+    std::vector<uint8_t> theirs(1000, 0x5A), ours(1000, 0x5A);
+    uLongf their_len = theirs.size();
+    unsigned long our_len = ours.size();
+    EXPECT_EQ(uncompress(theirs.data(), &their_len, stream.data(), stream.size()), Z_DATA_ERROR);
+    int rc = uncompress_block(ours.data(), our_len, stream.data(), stream.size());
+    if (!uncompress_block_uses_libdeflate()) {
+        EXPECT_EQ(rc, Z_DATA_ERROR);
+        EXPECT_EQ(ours, theirs);
+        return;
+    }
+    ASSERT_EQ(rc, Z_OK);
+    ASSERT_EQ(our_len, 304u);
+    EXPECT_EQ(adler32(1, ours.data(), uInt(our_len)), 0x3fb3a5d2u);
+    EXPECT_TRUE(std::equal(theirs.begin(), theirs.begin() + their_len, ours.begin()))
+        << "zlib's partial output is a prefix of libdeflate's";
+    EXPECT_EQ(std::vector<uint8_t>(ours.begin() + our_len, ours.end()),
+              std::vector<uint8_t>(ours.size() - our_len, 0x5A));
+}
