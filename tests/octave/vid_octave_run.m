@@ -4,7 +4,10 @@ function vid_octave_run (test_file)
   % octave-cli per file, so a crash fails that file alone.
   tmp = getenv ("VID_TEST_TMP");
   if (! isempty (tmp) && ! exist (tmp, "dir"))
-    mkdir (tmp);
+    [ok, msg] = mkdir (tmp);  % the build normally makes it; a parallel test may race us
+    if (! ok && ! exist (tmp, "dir"))
+      error ("cannot create %s: %s", tmp, msg);
+    end
   end
   [passed, total] = test (test_file, "quiet", stdout);
   printf ("%s: %d of %d tests passed\n", test_file, passed, total);
