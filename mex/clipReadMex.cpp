@@ -29,18 +29,14 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     VID_MEX_REFUSE_IF(nrhs != 2 || nlhs != 1, "Incorrect number of inputs or outputs specified.",
                       kUsage);
-    VidHeader* record = nullptr;
     VidHandleControl* control = nullptr;
-    VidHandleStatus status = vid_handle_check(prhs[0], &record, &control);
-    if (status != VidHandleStatus::live) {
-        vid_handle_refuse(status, "Invalid Vid handle\n");
+    VidHeader* record = vid_handle_open_record(
+        prhs[0], 0,
+        "Vid handle was opened for writing: clipReadMex reads only from a handle "
+        "opened for reading.\n",
+        &control);
+    if (record == nullptr)
         return;
-    }
-    if (record->file_open_read_or_write != 0) {
-        mexErrMsgTxt("Vid handle was opened for writing: clipReadMex reads only from a handle "
-                     "opened for reading.\n");
-        return;
-    }
     VID_MEX_REFUSE_IF(!vid_mex_is_real_scalar(prhs[1]),
                       "Frame number should be a real numeric scalar.", kUsage);
 

@@ -30,18 +30,14 @@ void mexFunction(int nlhs, mxArray* /*plhs*/[], int nrhs, const mxArray* prhs[])
 {
     VID_MEX_REFUSE_IF(nrhs != 2 || nlhs != 0, "Incorrect number of inputs or outputs specified.",
                       kUsage);
-    VidHeader* record = nullptr;
     VidHandleControl* control = nullptr;
-    VidHandleStatus status = vid_handle_check(prhs[0], &record, &control);
-    if (status != VidHandleStatus::live) {
-        vid_handle_refuse(status, "Invalid Vid handle\n");
+    VidHeader* record = vid_handle_open_record(
+        prhs[0], 1,
+        "Vid handle was opened for reading: clipWriteMex writes only to a handle "
+        "opened for writing.\n",
+        &control);
+    if (record == nullptr)
         return;
-    }
-    if (record->file_open_read_or_write != 1) {
-        mexErrMsgTxt("Vid handle was opened for reading: clipWriteMex writes only to a handle "
-                     "opened for writing.\n");
-        return;
-    }
     VID_MEX_REFUSE_IF(!vid_mex_is_class(prhs[1], mxUINT8_CLASS),
                       "Input image frame should be uint8 class.", kUsage);
     VID_MEX_REFUSE_IF(mxGetNumberOfDimensions(prhs[1]) != 3,

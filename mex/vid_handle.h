@@ -196,3 +196,23 @@ inline void vid_handle_refuse(VidHandleStatus status, const char* not_array_mess
         break;
     }
 }
+
+// The live record of a handle that was opened for reading (mode 0) or writing (mode 1), with
+// its control block in *control. Raises the handle's error, or wrong_mode_message for a live
+// handle of the other mode, and then does not return.
+inline VidHeader* vid_handle_open_record(const mxArray* a, int mode,
+                                         const char* wrong_mode_message,
+                                         VidHandleControl** control)
+{
+    VidHeader* record = nullptr;
+    VidHandleStatus status = vid_handle_check(a, &record, control);
+    if (status != VidHandleStatus::live) {
+        vid_handle_refuse(status, "Invalid Vid handle\n");
+        return nullptr;
+    }
+    if (record->file_open_read_or_write != mode) {
+        mexErrMsgTxt(wrong_mode_message);
+        return nullptr;
+    }
+    return record;
+}
