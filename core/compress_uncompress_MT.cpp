@@ -479,6 +479,20 @@ int compress_MT_on_cores(unsigned char* compressed_buffer, unsigned long& compre
     return 0;
 }
 
+int64_t blocked_compress_length(const unsigned char* head, unsigned long available)
+{
+    if (head == nullptr || available < 12 ||
+        int64_t(get_le64(head)) != blocked_compress_pattern)
+        return -1;
+    const uint n = get_le32(head + 8);
+    if (n < 1 || n > max_compress_MT_blocks || available < 12 + 8 * uint64_t(n))
+        return -1;
+    int64_t total = 12 + 8 * int64_t(n);
+    for (uint i = 0; i < n; i++)
+        total += get_le32(head + 12 + 4 * n + 4 * i);
+    return total;
+}
+
 int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                            unsigned char* compressed_buffer, unsigned long compressed_size,
                            int num_processing_cores)

@@ -146,6 +146,15 @@ int compress_MT(unsigned char* compressed_buffer, unsigned long& compressed_size
 int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                   unsigned char* compressed_buffer, unsigned long compressed_size);
 
+// The length in bytes of the blocked-compress buffer that begins at `head`, as its own
+// header announces it (12 + 8n + the sum of the n block lengths), read from the first
+// `available` bytes. Returns -1 when those bytes do not begin with the marker and a block
+// count of 1 to 8, or are too few to hold the whole header. Nothing is expanded, so a
+// non-negative answer says only where the buffer would end, not that it is intact. Lets a
+// reader find the end of a record that is followed by other bytes (a torn record behind
+// the last whole frame of a file whose writer was killed), and a scanner step over records.
+int64_t blocked_compress_length(const unsigned char* head, unsigned long available);
+
 // ---------------------------------------------------------------------------------------
 // Entries for tests, benchmarks and fuzzing. Production code calls compress_MT and
 // uncompress_MT, which ask the platform for the processor count on every call.

@@ -1,0 +1,72 @@
+// The VID file's fixed rules in one place: the 8-byte header, the width-field rule, the
+// table's entry size and the limits every reader and writer keeps.
+//
+//   offset 0      2 bytes   width field: up to 0x8FFF the width itself (Bayer: two bytes per
+//                           sample); from 0x9000 on the width plus 0x8FFF (Bayer: one byte)
+//   offset 2      2 bytes   height
+//   offset 4      4 bytes   frame count: -N for N RGB frames, N >= 0 for N Bayer frames
+//   offset 8      8T bytes  record offsets (signed 64-bit); a reader uses the first N of them
+//   then                    the records back to back, each one blocked-compress buffer
+//
+// Every field is little-endian and assembled byte by byte (le_bytes.h).
+#pragma once
+
+#include <cstdint>
+
+#include "le_bytes.h"
+
+// Bytes of the fixed header, and of one table entry.
+constexpr int kVidHeaderBytes = 8;
+constexpr int kVidTableEntryBytes = 8;
+// Width fields above this value carry the width plus this value (one-byte Bayer samples).
+constexpr int kVidWidthFieldBase = 0x8FFF;
+// Widest and highest frames a header can describe for a writer (RGB widths stay below the
+// one-byte Bayer range) and the tallest frame of any file.
+constexpr int kVidMaxWriterWidth = kVidWidthFieldBase;
+constexpr int kVidMaxHeight = 65535;
+// width * 3 * height is held in a signed 32-bit int: frames of 2^31 bytes or more are refused.
+constexpr int64_t kVidMaxFrameBytes = INT32_MAX;
+
+// The header's fields, decoded.
+struct VidFileHeader {
+    int width = 0;            // pixels, the width field's rule undone
+    int height = 0;
+    int64_t num_frames = 0;   // frames announced, >= 0 (-INT32_MIN included: refuse it)
+    bool bayer = false;       // the file holds Bayer mosaics (count field >= 0)
+    bool two_bytes = true;    // Bayer samples are two bytes wide (width field <= 0x8FFF)
+    int32_t count_field = 0;  // the count as stored
+};
+
+// Decodes the 8 bytes at `raw`. Never fails: what a header announces is judged by its user.
+inline VidFileHeader vid_decode_header(const unsigned char* raw)
+{
+    VidFileHeader h;
+    int width_field = get_le16(raw);
+    h.two_bytes = width_field <= kVidWidthFieldBase;
+    h.width = h.two_bytes ? width_field : width_field - kVidWidthFieldBase;
+    h.height = get_le16(raw + 2);
+    h.count_field = int32_t(get_le32(raw + 4));
+    h.bayer = h.count_field >= 0;
+    h.num_frames = h.count_field < 0 ? -int64_t(h.count_field) : int64_t(h.count_field);
+    return h;
+}
+
+// Encodes a header: `width` pixels (one-byte Bayer files add kVidWidthFieldBase), `height`,
+// and `num_frames` frames, stored as -num_frames for RGB files.
+inline void vid_encode_header(unsigned char* raw, int width, int height, int64_t num_frames,
+                              bool bayer, bool two_bytes)
+{
+    int width_field = bayer && !two_bytes ? width + kVidWidthFieldBase : width;
+    put_le16(raw, uint16_t(width_field));
+    put_le16(raw + 2, uint16_t(height));
+    put_le32(raw + 4, uint32_t(bayer ? num_frames : -num_frames));
+}
+
+// Bytes one expanded frame takes in a record: RGB 3 per pixel, Bayer 1 or 2 per pixel.
+inline int64_t vid_expanded_frame_bytes(const VidFileHeader& h)
+{
+    int64_t pixels = int64_t(h.width) * int64_t(h.height);
+    if (!h.bayer)
+        return 3 * pixels;
+    return h.two_bytes ? 2 * pixels : pixels;
+}
