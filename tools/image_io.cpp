@@ -1,0 +1,315 @@
+// PNG through libpng and binary PPM/PGM. Writers fill a temporary file in the target's
+// folder and rename it into place once it is complete, so an existing image is replaced
+// only by a whole new one.
+#include "image_io.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+// zlib level 1: on camera frames (noise in the low bits) higher levels shrink a PNG by a few
+// per cent at several times the time, and export is meant to keep up with a video pipe.
+const int kPngCompressionLevel = 1;
+
+namespace {
+
+std::string reason(int error_number)
+{
+    return error_number != 0 ? strerror(error_number) : "unknown error";
+}
+
+// A temporary file next to `path`, open for writing; empty name on failure.
+FILE* open_temporary(const std::string& path, std::string& temp_name, std::string& error)
+{
+    temp_name = path + ".partial-XXXXXX";
+    std::vector<char> name(temp_name.begin(), temp_name.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+        error = path + ": cannot create a file there: " + reason(errno);
+        temp_name.clear();
+        return nullptr;
+    }
+    temp_name = name.data();
+    FILE* f = fdopen(fd, "wb");
+    if (f == nullptr) {
+        error = path + ": " + reason(errno);
+        close(fd);
+        unlink(temp_name.c_str());
+        temp_name.clear();
+    }
+    return f;
+}
+
+// Closes the temporary file and renames it to `path`, or removes it when anything failed.
+bool finish_temporary(FILE* f, const std::string& temp_name, const std::string& path, bool ok,
+                      std::string& error)
+{
+    int write_error = ferror(f) ? errno : 0;
+    if (fclose(f) != 0 && ok) {
+        ok = false;
+        error = path + ": cannot write: " + reason(errno);
+    }
+    if (ok && write_error != 0) {
+        ok = false;
+        error = path + ": cannot write: " + reason(write_error);
+    }
+    if (ok && rename(temp_name.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = path + ": cannot rename the finished image into place: " + reason(errno);
+    }
+    if (!ok)
+        unlink(temp_name.c_str());
+    return ok;
+}
+
+// libpng reports through longjmp; the message is kept for the caller's one line.
+struct PngErrors {
+    jmp_buf jump;
+    char message[200];
+};
+
+void png_error_handler(png_structp png, png_const_charp message)
+{
+    PngErrors* e = static_cast<PngErrors*>(png_get_error_ptr(png));
+    snprintf(e->message, sizeof e->message, "%s", message);
+    longjmp(e->jump, 1);
+}
+
+void png_warning_handler(png_structp, png_const_charp) {}
+
+// Reads a PNG from an open file. Everything that outlives a longjmp is a plain pointer set up
+// before setjmp, so no destructor is skipped.
+bool read_png(FILE* f, const std::string& path, RgbImage& image, std::string& error)
+{
+    PngErrors errors;
+    errors.message[0] = '\0';
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, png_error_handler,
+                               png_warning_handler);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        error = path + ": out of memory reading PNG";
+        return false;
+    }
+    unsigned char* volatile pixels = nullptr;
+    png_bytep* volatile rows = nullptr;
+    if (setjmp(errors.jump)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        free(pixels);
+        free(rows);
+        error = path + ": not a valid PNG image: " + errors.message;
+        return false;
+    }
+    png_init_io(png, f);
+    png_read_info(png, info);
+    png_uint_32 width = png_get_image_width(png, info);
+    png_uint_32 height = png_get_image_height(png, info);
+    int depth = png_get_bit_depth(png, info);
+    int colour = png_get_color_type(png, info);
+    if (depth == 16) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = path + ": 16-bit PNG images are not taken (RGB frames hold 8 bits per channel)";
+        return false;
+    }
+    if (width > 65535 || height > 65535) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = path + ": a PNG of " + std::to_string(width) + " x " + std::to_string(height) +
+                " pixels is larger than any frame";
+        return false;
+    }
+    if (colour == PNG_COLOR_TYPE_PALETTE)
+        png_set_palette_to_rgb(png);
+    if (colour == PNG_COLOR_TYPE_GRAY && depth < 8)
+        png_set_expand_gray_1_2_4_to_8(png);
+    if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS))
+        png_set_tRNS_to_alpha(png);
+    png_set_strip_alpha(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != size_t(width) * 3) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = path + ": PNG colour layout not understood";
+        return false;
+    }
+    size_t bytes = size_t(width) * height * 3;
+    pixels = static_cast<unsigned char*>(malloc(bytes ? bytes : 1));
+    rows = static_cast<png_bytep*>(malloc(sizeof(png_bytep) * (height ? height : 1)));
+    if (pixels == nullptr || rows == nullptr)
+        png_error(png, "out of memory");
+    for (png_uint_32 y = 0; y < height; y++)
+        rows[y] = pixels + size_t(y) * width * 3;
+    png_read_image(png, rows);
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    image.width = int(width);
+    image.height = int(height);
+    image.rgb.assign(pixels, pixels + bytes);
+    free(pixels);
+    free(rows);
+    return true;
+}
+
+// Next header token of a PNM file (comments skipped); -1 when there is none.
+long pnm_number(FILE* f)
+{
+    int c = fgetc(f);
+    while (c == '#' || (c != EOF && strchr(" \t\r\n", c))) {
+        if (c == '#')
+            while (c != EOF && c != '\n')
+                c = fgetc(f);
+        c = fgetc(f);
+    }
+    long value = -1;
+    while (c >= '0' && c <= '9') {
+        value = (value < 0 ? 0 : value * 10) + (c - '0');
+        if (value > 1000000)
+            return -1;
+        c = fgetc(f);
+    }
+    // One whitespace byte ends the token (after maxval it is the last header byte).
+    if (c != EOF && !strchr(" \t\r\n", c))
+        return -1;
+    return value;
+}
+
+bool read_pnm(FILE* f, const std::string& path, bool gray, RgbImage& image, std::string& error)
+{
+    long width = pnm_number(f), height = pnm_number(f), maxval = pnm_number(f);
+    if (width < 1 || height < 1 || width > 65535 || height > 65535 || maxval < 1) {
+        error = path + ": not a valid PPM/PGM header";
+        return false;
+    }
+    if (maxval != 255) {
+        error = path + ": PPM/PGM of maxval " + std::to_string(maxval) +
+                " is not taken (only 8-bit images, maxval 255)";
+        return false;
+    }
+    size_t pixels = size_t(width) * size_t(height);
+    std::vector<unsigned char> data(pixels * (gray ? 1 : 3));
+    if (fread(data.data(), 1, data.size(), f) != data.size()) {
+        error = path + ": the image data ends early";
+        return false;
+    }
+    image.width = int(width);
+    image.height = int(height);
+    if (gray) {
+        image.rgb.resize(pixels * 3);
+        for (size_t i = 0; i < pixels; i++)
+            image.rgb[3 * i] = image.rgb[3 * i + 1] = image.rgb[3 * i + 2] = data[i];
+    } else {
+        image.rgb.swap(data);
+    }
+    return true;
+}
+
+} // namespace
+
+bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error)
+{
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        error = path + ": " + reason(errno);
+        return false;
+    }
+    unsigned char magic[8] = {0};
+    size_t got = fread(magic, 1, sizeof magic, f);
+    bool ok = false;
+    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) {
+        rewind(f);
+        ok = read_png(f, path, image, error);
+    } else if (got >= 2 && magic[0] == 'P' && (magic[1] == '6' || magic[1] == '5')) {
+        ok = fseek(f, 2, SEEK_SET) == 0 && read_pnm(f, path, magic[1] == '5', image, error);
+        if (!ok && error.empty())
+            error = path + ": " + reason(errno);
+    } else {
+        error = path + ": not a PNG, PPM or PGM image";
+    }
+    fclose(f);
+    return ok;
+}
+
+bool write_png(const std::string& path, int width, int height, int channels, int bit_depth,
+               const unsigned char* pixels, const uint16_t* gray16, std::string& error)
+{
+    std::string temp_name;
+    FILE* f = open_temporary(path, temp_name, error);
+    if (f == nullptr)
+        return false;
+    // Rows are converted one at a time; 16-bit samples become big-endian in `row`.
+    size_t row_bytes = size_t(width) * size_t(channels) * size_t(bit_depth / 8);
+    std::vector<unsigned char> row(row_bytes);
+    unsigned char* row_data = row.data();
+    PngErrors errors;
+    errors.message[0] = '\0';
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors,
+                                              png_error_handler, png_warning_handler);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        error = path + ": out of memory writing PNG";
+        return finish_temporary(f, temp_name, path, false, error);
+    }
+    if (setjmp(errors.jump)) {
+        png_destroy_write_struct(&png, &info);
+        error = path + ": cannot write PNG: " + errors.message;
+        return finish_temporary(f, temp_name, path, false, error);
+    }
+    png_init_io(png, f);
+    png_set_compression_level(png, kPngCompressionLevel);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bit_depth,
+                 channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; y++) {
+        if (bit_depth == 16) {
+            const uint16_t* in = gray16 + size_t(y) * size_t(width);
+            for (int x = 0; x < width; x++) {
+                row_data[2 * x] = (unsigned char)(in[x] >> 8);
+                row_data[2 * x + 1] = (unsigned char)(in[x] & 0xFF);
+            }
+            png_write_row(png, row_data);
+        } else {
+            png_write_row(png, pixels + size_t(y) * row_bytes);
+        }
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return finish_temporary(f, temp_name, path, true, error);
+}
+
+bool write_pnm(const std::string& path, int width, int height, int channels, int bit_depth,
+               const unsigned char* pixels, const uint16_t* gray16, std::string& error)
+{
+    std::string temp_name;
+    FILE* f = open_temporary(path, temp_name, error);
+    if (f == nullptr)
+        return false;
+    bool ok = fprintf(f, "%s\n%d %d\n%d\n", channels == 3 ? "P6" : "P5", width, height,
+                      bit_depth == 16 ? 65535 : 255) > 0;
+    size_t samples = size_t(width) * size_t(height) * size_t(channels);
+    if (bit_depth == 16) {
+        std::vector<unsigned char> row(size_t(width) * 2);
+        for (int y = 0; ok && y < height; y++) {
+            const uint16_t* in = gray16 + size_t(y) * size_t(width);
+            for (int x = 0; x < width; x++) {
+                row[2 * size_t(x)] = (unsigned char)(in[x] >> 8);
+                row[2 * size_t(x) + 1] = (unsigned char)(in[x] & 0xFF);
+            }
+            ok = fwrite(row.data(), 1, row.size(), f) == row.size();
+        }
+    } else if (samples > 0) {
+        ok = ok && fwrite(pixels, 1, samples, f) == samples;
+    }
+    if (!ok)
+        error = path + ": cannot write: " + reason(errno);
+    return finish_temporary(f, temp_name, path, ok, error);
+}

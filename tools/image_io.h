@@ -1,0 +1,34 @@
+// Image files for the command-line programs: PNG through libpng, binary PPM/PGM by hand.
+//
+// Images are held as rows from the top, channels interleaved: RGB 3 bytes per pixel, gray 1
+// byte, or gray 2 bytes per sample in the host's order (uint16_t), which the writers turn
+// into the big-endian samples both file formats require. Every function reports failure
+// through `error` as one line naming the file and the reason (strerror where the system gave
+// one) and leaves no file behind under `path` when writing fails. Thread-safe: no state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb; // width * height * 3
+};
+
+// Reads an 8-bit PNG (RGB, RGBA, gray, gray+alpha or palette; alpha is dropped, gray is
+// spread to R = G = B) or a binary PPM/PGM of maxval 255 into RGB. The format is told by the
+// file's first bytes, not its name. 16-bit images are refused (they would lose bits).
+bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error);
+
+// PNG at this zlib level (see image_io.cpp for why this one).
+extern const int kPngCompressionLevel;
+
+// Writes RGB (channels 3, 8-bit), 8-bit gray (channels 1, bit_depth 8) or 16-bit gray
+// (channels 1, bit_depth 16, samples from `gray16`) as PNG or as binary PPM/PGM.
+// `pixels` holds width * height * channels bytes (8-bit) or `gray16` width * height samples.
+bool write_png(const std::string& path, int width, int height, int channels, int bit_depth,
+               const unsigned char* pixels, const uint16_t* gray16, std::string& error);
+bool write_pnm(const std::string& path, int width, int height, int channels, int bit_depth,
+               const unsigned char* pixels, const uint16_t* gray16, std::string& error);
