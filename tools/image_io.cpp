@@ -3,6 +3,8 @@
 // only by a whole new one.
 #include "image_io.h"
 
+#include "vid_cli.h"
+
 #include <png.h>
 
 #include <cerrno>
@@ -21,51 +23,6 @@ namespace {
 std::string reason(int error_number)
 {
     return error_number != 0 ? strerror(error_number) : "unknown error";
-}
-
-// A temporary file next to `path`, open for writing; empty name on failure.
-FILE* open_temporary(const std::string& path, std::string& temp_name, std::string& error)
-{
-    temp_name = path + ".partial-XXXXXX";
-    std::vector<char> name(temp_name.begin(), temp_name.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) {
-        error = path + ": cannot create a file there: " + reason(errno);
-        temp_name.clear();
-        return nullptr;
-    }
-    temp_name = name.data();
-    FILE* f = fdopen(fd, "wb");
-    if (f == nullptr) {
-        error = path + ": " + reason(errno);
-        close(fd);
-        unlink(temp_name.c_str());
-        temp_name.clear();
-    }
-    return f;
-}
-
-// Closes the temporary file and renames it to `path`, or removes it when anything failed.
-bool finish_temporary(FILE* f, const std::string& temp_name, const std::string& path, bool ok,
-                      std::string& error)
-{
-    int write_error = ferror(f) ? errno : 0;
-    if (fclose(f) != 0 && ok) {
-        ok = false;
-        error = path + ": cannot write: " + reason(errno);
-    }
-    if (ok && write_error != 0) {
-        ok = false;
-        error = path + ": cannot write: " + reason(write_error);
-    }
-    if (ok && rename(temp_name.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = path + ": cannot rename the finished image into place: " + reason(errno);
-    }
-    if (!ok)
-        unlink(temp_name.c_str());
-    return ok;
 }
 
 // libpng reports through longjmp; the message is kept for the caller's one line.
@@ -241,7 +198,7 @@ bool write_png(const std::string& path, int width, int height, int channels, int
                const unsigned char* pixels, const uint16_t* gray16, std::string& error)
 {
     std::string temp_name;
-    FILE* f = open_temporary(path, temp_name, error);
+    FILE* f = vid_cli_create_temporary(path, temp_name, error);
     if (f == nullptr)
         return false;
     // Rows are converted one at a time; 16-bit samples become big-endian in `row`.
@@ -256,12 +213,12 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     if (info == nullptr) {
         png_destroy_write_struct(&png, nullptr);
         error = path + ": out of memory writing PNG";
-        return finish_temporary(f, temp_name, path, false, error);
+        return vid_cli_finish_temporary(f, temp_name, path, false, error);
     }
     if (setjmp(errors.jump)) {
         png_destroy_write_struct(&png, &info);
         error = path + ": cannot write PNG: " + errors.message;
-        return finish_temporary(f, temp_name, path, false, error);
+        return vid_cli_finish_temporary(f, temp_name, path, false, error);
     }
     png_init_io(png, f);
     png_set_compression_level(png, kPngCompressionLevel);
@@ -283,14 +240,14 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return finish_temporary(f, temp_name, path, true, error);
+    return vid_cli_finish_temporary(f, temp_name, path, true, error);
 }
 
 bool write_pnm(const std::string& path, int width, int height, int channels, int bit_depth,
                const unsigned char* pixels, const uint16_t* gray16, std::string& error)
 {
     std::string temp_name;
-    FILE* f = open_temporary(path, temp_name, error);
+    FILE* f = vid_cli_create_temporary(path, temp_name, error);
     if (f == nullptr)
         return false;
     bool ok = fprintf(f, "%s\n%d %d\n%d\n", channels == 3 ? "P6" : "P5", width, height,
@@ -311,5 +268,5 @@ bool write_pnm(const std::string& path, int width, int height, int channels, int
     }
     if (!ok)
         error = path + ": cannot write: " + reason(errno);
-    return finish_temporary(f, temp_name, path, ok, error);
+    return vid_cli_finish_temporary(f, temp_name, path, ok, error);
 }

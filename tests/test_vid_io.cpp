@@ -1,0 +1,209 @@
+// vid info, export and import run as real processes: round trips through PNG and through a
+// real video encoder on a pipe (ffmpeg, FFV1, lossless), 16-bit mosaics read back by a
+// second decoder, and the refusals of bad input.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "VidHeader.h"
+#include "vid_test_files.h"
+
+using vidtest::Bytes;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    std::string err;
+};
+
+std::string vid_path()
+{
+    const char* bin = getenv("VID_BIN_DIR");
+    return std::string(bin ? bin : ".") + "/vid";
+}
+
+bool have(const char* program)
+{
+    return system((std::string("command -v ") + program + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+class VidIo : public testing::Test {
+  protected:
+    void SetUp() override { ASSERT_FALSE(dir.path().empty()); }
+
+    std::string at(const std::string& name) const { return dir.path() + "/" + name; }
+
+    // Runs a shell command line in the test's folder; "vid" stands for the program.
+    Run sh(const std::string& line)
+    {
+        std::string command = "cd '" + dir.path() + "' && VID='" + vid_path() + "' && (" +
+                              line + ") 2> stderr.txt";
+        Run r;
+        int raw = system(command.c_str());
+        if (raw != -1 && WIFEXITED(raw))
+            r.status = WEXITSTATUS(raw);
+        Bytes e = vidtest::read_file(at("stderr.txt"));
+        r.err.assign(e.begin(), e.end());
+        return r;
+    }
+
+    // Every frame of a VID file as the reader returns it (RGB), or the samples (mosaic).
+    std::vector<Bytes> frames_of(const std::string& name, bool mosaic = false)
+    {
+        std::vector<Bytes> out;
+        VidHeader r(at(name).c_str(), stderr);
+        for (int k = 0; r.compressed_buffer && k < r.num_frames; k++) {
+            EXPECT_TRUE(r.readFrameFromVideoFile(k)) << name << " frame " << k;
+            const unsigned char* p = mosaic ? r.uncompressed_buffer : r.pixmap;
+            size_t n = mosaic ? r.uncompressed_buffer_size : size_t(r.pixmap_size);
+            out.emplace_back(p, p + n);
+        }
+        return out;
+    }
+
+    vidtest::TempDir dir;
+};
+
+TEST_F(VidIo, InfoDescribesKindSizeAndStateAsTextAndJson)
+{
+    ASSERT_TRUE(vidtest::write_file(at("rgb.vid"), vidtest::make_rgb_vid(40, 30, 5).bytes));
+    ASSERT_TRUE(vidtest::write_file(at("b16.vid"), vidtest::make_bayer_vid(32, 16, 2, 3).bytes));
+    Bytes torn = vidtest::make_rgb_vid(40, 30, 2).bytes;
+    torn.insert(torn.end(), {0x81, 0x72, 0x63}); // a writer stopped inside a record
+    ASSERT_TRUE(vidtest::write_file(at("torn.vid"), torn));
+
+    ASSERT_EQ(sh("$VID info --json rgb.vid b16.vid torn.vid > info.json").status, 0);
+    Bytes json = vidtest::read_file(at("info.json"));
+    std::string text(json.begin(), json.end());
+    for (const char* expected :
+         {"\"kind\": \"rgb\", \"width\": 40, \"height\": 30, \"frames\": 5, \"table_entries\": 5",
+          "\"kind\": \"bayer16\", \"width\": 32, \"height\": 16, \"frames\": 3",
+          "\"frames\": 2, \"table_entries\": 2", "\"state\": \"unfinished\"",
+          "\"frame_bytes\": 3600"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+
+    Run missing = sh("$VID info rgb.vid nothing.vid > /dev/null");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("nothing.vid"), std::string::npos) << missing.err;
+    EXPECT_EQ(sh("$VID info").status, 2);
+}
+
+TEST_F(VidIo, PngAndPpmExportImportRoundTrip)
+{
+    ASSERT_TRUE(vidtest::write_file(at("clip.vid"), vidtest::make_rgb_vid(48, 32, 6).bytes));
+    std::vector<Bytes> original = frames_of("clip.vid");
+    for (const char* format : {"png", "ppm"}) {
+        SCOPED_TRACE(format);
+        std::string f = format;
+        ASSERT_EQ(sh("$VID export clip.vid --format " + f + " -o " + f + " --frames 1:5").status,
+                  0);
+        ASSERT_EQ(sh("$VID import back_" + f + ".vid " + f + "/0000[1-4]." + f).status, 0);
+        std::vector<Bytes> back = frames_of("back_" + f + ".vid");
+        ASSERT_EQ(back.size(), 4u);
+        for (int k = 0; k < 4; k++)
+            EXPECT_EQ(back[k], original[k + 1]) << "frame " << k + 1;
+    }
+    // Default folder: the file's stem in the current folder, every frame.
+    ASSERT_EQ(sh("$VID export clip.vid").status, 0);
+    struct stat st;
+    EXPECT_EQ(stat(at("clip/00005.png").c_str(), &st), 0);
+    if (!have("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed: the second PNG reader was not run";
+    // A second PNG reader: ffmpeg decodes the sequence to rgb24.
+    ASSERT_EQ(sh("ffmpeg -v error -i clip/%05d.png -f rawvideo -pix_fmt rgb24 - > dec.rgb").status,
+              0);
+    Bytes decoded = vidtest::read_file(at("dec.rgb"));
+    Bytes all;
+    for (const Bytes& f : original)
+        all.insert(all.end(), f.begin(), f.end());
+    EXPECT_EQ(decoded, all);
+}
+
+TEST_F(VidIo, MosaicExportKeepsEverySampleAtFullDepth)
+{
+    vidtest::VidFile bayer = vidtest::make_bayer_vid(32, 16, 2, 2);
+    ASSERT_TRUE(vidtest::write_file(at("b16.vid"), bayer.bytes));
+    ASSERT_EQ(sh("$VID export b16.vid --mosaic --format raw -o samples.raw").status, 0);
+    Bytes raw = vidtest::read_file(at("samples.raw"));
+    Bytes expected = bayer.frames[0];
+    expected.insert(expected.end(), bayer.frames[1].begin(), bayer.frames[1].end());
+    EXPECT_EQ(raw, expected);
+    EXPECT_EQ(sh("$VID export b16.vid --mosaic --format ppm -o pgm").status, 0);
+    Bytes pgm = vidtest::read_file(at("pgm/00001.pgm"));
+    std::string head = "P5\n32 16\n65535\n";
+    ASSERT_EQ(pgm.size(), head.size() + 32 * 16 * 2);
+    for (size_t i = 0; i < 32 * 16; i++) // big-endian in the file, little-endian stored
+        ASSERT_EQ(pgm[head.size() + 2 * i] << 8 | pgm[head.size() + 2 * i + 1],
+                  bayer.frames[1][2 * i] | bayer.frames[1][2 * i + 1] << 8)
+            << "sample " << i;
+    EXPECT_EQ(sh("$VID export b16.vid --mosaic -o png").status, 0);
+    if (!have("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed: the 16-bit PNG was not decoded by a second reader";
+    ASSERT_EQ(sh("ffmpeg -v error -i png/00000.png -f rawvideo -pix_fmt gray16le - > s.raw").status,
+              0);
+    EXPECT_EQ(vidtest::read_file(at("s.raw")), bayer.frames[0]);
+}
+
+TEST_F(VidIo, LosslessVideoEncoderOnAPipeRoundTrips)
+{
+    if (!have("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg not installed";
+    ASSERT_TRUE(vidtest::write_file(at("clip.vid"), vidtest::make_rgb_vid(64, 48, 12).bytes));
+    ASSERT_EQ(sh("$VID export clip.vid --format raw -o - | ffmpeg -v error -f rawvideo -pix_fmt "
+                 "rgb24 -s 64x48 -r 30 -i - -c:v ffv1 clip.mkv")
+                  .status,
+              0);
+    ASSERT_EQ(sh("ffmpeg -v error -i clip.mkv -f rawvideo -pix_fmt rgb24 - | $VID import back.vid "
+                 "--size 64x48 - --effort 1")
+                  .status,
+              0);
+    EXPECT_EQ(frames_of("back.vid"), frames_of("clip.vid"));
+}
+
+TEST_F(VidIo, BadInputEndsInOneLineAndLeavesNoOutput)
+{
+    ASSERT_TRUE(vidtest::write_file(at("clip.vid"), vidtest::make_rgb_vid(8, 8, 3).bytes));
+    ASSERT_EQ(sh("$VID export clip.vid --format ppm -o small").status, 0);
+    ASSERT_TRUE(vidtest::write_file(at("big.ppm"), Bytes{'P', '6', '\n', '9', ' ', '8', '\n', '2',
+                                                        '5', '5', '\n'}));
+    ASSERT_TRUE(vidtest::write_file(at("bad.png"), Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a,
+                                                        '\n', 0, 0, 0, 13, 'I', 'H'}));
+    ASSERT_TRUE(vidtest::write_file(at("stream.rgb"), Bytes(8 * 8 * 3 * 2 + 5, 7)));
+    const struct {
+        const char* line;
+        int status;
+        const char* names; // in the message
+        const char* output; // must not exist afterwards ("" for none)
+    } cases[] = {
+        {"$VID import out1.vid small/00000.ppm bad.png", 1, "bad.png", "out1.vid"},
+        {"$VID import out2.vid small/00000.ppm big.ppm", 1, "big.ppm", "out2.vid"},
+        {"$VID import out3.vid nothing.png", 1, "nothing.png", "out3.vid"},
+        {"$VID import /proc/out4.vid small/00000.ppm", 1, "/proc/out4.vid", ""},
+        {"$VID export broken.vid", 1, "broken.vid", "broken"},
+        {"$VID import out5.vid --size 8x8 - --effort 0 < stream.rgb", 2, "effort", "out5.vid"},
+        {"$VID export clip.vid --format raw", 2, "raw", ""},
+    };
+    ASSERT_TRUE(vidtest::write_file(at("broken.vid"), Bytes{1, 2, 3}));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        Run r = sh(c.line);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.err.find(c.names), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        struct stat st;
+        if (c.output[0])
+            EXPECT_NE(stat(at(c.output).c_str(), &st), 0) << c.output << " was left behind";
+    }
+    // A stream that ends inside its third frame keeps the two whole frames and says so.
+    Run shorter = sh("$VID import part.vid --size 8x8 - < stream.rgb");
+    EXPECT_EQ(shorter.status, 1);
+    EXPECT_NE(shorter.err.find("2 whole frames"), std::string::npos) << shorter.err;
+    EXPECT_EQ(frames_of("part.vid").size(), 2u);
+}
+
+} // namespace

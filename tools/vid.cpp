@@ -1,0 +1,68 @@
+// vid: the command-line program for VID files, a thin main over one source per subcommand.
+#include <cstdio>
+#include <cstring>
+
+#include "vid_cli.h"
+#include "vid_commands.h"
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    const char* summary;
+    int (*main)(int, char**);
+    const char* (*usage)();
+};
+
+const Subcommand kSubcommands[] = {
+    {"info", "what a VID file holds (kind, size, frames, ratio, state)", vid_info_main,
+     vid_info_usage},
+    {"export", "frames as PNG/PPM images or a raw stream for encoders", vid_export_main,
+     vid_export_usage},
+    {"import", "an RGB VID file from images or a raw rgb24 stream", vid_import_main,
+     vid_import_usage},
+};
+
+const Subcommand* find(const char* name)
+{
+    for (const Subcommand& s : kSubcommands)
+        if (strcmp(s.name, name) == 0)
+            return &s;
+    return nullptr;
+}
+
+int overview(FILE* out)
+{
+    fprintf(out, "usage: vid SUBCOMMAND [ARGS...]\n\nSubcommands:\n");
+    for (const Subcommand& s : kSubcommands)
+        fprintf(out, "  %-8s %s\n", s.name, s.summary);
+    fprintf(out, "\nvid help SUBCOMMAND or vid SUBCOMMAND --help for its usage.\n"
+                 "Exit status: 0 success, 1 failure, 2 usage error.\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        overview(stderr);
+        return 2;
+    }
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
+        return overview(stdout);
+    if (strcmp(argv[1], "help") == 0) {
+        if (argc < 3)
+            return overview(stdout);
+        const Subcommand* s = find(argv[2]);
+        if (s == nullptr)
+            return vid_cli_usage_error("help", std::string("no subcommand ") + argv[2]);
+        return vid_cli_help(s->usage());
+    }
+    const Subcommand* s = find(argv[1]);
+    if (s == nullptr) {
+        fprintf(stderr, "vid: unknown subcommand %s (see vid --help)\n", argv[1]);
+        return 2;
+    }
+    return s->main(argc - 1, argv + 1);
+}

@@ -1,0 +1,285 @@
+// vid export: frames of a VID file as PNG or PPM images, or as one raw stream for encoders.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "VidHeader.h"
+#include "image_io.h"
+#include "vid_cli.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vid export FILE [--frames A:B] [--format png|ppm|raw] [--mosaic] [-o DIR|FILE|-]\n"
+    "\n"
+    "Writes frames A to B-1 (0-based, default all; A: or :B leave one end open) of FILE.\n"
+    "  png, ppm  one image per frame, NNNNN.png / NNNNN.ppm (the frame number), into DIR\n"
+    "            (default: FILE's name without .vid, in the current folder; created)\n"
+    "  raw       the frames back to back, rgb24, rows from the top, into FILE or onto\n"
+    "            standard output with -o - (for a video encoder on a pipe)\n"
+    "  --mosaic  Bayer files only: the samples as stored, without demosaic and gains:\n"
+    "            16-bit gray PNG/PGM for two-byte samples, 8-bit for one-byte ones; with raw,\n"
+    "            the samples as stored (two-byte samples little-endian)\n"
+    "PNG images are written at zlib level 1.\n"
+    "\n"
+    "Exit status: 0 when every frame was written, 1 otherwise, 2 usage error.\n";
+
+enum class Format { png, ppm, raw };
+
+struct Options {
+    const char* file = nullptr;
+    Format format = Format::png;
+    bool mosaic = false;
+    std::string out;
+    bool out_given = false;
+    long first = 0;
+    long last = -1; // exclusive; -1: to the end
+};
+
+// "A:B", "A:", ":B" or "A" (one frame).
+bool parse_range(const char* text, long& first, long& last)
+{
+    const char* colon = strchr(text, ':');
+    char* end = nullptr;
+    if (colon == nullptr) {
+        errno = 0;
+        first = strtol(text, &end, 10);
+        if (end == text || *end != '\0' || errno != 0 || first < 0)
+            return false;
+        last = first + 1;
+        return true;
+    }
+    first = 0;
+    last = -1;
+    if (colon != text) {
+        errno = 0;
+        first = strtol(text, &end, 10);
+        if (end != colon || errno != 0 || first < 0)
+            return false;
+    }
+    if (colon[1] != '\0') {
+        errno = 0;
+        last = strtol(colon + 1, &end, 10);
+        if (*end != '\0' || errno != 0 || last < 0)
+            return false;
+    }
+    return true;
+}
+
+// The default folder: the file's name without its folder and without ".vid".
+std::string default_folder(const char* file)
+{
+    std::string name = file;
+    size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".vid") == 0)
+        name.resize(name.size() - 4);
+    else
+        name += "-frames";
+    return name;
+}
+
+int parse(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        auto value = [&](const char* option) -> const char* {
+            if (i + 1 >= argc) {
+                vid_cli_usage_error("export", std::string(option) + " needs a value");
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            vid_cli_help(kUsage);
+            return 0;
+        } else if (a == "--frames") {
+            const char* v = value("--frames");
+            if (v == nullptr)
+                return 2;
+            if (!parse_range(v, o.first, o.last))
+                return vid_cli_usage_error("export", std::string("bad frame range ") + v);
+        } else if (a == "--format") {
+            const char* v = value("--format");
+            if (v == nullptr)
+                return 2;
+            std::string f = v;
+            if (f == "png")
+                o.format = Format::png;
+            else if (f == "ppm")
+                o.format = Format::ppm;
+            else if (f == "raw")
+                o.format = Format::raw;
+            else
+                return vid_cli_usage_error("export", "unknown format " + f);
+        } else if (a == "--mosaic") {
+            o.mosaic = true;
+        } else if (a == "-o" || a == "--output") {
+            const char* v = value("-o");
+            if (v == nullptr)
+                return 2;
+            o.out = v;
+            o.out_given = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return vid_cli_usage_error("export", "unknown option " + a);
+        } else if (o.file == nullptr) {
+            o.file = argv[i];
+        } else {
+            return vid_cli_usage_error("export", "more than one FILE given");
+        }
+    }
+    if (o.file == nullptr)
+        return vid_cli_usage_error("export", "no FILE given");
+    if (o.format != Format::raw && o.out == "-")
+        return vid_cli_usage_error("export", "-o - (standard output) takes --format raw only");
+    if (o.format == Format::raw && !o.out_given)
+        return vid_cli_usage_error("export", "--format raw needs -o FILE or -o -");
+    return -1; // go on
+}
+
+bool make_folder(const std::string& dir)
+{
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        fprintf(stderr, "vid export: %s: exists and is not a folder\n", dir.c_str());
+        return false;
+    }
+    if (mkdir(dir.c_str(), 0777) != 0) {
+        fprintf(stderr, "vid export: %s: cannot create the folder: %s\n", dir.c_str(),
+                strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* vid_export_usage() { return kUsage; }
+
+int vid_export_main(int argc, char** argv)
+{
+    Options o;
+    int status = parse(argc, argv, o);
+    if (status >= 0)
+        return status;
+
+    VidReaderText reader_text;
+    VidHeader reader(o.file, reader_text.stream());
+    if (reader.compressed_buffer == nullptr) {
+        fprintf(stderr, "vid export: %s: %s\n", o.file, reader_text.text("cannot open").c_str());
+        return 1;
+    }
+    const bool bayer = reader.vid_is_bayer_interpolated == 1;
+    if (o.mosaic && !bayer) {
+        fprintf(stderr, "vid export: %s: --mosaic needs a Bayer file; this one holds RGB frames\n",
+                o.file);
+        return 1;
+    }
+    long frames = reader.num_frames;
+    long last = o.last < 0 || o.last > frames ? frames : o.last;
+    long first = o.first;
+    if (first >= last) {
+        fprintf(stderr, "vid export: %s: no frames in %ld:%ld (the file has %ld)\n", o.file,
+                o.first, o.last < 0 ? frames : o.last, frames);
+        return 1;
+    }
+
+    const int w = reader.width, h = reader.height;
+    const bool two_bytes = reader.vid_uses_two_bytes_per_pixel == 1;
+    FILE* raw = nullptr;
+    std::string raw_temp;
+    std::string folder;
+    if (o.format == Format::raw) {
+        if (o.out == "-") {
+            raw = stdout;
+        } else {
+            std::string error;
+            raw = vid_cli_create_temporary(o.out, raw_temp, error);
+            if (raw == nullptr) {
+                fprintf(stderr, "vid export: %s\n", error.c_str());
+                return 1;
+            }
+        }
+    } else {
+        folder = o.out_given ? o.out : default_folder(o.file);
+        if (!make_folder(folder))
+            return 1;
+    }
+
+    std::vector<uint16_t> samples;
+    if (o.mosaic && two_bytes)
+        samples.resize(size_t(w) * size_t(h));
+    VidProgress progress("export", last - first);
+    long failed = 0;
+    bool raw_ok = true;
+    for (long k = first; k < last && raw_ok; k++) {
+        progress.update(k - first);
+        if (!reader.readFrameFromVideoFile(int(k))) {
+            fprintf(stderr, "vid export: %s: frame %ld: %s\n", o.file, k,
+                    reader_text.text("cannot be read").c_str());
+            failed++;
+            if (o.format == Format::raw) {
+                raw_ok = false; // a gap would shift every later frame of the stream
+            }
+            continue;
+        }
+        const unsigned char* data = o.mosaic ? reader.uncompressed_buffer : reader.pixmap;
+        size_t bytes = o.mosaic ? reader.uncompressed_buffer_size : size_t(reader.pixmap_size);
+        if (o.format == Format::raw) {
+            if (fwrite(data, 1, bytes, raw) != bytes) {
+                fprintf(stderr, "vid export: %s: cannot write: %s\n",
+                        o.out == "-" ? "standard output" : o.out.c_str(), strerror(errno));
+                raw_ok = false;
+                failed++;
+            }
+            continue;
+        }
+        if (o.mosaic && two_bytes)
+            for (size_t i = 0; i < samples.size(); i++)
+                samples[i] = uint16_t(data[2 * i] | data[2 * i + 1] << 8);
+        char name[32];
+        snprintf(name, sizeof name, "/%05ld.%s", k, o.format == Format::png ? "png" : "ppm");
+        std::string path = folder + name;
+        if (o.mosaic)
+            path.replace(path.size() - 3, 3, o.format == Format::png ? "png" : "pgm");
+        int channels = o.mosaic ? 1 : 3;
+        int depth = o.mosaic && two_bytes ? 16 : 8;
+        std::string error;
+        bool ok = o.format == Format::png
+                      ? write_png(path, w, h, channels, depth, data, samples.data(), error)
+                      : write_pnm(path, w, h, channels, depth, data, samples.data(), error);
+        if (!ok) {
+            fprintf(stderr, "vid export: %s\n", error.c_str());
+            failed++;
+            if (errno == ENOSPC || errno == EACCES || errno == EROFS)
+                break; // every further image would fail the same way
+        }
+    }
+    progress.done();
+
+    if (raw != nullptr && raw != stdout) {
+        std::string error;
+        if (!vid_cli_finish_temporary(raw, raw_temp, o.out, raw_ok, error)) {
+            if (raw_ok)
+                fprintf(stderr, "vid export: %s\n", error.c_str());
+            return 1;
+        }
+    } else if (raw == stdout && fflush(stdout) != 0) {
+        fprintf(stderr, "vid export: standard output: %s\n", strerror(errno));
+        return 1;
+    }
+    if (failed > 0 || !raw_ok) {
+        fprintf(stderr, "vid export: %s: %ld of %ld frames could not be exported\n", o.file,
+                failed, last - first);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,278 @@
+// vid import: an RGB VID file from PNG/PPM images or from a raw rgb24 stream.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "VidHeader.h"
+#include "compress_uncompress_MT.h"
+#include "image_io.h"
+#include "vid_cli.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vid import OUT.vid --size WxH (-|RAWFILE) [--frames N] [--effort E]\n"
+    "       vid import OUT.vid IMAGE... [--effort E]\n"
+    "\n"
+    "Builds an RGB VID file from a raw rgb24 stream (rows from the top, frames back to back)\n"
+    "read from standard input (-) or RAWFILE and cut into W x H frames, or from PNG/PPM/PGM\n"
+    "images taken in the order given (all of one size; 8-bit; gray is spread to RGB).\n"
+    "  --frames N   frames to expect from a stream (reserves the table; the stream may\n"
+    "               still end earlier or run on)\n"
+    "  --effort E   compression effort 1 (fastest) to 9 (smallest, the default); 4 is about\n"
+    "               twice as fast as 9 at the same size\n"
+    "OUT is written under a temporary name in its folder and renamed when complete. A stream\n"
+    "that ends inside a frame keeps every whole frame (OUT is written) and exits 1.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+
+struct Options {
+    std::string out;
+    std::vector<std::string> inputs;
+    int width = 0, height = 0;
+    bool stream = false;
+    long frames = -1;
+    int effort = max_compression_effort;
+};
+
+bool parse_size(const char* text, int& w, int& h)
+{
+    char x = 0;
+    char tail = 0;
+    return sscanf(text, "%d%c%d%c", &w, &x, &h, &tail) == 3 && (x == 'x' || x == 'X') &&
+           w > 0 && h > 0;
+}
+
+int parse(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h")
+            return vid_cli_help(kUsage);
+        if (a == "--size" || a == "--frames" || a == "--effort") {
+            if (i + 1 >= argc)
+                return vid_cli_usage_error("import", a + " needs a value");
+            const char* v = argv[++i];
+            char* end = nullptr;
+            if (a == "--size") {
+                if (!parse_size(v, o.width, o.height))
+                    return vid_cli_usage_error("import", std::string("bad size ") + v +
+                                                             " (expected WxH, e.g. 640x480)");
+                o.stream = true;
+            } else if (a == "--frames") {
+                errno = 0;
+                o.frames = strtol(v, &end, 10);
+                if (*end != '\0' || errno != 0 || o.frames < 0 || o.frames > INT32_MAX / 2)
+                    return vid_cli_usage_error("import", std::string("bad frame count ") + v);
+            } else {
+                o.effort = int(strtol(v, &end, 10));
+                if (*end != '\0' || o.effort < min_compression_effort ||
+                    o.effort > max_compression_effort)
+                    return vid_cli_usage_error(
+                        "import", std::string("compression effort ") + v + " is not one of 1 to 9");
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            return vid_cli_usage_error("import", "unknown option " + a);
+        } else if (o.out.empty()) {
+            o.out = a;
+        } else {
+            o.inputs.push_back(a);
+        }
+    }
+    if (o.out.empty())
+        return vid_cli_usage_error("import", "no OUT.vid given");
+    if (o.inputs.empty())
+        return vid_cli_usage_error("import", "no input given (IMAGE... or --size WxH -|RAWFILE)");
+    if (o.stream && o.inputs.size() != 1)
+        return vid_cli_usage_error("import", "--size takes one stream: - or RAWFILE");
+    return -1;
+}
+
+// The writer under a temporary name in OUT's folder; renamed into place by finish().
+class Output {
+  public:
+    Output(const Options& o, int width, int height, long reserve)
+        : out_(o.out), width_(width), height_(height)
+    {
+        std::string error;
+        FILE* placeholder = vid_cli_create_temporary(out_, temp_, error);
+        if (placeholder == nullptr) {
+            fprintf(stderr, "vid import: %s\n", error.c_str());
+            return;
+        }
+        fclose(placeholder);
+        writer_ = new VidHeader(temp_.c_str(), text_.stream(), width, height,
+                                int(reserve > 0 ? reserve : 1), o.effort);
+        if (writer_->compressed_buffer == nullptr) {
+            fprintf(stderr, "vid import: %s: %s\n", out_.c_str(),
+                    text_.text("cannot create the file").c_str());
+            delete writer_;
+            writer_ = nullptr;
+            unlink(temp_.c_str());
+            return;
+        }
+        writer_->growTableWhenFull();
+    }
+    ~Output()
+    {
+        if (writer_ != nullptr) { // not finished: leave nothing behind
+            delete writer_;
+            unlink(temp_.c_str());
+        }
+    }
+    bool ok() const { return writer_ != nullptr; }
+    unsigned char* pixels() { return writer_->pixmap; }
+    long frames() const { return writer_ ? writer_->current_frame : 0; }
+
+    bool append()
+    {
+        if (writer_->writeNextFrameToVideoFile())
+            return true;
+        fprintf(stderr, "vid import: %s: frame %ld: %s\n", out_.c_str(), frames(),
+                text_.text("cannot be written").c_str());
+        return false;
+    }
+
+    // Finishes the file and renames it to OUT.
+    bool finish()
+    {
+        delete writer_; // writes header and table (and rewrites once if the table grew)
+        writer_ = nullptr;
+        std::string reports = text_.text("");
+        if (!reports.empty()) {
+            fprintf(stderr, "vid import: %s: %s\n", out_.c_str(), reports.c_str());
+            unlink(temp_.c_str());
+            return false;
+        }
+        if (rename(temp_.c_str(), out_.c_str()) != 0) {
+            fprintf(stderr, "vid import: %s: cannot rename the finished file into place: %s\n",
+                    out_.c_str(), strerror(errno));
+            unlink(temp_.c_str());
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    std::string out_, temp_;
+    int width_, height_;
+    VidReaderText text_;
+    VidHeader* writer_ = nullptr;
+};
+
+int import_images(const Options& o)
+{
+    RgbImage first;
+    std::string error;
+    if (!read_rgb_image(o.inputs[0], first, error)) {
+        fprintf(stderr, "vid import: %s\n", error.c_str());
+        return 1;
+    }
+    Output out(o, first.width, first.height, long(o.inputs.size()));
+    if (!out.ok())
+        return 1;
+    VidProgress progress("import", long(o.inputs.size()));
+    RgbImage image;
+    for (size_t i = 0; i < o.inputs.size(); i++) {
+        progress.update(long(i));
+        const RgbImage* frame = &first;
+        if (i > 0) {
+            if (!read_rgb_image(o.inputs[i], image, error)) {
+                fprintf(stderr, "vid import: %s\n", error.c_str());
+                return 1;
+            }
+            if (image.width != first.width || image.height != first.height) {
+                fprintf(stderr, "vid import: %s: %d x %d pixels, but %s has %d x %d\n",
+                        o.inputs[i].c_str(), image.width, image.height, o.inputs[0].c_str(),
+                        first.width, first.height);
+                return 1;
+            }
+            frame = &image;
+        }
+        memcpy(out.pixels(), frame->rgb.data(), frame->rgb.size());
+        if (!out.append())
+            return 1;
+    }
+    progress.done();
+    return out.finish() ? 0 : 1;
+}
+
+int import_stream(const Options& o)
+{
+    const std::string& name = o.inputs[0];
+    const bool from_stdin = name == "-";
+    FILE* in = from_stdin ? stdin : fopen(name.c_str(), "rb");
+    if (in == nullptr) {
+        fprintf(stderr, "vid import: %s: %s\n", name.c_str(), strerror(errno));
+        return 1;
+    }
+    const size_t frame_bytes = size_t(o.width) * size_t(o.height) * 3;
+    long expected = o.frames;
+    struct stat st;
+    if (expected < 0 && !from_stdin && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
+        expected = long(st.st_size / off_t(frame_bytes));
+    const char* label = from_stdin ? "standard input" : name.c_str();
+    int status = 0;
+    {
+        Output out(o, o.width, o.height, expected > 0 ? expected : 1024);
+        if (!out.ok()) {
+            if (!from_stdin)
+                fclose(in);
+            return 1;
+        }
+        VidProgress progress("import", expected > 0 ? expected : 0);
+        size_t got = 0;
+        for (;;) {
+            got = fread(out.pixels(), 1, frame_bytes, in);
+            if (got < frame_bytes)
+                break;
+            if (!out.append()) {
+                status = 1;
+                break;
+            }
+            progress.update(out.frames());
+        }
+        progress.done();
+        bool read_error = ferror(in) != 0;
+        int read_errno = errno;
+        if (status == 0 && read_error) {
+            fprintf(stderr, "vid import: %s: %s\n", label, strerror(read_errno));
+            status = 1;
+        } else if (status == 0 && got > 0) {
+            // A short last frame: keep every whole frame, say so, and fail.
+            long kept = out.frames();
+            if (out.finish())
+                fprintf(stderr,
+                        "vid import: %s: the stream ends %zu bytes into frame %ld (a frame is "
+                        "%zu bytes); %s keeps the %ld whole frames before it\n",
+                        label, got, kept, frame_bytes, o.out.c_str(), kept);
+            status = 1;
+        } else if (status == 0 && out.frames() == 0) {
+            fprintf(stderr, "vid import: %s: no frames in the stream\n", label);
+            status = 1;
+        } else if (status == 0 && !out.finish()) {
+            status = 1;
+        }
+    }
+    if (!from_stdin)
+        fclose(in);
+    return status;
+}
+
+} // namespace
+
+const char* vid_import_usage() { return kUsage; }
+
+int vid_import_main(int argc, char** argv)
+{
+    Options o;
+    int status = parse(argc, argv, o);
+    if (status >= 0)
+        return status;
+    return o.stream ? import_stream(o) : import_images(o);
+}
