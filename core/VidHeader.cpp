@@ -89,6 +89,7 @@ void clear_fields(VidHeader& v)
     v.uncompressed_buffer = nullptr;
     v.pixmap = nullptr;
     v.error_outfile = nullptr;
+    v.compression_effort = max_compression_effort;
 }
 
 // Closes the file and frees every buffer the object owns, leaving the pointers null.
@@ -318,7 +319,7 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
 }
 
 VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
-                     int out_height, int out_num_frames)
+                     int out_height, int out_num_frames, int out_compression_effort)
 {
     clear_fields(*this);
     error_outfile = in_error_outfile;
@@ -356,6 +357,13 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
                    videoFileName);
         return;
     }
+    if (out_compression_effort < min_compression_effort ||
+        out_compression_effort > max_compression_effort) {
+        VID_REPORT(*this, "compression effort %d is not one of 1 to 9 for video file \n %s \n",
+                   out_compression_effort, videoFileName);
+        return;
+    }
+    compression_effort = out_compression_effort;
 
     pixmap_size = int(frame_bytes);
     uncompressed_buffer_size = (unsigned long)pixmap_size;
@@ -505,8 +513,8 @@ bool VidHeader::writeNextFrameToVideoFile()
 
     memset(compressed_buffer, 0, compressed_buffer_size);
     unsigned long size = compressed_buffer_size;
-    if (compress_MT(compressed_buffer, size, uncompressed_buffer, (unsigned long)pixmap_size) !=
-            0 ||
+    if (compress_MT_at_effort(compressed_buffer, size, uncompressed_buffer,
+                              (unsigned long)pixmap_size, compression_effort) != 0 ||
         size > compressed_buffer_size) {
         VID_REPORT(*this, "cannot compress current_frame %d for video_file \n %s\n",
                    current_frame, videoFileName);

@@ -42,14 +42,18 @@ class VidHeader {
     unsigned char* uncompressed_buffer;     // one expanded frame (== pixmap for RGB)
     unsigned char* pixmap;                  // the RGB frame, rows from the top, R G B
     FILE* error_outfile;                    // stream for displayMessageBox, may be null
+    int compression_effort;                 // writer: 1 (fastest) to 9 (zlib level 9)
 
     // Empty object; no deliverable uses it.
     VidHeader();
     // Opens an existing file for reading.
     VidHeader(const char* inVideoFileName, FILE* in_error_outfile);
-    // Creates (truncates) a file for writing out_num_frames frames of out_width x out_height.
+    // Creates (truncates) a file for writing out_num_frames frames of out_width x out_height,
+    // compressing each frame at compression_effort (see compress_MT_at_effort; 9 gives the
+    // bytes of every earlier writer). An effort outside 1 to 9 is refused before the file is
+    // created.
     VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
-              int out_height, int out_num_frames);
+              int out_height, int out_num_frames, int compression_effort = 9);
     // Finishes a writer (header and table), closes the file and releases the buffers.
     // May report an error while finishing a writer; in the MATLAB build that report unwinds,
     // hence noexcept(false).

@@ -281,6 +281,7 @@ int worker_count(int num_processing_cores, uint num_blocks)
 
 void Compress_MT_datastruct::init()
 {
+    compression_effort = max_compression_effort;
     compressed_buffer = nullptr;
     uncompressed_buffer = nullptr;
     thread_id = 0;
@@ -318,16 +319,64 @@ void Compress_MT_datastruct::init_thread_data(uint in_thread_id, uint in_num_thr
     work_done = 0;
 }
 
+namespace {
+
+// Compresses one block into its room as one zlib stream; false when it does not fit or the
+// encoder fails. `available` is the room on entry and the stream's length on success.
+class BlockCompressor {
+  public:
+    explicit BlockCompressor(int effort) : effort_(effort) {}
+    BlockCompressor(const BlockCompressor&) = delete;
+    BlockCompressor& operator=(const BlockCompressor&) = delete;
+    ~BlockCompressor()
+    {
+#ifdef VID_HAVE_LIBDEFLATE
+        if (compressor_)
+            libdeflate_free_compressor(compressor_);
+#endif
+    }
+
+    bool compress(unsigned char* dest, uLongf& available, const unsigned char* source,
+                  uLong source_len)
+    {
+#ifdef VID_HAVE_LIBDEFLATE
+        if (effort_ < max_compression_effort) {
+            // Efforts 1 to 7 are libdeflate's levels of the same number; 8 is its level 9,
+            // still faster than zlib's 9. Its levels from 10 on are slower than zlib's 9.
+            if (!compressor_)
+                compressor_ = libdeflate_alloc_compressor(effort_ <= 7 ? effort_ : 9);
+            if (!compressor_)
+                return false;
+            size_t written =
+                libdeflate_zlib_compress(compressor_, source, source_len, dest, available);
+            if (written == 0)
+                return false; // did not fit its room
+            available = uLongf(written);
+            return true;
+        }
+#endif
+        return compress2(dest, &available, source, source_len, effort_) == Z_OK;
+    }
+
+  private:
+    int effort_;
+#ifdef VID_HAVE_LIBDEFLATE
+    libdeflate_compressor* compressor_ = nullptr;
+#endif
+};
+
+} // namespace
+
 void Compress_MT_datastruct::compress_datastruct()
 {
     work_done = 1;
+    BlockCompressor compressor(compression_effort);
     for (uint i = start_block; i < end_block; i++) {
         uLongf available = compressed_block_sizes[i];
-        int rc = compress2(compressed_buffer + compressed_block_partitions[i], &available,
-                           uncompressed_buffer + uncompressed_block_partitions[i],
-                           uncompressed_block_partitions[i + 1] - uncompressed_block_partitions[i],
-                           Z_BEST_COMPRESSION);
-        if (rc != Z_OK)
+        if (!compressor.compress(compressed_buffer + compressed_block_partitions[i], available,
+                                 uncompressed_buffer + uncompressed_block_partitions[i],
+                                 uncompressed_block_partitions[i + 1] -
+                                     uncompressed_block_partitions[i]))
             work_done = 0;
         compressed_block_sizes[i] = uint(available);
     }
@@ -386,10 +435,36 @@ int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompress
                                   compressed_size, get_num_processing_cores());
 }
 
+int compress_MT_at_effort(unsigned char* compressed_buffer, unsigned long& compressed_size,
+                          unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
+                          int compression_effort)
+{
+    return compress_MT_at_effort_on_cores(compressed_buffer, compressed_size,
+                                          uncompressed_buffer, uncompressed_size,
+                                          compression_effort, get_num_processing_cores());
+}
+
 int compress_MT_on_cores(unsigned char* compressed_buffer, unsigned long& compressed_size,
                          unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
                          int num_processing_cores)
 {
+    return compress_MT_at_effort_on_cores(compressed_buffer, compressed_size,
+                                          uncompressed_buffer, uncompressed_size,
+                                          max_compression_effort, num_processing_cores);
+}
+
+int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
+                                   unsigned long& compressed_size,
+                                   unsigned char* uncompressed_buffer,
+                                   unsigned long uncompressed_size, int compression_effort,
+                                   int num_processing_cores)
+{
+    if (compression_effort < min_compression_effort ||
+        compression_effort > max_compression_effort) {
+        fprintf(stderr, "%s:%d The compression effort %d is not one of 1 to 9.\n",
+                source_name(), __LINE__, compression_effort);
+        return 1;
+    }
     const uint64_t S = uncompressed_size;
     if (!compressed_buffer || (!uncompressed_buffer && S > 0)) {
         fprintf(stderr, "%s:%d compress_MT needs a source and a destination buffer.\n",
@@ -447,12 +522,14 @@ int compress_MT_on_cores(unsigned char* compressed_buffer, unsigned long& compre
         fprintf(stderr, "%s:%d compress_MT is out of memory.\n", source_name(), __LINE__);
         return 1;
     }
-    for (int i = 0; i < num_threads; i++)
+    for (int i = 0; i < num_threads; i++) {
         thread_para[i].init_thread_data(uint(i), uint(num_threads), n,
                                         arrays.compressed_block_partitions,
                                         arrays.uncompressed_block_partitions,
                                         arrays.compressed_block_sizes,
                                         compressed_buffer_post_header, uncompressed_buffer);
+        thread_para[i].compression_effort = compression_effort;
+    }
     if (!run_workers(num_threads, threads, thread_para, compress_MT_thread)) {
         fprintf(stderr,
                 "%s:%d The procedure '%s' did not complete successfully. \n"

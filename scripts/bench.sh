@@ -8,6 +8,8 @@ dir=${1:-build/bench}
 [ -x "$dir/bin/bench_codec" ] || { echo "bench: $dir/bin/bench_codec is missing; run 'make bench'" >&2; exit 1; }
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$dir/bin/bench_codec"
+# Write speed and file size by compression effort, pigz -1/-9 beside them.
+"$dir/bin/bench_effort"
 if [ -x "$dir/bin/bench_clipCrop" ]; then python3 bench/crop_overhead.py "$dir/bin/bench_clipCrop"; fi
 
 # VID container: VidHeader reads next to the sum of their parts.

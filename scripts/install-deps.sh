@@ -7,7 +7,7 @@ declare -A GROUPS_PKGS=(
     [build]="build-essential cmake pkg-config zlib1g-dev libdeflate-dev libpng-dev"
     [test]="libgtest-dev libgmock-dev octave liboctave-dev ffmpeg"
     [fuzz]="clang libclang-rt-14-dev"
-    [bench]="libbenchmark-dev libopencv-imgproc-dev"
+    [bench]="libbenchmark-dev libopencv-imgproc-dev pigz"
     [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools wine wine64 googletest"
 )
 
