@@ -28,6 +28,7 @@
 #include "errbox.h"
 #include "file_offset.h"
 #include "le_bytes.h"
+#include "vid_format.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ void clear_fields(VidHeader& v)
     v.pixmap = nullptr;
     v.error_outfile = nullptr;
     v.compression_effort = max_compression_effort;
+    v.table_grows = 0;
 }
 
 // Closes the file and frees every buffer the object owns, leaving the pointers null.
@@ -140,7 +142,10 @@ bool write_header_and_table(VidHeader& v)
     unsigned char header[8];
     put_le16(header, uint16_t(v.width));
     put_le16(header + 2, uint16_t(v.height));
-    put_le32(header + 4, uint32_t(-int64_t(v.current_frame)));
+    // A writer whose table grew has more frames than entries: the file it runs into reads as
+    // its first num_frames frames until finishing rewrites it.
+    int frames_in_table = v.current_frame < v.num_frames ? v.current_frame : v.num_frames;
+    put_le32(header + 4, uint32_t(-int64_t(frames_in_table)));
     if (vid_fseek(v.videoFile, 0, SEEK_SET) != 0 || fwrite(header, 1, 8, v.videoFile) != 8) {
         VID_FORMAT(v, "Unable to write header to video file \n %s \n", v.videoFileName);
         return false;
@@ -160,6 +165,96 @@ bool write_header_and_table(VidHeader& v)
     // Records and table may still sit in the stream's buffer; a failed flush loses them.
     if (fflush(v.videoFile) != 0) {
         VID_FORMAT(v, "Unable to flush video file \n %s \n", v.videoFileName);
+        return false;
+    }
+    return true;
+}
+
+// Finishes a writer whose table grew: the records lie back to back from offsets[0] to the
+// end of the file, in frame order, each as long as its blocked-compress header says. They
+// are copied once into a new file with a table of exactly current_frame entries, which then
+// replaces the old one. On failure the old file stays as it is (its first num_frames frames
+// readable) and the new one is removed. Formats a report and returns false on failure.
+bool rewrite_with_grown_table(VidHeader& v)
+{
+    const int64_t frames = v.current_frame;
+    int64_t file_end = -1;
+    if (fflush(v.videoFile) == 0 && vid_fseek(v.videoFile, 0, SEEK_END) == 0)
+        file_end = vid_ftell(v.videoFile);
+    if (file_end < 0) {
+        VID_FORMAT(v, "Unable to flush video file \n %s \n", v.videoFileName);
+        return false;
+    }
+    const int64_t first_record = v.offsets[0];
+    const int64_t shift = kVidTableEntryBytes * (frames - int64_t(v.num_frames));
+    int64_t* table = new (std::nothrow) int64_t[size_t(frames)];
+    if (table == nullptr) {
+        VID_FORMAT(v, "Unable to allocate the frame table for video file \n %s \n",
+                   v.videoFileName);
+        return false;
+    }
+    // Walk the records by their own lengths.
+    int64_t at = first_record;
+    for (int64_t k = 0; k < frames; k++) {
+        unsigned char head[12 + 8 * 8];
+        size_t got = 0;
+        if (at < file_end && vid_fseek(v.videoFile, at, SEEK_SET) == 0)
+            got = fread(head, 1, sizeof head, v.videoFile);
+        int64_t length = blocked_compress_length(head, (unsigned long)got);
+        if (length < 0 || length > file_end - at) {
+            delete[] table;
+            VID_FORMAT(v, "record of frame %" PRId64 " not found while finishing video file "
+                          "\n %s \n",
+                       k, v.videoFileName);
+            return false;
+        }
+        table[k] = at + shift;
+        at += length;
+    }
+
+    char temp_name[sizeof v.videoFileName + 32];
+    FILE* out = nullptr;
+    for (int attempt = 0; attempt < 100 && out == nullptr; attempt++) {
+        snprintf(temp_name, sizeof temp_name, "%s.grow%d", v.videoFileName, attempt);
+        out = vid_fopen_new(temp_name);
+    }
+    if (out == nullptr) {
+        delete[] table;
+        VID_FORMAT(v, "Unable to create a file beside video file \n %s \n", v.videoFileName);
+        return false;
+    }
+    unsigned char header[kVidHeaderBytes];
+    vid_encode_header(header, v.width, v.height, frames, false, true);
+    bool ok = fwrite(header, 1, sizeof header, out) == sizeof header;
+    unsigned char chunk[8 * kTableChunkEntries];
+    for (int64_t first = 0; ok && first < frames; first += kTableChunkEntries) {
+        int64_t count = frames - first < kTableChunkEntries ? frames - first : kTableChunkEntries;
+        for (int64_t i = 0; i < count; i++)
+            put_le64(chunk + 8 * i, uint64_t(table[first + i]));
+        ok = fwrite(chunk, 8, size_t(count), out) == size_t(count);
+    }
+    delete[] table;
+    // The records, unchanged; the record buffer serves as the copy buffer.
+    ok = ok && vid_fseek(v.videoFile, first_record, SEEK_SET) == 0;
+    for (int64_t left = file_end - first_record; ok && left > 0;) {
+        size_t step = left < int64_t(v.compressed_buffer_size) ? size_t(left)
+                                                                 : size_t(v.compressed_buffer_size);
+        ok = fread(v.compressed_buffer, 1, step, v.videoFile) == step &&
+             fwrite(v.compressed_buffer, 1, step, out) == step;
+        left -= int64_t(step);
+    }
+    ok = fflush(out) == 0 && ok;
+    ok = fclose(out) == 0 && ok;
+    if (ok) {
+        // The old file is closed before the new one takes its name (Windows cannot rename
+        // over an open file); from here on the object has no file.
+        fclose(v.videoFile);
+        v.videoFile = nullptr;
+        ok = vid_replace_file(temp_name, v.videoFileName) == 0;
+    }
+    if (!ok) {
+        remove(temp_name);
+        VID_FORMAT(v, "Unable to write the finished video file \n %s \n", v.videoFileName);
         return false;
     }
     return true;
@@ -382,7 +477,8 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
         return;
     }
 
-    videoFile = fopen(videoFileName, "wb");
+    // Read access too: a writer whose table grew copies its records when it finishes.
+    videoFile = fopen(videoFileName, "w+b");
     if (videoFile == nullptr) {
         delete[] new_pixmap;
         delete[] new_offsets;
@@ -407,7 +503,9 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
 VidHeader::~VidHeader() noexcept(false)
 {
     bool writer = file_open_read_or_write == 1 && videoFile != nullptr;
-    bool finished = !writer || write_header_and_table(*this);
+    bool finished = !writer || (table_grows && current_frame > num_frames
+                                    ? rewrite_with_grown_table(*this)
+                                    : write_header_and_table(*this));
     bool closed = release(*this);
     // Report only after everything is released: in the MATLAB build the report unwinds.
     if (!finished) {
@@ -506,8 +604,12 @@ bool VidHeader::writeNextFrameToVideoFile()
         VID_REPORT(*this, "video file is not open for writing \n %s \n", videoFileName);
         return false;
     }
-    if (current_frame >= num_frames) {
+    if (current_frame >= num_frames && !table_grows) {
         VID_REPORT(*this, "asked frameNumber %d > num_frames %d\n", current_frame, num_frames);
+        return false;
+    }
+    if (current_frame == INT32_MAX) {
+        VID_REPORT(*this, "video file holds the most frames it can \n %s\n", videoFileName);
         return false;
     }
 
@@ -520,7 +622,10 @@ bool VidHeader::writeNextFrameToVideoFile()
                    current_frame, videoFileName);
         return false;
     }
-    if (vid_fseek(videoFile, offsets[current_frame], SEEK_SET) != 0) {
+    // Frames beyond the table go behind the others, at the end of the file.
+    int seek = current_frame < num_frames ? vid_fseek(videoFile, offsets[current_frame], SEEK_SET)
+                                          : vid_fseek(videoFile, 0, SEEK_END);
+    if (seek != 0) {
         VID_REPORT(*this, "cannot seek to offset for current_frame %d in video_file \n %s\n",
                    current_frame, videoFileName);
         return false;
@@ -534,6 +639,12 @@ bool VidHeader::writeNextFrameToVideoFile()
         offsets[current_frame + 1] = offsets[current_frame] + int64_t(size);
     current_frame++;
     return true;
+}
+
+void VidHeader::growTableWhenFull()
+{
+    if (file_open_read_or_write == 1)
+        table_grows = 1;
 }
 
 bool VidHeader::writeFrameOffsetsToFile()

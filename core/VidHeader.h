@@ -43,6 +43,7 @@ class VidHeader {
     unsigned char* pixmap;                  // the RGB frame, rows from the top, R G B
     FILE* error_outfile;                    // stream for displayMessageBox, may be null
     int compression_effort;                 // writer: 1 (fastest) to 9 (zlib level 9)
+    int table_grows;                        // writer: frames beyond num_frames are taken
 
     // Empty object; no deliverable uses it.
     VidHeader();
@@ -67,6 +68,13 @@ class VidHeader {
     bool writeNextFrameToVideoFile();
     // Writes the header (count -current_frame) and the whole offsets table.
     bool writeFrameOffsetsToFile();
+    // Lets a writer take more frames than it reserved, for callers that cannot know the
+    // count in advance. Frames beyond num_frames are appended behind the others; while the
+    // writer runs the file reads as its first num_frames frames (the rest lie behind them,
+    // where `vid repair` finds them), and finishing rewrites the file once, with a table of
+    // exactly the frames written, under a temporary name that then replaces it. A writer
+    // that stays within num_frames finishes exactly as one without this call.
+    void growTableWhenFull();
 
     // Dump a buffer of this object's width x height as binary PPM (RGB) or PGM (one byte).
     void writePPMimage(const char* imgFileName, unsigned char* write_pixmap);

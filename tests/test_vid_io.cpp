@@ -3,6 +3,7 @@
 // second decoder, and the refusals of bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
@@ -15,7 +16,7 @@ using vidtest::Bytes;
 
 namespace {
 
-struct Run {
+struct Outcome {
     int status = -1;
     std::string err;
 };
@@ -38,11 +39,11 @@ class VidIo : public testing::Test {
     std::string at(const std::string& name) const { return dir.path() + "/" + name; }
 
     // Runs a shell command line in the test's folder; "vid" stands for the program.
-    Run sh(const std::string& line)
+    Outcome sh(const std::string& line)
     {
         std::string command = "cd '" + dir.path() + "' && VID='" + vid_path() + "' && (" +
                               line + ") 2> stderr.txt";
-        Run r;
+        Outcome r;
         int raw = system(command.c_str());
         if (raw != -1 && WIFEXITED(raw))
             r.status = WEXITSTATUS(raw);
@@ -87,7 +88,7 @@ TEST_F(VidIo, InfoDescribesKindSizeAndStateAsTextAndJson)
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
 
-    Run missing = sh("$VID info rgb.vid nothing.vid > /dev/null");
+    Outcome missing = sh("$VID info rgb.vid nothing.vid > /dev/null");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("nothing.vid"), std::string::npos) << missing.err;
     EXPECT_EQ(sh("$VID info").status, 2);
@@ -191,16 +192,17 @@ TEST_F(VidIo, BadInputEndsInOneLineAndLeavesNoOutput)
     ASSERT_TRUE(vidtest::write_file(at("broken.vid"), Bytes{1, 2, 3}));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        Run r = sh(c.line);
+        Outcome r = sh(c.line);
         EXPECT_EQ(r.status, c.status);
         EXPECT_NE(r.err.find(c.names), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         struct stat st;
-        if (c.output[0])
+        if (c.output[0]) {
             EXPECT_NE(stat(at(c.output).c_str(), &st), 0) << c.output << " was left behind";
+        }
     }
     // A stream that ends inside its third frame keeps the two whole frames and says so.
-    Run shorter = sh("$VID import part.vid --size 8x8 - < stream.rgb");
+    Outcome shorter = sh("$VID import part.vid --size 8x8 - < stream.rgb");
     EXPECT_EQ(shorter.status, 1);
     EXPECT_NE(shorter.err.find("2 whole frames"), std::string::npos) << shorter.err;
     EXPECT_EQ(frames_of("part.vid").size(), 2u);

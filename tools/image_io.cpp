@@ -204,7 +204,7 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     // Rows are converted one at a time; 16-bit samples become big-endian in `row`.
     size_t row_bytes = size_t(width) * size_t(channels) * size_t(bit_depth / 8);
     std::vector<unsigned char> row(row_bytes);
-    unsigned char* row_data = row.data();
+    unsigned char* volatile row_data = row.data();
     PngErrors errors;
     errors.message[0] = '\0';
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors,

@@ -243,6 +243,10 @@ int import_stream(const Options& o)
         if (status == 0 && read_error) {
             fprintf(stderr, "vid import: %s: %s\n", label, strerror(read_errno));
             status = 1;
+        } else if (status == 0 && got > 0 && out.frames() == 0) {
+            fprintf(stderr, "vid import: %s: the stream ends %zu bytes into its first frame (a "
+                    "frame is %zu bytes); nothing written\n", label, got, frame_bytes);
+            status = 1;
         } else if (status == 0 && got > 0) {
             // A short last frame: keep every whole frame, say so, and fail.
             long kept = out.frames();
