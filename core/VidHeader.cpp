@@ -367,16 +367,31 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         return;
     }
 
-    pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
-    if (pixmap != nullptr) {
-        memset(pixmap, 0, size_t(pixmap_size));
-        if (vid_is_bayer_interpolated)
-            uncompressed_buffer = new (std::nothrow) unsigned char[uncompressed_buffer_size];
-        else
-            uncompressed_buffer = pixmap;
+    // Buffers are sized by what the file can justify. No record is longer than the bytes
+    // behind the table, so the record buffer never exceeds them; a file without frames gets
+    // nothing frame-sized. A Bayer frame's expansion buffer exists only when the longest
+    // record could expand to a whole frame (deflate expands at most about 1032:1); without it
+    // only zero-length records (black frames) can be read.
+    const int64_t table_end = 8 + 8 * int64_t(num_frames);
+    const int64_t longest_record = file_size - table_end;
+    const bool no_frames = num_frames == 0;
+    if (!no_frames) {
+        pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
+        if (pixmap != nullptr)
+            memset(pixmap, 0, size_t(pixmap_size));
     }
-    if (uncompressed_buffer != nullptr)
-        offsets = new (std::nothrow) int64_t[size_t(num_frames)];
+    bool expandable = longest_record > 0 &&
+                      uint64_t(uncompressed_buffer_size) <= uint64_t(longest_record) * 1040 + 4096;
+    if (pixmap != nullptr) {
+        if (!vid_is_bayer_interpolated)
+            uncompressed_buffer = pixmap;
+        else if (expandable)
+            uncompressed_buffer = new (std::nothrow) unsigned char[uncompressed_buffer_size];
+    }
+    bool buffers = no_frames || (pixmap != nullptr &&
+                                 (uncompressed_buffer != nullptr || !expandable));
+    if (buffers)
+        offsets = new (std::nothrow) int64_t[no_frames ? 1 : size_t(num_frames)];
     if (offsets == nullptr) {
         release(*this);
         VID_REPORT(*this, "Unable to allocate the frame buffers for video file \n %s \n",
@@ -403,7 +418,10 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     }
 
     // The record buffer comes last: a non-null compressed_buffer marks a complete opening.
-    compressed_buffer_size = 2 * uncompressed_buffer_size;
+    uint64_t record_room = 2 * uint64_t(uncompressed_buffer_size);
+    if (uint64_t(longest_record > 0 ? longest_record : 1) < record_room)
+        record_room = uint64_t(longest_record > 0 ? longest_record : 1);
+    compressed_buffer_size = (unsigned long)record_room;
     compressed_buffer = new (std::nothrow) unsigned char[compressed_buffer_size];
     if (compressed_buffer == nullptr) {
         release(*this);
@@ -498,6 +516,15 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     uncompressed_buffer = new_pixmap;
     offsets = new_offsets;
     compressed_buffer = new_record;
+
+    // From here on the file is always readable: header (frame count 0) and the reserved
+    // table now, and each frame made part of the file as it is written.
+    if (!write_header_and_table(*this)) {
+        release(*this);
+        compressed_buffer = nullptr;
+        displayMessageBox(errMessage, error_outfile);
+        return;
+    }
 }
 
 VidHeader::~VidHeader() noexcept(false)
@@ -548,6 +575,23 @@ bool VidHeader::readFrameFromVideoFile(int frame_number)
     }
 
     memset(pixmap, 0, size_t(pixmap_size));
+    // A writer stopped in the middle of a frame leaves that frame's torn record behind the
+    // last whole one: the last record then ends where its own header says, not at the end of
+    // the file. (A finished file's last record always ends at the end of the file.)
+    if (frame_number == num_frames - 1 && end - start > 12) {
+        unsigned char head[12 + 8 * 8];
+        size_t got = fread(head, 1, end - start < int64_t(sizeof head) ? size_t(end - start)
+                                                                        : sizeof head,
+                           videoFile);
+        int64_t announced = blocked_compress_length(head, (unsigned long)got);
+        if (announced >= 0 && announced < end - start)
+            end = start + announced;
+        if (vid_fseek(videoFile, start, SEEK_SET) != 0) {
+            VID_REPORT(*this, "cannot seek to offset for frame_number %d in video_file \n %s\n",
+                       frame_number, videoFileName);
+            return false;
+        }
+    }
     // Only a damaged table gives a record that runs backwards or outgrows the record buffer;
     // start >= 0 here since the seek to it succeeded, so end - start cannot overflow.
     if (end < start || uint64_t(end - start) > compressed_buffer_size) {
@@ -558,8 +602,19 @@ bool VidHeader::readFrameFromVideoFile(int frame_number)
         return false;
     }
     unsigned long length = (unsigned long)(end - start);
-    if (length == 0)
-        return true; // a zero-length record is a black frame
+    if (length == 0) {
+        // A zero-length record is a black frame (and a mosaic of zeros).
+        if (vid_is_bayer_interpolated == 1 && uncompressed_buffer != nullptr)
+            memset(uncompressed_buffer, 0, uncompressed_buffer_size);
+        return true;
+    }
+    if (uncompressed_buffer == nullptr) {
+        VID_REPORT(*this,
+                   "record of frame_number %d in video_file \n %s\n (%lu bytes) cannot expand "
+                   "to a frame of %lu bytes\n",
+                   frame_number, videoFileName, length, uncompressed_buffer_size);
+        return false;
+    }
 
     if (fread(compressed_buffer, length, 1, videoFile) != 1) {
         VID_REPORT(*this, "cannot read frame_number %d in video_file \n %s\n", frame_number,
@@ -570,6 +625,8 @@ bool VidHeader::readFrameFromVideoFile(int frame_number)
     unsigned long expanded_size = uncompressed_buffer_size;
     int result = uncompress_MT(expanded, expanded_size, compressed_buffer, length);
     if (result != 0 || expanded_size != uncompressed_buffer_size) {
+        // Whatever the failed expansion left in the frame is not shown as this frame.
+        memset(pixmap, 0, size_t(pixmap_size));
         VID_REPORT(*this, "error uncompressing frame_number %d in video: \n", frame_number);
         return false;
     }
@@ -584,8 +641,13 @@ bool VidHeader::readFrameFromVideoFile(int frame_number)
                        frame_number, width, height);
             return false;
         }
-        bayer_interpolate_MT(uncompressed_buffer, pixmap, unsigned(width), unsigned(height),
-                             vid_uses_two_bytes_per_pixel ? 1 : 0);
+        if (!bayer_interpolate_MT(uncompressed_buffer, pixmap, unsigned(width), unsigned(height),
+                                  vid_uses_two_bytes_per_pixel ? 1 : 0)) {
+            memset(pixmap, 0, size_t(pixmap_size));
+            VID_REPORT(*this, "cannot demosaic frame_number %d in video_file \n %s\n",
+                       frame_number, videoFileName);
+            return false;
+        }
     }
     return true;
 }
@@ -635,8 +697,31 @@ bool VidHeader::writeNextFrameToVideoFile()
                    videoFileName);
         return false;
     }
-    if (current_frame < num_frames - 1)
+    // The frame becomes part of the file in the order a reader can rely on whenever the
+    // process stops: the record (above), then its end in the table, then the header's count,
+    // then the stream's buffer handed to the system. A process killed at any moment leaves a
+    // file that reads every frame whose write had returned; the bytes of a frame cut short
+    // lie behind the last whole record, where readers ignore them.
+    bool in_table = current_frame < num_frames;
+    bool ok = true;
+    if (current_frame < num_frames - 1) {
         offsets[current_frame + 1] = offsets[current_frame] + int64_t(size);
+        unsigned char entry[kVidTableEntryBytes];
+        put_le64(entry, uint64_t(offsets[current_frame + 1]));
+        ok = vid_fseek(videoFile, kVidHeaderBytes + kVidTableEntryBytes * int64_t(current_frame + 1),
+                       SEEK_SET) == 0 &&
+             fwrite(entry, sizeof entry, 1, videoFile) == 1;
+    }
+    if (ok && in_table) {
+        unsigned char count[4];
+        put_le32(count, uint32_t(-int64_t(current_frame + 1)));
+        ok = vid_fseek(videoFile, 4, SEEK_SET) == 0 && fwrite(count, sizeof count, 1, videoFile) == 1;
+    }
+    if (!ok || fflush(videoFile) != 0) {
+        VID_REPORT(*this, "cannot write current_frame %d in video_file \n %s\n", current_frame,
+                   videoFileName);
+        return false;
+    }
     current_frame++;
     return true;
 }

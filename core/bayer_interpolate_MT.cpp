@@ -84,7 +84,7 @@ void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
     }
 }
 
-void bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned char *frame_pixmap,
+bool bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned char *frame_pixmap,
                           unsigned int frame_width, unsigned int frame_height,
                           int vid_uses_two_bytes_per_pixel) {
     // The routines take int sizes and address bytes with size_t: refuse what they cannot
@@ -92,13 +92,13 @@ void bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned ch
     if (vid_uses_two_bytes_per_pixel != 0 && vid_uses_two_bytes_per_pixel != 1) {
         fprintf(stderr, "%s:%d sample width flag %d is neither 0 nor 1\n", kSourceName, __LINE__,
                 vid_uses_two_bytes_per_pixel);
-        return;
+        return false;
     }
     if (frame_width > unsigned(INT_MAX) || frame_height > unsigned(INT_MAX) ||
         uint64_t(frame_width) * frame_height > uint64_t(SIZE_MAX) / 3) {
         fprintf(stderr, "%s:%d frame of %u x %u pixels is too large to demosaic\n", kSourceName,
                 __LINE__, frame_width, frame_height);
-        return;
+        return false;
     }
 
     const unsigned int num_threads = bayer_num_threads(frame_height, get_num_processing_cores());
@@ -112,7 +112,7 @@ void bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned ch
         delete[] row_partitions;
         delete[] thread_datastruct;
         delete[] threads;
-        return;
+        return false;
     }
 
     bayer_row_partitions(frame_height, num_threads, row_partitions);
@@ -121,19 +121,22 @@ void bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned ch
                                               frame_uniterpolated_buffer, frame_pixmap,
                                               vid_uses_two_bytes_per_pixel);
 
+    bool all_started = true;
     for (unsigned int i = 0; i < num_threads; i++) {
         const int rc =
             start_processing_thread(threads[i], bayer_interpolate_thread, &thread_datastruct[i]);
         if (rc != 0) {
-            // The slice stays as it was; the other slices are still demosaiced.
+            // The slice stays as it was; the other slices are still demosaiced, and the call
+            // fails: the frame is not whole.
             report_thread_start_failure(rc, int(i), kSourceName, __LINE__);
             threads[i] = 0;
+            all_started = false;
         }
     }
 
-    // Joins every started worker and frees the records and handles; a slice that was never
-    // started is not an error of the call, so the verdict is not needed.
+    // Joins every started worker and frees the records and handles.
     wait_until_processing_threads_are_done_then_cleanup(int(num_threads), threads,
                                                         thread_datastruct);
     delete[] row_partitions;
+    return all_started;
 }

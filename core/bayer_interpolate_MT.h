@@ -58,11 +58,12 @@ void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
 
 // Demosaics a frame_width x frame_height mosaic of (1 + vid_uses_two_bytes_per_pixel) bytes
 // per sample into 3 * frame_width * frame_height RGB bytes. The flag must be 0 or 1.
-// Returns after every worker has finished. A slice whose worker cannot be started is
-// reported on stderr and keeps its former output; the call still returns normally.
-// A frame whose byte counts do not fit the address space (or whose width does not fit the
-// per-row byte count) is reported on stderr and nothing is written; so is a flag other than
-// 0 or 1. A frame of width or height 1 is demosaiced by the border rules of the routines.
-void bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned char *frame_pixmap,
+// Returns after every worker has finished: true when every slice was demosaiced. A slice
+// whose worker cannot be started is reported on stderr and keeps its former output, and the
+// call returns false. A frame whose byte counts do not fit the address space (or whose width
+// does not fit the per-row byte count) is reported on stderr, nothing is written and the
+// call returns false; so does a flag other than 0 or 1. A frame of width or height 1 is
+// demosaiced by the border rules of the routines.
+bool bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned char *frame_pixmap,
                           unsigned int frame_width, unsigned int frame_height,
                           int vid_uses_two_bytes_per_pixel);

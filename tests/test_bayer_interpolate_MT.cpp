@@ -102,7 +102,7 @@ TEST(BayerInterpolateMT, EqualsReferenceOnTheSameSlices) {
                 SCOPED_TRACE(testing::Message() << w << "x" << h << " two-byte " << two);
                 std::vector<unsigned char> m = photographic_mosaic(w, h, two, seed++);
                 std::vector<unsigned char> got(3 * size_t(w) * h, 0x5A), want = got;
-                bayer_interpolate_MT(m.data(), got.data(), w, h, two);
+                EXPECT_TRUE(bayer_interpolate_MT(m.data(), got.data(), w, h, two));
                 const std::vector<unsigned> p = partitions(h, cores);
                 ref_demosaic_slices(m.data(), want.data(), w, p.data(), unsigned(p.size() - 1), two,
                                     kGains[0], kGains[1], kGains[2]);
@@ -163,8 +163,8 @@ TEST(BayerInterpolateMT, OneByteIgnoresWidthAndGains) {
 TEST(BayerInterpolateMT, RefusesAFlagOtherThanZeroOrOne) {
     std::vector<unsigned char> m(3 * 16, 7), out(3 * 16, 0xEE);
     testing::internal::CaptureStderr();
-    bayer_interpolate_MT(m.data(), out.data(), 4, 4, 2);
-    bayer_interpolate_MT(m.data(), out.data(), 4, 4, -1);
+    EXPECT_FALSE(bayer_interpolate_MT(m.data(), out.data(), 4, 4, 2));
+    EXPECT_FALSE(bayer_interpolate_MT(m.data(), out.data(), 4, 4, -1));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("neither 0 nor 1"), std::string::npos);
     EXPECT_EQ(out, std::vector<unsigned char>(3 * 16, 0xEE));
 }
@@ -173,8 +173,8 @@ TEST(BayerInterpolateMT, RefusesFramesBeyondTheAddressableSize) {
     unsigned char in[4] = {0}, out[12] = {0};
     testing::internal::CaptureStderr();
     // Never dereferenced: the sizes are refused first.
-    bayer_interpolate_MT(in, out, 0x80000000u, 2, 1);
-    bayer_interpolate_MT(in, out, 2, 0x80000000u, 0);
+    EXPECT_FALSE(bayer_interpolate_MT(in, out, 0x80000000u, 2, 1));
+    EXPECT_FALSE(bayer_interpolate_MT(in, out, 2, 0x80000000u, 0));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("too large to demosaic"), std::string::npos);
     for (unsigned char b : out)

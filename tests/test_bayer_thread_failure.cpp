@@ -46,7 +46,8 @@ TEST(BayerInterpolateMT, UnstartedWorkerLeavesItsSliceAndReports) {
             calls = 0;
             fail_call = int(failed);
             testing::internal::CaptureStderr();
-            bayer_interpolate_MT(const_cast<unsigned char *>(m.data()), got.data(), w, h, two);
+            EXPECT_FALSE(bayer_interpolate_MT(const_cast<unsigned char *>(m.data()), got.data(),
+                                              w, h, two));
             const std::string err = testing::internal::GetCapturedStderr();
             fail_call = -1;
             EXPECT_EQ(got, want);
