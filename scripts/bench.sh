@@ -10,6 +10,8 @@ echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$dir/bin/bench_codec"
 # Write speed and file size by compression effort, pigz -1/-9 beside them.
 "$dir/bin/bench_effort"
+# What crash-safe writing costs next to a plain write loop.
+"$dir/bin/bench_writer"
 if [ -x "$dir/bin/bench_clipCrop" ]; then python3 bench/crop_overhead.py "$dir/bin/bench_clipCrop"; fi
 
 # VID container: VidHeader reads next to the sum of their parts.
