@@ -140,19 +140,30 @@ TEST_F(Framewise, BayerFramesAreDumpedAsDemosaicedRgb)
     }
 }
 
-TEST_F(Framewise, MissingFramesDirectoryReportsEveryFrameAndStillSucceeds)
+TEST_F(Framewise, MissingFramesFolderIsCreatedAndUnwritableOneFailsTheRun)
 {
     ASSERT_EQ(rmdir(dir.file("frames").c_str()), 0);
-    ASSERT_TRUE(vidtest::write_file(dir.file("c.vid"), vidtest::make_rgb_vid(4, 4, 3).bytes));
+    vidtest::VidFile file = vidtest::make_rgb_vid(4, 4, 3);
+    ASSERT_TRUE(vidtest::write_file(dir.file("c.vid"), file.bytes));
     ProcessResult run = run_framewise(dir.path(), "c.vid");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(vidtest::read_file(dir.file("frames/00002.ppm")), ppm(4, 4, file.frames[2]));
+
+    // ./frames exists but cannot be written (a file in its place): every frame is reported,
+    // then the summary, and the status says the run failed.
+    ASSERT_EQ(system(("rm -r '" + dir.file("frames") + "' && touch '" + dir.file("frames") + "'")
+                         .c_str()),
+              0);
+    run = run_framewise(dir.path(), "c.vid");
+    EXPECT_EQ(run.status, 1);
     size_t reports = 0;
     for (size_t at = 0; (at = run.err.find("Unable to open file to write image", at)) !=
                         std::string::npos;
          at++)
         reports++;
     EXPECT_EQ(reports, 3u);
-    EXPECT_NE(run.err.find("./frames/00002.ppm"), std::string::npos);
+    EXPECT_NE(run.err.find("3 of 3 frames could not be read or written\n"), std::string::npos)
+        << run.err;
 }
 
 TEST_F(Framewise, FailedFramesAreDumpedAndTheRunGoesOn)
@@ -161,8 +172,9 @@ TEST_F(Framewise, FailedFramesAreDumpedAndTheRunGoesOn)
     file.bytes[size_t(vidtest::table_entry(file.bytes, 1)) + 30] ^= 0xFF;
     ASSERT_TRUE(vidtest::write_file(dir.file("d.vid"), file.bytes));
     ProcessResult run = run_framewise(dir.path(), "d.vid");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("error uncompressing frame_number 1"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("1 of 3 frames could not be read or written"), std::string::npos);
     EXPECT_EQ(vidtest::read_file(dir.file("frames/00002.ppm")), ppm(8, 8, file.frames[2]));
     EXPECT_TRUE(exists(dir.file("frames/00001.ppm")));
 }
@@ -182,10 +194,10 @@ TEST_F(Framewise, FailedOpeningsAndEmptyFilesEndWithStatusOne)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("Unable to read from video file"), std::string::npos);
 
-    // A file without frames ends silently.
+    // A file without frames says so.
     ASSERT_TRUE(vidtest::write_file(dir.file("e.vid"), vidtest::assemble_vid(8, 8, 0, {})));
     run = run_framewise(dir.path(), "e.vid");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, "e.vid holds no frames.\n");
     EXPECT_EQ(run.out, "");
 }

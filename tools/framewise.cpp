@@ -2,11 +2,16 @@
 //
 // The plainest client of VidHeader: open a reader, read each frame by number, dump pixmap.
 // Reports of the container are printed by the command-line build of displayMessageBox and
-// the run goes on; a frame that fails to read is still dumped from what pixmap then holds.
-// Exit status: 0 once every frame was processed; 1 for a wrong argument count or a file that
-// did not open completely or holds no frames.
+// the run goes on; a frame that fails to read is still dumped (black: a failed read clears
+// pixmap). ./frames is created when it is missing.
+// Exit status: 0 once every frame was read and written; 1 for a wrong argument count, a file
+// that did not open completely or holds no frames, or when any frame could not be read or
+// written (after all frames, with a one-line summary).
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <sys/stat.h>
 
 #include "VidHeader.h"
 
@@ -24,21 +29,39 @@ int main(int argc, char** argv)
     }
     // A null record buffer marks every failed opening, including a short offsets table,
     // whose reader keeps the announced frame count but has nothing to read frames with.
-    if (reader->num_frames == 0 || reader->compressed_buffer == nullptr) {
+    if (reader->compressed_buffer == nullptr) {
         delete reader;
         return 1;
     }
+    if (reader->num_frames == 0) {
+        fprintf(stderr, "%s holds no frames.\n", argv[1]);
+        delete reader;
+        return 1;
+    }
+    // A missing ./frames is created; if that fails, every image write reports it below.
+    if (mkdir("./frames", 0777) != 0 && errno != EEXIST)
+        fprintf(stderr, "Unable to create the folder ./frames: %s\n", strerror(errno));
 
+    // Image writes report through errMessage: a changed text tells a failed write.
     char image_name[1000];
+    int failed = 0;
     for (int i = 0; i < reader->num_frames; i++) {
-        reader->readFrameFromVideoFile(i);
+        bool ok = reader->readFrameFromVideoFile(i);
         snprintf(image_name, sizeof image_name, "./frames/%05d.ppm", i);
+        reader->errMessage[0] = '\0';
         reader->writePPMimage(image_name, reader->pixmap);
+        if (!ok || reader->errMessage[0] != '\0')
+            failed++;
         if (i % 20 == 1) {
             printf("Uncompressing frame %u to %s...\r", unsigned(i), image_name);
             fflush(stdout);
         }
     }
+    int frames = reader->num_frames;
     delete reader;
+    if (failed > 0) {
+        fprintf(stderr, "%d of %d frames could not be read or written\n", failed, frames);
+        return 1;
+    }
     return 0;
 }
