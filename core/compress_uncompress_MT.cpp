@@ -143,6 +143,8 @@ const char* source_name()
 
 // Every offset and length of the format is an unsigned 32-bit value.
 const uint64_t max_format_value = 0xFFFFFFFFu;
+// The most bytes one byte of a deflate stream can expand to.
+const uint64_t max_deflate_expansion = 1032;
 
 uint64_t min_u64(uint64_t a, uint64_t b) { return a < b ? a : b; }
 
@@ -401,6 +403,10 @@ void Compress_MT_datastruct::uncompress_datastruct()
                                  compressed_block_sizes[i]);
         if (rc != Z_OK)
             work_done = 0;
+        // The caller checks that each block filled its whole range: a stream that ends early
+        // is a damaged buffer, not a short frame.
+        if (compressed_block_partitions != nullptr)
+            compressed_block_partitions[i] = rc == Z_OK ? uint(available) : 0;
         compressed_block_start += compressed_block_sizes[i];
     }
 }
@@ -607,8 +613,10 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     PartitionArrays arrays;
     arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.compressed_block_sizes = new (std::nothrow) uint[n + 1];
-    if (!arrays.uncompressed_block_partitions || !arrays.compressed_block_sizes)
-        return Z_MEM_ERROR;
+    arrays.compressed_block_partitions = new (std::nothrow) uint[n + 1]; // bytes produced
+    if (!arrays.uncompressed_block_partitions || !arrays.compressed_block_sizes ||
+        !arrays.compressed_block_partitions)
+        return VID_CODEC_MEM_ERROR;
     arrays.uncompressed_block_partitions[0] = 0;
     for (uint i = 0; i < n; i++) {
         uint end = get_le32(compressed_buffer + 12 + 4 * i);
@@ -618,38 +626,55 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
         if (end <= arrays.uncompressed_block_partitions[i] && !empty_input) {
             fprintf(stderr, "%s:%d Block %u ends at %u, not after its start %u.\n",
                     source_name(), __LINE__, i, end, arrays.uncompressed_block_partitions[i]);
-            return Z_DATA_ERROR;
+            return VID_CODEC_DATA_ERROR;
         }
         arrays.uncompressed_block_partitions[i + 1] = end;
     }
     const uint T = arrays.uncompressed_block_partitions[n];
 
-    if (uncompressed_buffer && uncompressed_size < T) {
-        uncompressed_size = T;
-        return Z_BUF_ERROR;
-    }
-    uncompressed_size = T;
-    if (!uncompressed_buffer) {
-        uncompressed_buffer = new (std::nothrow) unsigned char[T];
-        if (!uncompressed_buffer)
-            return Z_MEM_ERROR;
-    }
-
+    // Every field is checked before anything is sized from the header.
     uint64_t compressed_block_sizes_total = header_size;
     for (uint i = 0; i < n; i++) {
         arrays.compressed_block_sizes[i] = get_le32(compressed_buffer + 12 + 4 * n + 4 * i);
+        arrays.compressed_block_partitions[i] = 0;
         compressed_block_sizes_total += arrays.compressed_block_sizes[i];
     }
     arrays.compressed_block_sizes[n] = 0;
     if (compressed_block_sizes_total > max_format_value) {
         fprintf(stderr, "%s:%d The block sizes add up to %llu bytes, more than a blocked-compress buffer can hold.\n",
                 source_name(), __LINE__, (unsigned long long)compressed_block_sizes_total);
-        return Z_DATA_ERROR;
+        return VID_CODEC_DATA_ERROR;
     }
     if (compressed_block_sizes_total != compressed_size) {
         fprintf(stderr, "%s:%d Mismatch in compressed sizes %u vs. %lu", source_name(), __LINE__,
                 uint(compressed_block_sizes_total), compressed_size);
-        return Z_DATA_ERROR;
+        return VID_CODEC_DATA_ERROR;
+    }
+    // Deflate cannot expand beyond 1032:1 (a 258-byte match in two bits); a block announcing
+    // more than its stream could produce is damaged, and refusing it here keeps a small
+    // damaged buffer from asking for gigabytes.
+    for (uint i = 0; i < n; i++) {
+        uint64_t range = uint64_t(arrays.uncompressed_block_partitions[i + 1]) -
+                         arrays.uncompressed_block_partitions[i];
+        if (range > max_deflate_expansion * uint64_t(arrays.compressed_block_sizes[i]) + 1024) {
+            fprintf(stderr,
+                    "%s:%d Block %u announces %llu bytes from a stream of %u bytes, more than "
+                    "deflate can produce.\n",
+                    source_name(), __LINE__, i, (unsigned long long)range,
+                    arrays.compressed_block_sizes[i]);
+            return VID_CODEC_DATA_ERROR;
+        }
+    }
+
+    if (uncompressed_buffer && uncompressed_size < T) {
+        uncompressed_size = T;
+        return VID_CODEC_BUF_ERROR;
+    }
+    uncompressed_size = T;
+    if (!uncompressed_buffer) {
+        uncompressed_buffer = new (std::nothrow) unsigned char[T];
+        if (!uncompressed_buffer)
+            return VID_CODEC_MEM_ERROR;
     }
 
     const int num_threads = worker_count(num_processing_cores, n);
@@ -658,7 +683,8 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     if (!allocate_workers(num_threads, threads, thread_para))
         return Z_MEM_ERROR;
     for (int i = 0; i < num_threads; i++)
-        thread_para[i].init_thread_data(uint(i), uint(num_threads), n, nullptr,
+        thread_para[i].init_thread_data(uint(i), uint(num_threads), n,
+                                        arrays.compressed_block_partitions,
                                         arrays.uncompressed_block_partitions,
                                         arrays.compressed_block_sizes,
                                         compressed_buffer + header_size, uncompressed_buffer);
@@ -667,7 +693,16 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
                 "%s:%d The procedure '%s' did not complete successfully. \n"
                 "The destination buffer might be of insufficient size.\n",
                 source_name(), __LINE__, "uncompress_MT");
-        return 1;
+        return VID_CODEC_BLOCK_FAILED;
     }
-    return 0;
+    for (uint i = 0; i < n; i++) {
+        uint range = arrays.uncompressed_block_partitions[i + 1] -
+                     arrays.uncompressed_block_partitions[i];
+        if (arrays.compressed_block_partitions[i] != range) {
+            fprintf(stderr, "%s:%d Block %u expands to %u bytes, not the %u its header announces.\n",
+                    source_name(), __LINE__, i, arrays.compressed_block_partitions[i], range);
+            return VID_CODEC_DATA_ERROR;
+        }
+    }
+    return VID_CODEC_OK;
 }

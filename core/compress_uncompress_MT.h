@@ -97,7 +97,8 @@ class Compress_MT_datastruct {
     uint work_done;   // 1 when every block of this worker succeeded
     uint start_block; // first block of this worker
     uint end_block;   // one past its last block (not above start_block: an idle worker)
-    // Where the room of block i begins in the block-stream area (compression only).
+    // Compression: where the room of block i begins in the block-stream area. Expansion:
+    // the bytes block i produced, written by its worker (0 for a failed block), or null.
     uint* compressed_block_partitions;
     // Where block i begins in the uncompressed data; entry n is the total size.
     uint* uncompressed_block_partitions;
@@ -126,6 +127,17 @@ class Compress_MT_datastruct {
     // goes on with its next block.
     void compress_datastruct();
     void uncompress_datastruct();
+};
+
+// Results of uncompress_MT (compress_MT returns VID_CODEC_OK or VID_CODEC_BLOCK_FAILED). The
+// negative values are zlib's own codes of the same meaning.
+enum VidCodecResult : int {
+    VID_CODEC_OK = 0,
+    VID_CODEC_BLOCK_FAILED = 1,   // a block failed to expand, or a worker did not start
+    VID_CODEC_STREAM_ERROR = -2,  // Z_STREAM_ERROR: a plain zlib stream without an output
+    VID_CODEC_DATA_ERROR = -3,    // Z_DATA_ERROR: the input's length or header is inconsistent
+    VID_CODEC_MEM_ERROR = -4,     // Z_MEM_ERROR: the output could not be allocated
+    VID_CODEC_BUF_ERROR = -5,     // Z_BUF_ERROR: the caller's output is too small
 };
 
 // Compresses uncompressed_size bytes into the caller's compressed_buffer, whose capacity
@@ -158,10 +170,13 @@ int compress_MT_at_effort(unsigned char* compressed_buffer, unsigned long& compr
 // with the marker). uncompressed_buffer is a caller's buffer of uncompressed_size bytes, or
 // null: then, for a blocked-compress buffer, an output of exactly the announced size is
 // allocated with new[] and handed over through the reference (the caller owns it even when
-// the call then fails). Results: 0 success; 1 a block failed or a worker did not start;
-// -3 the input's length or header is inconsistent; -4 the output could not be allocated;
-// -5 the caller's buffer is smaller than the announced total, which uncompressed_size then
-// holds. For a plain zlib stream the result is zlib's own.
+// the call then fails). Every header field is checked before anything is allocated.
+// Results (VidCodecResult): 0 success; 1 a block failed or a worker did not start; -3 the
+// input's length or header is inconsistent, a block announces more bytes than a deflate
+// stream of its length can produce (1032:1), or a block's stream ends before it fills its
+// range; -4 the output could not be allocated; -5 the caller's buffer is smaller than the
+// announced total, which uncompressed_size then holds. For a plain zlib stream the result
+// is zlib's own.
 int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                   unsigned char* compressed_buffer, unsigned long compressed_size);
 

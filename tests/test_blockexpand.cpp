@@ -61,6 +61,20 @@ class BlockExpand : public testing::Test {
 
     std::string path(const std::string& name) const { return dir + "/" + name; }
 
+    // The scratch folder's entries (one level), sorted, without the captured stderr.
+    std::string listing() const
+    {
+        std::string cmd = "cd '" + dir + "' && ls -A | grep -v '^.stderr$' | tr '\\n' ' '";
+        FILE* p = popen(cmd.c_str(), "r");
+        std::string out;
+        char buf[256];
+        while (p && fgets(buf, sizeof buf, p))
+            out += buf;
+        if (p)
+            pclose(p);
+        return out;
+    }
+
     // Runs blockexpand with the given argument text from inside the scratch directory;
     // returns its exit status and leaves its standard error in `err`.
     int run(const std::string& args)
@@ -91,10 +105,14 @@ std::string as_string(const std::vector<uint8_t>& v) { return std::string(v.begi
 TEST_F(BlockExpand, NamesTheOutputByTheZlibRule)
 {
     ASSERT_EQ(mkdir(path("a").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(path("run.zlibdata").c_str(), 0755), 0);
     struct Case { const char* input; const char* output; };
     const Case cases[] = {
         {"clip.zlib", "clip"},  {"clip", "clip.unzlib"}, {"a/b.zlib.old", "a/b"},
         {"x.zlibz", "x"},       {"y.zlib.zlib", "y"},     {"clip.bin", "clip.bin.unzlib"},
+        // A ".zlib" in a folder name is not cut: the output stays in the input's folder.
+        {"run.zlibdata/frame.ppm.zlib", "run.zlibdata/frame.ppm"},
+        {"run.zlibdata/frame", "run.zlibdata/frame.unzlib"},
     };
     std::vector<uint8_t> data = photo_like_frame(64, 40, 1);
     for (const Case& c : cases) {
@@ -162,6 +180,7 @@ TEST_F(BlockExpand, RefusesDamagedOrForeignFilesAndKeepsThem)
         {"empty", {}, "out_file_size = 0 bytes.\n"},
         {"short_header", std::vector<uint8_t>(good.begin(), good.begin() + 10), "out_file_size = 0"},
     };
+    write_file(path("in"), {'o', 'l', 'd'});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         write_file(path("in.zlib"), c.file);
@@ -171,25 +190,39 @@ TEST_F(BlockExpand, RefusesDamagedOrForeignFilesAndKeepsThem)
                   std::string::npos)
             << err;
         EXPECT_EQ(read_file(path("in.zlib")), as_string(c.file)) << "the input stays";
-        EXPECT_TRUE(exists(path("in")));
-        EXPECT_EQ(read_file(path("in")), "") << "the output stays behind, empty";
+        EXPECT_EQ(read_file(path("in")), "old") << "an existing output stays as it was";
+        EXPECT_EQ(listing(), "in in.zlib ") << "nothing else is left behind";
     }
-    // The longer file reports the total its header announces.
-    write_file(path("in.zlib"), longer);
-    run("in.zlib");
-    EXPECT_NE(err.find("out_file_size = 100000 bytes.\n"), std::string::npos) << err;
 }
 
-TEST_F(BlockExpand, KeepsTheInputWhenTheOutputCannotBeWritten)
+TEST_F(BlockExpand, AFailedWriteKeepsTheInputAndTheOldOutput)
 {
-    if (access("/dev/full", W_OK) != 0)
-        GTEST_SKIP() << "no /dev/full on this machine";
+    // Writes beyond 100 KiB fail (EFBIG; SIGXFSZ ignored so the write returns an error).
     std::vector<uint8_t> file = blocked(random_bytes(300000, 5));
     write_file(path("clip.zlib"), file);
-    ASSERT_EQ(symlink("/dev/full", path("clip").c_str()), 0);
+    write_file(path("clip"), {'o', 'l', 'd'});
+    std::string saved = program;
+    program = "sh' -c 'trap \"\" XFSZ; ulimit -f 100; exec \"$0\" \"$@\"' '" + saved;
     EXPECT_EQ(run("clip.zlib"), 1);
+    program = saved;
     EXPECT_NE(err.find("output file.\n" + std::string("clip\n")), std::string::npos) << err;
+    EXPECT_NE(err.find("too large"), std::string::npos) << "the system's reason: " << err;
     EXPECT_EQ(read_file(path("clip.zlib")), as_string(file));
+    EXPECT_EQ(read_file(path("clip")), "old");
+    EXPECT_EQ(listing(), "clip clip.zlib ");
+}
+
+TEST_F(BlockExpand, AnOutputNameThatLinksToTheInputIsReplacedNotWrittenThrough)
+{
+    std::vector<uint8_t> data = random_bytes(5000, 6);
+    write_file(path("clip.zlib"), blocked(data));
+    ASSERT_EQ(symlink("clip.zlib", path("clip").c_str()), 0);
+    EXPECT_EQ(run("clip.zlib"), 0) << err;
+    struct stat st;
+    ASSERT_EQ(lstat(path("clip").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(read_file(path("clip")), as_string(data));
+    EXPECT_EQ(listing(), "clip ");
 }
 
 TEST_F(BlockExpand, RefusesInputsOfTwoGigabytesOrMore)
@@ -211,5 +244,6 @@ TEST_F(BlockExpand, UnreadableInputIsReportedAndKept)
     ASSERT_EQ(mkdir(path("d.zlib").c_str(), 0755), 0);
     EXPECT_EQ(run("d.zlib"), 1);
     EXPECT_EQ(err.compare(0, 16, "blockexpand.cpp:"), 0) << err;
+    EXPECT_NE(err.find("The input is a directory, not a file."), std::string::npos) << err;
     EXPECT_TRUE(exists(path("d.zlib")));
 }

@@ -310,7 +310,7 @@ TEST(UncompressMT, CallerBufferOneByteShortIsRefusedUntouched)
     EXPECT_EQ(big.bytes[input.size()], 0xA5);
 }
 
-TEST(UncompressMT, LengthMismatchReportsAndKeepsTheAllocatedOutput)
+TEST(UncompressMT, LengthMismatchIsRefusedBeforeAnythingIsAllocated)
 {
     std::vector<uint8_t> input = input_of_size(90000, 8);
     std::vector<uint8_t> packed = compress_with(input, 2);
@@ -323,9 +323,8 @@ TEST(UncompressMT, LengthMismatchReportsAndKeepsTheAllocatedOutput)
         unsigned long size = 0;
         int rc = uncompress_MT(out, size, bad.data(), bad.size());
         std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(rc, Z_DATA_ERROR);
-        EXPECT_EQ(size, input.size());
-        EXPECT_NE(out, nullptr) << "the allocated output is handed over";
+        EXPECT_EQ(rc, VID_CODEC_DATA_ERROR);
+        EXPECT_EQ(out, nullptr) << "nothing is allocated for a header that does not check out";
         delete[] out;
         std::string expected = "Mismatch in compressed sizes " + std::to_string(packed.size()) +
                                " vs. " + std::to_string(bad.size());
@@ -411,19 +410,38 @@ TEST(UncompressMT, DamagedBlockFailsWithReportWhileOtherBlocksExpand)
     EXPECT_TRUE(std::equal(input.begin(), input.begin() + first_two, e.bytes.begin()));
 }
 
-TEST(UncompressMT, StreamThatEndsEarlySucceedsAndLeavesTheRestUntouched)
+TEST(UncompressMT, BlockWhoseStreamEndsEarlyFailsTheBuffer)
 {
+    // A stream that ends before filling its block would leave stale bytes in the output (a
+    // reused frame buffer): the buffer is damaged. So is a block announcing more than deflate
+    // can produce from its stream, which is refused before anything is allocated.
     std::vector<uint8_t> a = random_bytes(5000, 1), b = input_of_size(7000, 2);
-    // Block 0 claims 9000 bytes but its stream holds 5000.
-    std::vector<uint8_t> packed =
-        pack_blocks({9000, 16000}, {zlib_level9(a.data(), a.size()), zlib_level9(b.data(), b.size())});
-    for (int cores : {1, 2}) {
-        Expanded e = expand_into(packed, 16000, cores, 0x3C);
-        EXPECT_EQ(e.result, 0);
-        EXPECT_TRUE(std::equal(a.begin(), a.end(), e.bytes.begin()));
-        for (size_t i = 5000; i < 9000; i++)
-            ASSERT_EQ(e.bytes[i], 0x3C) << i;
-        EXPECT_TRUE(std::equal(b.begin(), b.end(), e.bytes.begin() + 9000));
+    std::vector<uint8_t> za = zlib_level9(a.data(), a.size()), zb = zlib_level9(b.data(), b.size());
+    const struct {
+        const char* name;
+        std::vector<uint8_t> packed;
+        const char* report;
+    } cases[] = {
+        {"block 0 claims 9000 of 5000", pack_blocks({9000, 16000}, {za, zb}),
+         "Block 0 expands to 5000 bytes, not the 9000 its header announces"},
+        {"block 1 claims 9000 of 7000", pack_blocks({5000, 14000}, {za, zb}),
+         "Block 1 expands to 7000 bytes, not the 9000 its header announces"},
+        {"beyond deflate's ratio", pack_blocks({5000, 40000000}, {za, zb}),
+         "more than deflate can produce"},
+    };
+    for (const auto& c : cases) {
+        for (int cores : {1, 2}) {
+            SCOPED_TRACE(std::string(c.name) + ", cores " + std::to_string(cores));
+            testing::internal::CaptureStderr();
+            unsigned char* out = nullptr;
+            unsigned long size = 0;
+            int rc = uncompress_MT_on_cores(out, size, const_cast<uint8_t*>(c.packed.data()),
+                                            c.packed.size(), cores);
+            std::string err = testing::internal::GetCapturedStderr();
+            EXPECT_EQ(rc, VID_CODEC_DATA_ERROR);
+            EXPECT_NE(err.find(c.report), std::string::npos) << err;
+            delete[] out;
+        }
     }
 }
 

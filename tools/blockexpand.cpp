@@ -1,18 +1,24 @@
 // blockexpand: expands a file that holds exactly one blocked-compress buffer into a file of
 // the expanded bytes, then deletes the compressed file.
 //
-//   blockexpand P     writes P cut before its first ".zlib", or "P.unzlib" when P has none
+//   blockexpand P     writes P's folder + P's file name cut before its first ".zlib", or
+//                     "P.unzlib" when the file name has none
 //
-// The input is deleted only after the output has been written and closed completely; on
-// any failure the input stays and the program ends with status 1. Single-threaded except
-// for the codec's own workers.
+// The input is expanded first; the output is written under a temporary name in its folder
+// and renamed into place only once it is complete, and the input is deleted only after
+// that rename. On any failure the input, an existing output and the folder stay as they
+// were (no empty or partial file under any name) and the program ends with status 1.
+// Single-threaded except for the codec's own workers.
 #include "compress_uncompress_MT.h"
 #include "file_offset.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +40,7 @@ struct Resources {
     FILE* input = nullptr;
     FILE* output = nullptr;
     char* output_name = nullptr;
+    char* temp_name = nullptr; // the output while it is written; removed unless renamed
     unsigned char* compressed = nullptr;
     unsigned char* expanded = nullptr;
 
@@ -43,6 +50,9 @@ struct Resources {
             fclose(input);
         if (output)
             fclose(output);
+        if (temp_name && temp_name[0])
+            unlink(temp_name);
+        delete[] temp_name;
         delete[] output_name;
         delete[] compressed;
         delete[] expanded;
@@ -60,14 +70,20 @@ int main(int argc, char** argv)
     const char* input_name = argv[1];
     Resources r;
 
-    // P cut before its first ".zlib", else P followed by ".unzlib".
+    // The cut happens in the file name only: a ".zlib" in a folder name must not move the
+    // output out of the input's folder. P's file name cut before its first ".zlib", else P
+    // followed by ".unzlib".
     const size_t name_room = strlen(input_name) + 20;
     r.output_name = new (std::nothrow) char[name_room];
-    if (!r.output_name) {
+    r.temp_name = new (std::nothrow) char[name_room + 20];
+    if (!r.output_name || !r.temp_name) {
         fprintf(stderr, "%s:%d Out of memory.\n", source_name(), __LINE__);
         return 1;
     }
-    if (const char* zlib = strstr(input_name, ".zlib")) {
+    r.temp_name[0] = '\0';
+    const char* file_name = strrchr(input_name, '/');
+    file_name = file_name ? file_name + 1 : input_name;
+    if (const char* zlib = strstr(file_name, ".zlib")) {
         size_t keep = size_t(zlib - input_name);
         memcpy(r.output_name, input_name, keep);
         r.output_name[keep] = '\0';
@@ -77,14 +93,14 @@ int main(int argc, char** argv)
 
     r.input = fopen(input_name, "rb");
     if (!r.input) {
-        fprintf(stderr, "%s:%d Unable to open input file in 'rb' mode.\n%s\n", source_name(),
-                __LINE__, input_name);
+        fprintf(stderr, "%s:%d Unable to open input file in 'rb' mode.\n%s\n%s\n", source_name(),
+                __LINE__, input_name, strerror(errno));
         return 1;
     }
-    r.output = fopen(r.output_name, "wb");
-    if (!r.output) {
-        fprintf(stderr, "%s:%d Unable to open output file in 'wb' mode.\n%s\n", source_name(),
-                __LINE__, r.output_name);
+    struct stat input_stat;
+    if (fstat(fileno(r.input), &input_stat) == 0 && S_ISDIR(input_stat.st_mode)) {
+        fprintf(stderr, "%s:%d The input is a directory, not a file.\n%s\n", source_name(),
+                __LINE__, input_name);
         return 1;
     }
 
@@ -104,7 +120,7 @@ int main(int argc, char** argv)
                 source_name(), __LINE__, (long long)input_size, input_name);
         return 1;
     }
-    r.compressed = new (std::nothrow) unsigned char[size_t(input_size)];
+    r.compressed = new (std::nothrow) unsigned char[size_t(input_size ? input_size : 1)];
     if (!r.compressed) {
         fprintf(stderr, "%s:%d Out of memory for %lld input bytes.\n", source_name(), __LINE__,
                 (long long)input_size);
@@ -132,22 +148,51 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // Only now, with the whole output in memory, is anything created: a temporary file in the
+    // output's folder, renamed over the output once it is complete. A rename replaces a
+    // symbolic link itself, never the file it points to (which may be the input).
+    snprintf(r.temp_name, name_room + 20, "%s.partial-XXXXXX", r.output_name);
+    int fd = r.output_name[0] != '\0' ? mkstemp(r.temp_name) : -1;
+    if (fd < 0) {
+        int reason = r.output_name[0] != '\0' ? errno : ENOENT;
+        r.temp_name[0] = '\0';
+        fprintf(stderr, "%s:%d Unable to open output file in 'wb' mode.\n%s\n%s\n", source_name(),
+                __LINE__, r.output_name, strerror(reason));
+        return 1;
+    }
+    // mkstemp makes the file private; give it the permissions a newly created file gets.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    r.output = fdopen(fd, "wb");
+    if (!r.output) {
+        close(fd);
+        fprintf(stderr, "%s:%d Unable to open output file in 'wb' mode.\n%s\n%s\n", source_name(),
+                __LINE__, r.output_name, strerror(errno));
+        return 1;
+    }
     if (out_file_size > 0 &&
         fwrite(r.expanded, 1, out_file_size, r.output) != out_file_size) {
-        fprintf(stderr, "%s:%d Unable to write the output file.\n%s\n", source_name(), __LINE__,
-                r.output_name);
+        fprintf(stderr, "%s:%d Unable to write the output file.\n%s\n%s\n", source_name(),
+                __LINE__, r.output_name, strerror(errno));
         return 1;
     }
     FILE* output = r.output;
     r.output = nullptr;
     if (fclose(output) != 0) {
-        fprintf(stderr, "%s:%d Unable to write and close the output file.\n%s\n", source_name(),
-                __LINE__, r.output_name);
+        fprintf(stderr, "%s:%d Unable to write and close the output file.\n%s\n%s\n",
+                source_name(), __LINE__, r.output_name, strerror(errno));
         return 1;
     }
+    if (rename(r.temp_name, r.output_name) != 0) {
+        fprintf(stderr, "%s:%d Unable to write and close the output file.\n%s\n%s\n",
+                source_name(), __LINE__, r.output_name, strerror(errno));
+        return 1;
+    }
+    r.temp_name[0] = '\0'; // renamed: nothing to remove any more
     if (unlink(input_name) != 0) {
-        fprintf(stderr, "%s:%d Unable to delete the input file.\n%s\n", source_name(), __LINE__,
-                input_name);
+        fprintf(stderr, "%s:%d Unable to delete the input file.\n%s\n%s\n", source_name(),
+                __LINE__, input_name, strerror(errno));
         return 1;
     }
     return 0;
