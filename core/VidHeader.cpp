@@ -375,11 +375,10 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     const int64_t table_end = 8 + 8 * int64_t(num_frames);
     const int64_t longest_record = file_size - table_end;
     const bool no_frames = num_frames == 0;
-    if (!no_frames) {
+    // pixmap is not cleared here: every read clears it first, and leaving the fresh pages
+    // untouched keeps opening a file that announces a large frame cheap.
+    if (!no_frames)
         pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
-        if (pixmap != nullptr)
-            memset(pixmap, 0, size_t(pixmap_size));
-    }
     bool expandable = longest_record > 0 &&
                       uint64_t(uncompressed_buffer_size) <= uint64_t(longest_record) * 1040 + 4096;
     if (pixmap != nullptr) {
