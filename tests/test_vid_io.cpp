@@ -69,6 +69,69 @@ class VidIo : public testing::Test {
     vidtest::TempDir dir;
 };
 
+TEST_F(VidIo, UsageAndExitStatuses)
+{
+    const struct {
+        const char* line;
+        int status;
+    } cases[] = {
+        {"$VID --help | grep -q repair", 0}, {"$VID help export | grep -q mosaic", 0},
+        {"$VID verify --help | grep -q verify", 0}, {"$VID", 2}, {"$VID frobnicate", 2},
+        {"$VID export", 2}, {"$VID repair only_in.vid", 2}, {"$VID info --bogus x.vid", 2},
+        {"$VID import o.vid --size 0x4 -", 2}, {"$VID repair a.vid b.vid --bayer8", 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sh(c.line).status, c.status) << c.line;
+}
+
+TEST_F(VidIo, VerifyAndRepairRecoverWhatAStoppedWriterLeft)
+{
+    vidtest::VidFile file = vidtest::make_rgb_vid(64, 48, 10);
+    ASSERT_TRUE(vidtest::write_file(at("t.vid"), file.bytes));
+    // A writer from before files stayed readable: header and table all zeros.
+    Bytes zeroed = file.bytes;
+    int64_t first = vidtest::table_entry(zeroed, 0);
+    std::fill(zeroed.begin(), zeroed.begin() + first, 0);
+    ASSERT_TRUE(vidtest::write_file(at("zero.vid"), zeroed));
+    // A damaged record in the middle, and a torn record at the end.
+    Bytes damaged = file.bytes;
+    int64_t fourth = vidtest::table_entry(damaged, 4);
+    damaged[size_t(fourth) + 100] ^= 0xFF;
+    damaged.insert(damaged.end(), file.bytes.begin() + first, file.bytes.begin() + first + 50);
+    ASSERT_TRUE(vidtest::write_file(at("dmg.vid"), damaged));
+
+    EXPECT_EQ(sh("$VID verify t.vid > v.txt").status, 0);
+    Outcome v = sh("$VID verify zero.vid dmg.vid missing.vid > v.txt");
+    EXPECT_EQ(v.status, 1);
+    Bytes report = vidtest::read_file(at("v.txt"));
+    std::string text(report.begin(), report.end());
+    for (const char* expected :
+         {"zero.vid: no frames in its header", "dmg.vid: frame 4 at offset ",
+          "dmg.vid: 1 of 10 frames damaged", "missing.vid: cannot be opened"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+
+    Outcome ask = sh("$VID repair zero.vid r.vid");
+    EXPECT_EQ(ask.status, 1);
+    EXPECT_NE(ask.err.find("--size 64x48\n"), std::string::npos) << ask.err;
+    EXPECT_EQ(sh("$VID repair zero.vid r.vid --size 64x48").status, 0);
+    EXPECT_EQ(frames_of("r.vid"), file.frames);
+    EXPECT_EQ(vidtest::read_file(at("zero.vid")), zeroed) << "IN is never changed";
+
+    ASSERT_EQ(sh("$VID repair dmg.vid r2.vid > out.txt").status, 0);
+    Bytes said = vidtest::read_file(at("out.txt"));
+    std::string kept(said.begin(), said.end());
+    EXPECT_NE(kept.find("kept 9 frames"), std::string::npos) << kept;
+    EXPECT_NE(kept.find("dropped 1 damaged record at offset " + std::to_string(fourth)),
+              std::string::npos)
+        << kept;
+    EXPECT_NE(kept.find("cut short"), std::string::npos) << kept;
+    std::vector<Bytes> expected = file.frames;
+    expected.erase(expected.begin() + 4);
+    EXPECT_EQ(frames_of("r2.vid"), expected);
+    EXPECT_EQ(sh("$VID repair t.vid t.vid").status, 1) << "OUT may not be IN";
+    EXPECT_EQ(sh("ls | grep -c partial").status, 1) << "no temporary file left behind";
+}
+
 TEST_F(VidIo, InfoDescribesKindSizeAndStateAsTextAndJson)
 {
     ASSERT_TRUE(vidtest::write_file(at("rgb.vid"), vidtest::make_rgb_vid(40, 30, 5).bytes));

@@ -15,6 +15,9 @@ struct Subcommand {
 };
 
 const Subcommand kSubcommands[] = {
+    {"verify", "read every frame; report damaged ones", vid_verify_main, vid_verify_usage},
+    {"repair", "a readable file from an unfinished or damaged one", vid_repair_main,
+     vid_repair_usage},
     {"info", "what a VID file holds (kind, size, frames, ratio, state)", vid_info_main,
      vid_info_usage},
     {"export", "frames as PNG/PPM images or a raw stream for encoders", vid_export_main,

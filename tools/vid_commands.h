@@ -10,3 +10,7 @@ int vid_export_main(int argc, char** argv);
 const char* vid_export_usage();
 int vid_import_main(int argc, char** argv);
 const char* vid_import_usage();
+int vid_verify_main(int argc, char** argv);
+const char* vid_verify_usage();
+int vid_repair_main(int argc, char** argv);
+const char* vid_repair_usage();
