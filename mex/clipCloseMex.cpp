@@ -36,7 +36,12 @@ void mexFunction(int /*nlhs*/, mxArray* /*plhs*/[], int nrhs, const mxArray* prh
         return;
     }
     std::memcpy(copy, static_cast<const void*>(record), sizeof(VidHeader));
+    // A writer is finished with the count of frames written through any copy of the handle:
+    // a copy that fell behind still finishes the file whole (the table in memory is shared).
+    VidHeader* closing = static_cast<VidHeader*>(copy);
+    if (closing->file_open_read_or_write == 1)
+        closing->current_frame = int(control->frames_written);
     control->state = kVidControlClosed;
-    static_cast<VidHeader*>(copy)->~VidHeader();
+    closing->~VidHeader();
     mxFree(copy);
 }

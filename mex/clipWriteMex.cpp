@@ -57,6 +57,8 @@ void mexFunction(int nlhs, mxArray* /*plhs*/[], int nrhs, const mxArray* prhs[])
         mexErrMsgTxt(record->errMessage);
         return;
     }
-    // current_frame moved inside the handle: seal it again so that it stays recognisable.
+    // current_frame moved inside the handle: seal it again so that it stays recognisable,
+    // and let the control block know, so that copies left behind are refused.
+    control->frames_written = record->current_frame;
     vid_handle_seal(reinterpret_cast<unsigned char*>(record), control);
 }

@@ -14,7 +14,7 @@
 //   process  the identity of the process that made it (process id and the addresses at
 //            which the host and the C library were loaded): a handle saved and loaded into
 //            another process is refused;
-//   control  the address of a 16-byte control block on the heap, never freed, that
+//   control  the address of a control block on the heap, never freed, that
 //            clipCloseMex marks closed: every copy of a closed handle, shared or not, is then
 //            refused, even after `clear all`;
 //   checksum a hash, keyed with the process identity, over every byte of the handle except
@@ -59,6 +59,10 @@ struct VidHandleSeal {
 struct VidHandleControl {
     uint64_t key;   // vid_handle_mix(process ^ own address): the block is one of ours
     uint64_t state; // kVidControlOpen or kVidControlClosed
+    // Writers: the frames written through any copy of the handle. A copy whose record counts
+    // fewer has fallen behind (a checkpoint of the variable, or a copy taken before later
+    // writes); writing through it would overwrite later records and the shared table.
+    int64_t frames_written;
 };
 
 constexpr uint64_t kVidHandleTag = 0x31444E48'44495621ULL; // "!VIDHND1" in memory order
@@ -142,6 +146,7 @@ inline VidHandleControl* vid_handle_new_control()
     c->key = vid_handle_mix(vid_handle_process_identity() ^
                             uint64_t(reinterpret_cast<uintptr_t>(c)));
     c->state = kVidControlOpen;
+    c->frames_written = 0;
     return c;
 }
 
@@ -212,6 +217,15 @@ inline VidHeader* vid_handle_open_record(const mxArray* a, int mode,
     }
     if (record->file_open_read_or_write != mode) {
         mexErrMsgTxt(wrong_mode_message);
+        return nullptr;
+    }
+    if (mode == 1 && int64_t(record->current_frame) != (*control)->frames_written) {
+        char text[300];
+        snprintf(text, sizeof text,
+                 "Invalid Vid handle: a stale copy of a writer handle (it has written %d frames, "
+                 "the file has %lld). Write through the variable that wrote last.\n",
+                 record->current_frame, (long long)(*control)->frames_written);
+        mexErrMsgTxt(text);
         return nullptr;
     }
     return record;
