@@ -32,10 +32,6 @@
 
 namespace {
 
-// Width fields above this value carry the width plus this value (one-byte Bayer samples).
-const int kWidthFieldBase = 0x8FFF;
-// width * 3 * height is held in a signed 32-bit int: frames of 2^31 bytes or more are refused.
-const int64_t kMaxFrameBytes = INT32_MAX;
 // The smallest RGB frame whose record always fits the record buffer of twice its size. A frame
 // of S <= 76800 bytes is one block: a 20-byte buffer header plus one zlib stream of at most
 // S + (S >> 12) + (S >> 14) + 13 bytes (zlib's bound for incompressible data). 2S holds that
@@ -54,14 +50,27 @@ __attribute__((format(printf, 2, 3))) void format_report(VidHeader& v, const cha
 
 } // namespace
 
+// Reports of the container are prefixed "VidHeader:<line> " (the class, not the file: the
+// prefix is part of what MATLAB users have always seen).
+const char kReportName[] = "VidHeader";
+
 // Formats a report "VidHeader:<line> ..." into obj.errMessage without showing it.
 #define VID_FORMAT(obj, format, ...) \
-    format_report(obj, "%s:%d " format, "VidHeader", __LINE__, __VA_ARGS__)
+    format_report(obj, "%s:%d " format, kReportName, __LINE__, __VA_ARGS__)
 // Formats and shows a report. In the MATLAB build this does not return.
 #define VID_REPORT(obj, format, ...)                              \
     do {                                                          \
         VID_FORMAT(obj, format, __VA_ARGS__);                     \
         displayMessageBox((obj).errMessage, (obj).error_outfile); \
+    } while (0)
+// In a constructor: when cond holds, releases what the object opened, reports and returns.
+#define VID_REFUSE_OPENING_IF(cond, format, ...) \
+    do {                                         \
+        if (cond) {                              \
+            release(*this);                      \
+            VID_REPORT(*this, format, __VA_ARGS__); \
+            return;                              \
+        }                                        \
     } while (0)
 
 namespace {
@@ -139,14 +148,13 @@ bool write_header_and_table(VidHeader& v)
         VID_FORMAT(v, "video file is not open for writing \n %s \n", v.videoFileName);
         return false;
     }
-    unsigned char header[8];
-    put_le16(header, uint16_t(v.width));
-    put_le16(header + 2, uint16_t(v.height));
     // A writer whose table grew has more frames than entries: the file it runs into reads as
     // its first num_frames frames until finishing rewrites it.
     int frames_in_table = v.current_frame < v.num_frames ? v.current_frame : v.num_frames;
-    put_le32(header + 4, uint32_t(-int64_t(frames_in_table)));
-    if (vid_fseek(v.videoFile, 0, SEEK_SET) != 0 || fwrite(header, 1, 8, v.videoFile) != 8) {
+    unsigned char header[kVidHeaderBytes];
+    vid_encode_header(header, v.width, v.height, frames_in_table, false, true);
+    if (vid_fseek(v.videoFile, 0, SEEK_SET) != 0 ||
+        fwrite(header, 1, sizeof header, v.videoFile) != sizeof header) {
         VID_FORMAT(v, "Unable to write header to video file \n %s \n", v.videoFileName);
         return false;
     }
@@ -305,40 +313,24 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
                    videoFileName);
         return;
     }
-    unsigned char header[8];
-    if (fread(header, 1, 8, videoFile) != 8) {
-        release(*this);
-        VID_REPORT(*this, "Unable to read from video file \n %s \n", videoFileName);
-        return;
-    }
+    unsigned char header[kVidHeaderBytes];
+    VID_REFUSE_OPENING_IF(fread(header, 1, sizeof header, videoFile) != sizeof header,
+                          "Unable to read from video file \n %s \n", videoFileName);
 
-    int width_field = get_le16(header);
-    int announced_height = get_le16(header + 2);
-    int32_t count_field = int32_t(get_le32(header + 4));
-    int two_bytes = 1;
-    if (width_field > kWidthFieldBase) {
-        two_bytes = 0;
-        width_field -= kWidthFieldBase;
-    }
-    width = width_field;
-    height = announced_height;
+    const VidFileHeader fields = vid_decode_header(header);
+    const int32_t count_field = fields.count_field;
+    const int two_bytes = fields.two_bytes ? 1 : 0;
+    width = fields.width;
+    height = fields.height;
     vid_uses_two_bytes_per_pixel = two_bytes;
 
     // Refuse what the fields cannot hold before anything is sized from the header.
-    if (count_field == INT32_MIN) {
-        release(*this);
-        VID_REPORT(*this, "frame count field %" PRId32 " of video file is out of range \n %s \n",
+    VID_REFUSE_OPENING_IF(count_field == INT32_MIN, "frame count field %" PRId32 " of video file is out of range \n %s \n",
                    count_field, videoFileName);
-        return;
-    }
     int64_t frame_bytes = int64_t(width) * 3 * int64_t(height);
-    if (frame_bytes > kMaxFrameBytes) {
-        release(*this);
-        VID_REPORT(*this,
+    VID_REFUSE_OPENING_IF(frame_bytes > kVidMaxFrameBytes,
                    "frames of %d x %d pixels in video file exceed 2^31 - 1 bytes \n %s \n",
                    width, height, videoFileName);
-        return;
-    }
     num_frames = count_field < 0 ? -count_field : count_field;
     vid_is_bayer_interpolated = count_field < 0 ? 0 : 1;
     pixmap_size = int(frame_bytes);
@@ -353,19 +345,11 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     int64_t file_size = -1;
     if (vid_fseek(videoFile, 0, SEEK_END) == 0)
         file_size = vid_ftell(videoFile);
-    if (file_size < 8) {
-        release(*this);
-        VID_REPORT(*this, "Unable to read from video file \n %s \n", videoFileName);
-        return;
-    }
-    if (int64_t(num_frames) > (file_size - 8) / 8) {
-        release(*this);
-        VID_REPORT(*this,
+    VID_REFUSE_OPENING_IF(file_size < 8, "Unable to read from video file \n %s \n", videoFileName);
+    VID_REFUSE_OPENING_IF(int64_t(num_frames) > (file_size - 8) / 8,
                    "Error reading offsets to video file \n %s \n"
                    " (a table of %d entries does not fit in a file of %" PRId64 " bytes)\n",
                    videoFileName, num_frames, file_size);
-        return;
-    }
 
     // Buffers are sized by what the file can justify. No record is longer than the bytes
     // behind the table, so the record buffer never exceeds them; a file without frames gets
@@ -391,12 +375,8 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
                                  (uncompressed_buffer != nullptr || !expandable));
     if (buffers)
         offsets = new (std::nothrow) int64_t[no_frames ? 1 : size_t(num_frames)];
-    if (offsets == nullptr) {
-        release(*this);
-        VID_REPORT(*this, "Unable to allocate the frame buffers for video file \n %s \n",
+    VID_REFUSE_OPENING_IF(offsets == nullptr, "Unable to allocate the frame buffers for video file \n %s \n",
                    videoFileName);
-        return;
-    }
 
     bool table_read = vid_fseek(videoFile, 8, SEEK_SET) == 0;
     unsigned char chunk[8 * kTableChunkEntries];
@@ -410,11 +390,7 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         for (int i = 0; i < count; i++)
             offsets[first + i] = int64_t(get_le64(chunk + 8 * i));
     }
-    if (!table_read) {
-        release(*this);
-        VID_REPORT(*this, "Error reading offsets to video file \n %s \n", videoFileName);
-        return;
-    }
+    VID_REFUSE_OPENING_IF(!table_read, "Error reading offsets to video file \n %s \n", videoFileName);
 
     // The record buffer comes last: a non-null compressed_buffer marks a complete opening.
     uint64_t record_room = 2 * uint64_t(uncompressed_buffer_size);
@@ -422,12 +398,8 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         record_room = uint64_t(longest_record > 0 ? longest_record : 1);
     compressed_buffer_size = (unsigned long)record_room;
     compressed_buffer = new (std::nothrow) unsigned char[compressed_buffer_size];
-    if (compressed_buffer == nullptr) {
-        release(*this);
-        VID_REPORT(*this, "Unable to allocate the frame buffers for video file \n %s \n",
+    VID_REFUSE_OPENING_IF(compressed_buffer == nullptr, "Unable to allocate the frame buffers for video file \n %s \n",
                    videoFileName);
-        return;
-    }
 }
 
 VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
@@ -449,7 +421,8 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
 
     // Geometry is checked before the file is created, so a refused writer leaves any existing
     // file of that name untouched. Widths above 0x8FFF would read back reduced by 0x8FFF.
-    if (out_width < 1 || out_width > kWidthFieldBase || out_height < 1 || out_height > 65535) {
+    if (out_width < 1 || out_width > kVidMaxWriterWidth || out_height < 1 ||
+        out_height > kVidMaxHeight) {
         VID_REPORT(*this,
                    "cannot write frames of %d x %d pixels (width 1 to 36863, height 1 to 65535)"
                    " to video file \n %s \n",
@@ -457,7 +430,7 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
         return;
     }
     int64_t frame_bytes = int64_t(out_width) * 3 * int64_t(out_height);
-    if (frame_bytes > kMaxFrameBytes || frame_bytes < kMinWritableFrameBytes) {
+    if (frame_bytes > kVidMaxFrameBytes || frame_bytes < kMinWritableFrameBytes) {
         VID_REPORT(*this,
                    "cannot write frames of %d x %d pixels: a frame must hold %d to 2^31 - 1 "
                    "bytes \n %s \n",

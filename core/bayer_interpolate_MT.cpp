@@ -1,5 +1,6 @@
 // Multi-threaded demosaic driver: slices, work records and the worker fan-out.
 #include "bayer_interpolate_MT.h"
+#include "report.h"
 
 #include <climits>
 #include <cstddef>
@@ -8,16 +9,15 @@
 #include <new>
 
 #include "bayer.h"
-#include "compress_uncompress_MT.h"
+#include "threading.h"
 #include "read-frame.h"
 
-static const char kSourceName[] = "bayer_interpolate_MT.cpp";
 
 void Bayer_MT_datastruct::init() {
     slice_start_row = 0;
     slice_height = 0;
     slice_width = 0;
-    slice_uniterpolated_buffer = nullptr;
+    slice_uninterpolated_buffer = nullptr;
     slice_pixmap = nullptr;
     vid_uses_two_bytes_per_pixel = 0;
     work_done = 0;
@@ -25,7 +25,7 @@ void Bayer_MT_datastruct::init() {
 
 void Bayer_MT_datastruct::init_thread_data(unsigned int threadid, unsigned int in_frame_width,
                                            unsigned int *row_partitions,
-                                           unsigned char *frame_uniterpolated_buffer,
+                                           unsigned char *frame_uninterpolated_buffer,
                                            unsigned char *frame_pixmap,
                                            int in_vid_uses_two_bytes_per_pixel) {
     init();
@@ -36,17 +36,17 @@ void Bayer_MT_datastruct::init_thread_data(unsigned int threadid, unsigned int i
     slice_height = row_partitions[threadid + 1] - row_partitions[threadid];
     // Offsets in size_t: the products overflow 32 bits for frames beyond 4 GiB, which the
     // driver has already checked fit the address space.
-    slice_uniterpolated_buffer =
-        frame_uniterpolated_buffer + size_t(slice_width) * size_t(slice_start_row);
+    slice_uninterpolated_buffer =
+        frame_uninterpolated_buffer + size_t(slice_width) * size_t(slice_start_row);
     slice_pixmap = frame_pixmap + 3 * size_t(frame_width) * size_t(slice_start_row);
 }
 
 void Bayer_MT_datastruct::bayer_interpolate() {
     if (vid_uses_two_bytes_per_pixel)
-        bayer_interpolate_frame(slice_uniterpolated_buffer, slice_pixmap, int(frame_width),
+        bayer_interpolate_frame(slice_uninterpolated_buffer, slice_pixmap, int(frame_width),
                                 int(slice_height));
     else
-        gp_bayer_decode(slice_uniterpolated_buffer, int(frame_width), int(slice_height),
+        gp_bayer_decode(slice_uninterpolated_buffer, int(frame_width), int(slice_height),
                         slice_pixmap, BAYER_TILE_GRBG);
     work_done = 1;
 }
@@ -84,22 +84,14 @@ void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
     }
 }
 
-bool bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned char *frame_pixmap,
+bool bayer_interpolate_MT(unsigned char *frame_uninterpolated_buffer, unsigned char *frame_pixmap,
                           unsigned int frame_width, unsigned int frame_height,
                           int vid_uses_two_bytes_per_pixel) {
     // The routines take int sizes and address bytes with size_t: refuse what they cannot
     // reach rather than compute a wrapped offset.
-    if (vid_uses_two_bytes_per_pixel != 0 && vid_uses_two_bytes_per_pixel != 1) {
-        fprintf(stderr, "%s:%d sample width flag %d is neither 0 nor 1\n", kSourceName, __LINE__,
+    VID_RETURN_IF(vid_uses_two_bytes_per_pixel != 0 && vid_uses_two_bytes_per_pixel != 1, false, "sample width flag %d is neither 0 nor 1\n",
                 vid_uses_two_bytes_per_pixel);
-        return false;
-    }
-    if (frame_width > unsigned(INT_MAX) || frame_height > unsigned(INT_MAX) ||
-        uint64_t(frame_width) * frame_height > uint64_t(SIZE_MAX) / 3) {
-        fprintf(stderr, "%s:%d frame of %u x %u pixels is too large to demosaic\n", kSourceName,
-                __LINE__, frame_width, frame_height);
-        return false;
-    }
+    VID_RETURN_IF(frame_width > unsigned(INT_MAX) || frame_height > unsigned(INT_MAX) || uint64_t(frame_width) * frame_height > uint64_t(SIZE_MAX) / 3, false, "frame of %u x %u pixels is too large to demosaic\n", frame_width, frame_height);
 
     const unsigned int num_threads = bayer_num_threads(frame_height, get_num_processing_cores());
 
@@ -107,7 +99,7 @@ bool bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned ch
     Bayer_MT_datastruct *thread_datastruct = new (std::nothrow) Bayer_MT_datastruct[num_threads];
     THREAD_HANDLE *threads = new (std::nothrow) THREAD_HANDLE[num_threads];
     if (!row_partitions || !thread_datastruct || !threads) {
-        fprintf(stderr, "%s:%d out of memory for %u demosaic workers\n", kSourceName, __LINE__,
+        VID_REPORT_STDERR("out of memory for %u demosaic workers\n",
                 num_threads);
         delete[] row_partitions;
         delete[] thread_datastruct;
@@ -118,7 +110,7 @@ bool bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned ch
     bayer_row_partitions(frame_height, num_threads, row_partitions);
     for (unsigned int i = 0; i < num_threads; i++)
         thread_datastruct[i].init_thread_data(i, frame_width, row_partitions,
-                                              frame_uniterpolated_buffer, frame_pixmap,
+                                              frame_uninterpolated_buffer, frame_pixmap,
                                               vid_uses_two_bytes_per_pixel);
 
     bool all_started = true;
@@ -128,7 +120,7 @@ bool bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned ch
         if (rc != 0) {
             // The slice stays as it was; the other slices are still demosaiced, and the call
             // fails: the frame is not whole.
-            report_thread_start_failure(rc, int(i), kSourceName, __LINE__);
+            report_thread_start_failure(rc, int(i), VID_SOURCE_NAME, __LINE__);
             threads[i] = 0;
             all_started = false;
         }

@@ -19,7 +19,7 @@ class Bayer_MT_datastruct {
     unsigned int slice_height;                 // rows in the slice
     unsigned int slice_width;                  // bytes per input row
     unsigned int frame_width;                  // pixels per row
-    unsigned char *slice_uniterpolated_buffer; // first input byte of the slice; not owned
+    unsigned char *slice_uninterpolated_buffer; // first input byte of the slice; not owned
     unsigned char *slice_pixmap;               // first output byte of the slice; not owned
     int vid_uses_two_bytes_per_pixel;          // 1 two-byte samples, 0 one-byte samples
     int work_done;                             // set to 1 by the worker when its slice is done
@@ -31,10 +31,10 @@ class Bayer_MT_datastruct {
 
     // Fills the record for slice threadid: rows row_partitions[threadid] up to (not
     // including) row_partitions[threadid + 1] of the frame, whose input and output start at
-    // frame_uniterpolated_buffer and frame_pixmap. The caller has checked that the frame's
+    // frame_uninterpolated_buffer and frame_pixmap. The caller has checked that the frame's
     // byte counts fit the address space.
     void init_thread_data(unsigned int threadid, unsigned int in_frame_width,
-                          unsigned int *row_partitions, unsigned char *frame_uniterpolated_buffer,
+                          unsigned int *row_partitions, unsigned char *frame_uninterpolated_buffer,
                           unsigned char *frame_pixmap, int in_vid_uses_two_bytes_per_pixel);
 
     // Demosaics the slice as a whole image, then sets work_done.
@@ -64,6 +64,6 @@ void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
 // does not fit the per-row byte count) is reported on stderr, nothing is written and the
 // call returns false; so does a flag other than 0 or 1. A frame of width or height 1 is
 // demosaiced by the border rules of the routines.
-bool bayer_interpolate_MT(unsigned char *frame_uniterpolated_buffer, unsigned char *frame_pixmap,
+bool bayer_interpolate_MT(unsigned char *frame_uninterpolated_buffer, unsigned char *frame_pixmap,
                           unsigned int frame_width, unsigned int frame_height,
                           int vid_uses_two_bytes_per_pixel);

@@ -1,7 +1,10 @@
-// Multi-threaded block codec (see compress_uncompress_MT.h for the buffer layout) and the
-// platform layer of the worker fan-out. Only the fan-out functions at the top of this file
-// know which thread API the platform has; the codec below uses them alone.
+// Multi-threaded block codec (see compress_uncompress_MT.h for the buffer layout). Its
+// workers are started and joined through the fan-out of threading.h.
 #include "compress_uncompress_MT.h"
+
+// Blocks, offsets and lengths of the format are unsigned 32-bit values.
+using uint = unsigned int;
+#include "report.h"
 
 #include "le_bytes.h"
 
@@ -15,131 +18,11 @@
 #include <cstring>
 #include <new>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#include <type_traits>
-#else
-#include <unistd.h>
-#endif
-
-// ---------------------------------------------------------------------------------------
-// Worker fan-out
-
-#ifdef _WIN32
-
-static_assert(std::is_same<HANDLE, THREAD_HANDLE>::value, "THREAD_HANDLE must be a HANDLE");
-
-int get_num_processing_cores()
-{
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return info.dwNumberOfProcessors >= 1 ? int(info.dwNumberOfProcessors) : 1;
-}
-
-namespace {
-// CreateThread wants DWORD WINAPI f(LPVOID); the workers are void* f(void*). Casting one to
-// the other corrupts the stack on x86 (different calling conventions), so each start goes
-// through this adapter with a small heap record that the worker frees itself.
-struct ThreadStart {
-    void* (*entry)(void*);
-    void* arg;
-};
-
-DWORD WINAPI thread_start_adapter(LPVOID p)
-{
-    ThreadStart start = *static_cast<ThreadStart*>(p);
-    delete static_cast<ThreadStart*>(p);
-    start.entry(start.arg);
-    return 0;
-}
-} // namespace
-
-int start_processing_thread(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg)
-{
-    handle = 0;
-    ThreadStart* start = new (std::nothrow) ThreadStart{entry, arg};
-    if (!start)
-        return ENOMEM;
-    HANDLE h = CreateThread(nullptr, 0, thread_start_adapter, start, 0, nullptr);
-    if (!h) {
-        delete start;
-        return int(GetLastError() ? GetLastError() : 1);
-    }
-    handle = h;
-    return 0;
-}
-
-void join_processing_threads(int num_threads, THREAD_HANDLE* threads)
-{
-    // WaitForMultipleObjects fails at once on a null handle: pass only started workers.
-    HANDLE started[MAXIMUM_WAIT_OBJECTS];
-    DWORD count = 0;
-    for (int i = 0; i < num_threads && count < MAXIMUM_WAIT_OBJECTS; i++)
-        if (threads[i])
-            started[count++] = threads[i];
-    // Should the combined wait fail, wait for each worker alone: the caller frees the work
-    // records right after this returns, so no worker may still be running then.
-    if (count > 0 && WaitForMultipleObjects(count, started, TRUE, INFINITE) == WAIT_FAILED)
-        for (DWORD i = 0; i < count; i++)
-            WaitForSingleObject(started[i], INFINITE);
-    for (DWORD i = 0; i < count; i++)
-        CloseHandle(started[i]);
-}
-
-void report_thread_start_failure(int, int, const char*, int) {}
-
-#else
-
-int get_num_processing_cores()
-{
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n >= 1 ? int(n) : 1; // an unknown count (-1) or 0 still gives one worker
-}
-
-int start_processing_thread(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg)
-{
-    int rc = pthread_create(&handle, nullptr, entry, arg);
-    if (rc != 0)
-        handle = 0;
-    return rc;
-}
-
-void join_processing_threads(int num_threads, THREAD_HANDLE* threads)
-{
-    for (int i = 0; i < num_threads; i++)
-        if (threads[i] != 0)
-            pthread_join(threads[i], nullptr);
-}
-
-void report_thread_start_failure(int error_number, int thread_id, const char* file, int line)
-{
-    errno = error_number; // pthread_create returns its error instead of setting errno
-    perror("ERROR *** Unable to create a new thread ");
-    fprintf(stderr, " threadid %d, %s:%d.\n", thread_id, file, line);
-}
-
-#endif
-
 // ---------------------------------------------------------------------------------------
 // The codec
 
 namespace {
 
-// The name of this source file without its directories, for the "%s:%d" of the reports.
-const char* source_name()
-{
-    const char* name = __FILE__;
-    for (const char* p = __FILE__; *p; p++)
-        if (*p == '/' || *p == '\\')
-            name = p + 1;
-    return name;
-}
 
 // Every offset and length of the format is an unsigned 32-bit value.
 const uint64_t max_format_value = 0xFFFFFFFFu;
@@ -253,7 +136,7 @@ int run_workers(int num_threads, THREAD_HANDLE*& threads, Compress_MT_datastruct
     for (int i = 0; i < num_threads; i++) {
         int rc = start_processing_thread(threads[i], entry, &records[i]);
         if (rc != 0)
-            report_thread_start_failure(rc, i, source_name(), __LINE__);
+            report_thread_start_failure(rc, i, VID_SOURCE_NAME, __LINE__);
     }
     return wait_until_processing_threads_are_done_then_cleanup(num_threads, threads, records);
 }
@@ -465,23 +348,10 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
                                    unsigned long uncompressed_size, int compression_effort,
                                    int num_processing_cores)
 {
-    if (compression_effort < min_compression_effort ||
-        compression_effort > max_compression_effort) {
-        fprintf(stderr, "%s:%d The compression effort %d is not one of 1 to 9.\n",
-                source_name(), __LINE__, compression_effort);
-        return 1;
-    }
+    VID_RETURN_IF(compression_effort < min_compression_effort || compression_effort > max_compression_effort, 1, "The compression effort %d is not one of 1 to 9.\n", compression_effort);
     const uint64_t S = uncompressed_size;
-    if (!compressed_buffer || (!uncompressed_buffer && S > 0)) {
-        fprintf(stderr, "%s:%d compress_MT needs a source and a destination buffer.\n",
-                source_name(), __LINE__);
-        return 1;
-    }
-    if (S > max_format_value) {
-        fprintf(stderr, "%s:%d compress_MT cannot describe an input of %llu bytes (at most %llu).\n",
-                source_name(), __LINE__, (unsigned long long)S, (unsigned long long)max_format_value);
-        return 1;
-    }
+    VID_RETURN_IF(!compressed_buffer || (!uncompressed_buffer && S > 0), 1, "compress_MT needs a source and a destination buffer.\n");
+    VID_RETURN_IF(S > max_format_value, 1, "compress_MT cannot describe an input of %llu bytes (at most %llu).\n", (unsigned long long)S, (unsigned long long)max_format_value);
     // Every room and offset must be a 32-bit value; a larger destination is simply not
     // used beyond that. An empty input becomes one empty block.
     const uint64_t K = min_u64(compressed_size, max_format_value);
@@ -490,21 +360,13 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
                                          max_compress_MT_blocks));
     const uint64_t L = (S + n - 1) / n;
     const uint64_t header_size = 12 + 8 * uint64_t(n);
-    if (K < header_size) {
-        fprintf(stderr, "%s:%d The destination of %lu bytes cannot hold the %u-byte header.\n",
-                source_name(), __LINE__, compressed_size, uint(header_size));
-        return 1;
-    }
+    VID_RETURN_IF(K < header_size, 1, "The destination of %lu bytes cannot hold the %u-byte header.\n", compressed_size, uint(header_size));
 
     PartitionArrays arrays;
     arrays.compressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.compressed_block_sizes = new (std::nothrow) uint[n + 1];
-    if (!arrays.compressed_block_partitions || !arrays.uncompressed_block_partitions ||
-        !arrays.compressed_block_sizes) {
-        fprintf(stderr, "%s:%d compress_MT is out of memory.\n", source_name(), __LINE__);
-        return 1;
-    }
+    VID_RETURN_IF(!arrays.compressed_block_partitions || !arrays.uncompressed_block_partitions || !arrays.compressed_block_sizes, 1, "compress_MT is out of memory.\n");
     // Block i gets a room of C = ceil(K / n) bytes at C * i in the block-stream area. The
     // rooms stop at the end of the destination: the last ones may be shorter or empty, and
     // a block that does not fit its room then fails like any other.
@@ -524,10 +386,7 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
     const int num_threads = worker_count(num_processing_cores, n);
     THREAD_HANDLE* threads = nullptr;
     Compress_MT_datastruct* thread_para = nullptr;
-    if (!allocate_workers(num_threads, threads, thread_para)) {
-        fprintf(stderr, "%s:%d compress_MT is out of memory.\n", source_name(), __LINE__);
-        return 1;
-    }
+    VID_RETURN_IF(!allocate_workers(num_threads, threads, thread_para), 1, "compress_MT is out of memory.\n");
     for (int i = 0; i < num_threads; i++) {
         thread_para[i].init_thread_data(uint(i), uint(num_threads), n,
                                         arrays.compressed_block_partitions,
@@ -536,13 +395,8 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
                                         compressed_buffer_post_header, uncompressed_buffer);
         thread_para[i].compression_effort = compression_effort;
     }
-    if (!run_workers(num_threads, threads, thread_para, compress_MT_thread)) {
-        fprintf(stderr,
-                "%s:%d The procedure '%s' did not complete successfully. \n"
-                "The destination buffer might be of insufficient size.\n",
-                source_name(), __LINE__, "compress_MT");
-        return 1;
-    }
+    VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, compress_MT_thread), 1, "The procedure '%s' did not complete successfully. \n"
+                "The destination buffer might be of insufficient size.\n", "compress_MT");
 
     // Pack the streams behind one another. Block i moves down from its room to just behind
     // block i - 1; every earlier stream fits its own room, so the target never lies past
@@ -592,23 +446,11 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     }
 
     // The header is checked field by field before anything is sized or read from it.
-    if (compressed_size < 12) {
-        fprintf(stderr, "%s:%d A blocked-compress buffer of %lu bytes is too short for its header.\n",
-                source_name(), __LINE__, compressed_size);
-        return Z_DATA_ERROR;
-    }
+    VID_RETURN_IF(compressed_size < 12, Z_DATA_ERROR, "A blocked-compress buffer of %lu bytes is too short for its header.\n", compressed_size);
     const uint n = get_le32(compressed_buffer + 8);
-    if (n < 1 || n > max_compress_MT_blocks) {
-        fprintf(stderr, "%s:%d Invalid block count %u in a blocked-compress buffer.\n",
-                source_name(), __LINE__, n);
-        return Z_DATA_ERROR;
-    }
+    VID_RETURN_IF(n < 1 || n > max_compress_MT_blocks, Z_DATA_ERROR, "Invalid block count %u in a blocked-compress buffer.\n", n);
     const uint64_t header_size = 12 + 8 * uint64_t(n);
-    if (compressed_size < header_size) {
-        fprintf(stderr, "%s:%d A header of %u blocks does not fit %lu bytes.\n", source_name(),
-                __LINE__, n, compressed_size);
-        return Z_DATA_ERROR;
-    }
+    VID_RETURN_IF(compressed_size < header_size, Z_DATA_ERROR, "A header of %u blocks does not fit %lu bytes.\n", n, compressed_size);
 
     PartitionArrays arrays;
     arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
@@ -623,11 +465,7 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
         // Block ends rise strictly from 0; the single empty block of an empty input is the
         // one buffer whose first end is 0.
         bool empty_input = n == 1 && end == 0;
-        if (end <= arrays.uncompressed_block_partitions[i] && !empty_input) {
-            fprintf(stderr, "%s:%d Block %u ends at %u, not after its start %u.\n",
-                    source_name(), __LINE__, i, end, arrays.uncompressed_block_partitions[i]);
-            return VID_CODEC_DATA_ERROR;
-        }
+        VID_RETURN_IF(end <= arrays.uncompressed_block_partitions[i] && !empty_input, VID_CODEC_DATA_ERROR, "Block %u ends at %u, not after its start %u.\n", i, end, arrays.uncompressed_block_partitions[i]);
         arrays.uncompressed_block_partitions[i + 1] = end;
     }
     const uint T = arrays.uncompressed_block_partitions[n];
@@ -640,30 +478,18 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
         compressed_block_sizes_total += arrays.compressed_block_sizes[i];
     }
     arrays.compressed_block_sizes[n] = 0;
-    if (compressed_block_sizes_total > max_format_value) {
-        fprintf(stderr, "%s:%d The block sizes add up to %llu bytes, more than a blocked-compress buffer can hold.\n",
-                source_name(), __LINE__, (unsigned long long)compressed_block_sizes_total);
-        return VID_CODEC_DATA_ERROR;
-    }
-    if (compressed_block_sizes_total != compressed_size) {
-        fprintf(stderr, "%s:%d Mismatch in compressed sizes %u vs. %lu", source_name(), __LINE__,
+    VID_RETURN_IF(compressed_block_sizes_total > max_format_value, VID_CODEC_DATA_ERROR, "The block sizes add up to %llu bytes, more than a blocked-compress buffer can hold.\n", (unsigned long long)compressed_block_sizes_total);
+    VID_RETURN_IF(compressed_block_sizes_total != compressed_size, VID_CODEC_DATA_ERROR, "Mismatch in compressed sizes %u vs. %lu",
                 uint(compressed_block_sizes_total), compressed_size);
-        return VID_CODEC_DATA_ERROR;
-    }
     // Deflate cannot expand beyond 1032:1 (a 258-byte match in two bits); a block announcing
     // more than its stream could produce is damaged, and refusing it here keeps a small
     // damaged buffer from asking for gigabytes.
     for (uint i = 0; i < n; i++) {
         uint64_t range = uint64_t(arrays.uncompressed_block_partitions[i + 1]) -
                          arrays.uncompressed_block_partitions[i];
-        if (range > max_deflate_expansion * uint64_t(arrays.compressed_block_sizes[i]) + 1024) {
-            fprintf(stderr,
-                    "%s:%d Block %u announces %llu bytes from a stream of %u bytes, more than "
-                    "deflate can produce.\n",
-                    source_name(), __LINE__, i, (unsigned long long)range,
+        VID_RETURN_IF(range > max_deflate_expansion * uint64_t(arrays.compressed_block_sizes[i]) + 1024, VID_CODEC_DATA_ERROR, "Block %u announces %llu bytes from a stream of %u bytes, more than "
+                    "deflate can produce.\n", i, (unsigned long long)range,
                     arrays.compressed_block_sizes[i]);
-            return VID_CODEC_DATA_ERROR;
-        }
     }
 
     if (uncompressed_buffer && uncompressed_size < T) {
@@ -688,21 +514,12 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
                                         arrays.uncompressed_block_partitions,
                                         arrays.compressed_block_sizes,
                                         compressed_buffer + header_size, uncompressed_buffer);
-    if (!run_workers(num_threads, threads, thread_para, uncompress_MT_thread)) {
-        fprintf(stderr,
-                "%s:%d The procedure '%s' did not complete successfully. \n"
-                "The destination buffer might be of insufficient size.\n",
-                source_name(), __LINE__, "uncompress_MT");
-        return VID_CODEC_BLOCK_FAILED;
-    }
+    VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, uncompress_MT_thread), VID_CODEC_BLOCK_FAILED, "The procedure '%s' did not complete successfully. \n"
+                "The destination buffer might be of insufficient size.\n", "uncompress_MT");
     for (uint i = 0; i < n; i++) {
         uint range = arrays.uncompressed_block_partitions[i + 1] -
                      arrays.uncompressed_block_partitions[i];
-        if (arrays.compressed_block_partitions[i] != range) {
-            fprintf(stderr, "%s:%d Block %u expands to %u bytes, not the %u its header announces.\n",
-                    source_name(), __LINE__, i, arrays.compressed_block_partitions[i], range);
-            return VID_CODEC_DATA_ERROR;
-        }
+        VID_RETURN_IF(arrays.compressed_block_partitions[i] != range, VID_CODEC_DATA_ERROR, "Block %u expands to %u bytes, not the %u its header announces.\n", i, arrays.compressed_block_partitions[i], range);
     }
     return VID_CODEC_OK;
 }

@@ -1,4 +1,4 @@
-// Multi-threaded block codec and the worker fan-out it shares with the demosaic.
+// Multi-threaded block codec. Its workers are started and joined through threading.h.
 //
 // A blocked-compress buffer is a 12-byte head (marker, block count), a table of block end
 // offsets, a table of compressed block sizes and the zlib streams of at most 8 blocks,
@@ -18,68 +18,18 @@
 
 #include <cstdint>
 
-#ifdef _WIN32
-// A Win32 HANDLE, which is void*. <windows.h> stays inside the thread layer's source: its
-// macros (near, far, min, max, ...) would otherwise reach every unit that uses the codec.
-typedef void* THREAD_HANDLE;
-#else
-#include <pthread.h>
-typedef pthread_t THREAD_HANDLE;
-#endif
-
-typedef unsigned int uint;
+#include "threading.h"
 
 // The marker that opens every blocked-compress buffer (bytes 81 72 63 54 45 36 27 18).
 const int64_t blocked_compress_pattern = 0x1827364554637281LL;
 
 // ---------------------------------------------------------------------------------------
-// Worker fan-out: the only platform-dependent code of the codec and the demosaic.
-
-// Number of processors online at the moment of the call, at least 1.
-int get_num_processing_cores();
-
-// Starts a worker running entry(arg) with default attributes. On success stores its
-// handle and returns 0; on failure stores 0 in the handle and returns the platform's
-// error number (nonzero). Callers report the failure themselves.
-int start_processing_thread(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg);
-
-// Waits for the workers whose handle is not 0 and releases their handles. POSIX joins
-// them in index order; Windows waits for all started ones at once.
-void join_processing_threads(int num_threads, THREAD_HANDLE* threads);
-
-// Prints the report for a worker that could not be started (the platform's error text
-// behind "ERROR *** Unable to create a new thread ", then the worker index and the
-// reporting place). Windows builds do not report this.
-void report_thread_start_failure(int error_number, int thread_id, const char* file, int line);
-
-// Joins every started worker, frees the handle array and the record array (after calling
-// init() on every record) and sets both pointers to null. Returns 1 when every record's
-// work_done is nonzero, else 0. THREAD_DATASTUCT needs a member work_done and init().
-template <class THREAD_DATASTUCT>
-int wait_until_processing_threads_are_done_then_cleanup(int num_threads, THREAD_HANDLE*& threads,
-                                                        THREAD_DATASTUCT*& thread_para)
-{
-    join_processing_threads(num_threads, threads);
-    int verdict = 1;
-    for (int i = 0; i < num_threads; i++)
-        if (!thread_para[i].work_done)
-            verdict = 0;
-    delete[] threads;
-    threads = nullptr;
-    for (int i = 0; i < num_threads; i++)
-        thread_para[i].init();
-    delete[] thread_para;
-    thread_para = nullptr;
-    return verdict;
-}
-
-// ---------------------------------------------------------------------------------------
 // The codec.
 
 // Smallest block compress_MT cuts an input into; inputs of up to this size give one block.
-const uint min_block_size = 76800;
+const unsigned int min_block_size = 76800;
 // Most blocks a blocked-compress buffer holds (and so most workers of a codec call).
-const uint max_compress_MT_blocks = 8;
+const unsigned int max_compress_MT_blocks = 8;
 
 // Work record of one codec worker. A call makes an array of num_threads records, record i
 // for worker i; all records of a call point at the same three arrays of n + 1 entries,
@@ -92,19 +42,19 @@ class Compress_MT_datastruct {
     unsigned char* compressed_buffer;
     // The input when compressing, the output when expanding.
     unsigned char* uncompressed_buffer;
-    uint thread_id;   // 0 .. num_threads - 1
-    uint num_threads; // workers of the call
-    uint work_done;   // 1 when every block of this worker succeeded
-    uint start_block; // first block of this worker
-    uint end_block;   // one past its last block (not above start_block: an idle worker)
+    unsigned int thread_id;   // 0 .. num_threads - 1
+    unsigned int num_threads; // workers of the call
+    unsigned int work_done;   // 1 when every block of this worker succeeded
+    unsigned int start_block; // first block of this worker
+    unsigned int end_block;   // one past its last block (not above start_block: an idle worker)
     // Compression: where the room of block i begins in the block-stream area. Expansion:
     // the bytes block i produced, written by its worker (0 for a failed block), or null.
-    uint* compressed_block_partitions;
+    unsigned int* compressed_block_partitions;
     // Where block i begins in the uncompressed data; entry n is the total size.
-    uint* uncompressed_block_partitions;
+    unsigned int* uncompressed_block_partitions;
     // Compression: room of block i on the way in, length of its stream on the way out.
     // Expansion: the block sizes from the header. Entry n is never read.
-    uint* compressed_block_sizes;
+    unsigned int* compressed_block_sizes;
     // Compression effort of the blocks, 1 (fastest) to 9 (zlib level 9); 9 after init().
     int compression_effort;
 
@@ -116,10 +66,10 @@ class Compress_MT_datastruct {
     // Stores the arguments and takes the run of blocks
     // [p * in_thread_id, min(p * (in_thread_id + 1), n)) with p = ceil(n / in_num_threads);
     // work_done starts at 0.
-    void init_thread_data(uint in_thread_id, uint in_num_threads, uint num_compress_blocks,
-                          uint* in_compressed_block_partitions,
-                          uint* in_uncompressed_block_partitions,
-                          uint* in_compressed_block_sizes, unsigned char* in_compressed_buffer,
+    void init_thread_data(unsigned int in_thread_id, unsigned int in_num_threads, unsigned int num_compress_blocks,
+                          unsigned int* in_compressed_block_partitions,
+                          unsigned int* in_uncompressed_block_partitions,
+                          unsigned int* in_compressed_block_sizes, unsigned char* in_compressed_buffer,
                           unsigned char* in_uncompressed_buffer);
 
     // Worker bodies: compress each own block into its room at compression_effort, or expand

@@ -8,6 +8,7 @@
 
 #include "bayer_simd.h"
 #include "le_bytes.h"
+#include "vid_format.h"
 
 // Channel gains of the two-byte demosaic. Only white_balance writes them.
 static float rbal = 1.0f;
@@ -165,7 +166,7 @@ int file_statistics(char *path, int *num_frames, int *width, int *height) {
         perror(path);
         return -1;
     }
-    unsigned char header[8];
+    unsigned char header[kVidHeaderBytes];
     if (fread(header, sizeof header, 1, f) != 1) {
         if (ferror(f))
             perror(path);
@@ -174,12 +175,15 @@ int file_statistics(char *path, int *num_frames, int *width, int *height) {
         fclose(f);
         return -1;
     }
+    // The fields as stored: the width field itself (not the width it stands for) and the
+    // signed count.
+    const VidFileHeader fields = vid_decode_header(header);
     if (width)
-        *width = get_le16(header);
+        *width = fields.two_bytes ? fields.width : fields.width + kVidWidthFieldBase;
     if (height)
-        *height = get_le16(header + 2);
+        *height = fields.height;
     if (num_frames)
-        *num_frames = int32_t(get_le32(header + 4));
+        *num_frames = fields.count_field;
     fclose(f);
     return 0;
 }

@@ -8,6 +8,7 @@
 // owns, one frame at a time, on the calling thread.
 #pragma once
 
+#include "vid_format.h"
 #include <cmath>
 #include <climits>
 #include <cstdint>
@@ -23,9 +24,9 @@ enum { kHorizontal = 0, kVertical = 1, kSequential = 2 };
 // as a smaller width, the height field has 16 bits, and width * height * 3 is held in a
 // signed 32-bit integer. The output is rounded up to multiples of 8, so the usable limits
 // are the multiples of 8 below these.
-const int64_t kMaxOutputWidth = 0x8FFF;
-const int64_t kMaxOutputHeight = 65535;
-const int64_t kMaxOutputBytes = INT32_MAX;
+const int64_t kMaxOutputWidth = kVidMaxWriterWidth;
+const int64_t kMaxOutputHeight = kVidMaxHeight;
+const int64_t kMaxOutputBytes = kVidMaxFrameBytes;
 
 // A double truncated toward zero to an int. NaN gives 0 and values beyond the int range
 // saturate, so no input value makes the conversion undefined.

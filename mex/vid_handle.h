@@ -32,15 +32,8 @@
 #include <cstring>
 #include <new>
 
-#ifdef _WIN32
-#include <process.h>
-#define VID_GETPID _getpid
-#else
-#include <unistd.h>
-#define VID_GETPID getpid
-#endif
-
 #include "VidHeader.h"
+#include "threading.h"
 #include "mex.h"
 
 constexpr size_t kVidRecordBytes = sizeof(VidHeader);
@@ -90,7 +83,7 @@ inline uint64_t vid_handle_mix(uint64_t x)
 // randomisation) a different one in any other process.
 inline uint64_t vid_handle_process_identity()
 {
-    uint64_t id = vid_handle_mix(uint64_t(VID_GETPID()) ^ 0x5649445F50494421ULL);
+    uint64_t id = vid_handle_mix(uint64_t(vid_process_id()) ^ 0x5649445F50494421ULL);
     id = vid_handle_mix(id ^ uint64_t(reinterpret_cast<uintptr_t>(stderr)));
     id = vid_handle_mix(id ^ uint64_t(reinterpret_cast<uintptr_t>(&mxGetPr)));
     return id;

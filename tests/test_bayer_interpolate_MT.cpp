@@ -68,14 +68,14 @@ TEST(BayerMTDatastruct, InitThreadDataFillsTheSlice) {
     unsigned char *out = out_buf.data();
     unsigned parts[] = {0, 126, 250};
     Bayer_MT_datastruct d;
-    EXPECT_EQ(d.slice_uniterpolated_buffer, nullptr);
+    EXPECT_EQ(d.slice_uninterpolated_buffer, nullptr);
     EXPECT_EQ(d.work_done, 0);
     d.init_thread_data(1, 640, parts, in, out, 1);
     EXPECT_EQ(d.slice_start_row, 126u);
     EXPECT_EQ(d.slice_height, 124u);
     EXPECT_EQ(d.slice_width, 1280u);
     EXPECT_EQ(d.frame_width, 640u);
-    EXPECT_EQ(d.slice_uniterpolated_buffer, in + 1280 * 126);
+    EXPECT_EQ(d.slice_uninterpolated_buffer, in + 1280 * 126);
     EXPECT_EQ(d.slice_pixmap, out + 3 * 640 * 126);
     EXPECT_EQ(d.vid_uses_two_bytes_per_pixel, 1);
     EXPECT_EQ(d.work_done, 0);

@@ -10,6 +10,7 @@
 // were (no empty or partial file under any name) and the program ends with status 1.
 // Single-threaded except for the codec's own workers.
 #include "compress_uncompress_MT.h"
+#include "report.h"
 #include "file_offset.h"
 
 #include <cerrno>
@@ -23,14 +24,6 @@
 
 namespace {
 
-const char* source_name()
-{
-    const char* name = __FILE__;
-    for (const char* p = __FILE__; *p; p++)
-        if (*p == '/' || *p == '\\')
-            name = p + 1;
-    return name;
-}
 
 // The input's length is held in a signed 32-bit number; larger files are refused.
 const int64_t max_input_size = INT64_C(0x7FFFFFFF);
@@ -76,10 +69,7 @@ int main(int argc, char** argv)
     const size_t name_room = strlen(input_name) + 20;
     r.output_name = new (std::nothrow) char[name_room];
     r.temp_name = new (std::nothrow) char[name_room + 20];
-    if (!r.output_name || !r.temp_name) {
-        fprintf(stderr, "%s:%d Out of memory.\n", source_name(), __LINE__);
-        return 1;
-    }
+    VID_RETURN_IF(!r.output_name || !r.temp_name, 1, "Out of memory.\n");
     r.temp_name[0] = '\0';
     const char* file_name = strrchr(input_name, '/');
     file_name = file_name ? file_name + 1 : input_name;
@@ -92,61 +82,31 @@ int main(int argc, char** argv)
     }
 
     r.input = fopen(input_name, "rb");
-    if (!r.input) {
-        fprintf(stderr, "%s:%d Unable to open input file in 'rb' mode.\n%s\n%s\n", source_name(),
-                __LINE__, input_name, strerror(errno));
-        return 1;
-    }
+    VID_RETURN_IF(!r.input, 1, "Unable to open input file in 'rb' mode.\n%s\n%s\n", input_name, strerror(errno));
     struct stat input_stat;
-    if (fstat(fileno(r.input), &input_stat) == 0 && S_ISDIR(input_stat.st_mode)) {
-        fprintf(stderr, "%s:%d The input is a directory, not a file.\n%s\n", source_name(),
-                __LINE__, input_name);
-        return 1;
-    }
+    VID_RETURN_IF(fstat(fileno(r.input), &input_stat) == 0 && S_ISDIR(input_stat.st_mode), 1, "The input is a directory, not a file.\n%s\n", input_name);
 
-    if (vid_fseek(r.input, 0, SEEK_END) != 0) {
-        fprintf(stderr, "%s:%d Unable to find the length of the input file.\n%s\n",
-                source_name(), __LINE__, input_name);
-        return 1;
-    }
+    VID_RETURN_IF(vid_fseek(r.input, 0, SEEK_END) != 0, 1, "Unable to find the length of the input file.\n%s\n", input_name);
     const int64_t input_size = vid_ftell(r.input);
-    if (input_size < 0 || vid_fseek(r.input, 0, SEEK_SET) != 0) {
-        fprintf(stderr, "%s:%d Unable to find the length of the input file.\n%s\n",
-                source_name(), __LINE__, input_name);
-        return 1;
-    }
+    VID_RETURN_IF(input_size < 0 || vid_fseek(r.input, 0, SEEK_SET) != 0, 1, "Unable to find the length of the input file.\n%s\n", input_name);
     if (input_size > max_input_size) {
-        fprintf(stderr, "%s:%d The input file has %lld bytes; files of 2^31 bytes or more are not handled.\n%s\n",
-                source_name(), __LINE__, (long long)input_size, input_name);
+        VID_REPORT_STDERR("The input file has %lld bytes; files of 2^31 bytes or more are not handled.\n%s\n", (long long)input_size, input_name);
         return 1;
     }
     r.compressed = new (std::nothrow) unsigned char[size_t(input_size ? input_size : 1)];
-    if (!r.compressed) {
-        fprintf(stderr, "%s:%d Out of memory for %lld input bytes.\n", source_name(), __LINE__,
+    VID_RETURN_IF(!r.compressed, 1, "Out of memory for %lld input bytes.\n",
                 (long long)input_size);
-        return 1;
-    }
-    if (fread(r.compressed, 1, size_t(input_size), r.input) != size_t(input_size)) {
-        fprintf(stderr, "%s:%d Unable to read the input file.\n%s\n", source_name(), __LINE__,
+    VID_RETURN_IF(fread(r.compressed, 1, size_t(input_size), r.input) != size_t(input_size), 1, "Unable to read the input file.\n%s\n",
                 input_name);
-        return 1;
-    }
     FILE* input = r.input;
     r.input = nullptr;
-    if (fclose(input) != 0) {
-        fprintf(stderr, "%s:%d Unable to close the input file.\n%s\n", source_name(), __LINE__,
+    VID_RETURN_IF(fclose(input) != 0, 1, "Unable to close the input file.\n%s\n",
                 input_name);
-        return 1;
-    }
 
     unsigned long out_file_size = 0;
     int rc = uncompress_MT(r.expanded, out_file_size, r.compressed,
                            (unsigned long)input_size);
-    if (rc != 0) {
-        fprintf(stderr, "%s:%d Could not decompress, uncompress_MT gives out_file_size = %lu bytes.\n",
-                source_name(), __LINE__, out_file_size);
-        return 1;
-    }
+    VID_RETURN_IF(rc != 0, 1, "Could not decompress, uncompress_MT gives out_file_size = %lu bytes.\n", out_file_size);
 
     // Only now, with the whole output in memory, is anything created: a temporary file in the
     // output's folder, renamed over the output once it is complete. A rename replaces a
@@ -156,8 +116,7 @@ int main(int argc, char** argv)
     if (fd < 0) {
         int reason = r.output_name[0] != '\0' ? errno : ENOENT;
         r.temp_name[0] = '\0';
-        fprintf(stderr, "%s:%d Unable to open output file in 'wb' mode.\n%s\n%s\n", source_name(),
-                __LINE__, r.output_name, strerror(reason));
+        VID_REPORT_STDERR("Unable to open output file in 'wb' mode.\n%s\n%s\n", r.output_name, strerror(reason));
         return 1;
     }
     // mkstemp makes the file private; give it the permissions a newly created file gets.
@@ -167,33 +126,15 @@ int main(int argc, char** argv)
     r.output = fdopen(fd, "wb");
     if (!r.output) {
         close(fd);
-        fprintf(stderr, "%s:%d Unable to open output file in 'wb' mode.\n%s\n%s\n", source_name(),
-                __LINE__, r.output_name, strerror(errno));
+        VID_REPORT_STDERR("Unable to open output file in 'wb' mode.\n%s\n%s\n", r.output_name, strerror(errno));
         return 1;
     }
-    if (out_file_size > 0 &&
-        fwrite(r.expanded, 1, out_file_size, r.output) != out_file_size) {
-        fprintf(stderr, "%s:%d Unable to write the output file.\n%s\n%s\n", source_name(),
-                __LINE__, r.output_name, strerror(errno));
-        return 1;
-    }
+    VID_RETURN_IF(out_file_size > 0 && fwrite(r.expanded, 1, out_file_size, r.output) != out_file_size, 1, "Unable to write the output file.\n%s\n%s\n", r.output_name, strerror(errno));
     FILE* output = r.output;
     r.output = nullptr;
-    if (fclose(output) != 0) {
-        fprintf(stderr, "%s:%d Unable to write and close the output file.\n%s\n%s\n",
-                source_name(), __LINE__, r.output_name, strerror(errno));
-        return 1;
-    }
-    if (rename(r.temp_name, r.output_name) != 0) {
-        fprintf(stderr, "%s:%d Unable to write and close the output file.\n%s\n%s\n",
-                source_name(), __LINE__, r.output_name, strerror(errno));
-        return 1;
-    }
+    VID_RETURN_IF(fclose(output) != 0, 1, "Unable to write and close the output file.\n%s\n%s\n", r.output_name, strerror(errno));
+    VID_RETURN_IF(rename(r.temp_name, r.output_name) != 0, 1, "Unable to write and close the output file.\n%s\n%s\n", r.output_name, strerror(errno));
     r.temp_name[0] = '\0'; // renamed: nothing to remove any more
-    if (unlink(input_name) != 0) {
-        fprintf(stderr, "%s:%d Unable to delete the input file.\n%s\n%s\n", source_name(),
-                __LINE__, input_name, strerror(errno));
-        return 1;
-    }
+    VID_RETURN_IF(unlink(input_name) != 0, 1, "Unable to delete the input file.\n%s\n%s\n", input_name, strerror(errno));
     return 0;
 }

@@ -2,6 +2,7 @@
 // parallel random fill of the test area, and the compress-and-expand cycle over windows
 // drawn from it. See memsoak_run.h for the contract.
 #include "memsoak_run.h"
+#include "report.h"
 
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
@@ -15,11 +16,6 @@
 #include <new>
 
 // Reports name the source file without the build's directory.
-#ifdef __FILE_NAME__
-#define MEMSOAK_FILE __FILE_NAME__
-#else
-#define MEMSOAK_FILE "memsoak_run.cpp"
-#endif
 
 namespace {
 
@@ -124,7 +120,7 @@ unsigned char *allocate_area(int64_t size, int64_t already_taken) {
 // The allocation report: the system's text for errno, then the place, then the size.
 void report_allocation_failure(int line, long long size) {
     perror(nullptr);
-    fprintf(stderr, "\n\n%s:%d\n\n", MEMSOAK_FILE, line);
+    fprintf(stderr, "\n\n%s:%d\n\n", VID_SOURCE_NAME, line);
     fprintf(stderr, "Unable to allocate memory of size %lld bytes.\n", size);
 }
 
@@ -173,7 +169,7 @@ bool fill_test_area(SoakResources &r, int num_threads, const MemsoakSizes &z) {
         int rc = start(r.threads[i], set_random_values_thread, &r.records[i]);
         if (rc != 0) {
             r.threads[i] = 0;
-            report_thread_start_failure(rc, i, MEMSOAK_FILE, __LINE__);
+            report_thread_start_failure(rc, i, VID_SOURCE_NAME, __LINE__);
             all_started = false;
             break;
         }
@@ -253,10 +249,7 @@ MemsoakSizes memsoak_fixed_sizes() {
 }
 
 int run_memsoak(const MemsoakSizes &z) {
-    if (!sizes_describe_a_soak(z)) {
-        fprintf(stderr, "%s:%d The sizes do not describe a soak.\n", MEMSOAK_FILE, __LINE__);
-        return 1;
-    }
+    VID_RETURN_IF(!sizes_describe_a_soak(z), 1, "The sizes do not describe a soak.\n");
     const int64_t test_area_size = z.memory_size - z.compressed_area_size;
     SoakResources r;
 

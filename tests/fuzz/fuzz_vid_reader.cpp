@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "VidHeader.h"
-#include "le_bytes.h"
+#include "vid_format.h"
 
 namespace {
 
@@ -42,11 +42,9 @@ FILE* quiet_stream()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     uint64_t frame_bytes = 0;
-    if (size >= 4) {
-        uint64_t width = get_le16(data);
-        if (width > 0x8FFF)
-            width -= 0x8FFF;
-        frame_bytes = width * get_le16(data + 2) * 3;
+    if (size >= uint64_t(kVidHeaderBytes)) {
+        VidFileHeader h = vid_decode_header(data);
+        frame_bytes = uint64_t(h.width) * uint64_t(h.height) * 3;
     }
 
     FILE* f = fopen(input_path().c_str(), "wb");

@@ -1,0 +1,38 @@
+// One way to report and refuse in the core and the programs: the "<file>:<line> " prefix
+// every report starts with, and one-line refusals that check, report on stderr and return.
+//
+//   VID_RETURN_IF(n < 1 || n > 8, VID_CODEC_DATA_ERROR,
+//                 "Invalid block count %u in a blocked-compress buffer.\n", n);
+//
+// The container reports through displayMessageBox instead (it may run inside MATLAB); its
+// own refusal macros in VidHeader.cpp use vid_report_prefix with the name "VidHeader".
+#pragma once
+
+#include <cstdio>
+
+// The file name of a source path, without its folders (both separators, for Windows builds).
+constexpr const char* vid_base_name(const char* path)
+{
+    const char* name = path;
+    for (const char* p = path; *p; p++)
+        if (*p == '/' || *p == '\\')
+            name = p + 1;
+    return name;
+}
+
+// The name of the source file being compiled, as reports show it.
+#define VID_SOURCE_NAME (vid_base_name(__FILE__))
+
+// Prints "<source>:<line> " and the formatted text on stderr.
+#define VID_REPORT_STDERR(format, ...) \
+    fprintf(stderr, "%s:%d " format, VID_SOURCE_NAME, __LINE__, ##__VA_ARGS__)
+
+// When cond holds: reports as VID_REPORT_STDERR and returns `result` (omit it in a function
+// returning void by passing nothing: VID_RETURN_IF(cond, , "text\n")).
+#define VID_RETURN_IF(cond, result, format, ...)       \
+    do {                                               \
+        if (cond) {                                    \
+            VID_REPORT_STDERR(format, ##__VA_ARGS__); \
+            return result;                             \
+        }                                              \
+    } while (0)
