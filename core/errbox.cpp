@@ -30,3 +30,13 @@ int displayMessageBox(const char* message, FILE* stream)
 }
 
 #endif
+
+int displayMessageBox(char* message, FILE* stream)
+{
+    return displayMessageBox(static_cast<const char*>(message), stream);
+}
+
+int displayMessageBox(char* message)
+{
+    return displayMessageBox(static_cast<const char*>(message));
+}

@@ -18,3 +18,9 @@ int displayMessageBox(const char* message, FILE* stream);
 // Prints "<message>\n" to the standard error stream and returns what the print returned,
 // in both builds.
 int displayMessageBox(const char* message);
+
+// The same two calls for callers compiled against the forms that take `char*` (as the
+// interface was first declared): they forward to the forms above, so such code links with
+// the errbox object alone.
+int displayMessageBox(char* message, FILE* stream);
+int displayMessageBox(char* message);

@@ -35,6 +35,12 @@ const char kUsage[] =
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
+    // Without inputs the call is a read by its form: fewer than two outputs break the
+    // read-mode rule first.
+    VID_MEX_REFUSE_IF(nrhs == 0 && nlhs < 2,
+                      "Incorrect number of outputs specified for opening video file in 'read' "
+                      "mode.",
+                      kUsage);
     VID_MEX_REFUSE_IF(nrhs < 1, "No video file name given: clipOpenMex needs one or two inputs.",
                       kUsage);
     VID_MEX_REFUSE_IF(nrhs == 1 && nlhs != 2,

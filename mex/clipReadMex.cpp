@@ -3,7 +3,8 @@
 //
 //   img = clipReadMex(h, f)
 //
-// The frame number is rounded (add 0.5, truncate toward zero); a number outside
+// The frame number is taken as the host takes a scalar (the first element of a non-empty
+// numeric, logical or char array) and rounded (add 0.5, truncate toward zero); a number outside
 // [0, num_frames] prints a notice and returns []. The frame is read by the record in the
 // handle's own storage (see vid_handle.h); a container error ends the call with the
 // container's text, and the result array, from the host's allocator, is reclaimed with it.
@@ -37,7 +38,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         &control);
     if (record == nullptr)
         return;
-    VID_MEX_REFUSE_IF(!vid_mex_is_real_scalar(prhs[1]),
+    // The host's scalar rule: the first element of the array, a char's code.
+    VID_MEX_REFUSE_IF(!vid_mex_has_scalar_value(prhs[1]),
                       "Frame number should be a real numeric scalar.", kUsage);
 
     int frame = -1;

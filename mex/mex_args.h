@@ -46,6 +46,16 @@ inline bool vid_mex_is_real_scalar(const mxArray* a)
            mxGetNumberOfElements(a) == 1;
 }
 
+// True for a value from which the host's scalar rule (mxGetScalar) takes a number: a
+// non-empty, non-sparse numeric, logical or char array. The number is the real part of its
+// first element (a char's code). Empty arrays, sparse ones and classes the host cannot
+// convert (cell, struct, function handle) are refused before mxGetScalar is called.
+inline bool vid_mex_has_scalar_value(const mxArray* a)
+{
+    return (mxIsNumeric(a) || mxIsLogical(a) || mxIsChar(a)) && !mxIsSparse(a) &&
+           mxGetNumberOfElements(a) >= 1;
+}
+
 // Converts a MATLAB number that stands for an integer: add 0.5 and truncate toward zero
 // (2.5 -> 3, -0.4 -> 0, -1.2 -> 0, -1.5 -> -1). Returns false, leaving *out alone, when the
 // value is not finite or the result does not fit an int.

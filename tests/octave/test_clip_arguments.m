@@ -14,9 +14,10 @@
 
 %!test
 %! % clipOpenMex
-%! vid_expect_report (@() clipOpenMex (), 0, "No video file name given: clipOpenMex needs one or two inputs.", open_usage);
-%! vid_expect_report (@() clipOpenMex (), 2, "No video file name given: clipOpenMex needs one or two inputs.", open_usage);
 %! read_outputs = "Incorrect number of outputs specified for opening video file in 'read' mode.";
+%! vid_expect_report (@() clipOpenMex (), 0, read_outputs, open_usage);
+%! vid_expect_report (@() clipOpenMex (), 1, read_outputs, open_usage);
+%! vid_expect_report (@() clipOpenMex (), 2, "No video file name given: clipOpenMex needs one or two inputs.", open_usage);
 %! vid_expect_report (@() clipOpenMex (name), 1, read_outputs, open_usage);
 %! vid_expect_report (@() clipOpenMex (name), 0, read_outputs, open_usage);
 %! vid_expect_report (@() clipOpenMex (name), 3, read_outputs, open_usage);
@@ -75,9 +76,15 @@
 %! scalar = "Frame number should be a real numeric scalar.";
 %! vid_expect_report (@() clipReadMex (h, []), 1, scalar, read_usage);
 %! vid_expect_report (@() clipReadMex (h, {0}), 1, scalar, read_usage);
-%! vid_expect_report (@() clipReadMex (h, [0 0]), 1, scalar, read_usage);
-%! vid_expect_report (@() clipReadMex (h, 'a'), 1, scalar, read_usage);
-%! vid_expect_report (@() clipReadMex (h, 1i), 1, scalar, read_usage);
+%! vid_expect_report (@() clipReadMex (h, sparse (0)), 1, scalar, read_usage);
+%! vid_expect_report (@() clipReadMex (h, struct ()), 1, scalar, read_usage);
+%! % the host's scalar rule: the first element, the real part, a char's code
+%! first = clipReadMex (h, 0);
+%! for f = {[0 5], 3i, false, int8([0; 2]), single(0.2)}
+%!   assert (isequal (clipReadMex (h, f{1}), first));
+%! end
+%! assert (isequal (clipReadMex (h, char (0)), first));
+%! assert (isempty (clipReadMex (h, 'a')));      % code 97: beyond the file, a notice and []
 %! clipCloseMex (h);
 
 %!test
