@@ -92,8 +92,8 @@ void BM_VidHeaderRead(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
-// Part 1: seek and read one record.
-void BM_PartReadRecord(benchmark::State& state)
+// Seek and read one record, alone.
+void BM_ReadRecordAlone(benchmark::State& state)
 {
     const Clip& c = clip_for(int(state.range(0)));
     FILE* f = fopen(c.path.c_str(), "rb");
@@ -109,8 +109,8 @@ void BM_PartReadRecord(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
-// Part 2: expand one record.
-void BM_PartUncompress(benchmark::State& state)
+// Expand one record, alone.
+void BM_ExpandRecordAlone(benchmark::State& state)
 {
     const Clip& c = clip_for(int(state.range(0)));
     std::vector<vidtest::Bytes> records;
@@ -134,8 +134,8 @@ void BM_PartUncompress(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
-// Part 3: demosaic one Bayer frame.
-void BM_PartDemosaic(benchmark::State& state)
+// Demosaic one Bayer frame, alone.
+void BM_DemosaicAlone(benchmark::State& state)
 {
     const Clip& c = bayer_clip();
     vidtest::Bytes mosaic = textured(size_t(c.width) * c.height * 2, 1);
@@ -161,9 +161,9 @@ void BM_ClearPixmap(benchmark::State& state)
 
 // Argument 0: the 640 x 480 RGB clip; 1: the 1600 x 1200 two-byte Bayer clip.
 BENCHMARK(BM_VidHeaderRead)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PartReadRecord)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PartUncompress)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PartDemosaic)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadRecordAlone)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExpandRecordAlone)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DemosaicAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ClearPixmap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

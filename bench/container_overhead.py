@@ -26,10 +26,10 @@ def main():
     failed = False
     for arg, label in ((0, "640x480 RGB"), (1, "1600x1200 two-byte Bayer")):
         whole = ms[f"BM_VidHeaderRead/{arg}/real_time"]
-        parts = {"read record": ms[f"BM_PartReadRecord/{arg}/real_time"],
-                 "uncompress_MT": ms[f"BM_PartUncompress/{arg}/real_time"]}
+        parts = {"read record": ms[f"BM_ReadRecordAlone/{arg}/real_time"],
+                 "uncompress_MT": ms[f"BM_ExpandRecordAlone/{arg}/real_time"]}
         if arg == 1:
-            parts["bayer_interpolate_MT"] = ms["BM_PartDemosaic/real_time"]
+            parts["bayer_interpolate_MT"] = ms["BM_DemosaicAlone/real_time"]
         total = sum(parts.values())
         ratio = whole / total
         print(f"{label}: VidHeader {whole:.3f} ms/frame ({1000 / whole:.1f} fps); parts "

@@ -521,11 +521,6 @@ TEST(CodecConcurrency, SeveralCallersAtOnce)
     EXPECT_EQ(ok, std::vector<int>(4, 1));
 }
 
-TEST(CodecPlatform, ProcessorCountIsAtLeastOne)
-{
-    EXPECT_GE(get_num_processing_cores(), 1);
-}
-
 TEST(UncompressBlock, LibdeflateLeniencyIsLimitedToStreamsThatPassTheirChecksum)
 {
     // A fixed-code stream whose final length symbol was damaged from 285 into 286 (a bit
