@@ -30,6 +30,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     VID_MEX_REFUSE_IF(nrhs != 2 || nlhs != 1, "Incorrect number of inputs or outputs specified.",
                       kUsage);
+    // The host's scalar rule: the first element of the array, a char's code.
+    VID_MEX_REFUSE_IF(!vid_mex_has_scalar_value(prhs[1]),
+                      "Frame number should be a real numeric scalar.", kUsage);
+
+    // Arguments first, then the handle.
     VidHandleControl* control = nullptr;
     VidHeader* record = vid_handle_open_record(
         prhs[0], 0,
@@ -38,9 +43,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         &control);
     if (record == nullptr)
         return;
-    // The host's scalar rule: the first element of the array, a char's code.
-    VID_MEX_REFUSE_IF(!vid_mex_has_scalar_value(prhs[1]),
-                      "Frame number should be a real numeric scalar.", kUsage);
 
     int frame = -1;
     bool representable = vid_mex_round_to_int(mxGetScalar(prhs[1]), &frame);

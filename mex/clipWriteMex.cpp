@@ -30,14 +30,6 @@ void mexFunction(int nlhs, mxArray* /*plhs*/[], int nrhs, const mxArray* prhs[])
 {
     VID_MEX_REFUSE_IF(nrhs != 2 || nlhs != 0, "Incorrect number of inputs or outputs specified.",
                       kUsage);
-    VidHandleControl* control = nullptr;
-    VidHeader* record = vid_handle_open_record(
-        prhs[0], 1,
-        "Vid handle was opened for reading: clipWriteMex writes only to a handle "
-        "opened for writing.\n",
-        &control);
-    if (record == nullptr)
-        return;
     VID_MEX_REFUSE_IF(!vid_mex_is_class(prhs[1], mxUINT8_CLASS),
                       "Input image frame should be uint8 class.", kUsage);
     VID_MEX_REFUSE_IF(mxGetNumberOfDimensions(prhs[1]) != 3,
@@ -47,6 +39,16 @@ void mexFunction(int nlhs, mxArray* /*plhs*/[], int nrhs, const mxArray* prhs[])
                       "Input image frame should have at least three planes (red, green, blue).",
                       kUsage);
     VID_MEX_REFUSE_IF(mxIsComplex(prhs[1]), "Input image frame should be real.", kUsage);
+
+    // Arguments first, then the handle.
+    VidHandleControl* control = nullptr;
+    VidHeader* record = vid_handle_open_record(
+        prhs[0], 1,
+        "Vid handle was opened for reading: clipWriteMex writes only to a handle "
+        "opened for writing.\n",
+        &control);
+    if (record == nullptr)
+        return;
 
     std::memset(record->pixmap, 255, size_t(record->pixmap_size));
     vid_planes_to_pixmap(static_cast<const unsigned char*>(mxGetData(prhs[1])), size_t(dims[0]),
