@@ -13,6 +13,11 @@
 // branches marked "Windows form" below; _WIN32 selects it. A test build may also select it
 // on Linux with CLIPCROP_TEST_WINDOWS_FORM to check it under Octave.
 //
+// Every argument is checked (counts, classes and sizes, values) before any file is opened;
+// only the clamping of the frame ranges and the crop boxes' bounds need the open inputs.
+// An output abandoned because an input turns out to be damaged keeps every frame written
+// before (the writer keeps its file readable).
+//
 // Ownership: every reader, the writer and the working arrays of a call are recorded in one
 // module-level CropCall before anything can raise an error, and are released before an
 // error raised here reaches the host. The container raises its own reports from inside
@@ -293,7 +298,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         (kGapInput >= 0 && !vid_mex_is_class(prhs[kGapInput], mxDOUBLE_CLASS)))
         argument_error("Incorrect number inputs and/or input datatype for some arguments.");
 
-    // Steps 2 and 3: the input names; open one reader per input, in order.
+    // Step 2: the input names and the shape of the frame ranges, without opening anything.
     const mxArray* frames = prhs[2];
     const bool frames_empty = mxGetNumberOfElements(frames) == 0;
     int k;
@@ -304,12 +309,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         k = int(n);
         if (!frames_empty && (mxGetN(frames) != size_t(k) || mxGetM(frames) != 2))
             argument_error(kCellFramesMessage);
-        allocate_readers(k);
         for (int i = 0; i < k; i++) {
             const mxArray* cell = mxGetCell(prhs[0], mwIndex(i));
             if (cell == nullptr || !vid_mex_is_class(cell, mxCHAR_CLASS))
                 argument_error("One of the cell entries for filenames array is not a string.");
-            open_reader(i, cell);
         }
     } else {
         if (kWindowsForm) {
@@ -326,25 +329,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                     "Crop frames input array should either be empty or of size [1 x 2].");
         }
         k = 1;
-        allocate_readers(1);
-        open_reader(0, prhs[0]);
     }
 
-    // Steps 4 and 5: frame ranges, clamped to each input, taken as K pairs in element order.
-    // (The inputs cannot change during the call, so reading them here rather than before
-    // the inputs are opened, as the Windows form does, makes no difference.)
-    g_call.inputs = new (std::nothrow) InputPlan[size_t(k)]();
-    if (g_call.inputs == nullptr) raise_error("Out of memory.");
-    const double* range_values = frames_empty ? nullptr : mxGetPr(frames);
-    for (int i = 0; i < k; i++) {
-        const VidHeader& r = *g_call.reader_vids[i];
-        g_call.inputs[i].range =
-            range_values == nullptr
-                ? FrameRange{0, r.num_frames}
-                : clamp_range(range_values[2 * i], range_values[2 * i + 1], r.num_frames);
-    }
-
-    // Step 6: merge mode. Only 0, 1 and 2 have a layout.
+    // Step 3: merge mode. Only 0, 1 and 2 have a layout.
     if (mxGetNumberOfElements(prhs[3]) != 1)
         argument_error("Fourth input argument should be scalar.");
     const double mode_value = mxGetScalar(prhs[3]);
@@ -352,7 +339,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (std::isnan(mode_value) || mode < kHorizontal || mode > kSequential)
         argument_error("Merge mode should be 0 (horizontal), 1 (vertical) or 2 (sequential).");
 
-    // Step 7: gap (Windows form: none). A negative gap would overlap neighbours and push
+    // Step 4: gap (Windows form: none). A negative gap would overlap neighbours and push
     // boxes outside the output, so it is refused.
     int gap = 0;
     if (kGapInput >= 0) {
@@ -364,7 +351,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
             argument_error("Gap between videos should be zero or a positive number of pixels.");
     }
 
-    // Step 8: crop boxes.
+    // Step 5: crop boxes (their shape; their bounds need the inputs).
     const double* bbox = nullptr;
     if (nrhs > kBboxInput && mxGetNumberOfElements(prhs[kBboxInput]) != 0) {
         const mxArray* b = prhs[kBboxInput];
@@ -374,7 +361,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         bbox = mxGetPr(b);
     }
 
-    // Step 9: background colour (Windows form: always white).
+    // Step 6: background colour (Windows form: always white).
     unsigned char rgb[3] = {255, 255, 255};
     if (kColourInput >= 0 && nrhs > kColourInput &&
         mxGetNumberOfElements(prhs[kColourInput]) != 0) {
@@ -387,7 +374,30 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         rgb[2] = bytes[2];
     }
 
-    // Steps 10 and 11: output geometry and frame count. Boxes are never negative and the gap
+    // Step 7: every argument is checked; only now are the inputs opened, one reader per
+    // input, in order, and the frame ranges clamped to each.
+    char name[kNameBytes];
+    if (!read_name(prhs[1], name)) raise_error("Output video file name is too long.");
+    allocate_readers(k);
+    if (vid_mex_is_class(prhs[0], mxCELL_CLASS)) {
+        for (int i = 0; i < k; i++)
+            open_reader(i, mxGetCell(prhs[0], mwIndex(i)));
+    } else {
+        open_reader(0, prhs[0]);
+    }
+    // Frame ranges, clamped to each input, taken as K pairs in element order.
+    g_call.inputs = new (std::nothrow) InputPlan[size_t(k)]();
+    if (g_call.inputs == nullptr) raise_error("Out of memory.");
+    const double* range_values = frames_empty ? nullptr : mxGetPr(frames);
+    for (int i = 0; i < k; i++) {
+        const VidHeader& r = *g_call.reader_vids[i];
+        g_call.inputs[i].range =
+            range_values == nullptr
+                ? FrameRange{0, r.num_frames}
+                : clamp_range(range_values[2 * i], range_values[2 * i + 1], r.num_frames);
+    }
+
+    // Step 8: output geometry and frame count. Boxes are never negative and the gap
     // is not, so every box lands inside the output; an output without pixels, or beyond
     // what a video file can carry, is refused before the output is created.
     for (int i = 0; i < k; i++) {
@@ -407,9 +417,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const int64_t frame_count = output_frame_count(mode, g_call.inputs, k);
     if (frame_count > kMaxOutputFrames) raise_error("Too many output frames for a video file.");
 
-    // Step 12: the writer.
-    char name[kNameBytes];
-    if (!read_name(prhs[1], name)) raise_error("Output video file name is too long.");
+    // Step 9: the writer.
     if (names_an_input(name))
         raise_error("Output video file is one of the input files: it would be overwritten.");
     prepare_slot(g_call.writer);
@@ -419,7 +427,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     check_opened(g_call.writer);
     VidHeader& writer = *g_call.writer.vid();
 
-    // Step 13: assemble and write the frames.
+    // Step 10: assemble and write the frames.
     MergePlan plan;
     plan.mode = mode;
     plan.gap = gap;
@@ -440,7 +448,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (result.status != MergeResult::kOk)
         raise_error("Internal error: a crop box does not fit the output frame.");
 
-    // Step 14: release the readers in input order, then finish and release the writer.
+    // Step 11: release the readers in input order, then finish and release the writer.
     for (int i = 0; i < k; i++) release_slot(g_call.readers[i]);
     finish_writer();
     release_call();
