@@ -52,7 +52,8 @@ inline bool vid_mex_is_real_scalar(const mxArray* a)
 // convert (cell, struct, function handle) are refused before mxGetScalar is called.
 inline bool vid_mex_has_scalar_value(const mxArray* a)
 {
-    return (mxIsNumeric(a) || mxIsLogical(a) || mxIsChar(a)) && !mxIsSparse(a) &&
+    return (mxIsNumeric(a) || mxIsLogical(a) || mxGetClassID(a) == mxCHAR_CLASS) &&
+           !mxIsSparse(a) &&
            mxGetNumberOfElements(a) >= 1;
 }
 
