@@ -55,17 +55,20 @@ void fill_texture(unsigned char* rgb, int width, int height, int frame, uint32_t
 bool make_inputs()
 {
     char tmpl[] = "/tmp/bench_clipCrop_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return false;
+    if (mkdtemp(tmpl) == nullptr)
+        return false;
     g_dir = tmpl;
     for (int i = 0; i < 2; i++) {
         g_input_path[i] = g_dir + "/input" + std::to_string(i) + ".vid";
         const InputSpec& in = kInputs[i];
-        std::unique_ptr<VidHeader> w(new (std::nothrow) VidHeader(
-            g_input_path[i].c_str(), nullptr, in.width, in.height, in.frames));
-        if (!w || w->compressed_buffer == nullptr) return false;
+        std::unique_ptr<VidHeader> w(new (std::nothrow) VidHeader(g_input_path[i].c_str(), nullptr,
+                                                                  in.width, in.height, in.frames));
+        if (!w || w->compressed_buffer == nullptr)
+            return false;
         for (int f = 0; f < in.frames; f++) {
             fill_texture(w->pixmap, in.width, in.height, f, uint32_t(i));
-            if (!w->writeNextFrameToVideoFile()) return false;
+            if (!w->writeNextFrameToVideoFile())
+                return false;
         }
     }
     g_output_path = g_dir + "/output.vid";
@@ -74,7 +77,8 @@ bool make_inputs()
 
 void remove_files()
 {
-    for (const std::string& p : g_input_path) unlink(p.c_str());
+    for (const std::string& p : g_input_path)
+        unlink(p.c_str());
     unlink(g_output_path.c_str());
     rmdir(g_dir.c_str());
 }
@@ -91,7 +95,8 @@ struct Merge {
     {
         for (int i = 0; i < 2; i++) {
             readers[i].reset(new (std::nothrow) VidHeader(g_input_path[i].c_str(), nullptr));
-            if (!readers[i] || readers[i]->compressed_buffer == nullptr) return false;
+            if (!readers[i] || readers[i]->compressed_buffer == nullptr)
+                return false;
             reader_ptrs[i] = readers[i].get();
             InputPlan& in = inputs[i];
             set_bounds(nullptr, i, *readers[i], in.box.l, in.box.t, in.box.w, in.box.h);
@@ -123,8 +128,7 @@ void assemble(Merge& m, int f)
         const InputPlan& in = m.inputs[i];
         if (f < in.range.length()) {
             int x, y;
-            box_destination(p.mode, true, run, in.box.w, in.box.h, p.out_width, p.out_height, x,
-                            y);
+            box_destination(p.mode, true, run, in.box.w, in.box.h, p.out_width, p.out_height, x, y);
             copy_box(m.readers[i]->pixmap, m.readers[i]->width, m.readers[i]->height, in.box,
                      m.writer->pixmap, p.out_width, p.out_height, x, y);
         }
@@ -190,7 +194,8 @@ void BM_CropAssemble(benchmark::State& state)
         return;
     }
     for (auto _ : state) {
-        for (int f = 0; f < m.plan.num_frames; f++) assemble(m, f);
+        for (int f = 0; f < m.plan.num_frames; f++)
+            assemble(m, f);
         benchmark::DoNotOptimize(m.writer->pixmap);
         benchmark::ClobberMemory();
     }
@@ -207,7 +212,8 @@ BENCHMARK(BM_CropAssemble)->Unit(benchmark::kMillisecond)->UseRealTime();
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     if (!make_inputs()) {
         fprintf(stderr, "bench_clipCrop: cannot create the input files in /tmp\n");
         remove_files();

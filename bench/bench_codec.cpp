@@ -32,7 +32,10 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-double fastest(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+double fastest(const std::vector<double>& v)
+{
+    return *std::min_element(v.begin(), v.end());
+}
 
 } // namespace
 
@@ -61,34 +64,44 @@ int main(int argc, char** argv)
     for (int r = 0; r < rounds; r++) {
         const int f = r % num_frames;
         uint8_t* frame = frames[f].data();
-        t_compress2.push_back(seconds_of([&] {
-            uLongf len = plain[f].size();
-            bool done = compress2(plain[f].data(), &len, frame, frame_size, 9) == Z_OK;
-            plain_size[f] = len;
-            return done;
-        }, ok));
-        t_compress_mt.push_back(seconds_of([&] {
-            blocked_size[f] = blocked[f].size();
-            return compress_MT(blocked[f].data(), blocked_size[f], frame, frame_size) == 0;
-        }, ok));
-        t_uncompress.push_back(seconds_of([&] {
-            uLongf len = out.size();
-            return uncompress(out.data(), &len, plain[f].data(), plain_size[f]) == Z_OK &&
-                   len == frame_size && std::equal(out.begin(), out.end(), frame);
-        }, ok));
-        t_uncompress_mt.push_back(seconds_of([&] {
-            unsigned char* dest = out.data();
-            unsigned long len = out.size();
-            return uncompress_MT(dest, len, blocked[f].data(), blocked_size[f]) == 0 &&
-                   len == frame_size;
-        }, ok));
+        t_compress2.push_back(seconds_of(
+            [&] {
+                uLongf len = plain[f].size();
+                bool done = compress2(plain[f].data(), &len, frame, frame_size, 9) == Z_OK;
+                plain_size[f] = len;
+                return done;
+            },
+            ok));
+        t_compress_mt.push_back(seconds_of(
+            [&] {
+                blocked_size[f] = blocked[f].size();
+                return compress_MT(blocked[f].data(), blocked_size[f], frame, frame_size) == 0;
+            },
+            ok));
+        t_uncompress.push_back(seconds_of(
+            [&] {
+                uLongf len = out.size();
+                return uncompress(out.data(), &len, plain[f].data(), plain_size[f]) == Z_OK &&
+                       len == frame_size && std::equal(out.begin(), out.end(), frame);
+            },
+            ok));
+        t_uncompress_mt.push_back(seconds_of(
+            [&] {
+                unsigned char* dest = out.data();
+                unsigned long len = out.size();
+                return uncompress_MT(dest, len, blocked[f].data(), blocked_size[f]) == 0 &&
+                       len == frame_size;
+            },
+            ok));
         ok = ok && std::equal(out.begin(), out.end(), frame);
         // The per-block expansion path on one thread, on the whole-frame stream.
-        t_block.push_back(seconds_of([&] {
-            unsigned long len = out.size();
-            return uncompress_block(out.data(), len, plain[f].data(), plain_size[f]) == Z_OK &&
-                   len == frame_size;
-        }, ok));
+        t_block.push_back(seconds_of(
+            [&] {
+                unsigned long len = out.size();
+                return uncompress_block(out.data(), len, plain[f].data(), plain_size[f]) == Z_OK &&
+                       len == frame_size;
+            },
+            ok));
     }
     if (!ok) {
         fprintf(stderr, "bench_codec: a round trip failed\n");
@@ -103,14 +116,14 @@ int main(int argc, char** argv)
            "blocks expanded with %s\n",
            width, height, frame_size, rounds, get_num_processing_cores(),
            uncompress_block_uses_libdeflate() ? "libdeflate" : "zlib");
-    printf("  compressed size: %lu bytes blocked, %lu bytes as one zlib stream\n",
-           blocked_size[0], plain_size[0]);
+    printf("  compressed size: %lu bytes blocked, %lu bytes as one zlib stream\n", blocked_size[0],
+           plain_size[0]);
     printf("  compress2 level 9, 1 thread  %8.2f ms/frame %8.1f MB/s\n", c1 * 1e3, mb / c1);
-    printf("  compress_MT                  %8.2f ms/frame %8.1f MB/s   speed-up %.2fx\n",
-           cm * 1e3, mb / cm, c1 / cm);
+    printf("  compress_MT                  %8.2f ms/frame %8.1f MB/s   speed-up %.2fx\n", cm * 1e3,
+           mb / cm, c1 / cm);
     printf("  uncompress, 1 thread         %8.2f ms/frame %8.1f MB/s\n", u1 * 1e3, mb / u1);
-    printf("  uncompress_MT                %8.2f ms/frame %8.1f MB/s   speed-up %.2fx\n",
-           um * 1e3, mb / um, u1 / um);
+    printf("  uncompress_MT                %8.2f ms/frame %8.1f MB/s   speed-up %.2fx\n", um * 1e3,
+           mb / um, u1 / um);
     printf("  block expansion, 1 thread    %8.2f ms/frame %8.1f MB/s   speed-up %.2fx "
            "(the per-block path against uncompress)\n",
            b1 * 1e3, mb / b1, u1 / b1);

@@ -38,7 +38,8 @@ struct Clip {
 
 Clip make_clip(const std::string& dir, int width, int height, int bytes_per_sample)
 {
-    Clip c{dir + "/bench_" + std::to_string(width) + ".vid", width, height, bytes_per_sample, {}, {}};
+    Clip c{
+        dir + "/bench_" + std::to_string(width) + ".vid", width, height, bytes_per_sample, {}, {}};
     size_t frame = size_t(width) * height * size_t(bytes_per_sample);
     std::vector<vidtest::Bytes> records;
     for (int i = 0; i < kFrames; i++)
@@ -73,7 +74,10 @@ const Clip& bayer_clip()
     return c;
 }
 
-const Clip& clip_for(int which) { return which == 0 ? rgb_clip() : bayer_clip(); }
+const Clip& clip_for(int which)
+{
+    return which == 0 ? rgb_clip() : bayer_clip();
+}
 
 // The whole read through the container.
 void BM_VidHeaderRead(benchmark::State& state)

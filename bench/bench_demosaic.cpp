@@ -28,22 +28,24 @@ namespace {
 const unsigned kWidth = 1600, kHeight = 1200;
 
 struct RefSlice {
-    const unsigned char *mosaic;
-    unsigned char *rgb;
+    const unsigned char* mosaic;
+    unsigned char* rgb;
     unsigned width;
     unsigned parts[2];
     int two_bytes;
 };
 
-void *ref_slice_thread(void *arg) {
-    RefSlice *s = static_cast<RefSlice *>(arg);
+void* ref_slice_thread(void* arg)
+{
+    RefSlice* s = static_cast<RefSlice*>(arg);
     ref_demosaic_slices(s->mosaic, s->rgb, s->width, s->parts, 1, s->two_bytes, 1.0f, 1.33f, 3.05f);
     return nullptr;
 }
 
 // The reference on the slices and workers bayer_interpolate_MT would use.
-void ref_demosaic_MT(const unsigned char *mosaic, unsigned char *rgb, unsigned w, unsigned h,
-                     int two_bytes) {
+void ref_demosaic_MT(const unsigned char* mosaic, unsigned char* rgb, unsigned w, unsigned h,
+                     int two_bytes)
+{
     const unsigned n = bayer_num_threads(h, get_num_processing_cores());
     std::vector<unsigned> parts(n + 1);
     bayer_row_partitions(h, n, parts.data());
@@ -59,35 +61,42 @@ void ref_demosaic_MT(const unsigned char *mosaic, unsigned char *rgb, unsigned w
     join_processing_threads(int(n), threads.data());
 }
 
-double seconds(const std::function<void()> &f) {
+double seconds(const std::function<void()>& f)
+{
     const auto t0 = std::chrono::steady_clock::now();
     f();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 // Runs every contender `rounds` times, interleaved, and returns the best times.
-std::vector<double> best_times(const std::vector<std::function<void()>> &contenders, int rounds) {
+std::vector<double> best_times(const std::vector<std::function<void()>>& contenders, int rounds)
+{
     std::vector<std::vector<double>> t(contenders.size());
-    for (const auto &f : contenders)
+    for (const auto& f : contenders)
         f(); // warm caches and pages
     for (int r = 0; r < rounds; r++)
         for (size_t i = 0; i < contenders.size(); i++)
             t[i].push_back(seconds(contenders[i]));
     std::vector<double> best;
-    for (auto &v : t)
+    for (auto& v : t)
         best.push_back(*std::min_element(v.begin(), v.end()));
     return best;
 }
 
-const char *path_name(BayerPath p) {
+const char* path_name(BayerPath p)
+{
     return p == BAYER_PATH_AVX2 ? "avx2" : p == BAYER_PATH_SSE41 ? "sse4.1" : "portable";
 }
 
-double mpix(double s) { return double(kWidth) * kHeight / s / 1e6; }
+double mpix(double s)
+{
+    return double(kWidth) * kHeight / s / 1e6;
+}
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 15;
     const unsigned workers = bayer_num_threads(kHeight, get_num_processing_cores());
     printf("demosaic of %u x %u photographic mosaics, %u worker(s), best of %d runs\n", kWidth,
@@ -155,7 +164,7 @@ int main(int argc, char **argv) {
                 "  one worker, %-9s %8.1f Mpixel/s   reference, one worker  %8.1f   ratio %.2f\n",
                 path_name(paths[i]), mpix(t[2 + i]), mpix(ref_one), ref_one / t[2 + i]);
 #if VID_BENCH_OPENCV
-        const char *cv_name = two ? "OpenCV edge-aware 16-bit" : "OpenCV VNG 8-bit";
+        const char* cv_name = two ? "OpenCV edge-aware 16-bit" : "OpenCV VNG 8-bit";
         printf("  %s, %u worker(s) %8.1f Mpixel/s   bayer_interpolate_MT is %.2f times as fast\n",
                cv_name, workers, mpix(t[cv_index]), t[cv_index] / t[0]);
         printf("  %s, one worker  %8.1f Mpixel/s   best path, one worker, is %.2f times as fast\n",

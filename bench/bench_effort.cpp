@@ -90,8 +90,8 @@ bool time_pigz(const std::vector<Frame>& frames, int level, int reps, Result& re
     }
     close(fd);
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    std::string run = "pigz -" + std::to_string(level) + " -p " + std::to_string(cores) +
-                      " -c " + path + " | wc -c";
+    std::string run = "pigz -" + std::to_string(level) + " -p " + std::to_string(cores) + " -c " +
+                      path + " | wc -c";
     std::vector<double> seconds;
     size_t stored = 0;
     bool ok = true;

@@ -65,7 +65,8 @@ int read_file(const char* name, int passes)
                 return 1;
             checksum += reader.pixmap[size_t(k) * 3 % size_t(reader.pixmap_size)];
         }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     printf("cpp_frames_per_second %.2f\n", double(passes) * reader.num_frames / seconds);
 
     // The conversion clipReadMex does after each read, on the last frame read.

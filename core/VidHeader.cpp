@@ -55,22 +55,22 @@ __attribute__((format(printf, 2, 3))) void format_report(VidHeader& v, const cha
 const char kReportName[] = "VidHeader";
 
 // Formats a report "VidHeader:<line> ..." into obj.errMessage without showing it.
-#define VID_FORMAT(obj, format, ...) \
+#define VID_FORMAT(obj, format, ...)                                                               \
     format_report(obj, "%s:%d " format, kReportName, __LINE__, __VA_ARGS__)
 // Formats and shows a report. In the MATLAB build this does not return.
-#define VID_REPORT(obj, format, ...)                              \
-    do {                                                          \
-        VID_FORMAT(obj, format, __VA_ARGS__);                     \
-        displayMessageBox((obj).errMessage, (obj).error_outfile); \
+#define VID_REPORT(obj, format, ...)                                                               \
+    do {                                                                                           \
+        VID_FORMAT(obj, format, __VA_ARGS__);                                                      \
+        displayMessageBox((obj).errMessage, (obj).error_outfile);                                  \
     } while (0)
 // In a constructor: when cond holds, releases what the object opened, reports and returns.
-#define VID_REFUSE_OPENING_IF(cond, format, ...) \
-    do {                                         \
-        if (cond) {                              \
-            release(*this);                      \
-            VID_REPORT(*this, format, __VA_ARGS__); \
-            return;                              \
-        }                                        \
+#define VID_REFUSE_OPENING_IF(cond, format, ...)                                                   \
+    do {                                                                                           \
+        if (cond) {                                                                                \
+            release(*this);                                                                        \
+            VID_REPORT(*this, format, __VA_ARGS__);                                                \
+            return;                                                                                \
+        }                                                                                          \
     } while (0)
 
 namespace {
@@ -161,8 +161,8 @@ bool write_header_and_table(VidHeader& v)
     // The table directly follows the header, so after the header the stream stands at entry 0.
     unsigned char chunk[8 * kTableChunkEntries];
     for (int first = 0; first < v.num_frames; first += kTableChunkEntries) {
-        int count = v.num_frames - first < kTableChunkEntries ? v.num_frames - first
-                                                               : kTableChunkEntries;
+        int count =
+            v.num_frames - first < kTableChunkEntries ? v.num_frames - first : kTableChunkEntries;
         for (int i = 0; i < count; i++)
             put_le64(chunk + 8 * i, uint64_t(v.offsets[first + i]));
         if (fwrite(chunk, 8, size_t(count), v.videoFile) != size_t(count)) {
@@ -211,8 +211,9 @@ bool rewrite_with_grown_table(VidHeader& v)
         int64_t length = blocked_compress_length(head, (unsigned long)got);
         if (length < 0 || length > file_end - at) {
             delete[] table;
-            VID_FORMAT(v, "record of frame %" PRId64 " not found while finishing video file "
-                          "\n %s \n",
+            VID_FORMAT(v,
+                       "record of frame %" PRId64 " not found while finishing video file "
+                       "\n %s \n",
                        k, v.videoFileName);
             return false;
         }
@@ -246,7 +247,7 @@ bool rewrite_with_grown_table(VidHeader& v)
     ok = ok && vid_fseek(v.videoFile, first_record, SEEK_SET) == 0;
     for (int64_t left = file_end - first_record; ok && left > 0;) {
         size_t step = left < int64_t(v.compressed_buffer_size) ? size_t(left)
-                                                                 : size_t(v.compressed_buffer_size);
+                                                               : size_t(v.compressed_buffer_size);
         ok = fread(v.compressed_buffer, 1, step, v.videoFile) == step &&
              fwrite(v.compressed_buffer, 1, step, out) == step;
         left -= int64_t(step);
@@ -325,12 +326,13 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     vid_uses_two_bytes_per_pixel = two_bytes;
 
     // Refuse what the fields cannot hold before anything is sized from the header.
-    VID_REFUSE_OPENING_IF(count_field == INT32_MIN, "frame count field %" PRId32 " of video file is out of range \n %s \n",
-                   count_field, videoFileName);
+    VID_REFUSE_OPENING_IF(count_field == INT32_MIN,
+                          "frame count field %" PRId32 " of video file is out of range \n %s \n",
+                          count_field, videoFileName);
     int64_t frame_bytes = int64_t(width) * 3 * int64_t(height);
     VID_REFUSE_OPENING_IF(frame_bytes > kVidMaxFrameBytes,
-                   "frames of %d x %d pixels in video file exceed 2^31 - 1 bytes \n %s \n",
-                   width, height, videoFileName);
+                          "frames of %d x %d pixels in video file exceed 2^31 - 1 bytes \n %s \n",
+                          width, height, videoFileName);
     num_frames = count_field < 0 ? -count_field : count_field;
     vid_is_bayer_interpolated = count_field < 0 ? 0 : 1;
     pixmap_size = int(frame_bytes);
@@ -347,9 +349,9 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         file_size = vid_ftell(videoFile);
     VID_REFUSE_OPENING_IF(file_size < 8, "Unable to read from video file \n %s \n", videoFileName);
     VID_REFUSE_OPENING_IF(int64_t(num_frames) > (file_size - 8) / 8,
-                   "Error reading offsets to video file \n %s \n"
-                   " (a table of %d entries does not fit in a file of %" PRId64 " bytes)\n",
-                   videoFileName, num_frames, file_size);
+                          "Error reading offsets to video file \n %s \n"
+                          " (a table of %d entries does not fit in a file of %" PRId64 " bytes)\n",
+                          videoFileName, num_frames, file_size);
 
     // Buffers are sized by what the file can justify. No record is longer than the bytes
     // behind the table, so the record buffer never exceeds them; a file without frames gets
@@ -371,18 +373,19 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         else if (expandable)
             uncompressed_buffer = new (std::nothrow) unsigned char[uncompressed_buffer_size];
     }
-    bool buffers = no_frames || (pixmap != nullptr &&
-                                 (uncompressed_buffer != nullptr || !expandable));
+    bool buffers =
+        no_frames || (pixmap != nullptr && (uncompressed_buffer != nullptr || !expandable));
     if (buffers)
         offsets = new (std::nothrow) int64_t[no_frames ? 1 : size_t(num_frames)];
-    VID_REFUSE_OPENING_IF(offsets == nullptr, "Unable to allocate the frame buffers for video file \n %s \n",
-                   videoFileName);
+    VID_REFUSE_OPENING_IF(offsets == nullptr,
+                          "Unable to allocate the frame buffers for video file \n %s \n",
+                          videoFileName);
 
     bool table_read = vid_fseek(videoFile, 8, SEEK_SET) == 0;
     unsigned char chunk[8 * kTableChunkEntries];
     for (int first = 0; table_read && first < num_frames; first += kTableChunkEntries) {
-        int count = num_frames - first < kTableChunkEntries ? num_frames - first
-                                                             : kTableChunkEntries;
+        int count =
+            num_frames - first < kTableChunkEntries ? num_frames - first : kTableChunkEntries;
         if (fread(chunk, 8, size_t(count), videoFile) != size_t(count)) {
             table_read = false;
             break;
@@ -390,7 +393,8 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         for (int i = 0; i < count; i++)
             offsets[first + i] = int64_t(get_le64(chunk + 8 * i));
     }
-    VID_REFUSE_OPENING_IF(!table_read, "Error reading offsets to video file \n %s \n", videoFileName);
+    VID_REFUSE_OPENING_IF(!table_read, "Error reading offsets to video file \n %s \n",
+                          videoFileName);
 
     // The record buffer comes last: a non-null compressed_buffer marks a complete opening.
     uint64_t record_room = 2 * uint64_t(uncompressed_buffer_size);
@@ -398,8 +402,9 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         record_room = uint64_t(longest_record > 0 ? longest_record : 1);
     compressed_buffer_size = (unsigned long)record_room;
     compressed_buffer = new (std::nothrow) unsigned char[compressed_buffer_size];
-    VID_REFUSE_OPENING_IF(compressed_buffer == nullptr, "Unable to allocate the frame buffers for video file \n %s \n",
-                   videoFileName);
+    VID_REFUSE_OPENING_IF(compressed_buffer == nullptr,
+                          "Unable to allocate the frame buffers for video file \n %s \n",
+                          videoFileName);
 }
 
 VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
@@ -502,9 +507,9 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
 VidHeader::~VidHeader() noexcept(false)
 {
     bool writer = file_open_read_or_write == 1 && videoFile != nullptr;
-    bool finished = !writer || (table_grows && current_frame > num_frames
-                                    ? rewrite_with_grown_table(*this)
-                                    : write_header_and_table(*this));
+    bool finished =
+        !writer || (table_grows && current_frame > num_frames ? rewrite_with_grown_table(*this)
+                                                              : write_header_and_table(*this));
     bool closed = release(*this);
     // Report only after everything is released: in the MATLAB build the report unwinds.
     if (!finished) {
@@ -552,9 +557,9 @@ bool VidHeader::readFrameFromVideoFile(int frame_number)
     // the file. (A finished file's last record always ends at the end of the file.)
     if (frame_number == num_frames - 1 && end - start > 12) {
         unsigned char head[12 + 8 * 8];
-        size_t got = fread(head, 1, end - start < int64_t(sizeof head) ? size_t(end - start)
-                                                                        : sizeof head,
-                           videoFile);
+        size_t got =
+            fread(head, 1, end - start < int64_t(sizeof head) ? size_t(end - start) : sizeof head,
+                  videoFile);
         int64_t announced = blocked_compress_length(head, (unsigned long)got);
         if (announced >= 0 && announced < end - start)
             end = start + announced;
@@ -616,8 +621,8 @@ bool VidHeader::readFrameFromVideoFile(int frame_number)
         if (!bayer_interpolate_MT(uncompressed_buffer, pixmap, unsigned(width), unsigned(height),
                                   vid_uses_two_bytes_per_pixel ? 1 : 0)) {
             memset(pixmap, 0, size_t(pixmap_size));
-            VID_REPORT(*this, "cannot demosaic frame_number %d in video_file \n %s\n",
-                       frame_number, videoFileName);
+            VID_REPORT(*this, "cannot demosaic frame_number %d in video_file \n %s\n", frame_number,
+                       videoFileName);
             return false;
         }
     }
@@ -652,8 +657,8 @@ bool VidHeader::writeNextFrameToVideoFile()
     if (compress_MT_at_effort(compressed_buffer, size, uncompressed_buffer,
                               (unsigned long)pixmap_size, compression_effort) != 0 ||
         size > compressed_buffer_size) {
-        VID_REPORT(*this, "cannot compress current_frame %d for video_file \n %s\n",
-                   current_frame, videoFileName);
+        VID_REPORT(*this, "cannot compress current_frame %d for video_file \n %s\n", current_frame,
+                   videoFileName);
         return false;
     }
     // Frames beyond the table go behind the others, at the end of the file.
@@ -680,14 +685,16 @@ bool VidHeader::writeNextFrameToVideoFile()
         offsets[current_frame + 1] = offsets[current_frame] + int64_t(size);
         unsigned char entry[kVidTableEntryBytes];
         put_le64(entry, uint64_t(offsets[current_frame + 1]));
-        ok = vid_fseek(videoFile, kVidHeaderBytes + kVidTableEntryBytes * int64_t(current_frame + 1),
-                       SEEK_SET) == 0 &&
-             fwrite(entry, sizeof entry, 1, videoFile) == 1;
+        ok =
+            vid_fseek(videoFile, kVidHeaderBytes + kVidTableEntryBytes * int64_t(current_frame + 1),
+                      SEEK_SET) == 0 &&
+            fwrite(entry, sizeof entry, 1, videoFile) == 1;
     }
     if (ok && in_table) {
         unsigned char count[4];
         put_le32(count, uint32_t(-int64_t(current_frame + 1)));
-        ok = vid_fseek(videoFile, 4, SEEK_SET) == 0 && fwrite(count, sizeof count, 1, videoFile) == 1;
+        ok = vid_fseek(videoFile, 4, SEEK_SET) == 0 &&
+             fwrite(count, sizeof count, 1, videoFile) == 1;
     }
     if (!ok || fflush(videoFile) != 0) {
         VID_REPORT(*this, "cannot write current_frame %d in video_file \n %s\n", current_frame,

@@ -21,11 +21,11 @@
 
 class VidHeader {
   public:
-    char videoFileName[5000]; // path, always NUL-terminated
-    char errMessage[10000];   // text of the most recent report
-    FILE* videoFile;          // the open file, or null
-    int file_open_read_or_write; // 0 reader, 1 writer
-    int vid_is_bayer_interpolated; // 1: Bayer frames, uncompressed_buffer is its own allocation
+    char videoFileName[5000];         // path, always NUL-terminated
+    char errMessage[10000];           // text of the most recent report
+    FILE* videoFile;                  // the open file, or null
+    int file_open_read_or_write;      // 0 reader, 1 writer
+    int vid_is_bayer_interpolated;    // 1: Bayer frames, uncompressed_buffer is its own allocation
     int vid_uses_two_bytes_per_pixel; // Bayer: 1 two-byte samples, 0 one-byte samples
     int width;
     int height;
@@ -35,7 +35,7 @@ class VidHeader {
     int start_frame_number;
     int end_frame_number;
     double set_brightness;
-    int64_t* offsets;  // num_frames record offsets (the file's table)
+    int64_t* offsets;                       // num_frames record offsets (the file's table)
     unsigned long compressed_buffer_size;   // 2 * uncompressed_buffer_size
     unsigned long uncompressed_buffer_size; // one expanded frame
     unsigned char* compressed_buffer;       // one record; null in every failed state
@@ -53,8 +53,8 @@ class VidHeader {
     // compressing each frame at compression_effort (see compress_MT_at_effort; 9 gives the
     // bytes of every earlier writer). An effort outside 1 to 9 is refused before the file is
     // created.
-    VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
-              int out_height, int out_num_frames, int compression_effort = 9);
+    VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width, int out_height,
+              int out_num_frames, int compression_effort = 9);
     // Finishes a writer (header and table), closes the file and releases the buffers.
     // May report an error while finishing a writer; in the MATLAB build that report unwinds,
     // hence noexcept(false).

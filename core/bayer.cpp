@@ -24,32 +24,42 @@ struct SiteRoles {
 };
 const SiteRoles kRoles[4] = {{0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1}};
 
-const SiteRoles &roles_of(int tile) {
+const SiteRoles& roles_of(int tile)
+{
     return (tile >= 0 && tile < 8) ? kRoles[tile & 3] : kRoles[0];
 }
 
 // Whether a w x h image of three-byte pixels can be addressed with size_t offsets; the
 // routines refuse sizes whose byte count would wrap rather than compute a wrong offset.
-bool image_is_addressable(int w, int h) {
+bool image_is_addressable(int w, int h)
+{
     if (w < 1 || h < 1)
         return false;
     const uint64_t pixels = uint64_t(w) * uint64_t(h); // both below 2^31: no wrap
     return pixels <= uint64_t(SIZE_MAX) / 3;
 }
 
-inline int position_index(int x, int y) { return ((x & 1) ? 0 : 1) + ((y & 1) ? 0 : 2); }
+inline int position_index(int x, int y)
+{
+    return ((x & 1) ? 0 : 1) + ((y & 1) ? 0 : 2);
+}
 
-inline size_t interlaced_column(int x, int w) {
+inline size_t interlaced_column(int x, int w)
+{
     return (x & 1) ? size_t(x / 2) : size_t(w / 2) + size_t(x / 2);
 }
 
 // floor(x / 3) for the sums of at most three bytes.
-inline int div3(int x) { return (x * 43691) >> 17; }
+inline int div3(int x)
+{
+    return (x * 43691) >> 17;
+}
 
 // Neighbour estimate over four values that all lie inside the image. With the line test
 // (green only) a, b, c, d are left, right, up, down, and a clear difference across one
 // direction picks the mean along the other.
-inline int estimate4(int a, int b, int c, int d, bool line_test) {
+inline int estimate4(int a, int b, int c, int d, bool line_test)
+{
     if (line_test) {
         const int hd = (b - a) * (b - a), vd = (d - c) * (d - c);
         if (hd > 2 * vd)
@@ -73,12 +83,13 @@ inline int estimate4(int a, int b, int c, int d, bool line_test) {
 // image whose samples are read through an accessor: sample(x, y) gives the value of the
 // site's own colour. Writes the two channels the site lacks; with write_own also its own.
 template <class Sample>
-void interpolate_pixel(const Sample &sample, int x, int y, int w, int h, const SiteRoles &roles,
-                       unsigned char *px, bool write_own) {
+void interpolate_pixel(const Sample& sample, int x, int y, int w, int h, const SiteRoles& roles,
+                       unsigned char* px, bool write_own)
+{
     auto inside = [w, h](int i, int j) { return i >= 0 && i < w && j >= 0 && j < h; };
     // Mean over the positions that lie inside; the mean of none is 0 (a missing neighbour
     // in an image of width or height 1).
-    auto mean_of = [&](const int(*pos)[2], int n, int &count, int *values) {
+    auto mean_of = [&](const int(*pos)[2], int n, int& count, int* values) {
         int sum = 0;
         count = 0;
         for (int i = 0; i < n; i++)
@@ -120,11 +131,12 @@ void interpolate_pixel(const Sample &sample, int x, int y, int w, int h, const S
 }
 
 // Portable interior of one row: columns x .. x_end - 1, all neighbours inside.
-void tile_row_portable(const unsigned char *up, const unsigned char *mid, const unsigned char *down,
-                       unsigned char *out_row, int x, int x_end, int colour_parity,
-                       int colour_is_red) {
+void tile_row_portable(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
+                       unsigned char* out_row, int x, int x_end, int colour_parity,
+                       int colour_is_red)
+{
     for (; x < x_end; x++) {
-        unsigned char *px = out_row + 3 * size_t(x);
+        unsigned char* px = out_row + 3 * size_t(x);
         const int own = mid[x], l = mid[x - 1], r = mid[x + 1], u = up[x], d = down[x];
         if ((x & 1) == colour_parity) {
             const int green = estimate4(l, r, u, d, true);
@@ -141,10 +153,11 @@ void tile_row_portable(const unsigned char *up, const unsigned char *mid, const 
     }
 }
 
-typedef int (*TileRowKernel)(const unsigned char *, const unsigned char *, const unsigned char *,
-                             unsigned char *, int, int, int, int);
+typedef int (*TileRowKernel)(const unsigned char*, const unsigned char*, const unsigned char*,
+                             unsigned char*, int, int, int, int);
 
-TileRowKernel tile_kernel(BayerPath path) {
+TileRowKernel tile_kernel(BayerPath path)
+{
 #if defined(VID_X86_KERNELS)
     if (path == BAYER_PATH_AVX2)
         return tile_row_avx2;
@@ -160,13 +173,14 @@ TileRowKernel tile_kernel(BayerPath path) {
 // mosaic alone and can be computed from it directly. Interior rows go through the row
 // kernels, over the mosaic rows themselves or, for interlaced arrangements, over a ring of
 // three rows brought into column order. Returns false when that ring cannot be allocated.
-bool decode_fused(const unsigned char *mosaic, int w, int h, unsigned char *rgb, int tile,
-                  BayerPath path) {
-    const SiteRoles &roles = roles_of(tile);
+bool decode_fused(const unsigned char* mosaic, int w, int h, unsigned char* rgb, int tile,
+                  BayerPath path)
+{
+    const SiteRoles& roles = roles_of(tile);
     const bool interlaced = tile >= 4;
     const size_t width = size_t(w);
     auto sample = [=](int x, int y) {
-        const unsigned char *row = mosaic + size_t(y) * width;
+        const unsigned char* row = mosaic + size_t(y) * width;
         return int(interlaced ? row[interlaced_column(x, w)] : row[x]);
     };
     auto border_pixel = [&](int x, int y) {
@@ -174,21 +188,21 @@ bool decode_fused(const unsigned char *mosaic, int w, int h, unsigned char *rgb,
                           true);
     };
 
-    unsigned char *ring = nullptr;
+    unsigned char* ring = nullptr;
     if (interlaced && h > 2 && w > 2) {
         ring = new (std::nothrow) unsigned char[3 * width];
         if (!ring)
             return false;
     }
     // Row in column order, from the ring for interlaced rows.
-    auto natural_row = [&](int y) -> const unsigned char * {
+    auto natural_row = [&](int y) -> const unsigned char* {
         if (!interlaced)
             return mosaic + size_t(y) * width;
         return ring + size_t(y % 3) * width;
     };
     auto fill_ring = [&](int y) {
-        const unsigned char *src = mosaic + size_t(y) * width;
-        unsigned char *dst = ring + size_t(y % 3) * width;
+        const unsigned char* src = mosaic + size_t(y) * width;
+        unsigned char* dst = ring + size_t(y % 3) * width;
         for (int x = 0; x < w; x++)
             dst[x] = src[interlaced_column(x, w)];
     };
@@ -215,7 +229,7 @@ bool decode_fused(const unsigned char *mosaic, int w, int h, unsigned char *rgb,
         const int colour_parity = even_is_colour ? 0 : 1;
         const int colour_q = position_index(colour_parity, y);
         const int colour_is_red = colour_q == roles.red;
-        unsigned char *out = rgb + 3 * size_t(y) * width;
+        unsigned char* out = rgb + 3 * size_t(y) * width;
 
         border_pixel(0, y);
         int x = 1;
@@ -230,7 +244,8 @@ bool decode_fused(const unsigned char *mosaic, int w, int h, unsigned char *rgb,
 
 } // namespace
 
-bool bayer_path_available(BayerPath path) {
+bool bayer_path_available(BayerPath path)
+{
     switch (path) {
     case BAYER_PATH_PORTABLE:
         return true;
@@ -245,7 +260,8 @@ bool bayer_path_available(BayerPath path) {
     }
 }
 
-BayerPath bayer_best_path() {
+BayerPath bayer_best_path()
+{
     if (bayer_path_available(BAYER_PATH_AVX2))
         return BAYER_PATH_AVX2;
     if (bayer_path_available(BAYER_PATH_SSE41))
@@ -253,17 +269,18 @@ BayerPath bayer_best_path() {
     return BAYER_PATH_PORTABLE;
 }
 
-int gp_bayer_expand(unsigned char *mosaic, int w, int h, unsigned char *rgb, BayerTile tile) {
+int gp_bayer_expand(unsigned char* mosaic, int w, int h, unsigned char* rgb, BayerTile tile)
+{
     const int t = int(tile);
     if (t < 0 || t > 7 || !image_is_addressable(w, h))
         return 0;
     const bool interlaced = t >= 4;
     const size_t width = size_t(w);
     for (int y = 0; y < h; y++) {
-        const unsigned char *row = mosaic + size_t(y) * width;
-        unsigned char *out = rgb + 3 * size_t(y) * width;
+        const unsigned char* row = mosaic + size_t(y) * width;
+        unsigned char* out = rgb + 3 * size_t(y) * width;
         for (int x = 0; x < w; x++) {
-            unsigned char *px = out + 3 * size_t(x);
+            unsigned char* px = out + 3 * size_t(x);
             px[0] = px[1] = px[2] = 0;
             px[tile_colours[t][position_index(x, y)]] =
                 row[interlaced ? interlaced_column(x, w) : size_t(x)];
@@ -272,10 +289,11 @@ int gp_bayer_expand(unsigned char *mosaic, int w, int h, unsigned char *rgb, Bay
     return 0;
 }
 
-int gp_bayer_interpolate(unsigned char *rgb, int w, int h, BayerTile tile) {
+int gp_bayer_interpolate(unsigned char* rgb, int w, int h, BayerTile tile)
+{
     if (!image_is_addressable(w, h))
         return 0;
-    const SiteRoles &roles = roles_of(int(tile));
+    const SiteRoles& roles = roles_of(int(tile));
     const size_t width = size_t(w);
     // The site's own colour, by its role: red sites keep red, blue sites blue, green green.
     auto sample = [&](int x, int y) {
@@ -290,8 +308,9 @@ int gp_bayer_interpolate(unsigned char *rgb, int w, int h, BayerTile tile) {
     return 0;
 }
 
-int gp_bayer_decode_on_path(unsigned char *mosaic, int w, int h, unsigned char *rgb, int tile,
-                            BayerPath path) {
+int gp_bayer_decode_on_path(unsigned char* mosaic, int w, int h, unsigned char* rgb, int tile,
+                            BayerPath path)
+{
     if (!image_is_addressable(w, h))
         return 0;
     if (tile >= 0 && tile <= 7 && decode_fused(mosaic, w, h, rgb, tile, path))
@@ -302,6 +321,7 @@ int gp_bayer_decode_on_path(unsigned char *mosaic, int w, int h, unsigned char *
     return 0;
 }
 
-int gp_bayer_decode(unsigned char *mosaic, int w, int h, unsigned char *rgb, BayerTile tile) {
+int gp_bayer_decode(unsigned char* mosaic, int w, int h, unsigned char* rgb, BayerTile tile)
+{
     return gp_bayer_decode_on_path(mosaic, w, h, rgb, int(tile), bayer_best_path());
 }

@@ -32,13 +32,13 @@ extern const int tile_colours[8][4];
 // Writes the w x h mosaic into the 3 x w x h RGB image: each pixel gets its sample in the
 // channel of its colour and 0 in the other two. A tile outside 0 to 7 writes nothing.
 // Returns 0. w or h below 1 writes nothing.
-int gp_bayer_expand(unsigned char *mosaic, int w, int h, unsigned char *rgb, BayerTile tile);
+int gp_bayer_expand(unsigned char* mosaic, int w, int h, unsigned char* rgb, BayerTile tile);
 
 // Completes an expanded RGB image in place: every pixel gets the two channels its site
 // lacks, estimated from the neighbours that lie inside the image. Returns 0.
 // Images of width or height 1 are handled: a channel with no neighbour inside the image to
 // take it from is set to 0.
-int gp_bayer_interpolate(unsigned char *rgb, int w, int h, BayerTile tile);
+int gp_bayer_interpolate(unsigned char* rgb, int w, int h, BayerTile tile);
 
 // gp_bayer_expand then gp_bayer_interpolate. Returns 0.
-int gp_bayer_decode(unsigned char *mosaic, int w, int h, unsigned char *rgb, BayerTile tile);
+int gp_bayer_decode(unsigned char* mosaic, int w, int h, unsigned char* rgb, BayerTile tile);

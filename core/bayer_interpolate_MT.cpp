@@ -12,8 +12,8 @@
 #include "threading.h"
 #include "read-frame.h"
 
-
-void Bayer_MT_datastruct::init() {
+void Bayer_MT_datastruct::init()
+{
     slice_start_row = 0;
     slice_height = 0;
     slice_width = 0;
@@ -24,10 +24,11 @@ void Bayer_MT_datastruct::init() {
 }
 
 void Bayer_MT_datastruct::init_thread_data(unsigned int threadid, unsigned int in_frame_width,
-                                           unsigned int *row_partitions,
-                                           unsigned char *frame_uninterpolated_buffer,
-                                           unsigned char *frame_pixmap,
-                                           int in_vid_uses_two_bytes_per_pixel) {
+                                           unsigned int* row_partitions,
+                                           unsigned char* frame_uninterpolated_buffer,
+                                           unsigned char* frame_pixmap,
+                                           int in_vid_uses_two_bytes_per_pixel)
+{
     init();
     frame_width = in_frame_width;
     vid_uses_two_bytes_per_pixel = in_vid_uses_two_bytes_per_pixel;
@@ -41,7 +42,8 @@ void Bayer_MT_datastruct::init_thread_data(unsigned int threadid, unsigned int i
     slice_pixmap = frame_pixmap + 3 * size_t(frame_width) * size_t(slice_start_row);
 }
 
-void Bayer_MT_datastruct::bayer_interpolate() {
+void Bayer_MT_datastruct::bayer_interpolate()
+{
     if (vid_uses_two_bytes_per_pixel)
         bayer_interpolate_frame(slice_uninterpolated_buffer, slice_pixmap, int(frame_width),
                                 int(slice_height));
@@ -51,12 +53,14 @@ void Bayer_MT_datastruct::bayer_interpolate() {
     work_done = 1;
 }
 
-void *bayer_interpolate_thread(void *thread_arg) {
-    static_cast<Bayer_MT_datastruct *>(thread_arg)->bayer_interpolate();
+void* bayer_interpolate_thread(void* thread_arg)
+{
+    static_cast<Bayer_MT_datastruct*>(thread_arg)->bayer_interpolate();
     return nullptr;
 }
 
-unsigned int bayer_num_threads(unsigned int frame_height, int num_cores) {
+unsigned int bayer_num_threads(unsigned int frame_height, int num_cores)
+{
     const unsigned int cores = num_cores < 1 ? 1u : unsigned(num_cores);
     unsigned int cap;
     if (frame_height < 250)
@@ -71,7 +75,8 @@ unsigned int bayer_num_threads(unsigned int frame_height, int num_cores) {
 }
 
 void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
-                          unsigned int *row_partitions) {
+                          unsigned int* row_partitions)
+{
     unsigned int rows = frame_height / num_threads;
     if (frame_height % num_threads)
         rows++;
@@ -84,23 +89,26 @@ void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
     }
 }
 
-bool bayer_interpolate_MT(unsigned char *frame_uninterpolated_buffer, unsigned char *frame_pixmap,
+bool bayer_interpolate_MT(unsigned char* frame_uninterpolated_buffer, unsigned char* frame_pixmap,
                           unsigned int frame_width, unsigned int frame_height,
-                          int vid_uses_two_bytes_per_pixel) {
+                          int vid_uses_two_bytes_per_pixel)
+{
     // The routines take int sizes and address bytes with size_t: refuse what they cannot
     // reach rather than compute a wrapped offset.
-    VID_RETURN_IF(vid_uses_two_bytes_per_pixel != 0 && vid_uses_two_bytes_per_pixel != 1, false, "sample width flag %d is neither 0 nor 1\n",
-                vid_uses_two_bytes_per_pixel);
-    VID_RETURN_IF(frame_width > unsigned(INT_MAX) || frame_height > unsigned(INT_MAX) || uint64_t(frame_width) * frame_height > uint64_t(SIZE_MAX) / 3, false, "frame of %u x %u pixels is too large to demosaic\n", frame_width, frame_height);
+    VID_RETURN_IF(vid_uses_two_bytes_per_pixel != 0 && vid_uses_two_bytes_per_pixel != 1, false,
+                  "sample width flag %d is neither 0 nor 1\n", vid_uses_two_bytes_per_pixel);
+    VID_RETURN_IF(frame_width > unsigned(INT_MAX) || frame_height > unsigned(INT_MAX) ||
+                      uint64_t(frame_width) * frame_height > uint64_t(SIZE_MAX) / 3,
+                  false, "frame of %u x %u pixels is too large to demosaic\n", frame_width,
+                  frame_height);
 
     const unsigned int num_threads = bayer_num_threads(frame_height, get_num_processing_cores());
 
-    unsigned int *row_partitions = new (std::nothrow) unsigned int[num_threads + 1];
-    Bayer_MT_datastruct *thread_datastruct = new (std::nothrow) Bayer_MT_datastruct[num_threads];
-    THREAD_HANDLE *threads = new (std::nothrow) THREAD_HANDLE[num_threads];
+    unsigned int* row_partitions = new (std::nothrow) unsigned int[num_threads + 1];
+    Bayer_MT_datastruct* thread_datastruct = new (std::nothrow) Bayer_MT_datastruct[num_threads];
+    THREAD_HANDLE* threads = new (std::nothrow) THREAD_HANDLE[num_threads];
     if (!row_partitions || !thread_datastruct || !threads) {
-        VID_REPORT_STDERR("out of memory for %u demosaic workers\n",
-                num_threads);
+        VID_REPORT_STDERR("out of memory for %u demosaic workers\n", num_threads);
         delete[] row_partitions;
         delete[] thread_datastruct;
         delete[] threads;

@@ -25,9 +25,9 @@ BayerPath bayer_best_path();
 // bayer_interpolate_frame and gp_bayer_decode on a chosen path; an unavailable path falls
 // back to the portable one. For tests and benchmarks; the system calls the plain entries,
 // which take the best path.
-void bayer_interpolate_frame_on_path(unsigned char *mosaic, unsigned char *rgb, int width,
+void bayer_interpolate_frame_on_path(unsigned char* mosaic, unsigned char* rgb, int width,
                                      int height, BayerPath path);
-int gp_bayer_decode_on_path(unsigned char *mosaic, int w, int h, unsigned char *rgb, int tile,
+int gp_bayer_decode_on_path(unsigned char* mosaic, int w, int h, unsigned char* rgb, int tile,
                             BayerPath path);
 
 // Two-byte row kernel. rows[0..4] are the input rows y-2, y-1, y, y+1, y+2 (already resolved
@@ -36,9 +36,9 @@ int gp_bayer_decode_on_path(unsigned char *mosaic, int w, int h, unsigned char *
 // process. bg_row: the row holds blue sites at even columns and green sites at odd ones;
 // otherwise green sites at even columns and red sites at odd ones. gains: red, green and
 // blue gains already multiplied by 0.25.
-int demosaic16_row_sse41(const unsigned char *const rows[5], unsigned char *out_row, int x,
+int demosaic16_row_sse41(const unsigned char* const rows[5], unsigned char* out_row, int x,
                          int x_end, int bg_row, const float gains[3]);
-int demosaic16_row_avx2(const unsigned char *const rows[5], unsigned char *out_row, int x,
+int demosaic16_row_avx2(const unsigned char* const rows[5], unsigned char* out_row, int x,
                         int x_end, int bg_row, const float gains[3]);
 
 // One-byte row kernel over rows up, mid, down (natural column order) of an interior row,
@@ -46,7 +46,7 @@ int demosaic16_row_avx2(const unsigned char *const rows[5], unsigned char *out_r
 // stays below x_end + 1; returns the first column it did not process. colour_parity: the
 // parity of the columns that hold the row's red or blue sites; colour_is_red: those sites are
 // red (else blue).
-int tile_row_sse41(const unsigned char *up, const unsigned char *mid, const unsigned char *down,
-                   unsigned char *out_row, int x, int x_end, int colour_parity, int colour_is_red);
-int tile_row_avx2(const unsigned char *up, const unsigned char *mid, const unsigned char *down,
-                  unsigned char *out_row, int x, int x_end, int colour_parity, int colour_is_red);
+int tile_row_sse41(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
+                   unsigned char* out_row, int x, int x_end, int colour_parity, int colour_is_red);
+int tile_row_avx2(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
+                  unsigned char* out_row, int x, int x_end, int colour_parity, int colour_is_red);

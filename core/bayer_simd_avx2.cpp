@@ -28,9 +28,10 @@ alignas(32) const signed char kBToRgb1[32] = {
 struct V {
     typedef __m256i T;
     static const int N = 16;
-    static T load16(const unsigned char *p) { return _mm256_loadu_si256((const __m256i *)p); }
-    static T load8(const unsigned char *p) {
-        return _mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i *)p));
+    static T load16(const unsigned char* p) { return _mm256_loadu_si256((const __m256i*)p); }
+    static T load8(const unsigned char* p)
+    {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128((const __m128i*)p));
     }
     static T set1(int v) { return _mm256_set1_epi16(short(v)); }
     static T zero() { return _mm256_setzero_si256(); }
@@ -56,7 +57,8 @@ struct V {
 
     // c * gain rounded to single precision, then clamped to 0..255 and truncated; max
     // returns its second operand when the product is not a number, so that becomes 0.
-    static T scale(T c, float gain) {
+    static T scale(T c, float gain)
+    {
         const __m256 k = _mm256_set1_ps(gain), lo = _mm256_setzero_ps(),
                      hi = _mm256_set1_ps(255.0f);
         __m256 p0 =
@@ -71,19 +73,20 @@ struct V {
     }
 
     // Writes 16 pixels (48 bytes) from lanes holding values 0..255.
-    static void store_rgb(unsigned char *out, T r, T g, T b) {
+    static void store_rgb(unsigned char* out, T r, T g, T b)
+    {
         // per 128-bit half: red bytes 0-7, green 8-15 (pixels 0-7, then 8-15)
         const __m256i rg = _mm256_packus_epi16(r, g), bb = _mm256_packus_epi16(b, b);
         const __m256i out0 =
-            _mm256_or_si256(_mm256_shuffle_epi8(rg, _mm256_load_si256((const __m256i *)kRgToRgb0)),
-                            _mm256_shuffle_epi8(bb, _mm256_load_si256((const __m256i *)kBToRgb0)));
+            _mm256_or_si256(_mm256_shuffle_epi8(rg, _mm256_load_si256((const __m256i*)kRgToRgb0)),
+                            _mm256_shuffle_epi8(bb, _mm256_load_si256((const __m256i*)kBToRgb0)));
         const __m256i out1 =
-            _mm256_or_si256(_mm256_shuffle_epi8(rg, _mm256_load_si256((const __m256i *)kRgToRgb1)),
-                            _mm256_shuffle_epi8(bb, _mm256_load_si256((const __m256i *)kBToRgb1)));
-        _mm_storeu_si128((__m128i *)out, _mm256_castsi256_si128(out0));
-        _mm_storel_epi64((__m128i *)(out + 16), _mm256_castsi256_si128(out1));
-        _mm_storeu_si128((__m128i *)(out + 24), _mm256_extracti128_si256(out0, 1));
-        _mm_storel_epi64((__m128i *)(out + 40), _mm256_extracti128_si256(out1, 1));
+            _mm256_or_si256(_mm256_shuffle_epi8(rg, _mm256_load_si256((const __m256i*)kRgToRgb1)),
+                            _mm256_shuffle_epi8(bb, _mm256_load_si256((const __m256i*)kBToRgb1)));
+        _mm_storeu_si128((__m128i*)out, _mm256_castsi256_si128(out0));
+        _mm_storel_epi64((__m128i*)(out + 16), _mm256_castsi256_si128(out1));
+        _mm_storeu_si128((__m128i*)(out + 24), _mm256_extracti128_si256(out0, 1));
+        _mm_storel_epi64((__m128i*)(out + 40), _mm256_extracti128_si256(out1, 1));
     }
 };
 
@@ -91,13 +94,15 @@ struct V {
 
 #include "bayer_kernels.inc"
 
-int demosaic16_row_avx2(const unsigned char *const rows[5], unsigned char *out_row, int x,
-                        int x_end, int bg_row, const float gains[3]) {
+int demosaic16_row_avx2(const unsigned char* const rows[5], unsigned char* out_row, int x,
+                        int x_end, int bg_row, const float gains[3])
+{
     return demosaic16_row(rows, out_row, x, x_end, bg_row, gains);
 }
 
-int tile_row_avx2(const unsigned char *up, const unsigned char *mid, const unsigned char *down,
-                  unsigned char *out_row, int x, int x_end, int colour_parity, int colour_is_red) {
+int tile_row_avx2(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
+                  unsigned char* out_row, int x, int x_end, int colour_parity, int colour_is_red)
+{
     return tile_row(up, mid, down, out_row, x, x_end, colour_parity, colour_is_red);
 }
 

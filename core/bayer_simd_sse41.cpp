@@ -25,9 +25,10 @@ alignas(16) const signed char kBToRgb1[16] = {-128, 5,    -128, -128, 6,    -128
 struct V {
     typedef __m128i T;
     static const int N = 8;
-    static T load16(const unsigned char *p) { return _mm_loadu_si128((const __m128i *)p); }
-    static T load8(const unsigned char *p) {
-        return _mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i *)p));
+    static T load16(const unsigned char* p) { return _mm_loadu_si128((const __m128i*)p); }
+    static T load8(const unsigned char* p)
+    {
+        return _mm_cvtepu8_epi16(_mm_loadl_epi64((const __m128i*)p));
     }
     static T set1(int v) { return _mm_set1_epi16(short(v)); }
     static T zero() { return _mm_setzero_si128(); }
@@ -53,7 +54,8 @@ struct V {
 
     // c * gain rounded to single precision, then clamped to 0..255 and truncated; max
     // returns its second operand when the product is not a number, so that becomes 0.
-    static T scale(T c, float gain) {
+    static T scale(T c, float gain)
+    {
         const __m128 k = _mm_set1_ps(gain), lo = _mm_setzero_ps(), hi = _mm_set1_ps(255.0f);
         __m128 p0 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvtepu16_epi32(c)), k);
         __m128 p1 = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvtepu16_epi32(_mm_srli_si128(c, 8))), k);
@@ -63,16 +65,17 @@ struct V {
     }
 
     // Writes 8 pixels (24 bytes) from lanes holding values 0..255.
-    static void store_rgb(unsigned char *out, T r, T g, T b) {
+    static void store_rgb(unsigned char* out, T r, T g, T b)
+    {
         const __m128i rg = _mm_packus_epi16(r, g), bb = _mm_packus_epi16(b, b);
         const __m128i out0 =
-            _mm_or_si128(_mm_shuffle_epi8(rg, _mm_load_si128((const __m128i *)kRgToRgb0)),
-                         _mm_shuffle_epi8(bb, _mm_load_si128((const __m128i *)kBToRgb0)));
+            _mm_or_si128(_mm_shuffle_epi8(rg, _mm_load_si128((const __m128i*)kRgToRgb0)),
+                         _mm_shuffle_epi8(bb, _mm_load_si128((const __m128i*)kBToRgb0)));
         const __m128i out1 =
-            _mm_or_si128(_mm_shuffle_epi8(rg, _mm_load_si128((const __m128i *)kRgToRgb1)),
-                         _mm_shuffle_epi8(bb, _mm_load_si128((const __m128i *)kBToRgb1)));
-        _mm_storeu_si128((__m128i *)out, out0);
-        _mm_storel_epi64((__m128i *)(out + 16), out1);
+            _mm_or_si128(_mm_shuffle_epi8(rg, _mm_load_si128((const __m128i*)kRgToRgb1)),
+                         _mm_shuffle_epi8(bb, _mm_load_si128((const __m128i*)kBToRgb1)));
+        _mm_storeu_si128((__m128i*)out, out0);
+        _mm_storel_epi64((__m128i*)(out + 16), out1);
     }
 };
 
@@ -80,13 +83,15 @@ struct V {
 
 #include "bayer_kernels.inc"
 
-int demosaic16_row_sse41(const unsigned char *const rows[5], unsigned char *out_row, int x,
-                         int x_end, int bg_row, const float gains[3]) {
+int demosaic16_row_sse41(const unsigned char* const rows[5], unsigned char* out_row, int x,
+                         int x_end, int bg_row, const float gains[3])
+{
     return demosaic16_row(rows, out_row, x, x_end, bg_row, gains);
 }
 
-int tile_row_sse41(const unsigned char *up, const unsigned char *mid, const unsigned char *down,
-                   unsigned char *out_row, int x, int x_end, int colour_parity, int colour_is_red) {
+int tile_row_sse41(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
+                   unsigned char* out_row, int x, int x_end, int colour_parity, int colour_is_red)
+{
     return tile_row(up, mid, down, out_row, x, x_end, colour_parity, colour_is_red);
 }
 

@@ -23,13 +23,15 @@ using uint = unsigned int;
 
 namespace {
 
-
 // Every offset and length of the format is an unsigned 32-bit value.
 const uint64_t max_format_value = 0xFFFFFFFFu;
 // The most bytes one byte of a deflate stream can expand to.
 const uint64_t max_deflate_expansion = 1032;
 
-uint64_t min_u64(uint64_t a, uint64_t b) { return a < b ? a : b; }
+uint64_t min_u64(uint64_t a, uint64_t b)
+{
+    return a < b ? a : b;
+}
 
 // The working arrays of one codec call, freed on every return.
 struct PartitionArrays {
@@ -73,8 +75,8 @@ class BlockExpander {
         if (dest && dest_len <= max_libdeflate_room && prepare(dest_len)) {
             memcpy(backup, dest, dest_len);
             size_t produced = 0;
-            libdeflate_result r = libdeflate_zlib_decompress(decompressor, source, source_len,
-                                                             dest, dest_len, &produced);
+            libdeflate_result r = libdeflate_zlib_decompress(decompressor, source, source_len, dest,
+                                                             dest_len, &produced);
             if (r == LIBDEFLATE_SUCCESS && produced <= dest_len) {
                 memcpy(dest + produced, backup + produced, dest_len - produced);
                 dest_len = produced;
@@ -281,9 +283,9 @@ void Compress_MT_datastruct::uncompress_datastruct()
     for (uint i = start_block; i < end_block; i++) {
         unsigned long available =
             uncompressed_block_partitions[i + 1] - uncompressed_block_partitions[i];
-        int rc = expander.expand(uncompressed_buffer + uncompressed_block_partitions[i],
-                                 available, compressed_buffer + compressed_block_start,
-                                 compressed_block_sizes[i]);
+        int rc =
+            expander.expand(uncompressed_buffer + uncompressed_block_partitions[i], available,
+                            compressed_buffer + compressed_block_start, compressed_block_sizes[i]);
         if (rc != Z_OK)
             work_done = 0;
         // The caller checks that each block filled its whole range: a stream that ends early
@@ -328,45 +330,53 @@ int compress_MT_at_effort(unsigned char* compressed_buffer, unsigned long& compr
                           unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
                           int compression_effort)
 {
-    return compress_MT_at_effort_on_cores(compressed_buffer, compressed_size,
-                                          uncompressed_buffer, uncompressed_size,
-                                          compression_effort, get_num_processing_cores());
+    return compress_MT_at_effort_on_cores(compressed_buffer, compressed_size, uncompressed_buffer,
+                                          uncompressed_size, compression_effort,
+                                          get_num_processing_cores());
 }
 
 int compress_MT_on_cores(unsigned char* compressed_buffer, unsigned long& compressed_size,
                          unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
                          int num_processing_cores)
 {
-    return compress_MT_at_effort_on_cores(compressed_buffer, compressed_size,
-                                          uncompressed_buffer, uncompressed_size,
-                                          max_compression_effort, num_processing_cores);
+    return compress_MT_at_effort_on_cores(compressed_buffer, compressed_size, uncompressed_buffer,
+                                          uncompressed_size, max_compression_effort,
+                                          num_processing_cores);
 }
 
-int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
-                                   unsigned long& compressed_size,
+int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer, unsigned long& compressed_size,
                                    unsigned char* uncompressed_buffer,
                                    unsigned long uncompressed_size, int compression_effort,
                                    int num_processing_cores)
 {
-    VID_RETURN_IF(compression_effort < min_compression_effort || compression_effort > max_compression_effort, 1, "The compression effort %d is not one of 1 to 9.\n", compression_effort);
+    VID_RETURN_IF(compression_effort < min_compression_effort ||
+                      compression_effort > max_compression_effort,
+                  1, "The compression effort %d is not one of 1 to 9.\n", compression_effort);
     const uint64_t S = uncompressed_size;
-    VID_RETURN_IF(!compressed_buffer || (!uncompressed_buffer && S > 0), 1, "compress_MT needs a source and a destination buffer.\n");
-    VID_RETURN_IF(S > max_format_value, 1, "compress_MT cannot describe an input of %llu bytes (at most %llu).\n", (unsigned long long)S, (unsigned long long)max_format_value);
+    VID_RETURN_IF(!compressed_buffer || (!uncompressed_buffer && S > 0), 1,
+                  "compress_MT needs a source and a destination buffer.\n");
+    VID_RETURN_IF(S > max_format_value, 1,
+                  "compress_MT cannot describe an input of %llu bytes (at most %llu).\n",
+                  (unsigned long long)S, (unsigned long long)max_format_value);
     // Every room and offset must be a 32-bit value; a larger destination is simply not
     // used beyond that. An empty input becomes one empty block.
     const uint64_t K = min_u64(compressed_size, max_format_value);
-    const uint n = S == 0 ? 1u
-                          : uint(min_u64((S + min_block_size - 1) / min_block_size,
-                                         max_compress_MT_blocks));
+    const uint n =
+        S == 0 ? 1u
+               : uint(min_u64((S + min_block_size - 1) / min_block_size, max_compress_MT_blocks));
     const uint64_t L = (S + n - 1) / n;
     const uint64_t header_size = 12 + 8 * uint64_t(n);
-    VID_RETURN_IF(K < header_size, 1, "The destination of %lu bytes cannot hold the %u-byte header.\n", compressed_size, uint(header_size));
+    VID_RETURN_IF(K < header_size, 1,
+                  "The destination of %lu bytes cannot hold the %u-byte header.\n", compressed_size,
+                  uint(header_size));
 
     PartitionArrays arrays;
     arrays.compressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.compressed_block_sizes = new (std::nothrow) uint[n + 1];
-    VID_RETURN_IF(!arrays.compressed_block_partitions || !arrays.uncompressed_block_partitions || !arrays.compressed_block_sizes, 1, "compress_MT is out of memory.\n");
+    VID_RETURN_IF(!arrays.compressed_block_partitions || !arrays.uncompressed_block_partitions ||
+                      !arrays.compressed_block_sizes,
+                  1, "compress_MT is out of memory.\n");
     // Block i gets a room of C = ceil(K / n) bytes at C * i in the block-stream area. The
     // rooms stop at the end of the destination: the last ones may be shorter or empty, and
     // a block that does not fit its room then fails like any other.
@@ -386,17 +396,19 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
     const int num_threads = worker_count(num_processing_cores, n);
     THREAD_HANDLE* threads = nullptr;
     Compress_MT_datastruct* thread_para = nullptr;
-    VID_RETURN_IF(!allocate_workers(num_threads, threads, thread_para), 1, "compress_MT is out of memory.\n");
+    VID_RETURN_IF(!allocate_workers(num_threads, threads, thread_para), 1,
+                  "compress_MT is out of memory.\n");
     for (int i = 0; i < num_threads; i++) {
-        thread_para[i].init_thread_data(uint(i), uint(num_threads), n,
-                                        arrays.compressed_block_partitions,
-                                        arrays.uncompressed_block_partitions,
-                                        arrays.compressed_block_sizes,
-                                        compressed_buffer_post_header, uncompressed_buffer);
+        thread_para[i].init_thread_data(
+            uint(i), uint(num_threads), n, arrays.compressed_block_partitions,
+            arrays.uncompressed_block_partitions, arrays.compressed_block_sizes,
+            compressed_buffer_post_header, uncompressed_buffer);
         thread_para[i].compression_effort = compression_effort;
     }
-    VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, compress_MT_thread), 1, "The procedure '%s' did not complete successfully. \n"
-                "The destination buffer might be of insufficient size.\n", "compress_MT");
+    VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, compress_MT_thread), 1,
+                  "The procedure '%s' did not complete successfully. \n"
+                  "The destination buffer might be of insufficient size.\n",
+                  "compress_MT");
 
     // Pack the streams behind one another. Block i moves down from its room to just behind
     // block i - 1; every earlier stream fits its own room, so the target never lies past
@@ -418,8 +430,7 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
 
 int64_t blocked_compress_length(const unsigned char* head, unsigned long available)
 {
-    if (head == nullptr || available < 12 ||
-        int64_t(get_le64(head)) != blocked_compress_pattern)
+    if (head == nullptr || available < 12 || int64_t(get_le64(head)) != blocked_compress_pattern)
         return -1;
     const uint n = get_le32(head + 8);
     if (n < 1 || n > max_compress_MT_blocks || available < 12 + 8 * uint64_t(n))
@@ -446,11 +457,15 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     }
 
     // The header is checked field by field before anything is sized or read from it.
-    VID_RETURN_IF(compressed_size < 12, Z_DATA_ERROR, "A blocked-compress buffer of %lu bytes is too short for its header.\n", compressed_size);
+    VID_RETURN_IF(compressed_size < 12, Z_DATA_ERROR,
+                  "A blocked-compress buffer of %lu bytes is too short for its header.\n",
+                  compressed_size);
     const uint n = get_le32(compressed_buffer + 8);
-    VID_RETURN_IF(n < 1 || n > max_compress_MT_blocks, Z_DATA_ERROR, "Invalid block count %u in a blocked-compress buffer.\n", n);
+    VID_RETURN_IF(n < 1 || n > max_compress_MT_blocks, Z_DATA_ERROR,
+                  "Invalid block count %u in a blocked-compress buffer.\n", n);
     const uint64_t header_size = 12 + 8 * uint64_t(n);
-    VID_RETURN_IF(compressed_size < header_size, Z_DATA_ERROR, "A header of %u blocks does not fit %lu bytes.\n", n, compressed_size);
+    VID_RETURN_IF(compressed_size < header_size, Z_DATA_ERROR,
+                  "A header of %u blocks does not fit %lu bytes.\n", n, compressed_size);
 
     PartitionArrays arrays;
     arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
@@ -465,7 +480,9 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
         // Block ends rise strictly from 0; the single empty block of an empty input is the
         // one buffer whose first end is 0.
         bool empty_input = n == 1 && end == 0;
-        VID_RETURN_IF(end <= arrays.uncompressed_block_partitions[i] && !empty_input, VID_CODEC_DATA_ERROR, "Block %u ends at %u, not after its start %u.\n", i, end, arrays.uncompressed_block_partitions[i]);
+        VID_RETURN_IF(end <= arrays.uncompressed_block_partitions[i] && !empty_input,
+                      VID_CODEC_DATA_ERROR, "Block %u ends at %u, not after its start %u.\n", i,
+                      end, arrays.uncompressed_block_partitions[i]);
         arrays.uncompressed_block_partitions[i + 1] = end;
     }
     const uint T = arrays.uncompressed_block_partitions[n];
@@ -478,18 +495,25 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
         compressed_block_sizes_total += arrays.compressed_block_sizes[i];
     }
     arrays.compressed_block_sizes[n] = 0;
-    VID_RETURN_IF(compressed_block_sizes_total > max_format_value, VID_CODEC_DATA_ERROR, "The block sizes add up to %llu bytes, more than a blocked-compress buffer can hold.\n", (unsigned long long)compressed_block_sizes_total);
-    VID_RETURN_IF(compressed_block_sizes_total != compressed_size, VID_CODEC_DATA_ERROR, "Mismatch in compressed sizes %u vs. %lu",
-                uint(compressed_block_sizes_total), compressed_size);
+    VID_RETURN_IF(
+        compressed_block_sizes_total > max_format_value, VID_CODEC_DATA_ERROR,
+        "The block sizes add up to %llu bytes, more than a blocked-compress buffer can hold.\n",
+        (unsigned long long)compressed_block_sizes_total);
+    VID_RETURN_IF(compressed_block_sizes_total != compressed_size, VID_CODEC_DATA_ERROR,
+                  "Mismatch in compressed sizes %u vs. %lu", uint(compressed_block_sizes_total),
+                  compressed_size);
     // Deflate cannot expand beyond 1032:1 (a 258-byte match in two bits); a block announcing
     // more than its stream could produce is damaged, and refusing it here keeps a small
     // damaged buffer from asking for gigabytes.
     for (uint i = 0; i < n; i++) {
         uint64_t range = uint64_t(arrays.uncompressed_block_partitions[i + 1]) -
                          arrays.uncompressed_block_partitions[i];
-        VID_RETURN_IF(range > max_deflate_expansion * uint64_t(arrays.compressed_block_sizes[i]) + 1024, VID_CODEC_DATA_ERROR, "Block %u announces %llu bytes from a stream of %u bytes, more than "
-                    "deflate can produce.\n", i, (unsigned long long)range,
-                    arrays.compressed_block_sizes[i]);
+        VID_RETURN_IF(range >
+                          max_deflate_expansion * uint64_t(arrays.compressed_block_sizes[i]) + 1024,
+                      VID_CODEC_DATA_ERROR,
+                      "Block %u announces %llu bytes from a stream of %u bytes, more than "
+                      "deflate can produce.\n",
+                      i, (unsigned long long)range, arrays.compressed_block_sizes[i]);
     }
 
     if (uncompressed_buffer && uncompressed_size < T) {
@@ -509,17 +533,21 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     if (!allocate_workers(num_threads, threads, thread_para))
         return Z_MEM_ERROR;
     for (int i = 0; i < num_threads; i++)
-        thread_para[i].init_thread_data(uint(i), uint(num_threads), n,
-                                        arrays.compressed_block_partitions,
-                                        arrays.uncompressed_block_partitions,
-                                        arrays.compressed_block_sizes,
-                                        compressed_buffer + header_size, uncompressed_buffer);
-    VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, uncompress_MT_thread), VID_CODEC_BLOCK_FAILED, "The procedure '%s' did not complete successfully. \n"
-                "The destination buffer might be of insufficient size.\n", "uncompress_MT");
+        thread_para[i].init_thread_data(
+            uint(i), uint(num_threads), n, arrays.compressed_block_partitions,
+            arrays.uncompressed_block_partitions, arrays.compressed_block_sizes,
+            compressed_buffer + header_size, uncompressed_buffer);
+    VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, uncompress_MT_thread),
+                  VID_CODEC_BLOCK_FAILED,
+                  "The procedure '%s' did not complete successfully. \n"
+                  "The destination buffer might be of insufficient size.\n",
+                  "uncompress_MT");
     for (uint i = 0; i < n; i++) {
-        uint range = arrays.uncompressed_block_partitions[i + 1] -
-                     arrays.uncompressed_block_partitions[i];
-        VID_RETURN_IF(arrays.compressed_block_partitions[i] != range, VID_CODEC_DATA_ERROR, "Block %u expands to %u bytes, not the %u its header announces.\n", i, arrays.compressed_block_partitions[i], range);
+        uint range =
+            arrays.uncompressed_block_partitions[i + 1] - arrays.uncompressed_block_partitions[i];
+        VID_RETURN_IF(arrays.compressed_block_partitions[i] != range, VID_CODEC_DATA_ERROR,
+                      "Block %u expands to %u bytes, not the %u its header announces.\n", i,
+                      arrays.compressed_block_partitions[i], range);
     }
     return VID_CODEC_OK;
 }

@@ -66,10 +66,12 @@ class Compress_MT_datastruct {
     // Stores the arguments and takes the run of blocks
     // [p * in_thread_id, min(p * (in_thread_id + 1), n)) with p = ceil(n / in_num_threads);
     // work_done starts at 0.
-    void init_thread_data(unsigned int in_thread_id, unsigned int in_num_threads, unsigned int num_compress_blocks,
+    void init_thread_data(unsigned int in_thread_id, unsigned int in_num_threads,
+                          unsigned int num_compress_blocks,
                           unsigned int* in_compressed_block_partitions,
                           unsigned int* in_uncompressed_block_partitions,
-                          unsigned int* in_compressed_block_sizes, unsigned char* in_compressed_buffer,
+                          unsigned int* in_compressed_block_sizes,
+                          unsigned char* in_compressed_buffer,
                           unsigned char* in_uncompressed_buffer);
 
     // Worker bodies: compress each own block into its room at compression_effort, or expand
@@ -83,11 +85,11 @@ class Compress_MT_datastruct {
 // negative values are zlib's own codes of the same meaning.
 enum VidCodecResult : int {
     VID_CODEC_OK = 0,
-    VID_CODEC_BLOCK_FAILED = 1,   // a block failed to expand, or a worker did not start
-    VID_CODEC_STREAM_ERROR = -2,  // Z_STREAM_ERROR: a plain zlib stream without an output
-    VID_CODEC_DATA_ERROR = -3,    // Z_DATA_ERROR: the input's length or header is inconsistent
-    VID_CODEC_MEM_ERROR = -4,     // Z_MEM_ERROR: the output could not be allocated
-    VID_CODEC_BUF_ERROR = -5,     // Z_BUF_ERROR: the caller's output is too small
+    VID_CODEC_BLOCK_FAILED = 1,  // a block failed to expand, or a worker did not start
+    VID_CODEC_STREAM_ERROR = -2, // Z_STREAM_ERROR: a plain zlib stream without an output
+    VID_CODEC_DATA_ERROR = -3,   // Z_DATA_ERROR: the input's length or header is inconsistent
+    VID_CODEC_MEM_ERROR = -4,    // Z_MEM_ERROR: the output could not be allocated
+    VID_CODEC_BUF_ERROR = -5,    // Z_BUF_ERROR: the caller's output is too small
 };
 
 // Compresses uncompressed_size bytes into the caller's compressed_buffer, whose capacity
@@ -151,8 +153,7 @@ int compress_MT_on_cores(unsigned char* compressed_buffer, unsigned long& compre
 int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                            unsigned char* compressed_buffer, unsigned long compressed_size,
                            int num_processing_cores);
-int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer,
-                                   unsigned long& compressed_size,
+int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer, unsigned long& compressed_size,
                                    unsigned char* uncompressed_buffer,
                                    unsigned long uncompressed_size, int compression_effort,
                                    int num_processing_cores);

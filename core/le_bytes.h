@@ -11,7 +11,7 @@ inline uint16_t get_le16(const unsigned char* p)
 }
 
 inline uint32_t get_le32(const unsigned char* p)
-{   // widen each byte first: p[3] << 24 on a promoted int overflows when p[3] >= 0x80
+{ // widen each byte first: p[3] << 24 on a promoted int overflows when p[3] >= 0x80
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 

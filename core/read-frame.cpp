@@ -20,7 +20,8 @@ namespace {
 // Scales a 16-bit channel value to a byte: the product is rounded to single precision, then
 // clamped and truncated. !(p >= 0) also catches a non-number from a NaN or infinite gain,
 // whose conversion to an integer would be undefined.
-inline unsigned char scale_to_byte(int c, float k) {
+inline unsigned char scale_to_byte(int c, float k)
+{
 #if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD != 0
     // x87 arithmetic keeps excess precision; a store rounds the product to single precision.
     volatile float rounded = float(c) * k;
@@ -41,7 +42,8 @@ inline unsigned char scale_to_byte(int c, float k) {
 struct Axis {
     int m2, m1, p1, p2;
 };
-inline Axis axis_neighbours(int i, int n) {
+inline Axis axis_neighbours(int i, int n)
+{
     Axis a;
     a.m1 = i == 0 ? i + 1 : i - 1;
     a.p1 = i == n - 1 ? i - 1 : i + 1;
@@ -59,10 +61,11 @@ inline Axis axis_neighbours(int i, int n) {
 // green sites (red above and below) at odd ones; in a "gr" row green sites (red left and
 // right) sit at even columns and red sites at odd ones. Both patterns start every row with
 // the even-column site, so the row kind alone decides.
-inline void demosaic16_pixel(const unsigned char *const rows[5], int x, const Axis &a, bool bg_row,
-                             const float k[3], unsigned char *px) {
+inline void demosaic16_pixel(const unsigned char* const rows[5], int x, const Axis& a, bool bg_row,
+                             const float k[3], unsigned char* px)
+{
     auto v = [rows](int row, int col) {
-        const unsigned char *s = rows[row] + 2 * size_t(col);
+        const unsigned char* s = rows[row] + 2 * size_t(col);
         return int(s[0]) | int(s[1]) << 8;
     };
     const int own = v(2, x);
@@ -97,10 +100,11 @@ inline void demosaic16_pixel(const unsigned char *const rows[5], int x, const Ax
     px[2] = scale_to_byte(blue, k[2]);
 }
 
-typedef int (*Demosaic16RowKernel)(const unsigned char *const *, unsigned char *, int, int, int,
-                                   const float *);
+typedef int (*Demosaic16RowKernel)(const unsigned char* const*, unsigned char*, int, int, int,
+                                   const float*);
 
-Demosaic16RowKernel row_kernel(BayerPath path) {
+Demosaic16RowKernel row_kernel(BayerPath path)
+{
 #if defined(VID_X86_KERNELS)
     if (path == BAYER_PATH_AVX2)
         return demosaic16_row_avx2;
@@ -113,8 +117,9 @@ Demosaic16RowKernel row_kernel(BayerPath path) {
 
 } // namespace
 
-void bayer_interpolate_frame_on_path(unsigned char *mosaic, unsigned char *rgb, int width,
-                                     int height, BayerPath path) {
+void bayer_interpolate_frame_on_path(unsigned char* mosaic, unsigned char* rgb, int width,
+                                     int height, BayerPath path)
+{
     if (width < 1 || height < 1)
         return;
     const uint64_t pixels = uint64_t(width) * uint64_t(height);
@@ -128,11 +133,11 @@ void bayer_interpolate_frame_on_path(unsigned char *mosaic, unsigned char *rgb, 
 
     for (int y = 0; y < height; y++) {
         const Axis ay = axis_neighbours(y, height);
-        const unsigned char *const rows[5] = {
+        const unsigned char* const rows[5] = {
             mosaic + size_t(ay.m2) * row_bytes, mosaic + size_t(ay.m1) * row_bytes,
             mosaic + size_t(y) * row_bytes, mosaic + size_t(ay.p1) * row_bytes,
             mosaic + size_t(ay.p2) * row_bytes};
-        unsigned char *out = rgb + 3 * size_t(y) * size_t(width);
+        unsigned char* out = rgb + 3 * size_t(y) * size_t(width);
         const bool bg_row = (y & 1) == bg_parity;
 
         // Columns 2 .. width - 3 have all four column neighbours in place: no border rule.
@@ -150,18 +155,21 @@ void bayer_interpolate_frame_on_path(unsigned char *mosaic, unsigned char *rgb, 
     }
 }
 
-void bayer_interpolate_frame(unsigned char *mosaic, unsigned char *rgb, int width, int height) {
+void bayer_interpolate_frame(unsigned char* mosaic, unsigned char* rgb, int width, int height)
+{
     bayer_interpolate_frame_on_path(mosaic, rgb, width, height, bayer_best_path());
 }
 
-void white_balance(float red, float green, float blue) {
+void white_balance(float red, float green, float blue)
+{
     rbal = red;
     gbal = green;
     bbal = blue;
 }
 
-int file_statistics(char *path, int *num_frames, int *width, int *height) {
-    FILE *f = fopen(path, "rb");
+int file_statistics(char* path, int* num_frames, int* width, int* height)
+{
+    FILE* f = fopen(path, "rb");
     if (!f) {
         perror(path);
         return -1;
@@ -188,4 +196,7 @@ int file_statistics(char *path, int *num_frames, int *width, int *height) {
     return 0;
 }
 
-int read_frame(char *, int, int *, int *) { return 0; }
+int read_frame(char*, int, int*, int*)
+{
+    return 0;
+}

@@ -17,7 +17,7 @@
 // 0..255 (a non-number counts as 0). The gains are read once, at entry.
 // Writes nothing when width or height is below 1, or when the byte counts do not fit the
 // address space.
-void bayer_interpolate_frame(unsigned char *mosaic, unsigned char *rgb, int width, int height);
+void bayer_interpolate_frame(unsigned char* mosaic, unsigned char* rgb, int width, int height);
 
 // Sets the red, green and blue gains used by every later bayer_interpolate_frame call in
 // this process. Unchecked; not thread-safe against a running demosaic.
@@ -27,7 +27,7 @@ void white_balance(float red, float green, float blue);
 // (bytes 2-3) and the signed frame count (bytes 4-7), little-endian, uncorrected. Each
 // output pointer may be null. Returns 0, or -1 after printing the reason to stderr when the
 // file cannot be opened or is shorter than 8 bytes.
-int file_statistics(char *path, int *num_frames, int *width, int *height);
+int file_statistics(char* path, int* num_frames, int* width, int* height);
 
 // Does nothing and returns 0.
-int read_frame(char *path, int frame_number, int *width, int *height);
+int read_frame(char* path, int frame_number, int* width, int* height);

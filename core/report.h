@@ -24,15 +24,15 @@ constexpr const char* vid_base_name(const char* path)
 #define VID_SOURCE_NAME (vid_base_name(__FILE__))
 
 // Prints "<source>:<line> " and the formatted text on stderr.
-#define VID_REPORT_STDERR(format, ...) \
+#define VID_REPORT_STDERR(format, ...)                                                             \
     fprintf(stderr, "%s:%d " format, VID_SOURCE_NAME, __LINE__, ##__VA_ARGS__)
 
 // When cond holds: reports as VID_REPORT_STDERR and returns `result` (omit it in a function
 // returning void by passing nothing: VID_RETURN_IF(cond, , "text\n")).
-#define VID_RETURN_IF(cond, result, format, ...)       \
-    do {                                               \
-        if (cond) {                                    \
-            VID_REPORT_STDERR(format, ##__VA_ARGS__); \
-            return result;                             \
-        }                                              \
+#define VID_RETURN_IF(cond, result, format, ...)                                                   \
+    do {                                                                                           \
+        if (cond) {                                                                                \
+            VID_REPORT_STDERR(format, ##__VA_ARGS__);                                              \
+            return result;                                                                         \
+        }                                                                                          \
     } while (0)

@@ -115,7 +115,6 @@ void report_thread_start_failure(int error_number, int thread_id, const char* fi
 
 #endif
 
-
 int vid_process_id()
 {
 #ifdef _WIN32

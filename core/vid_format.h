@@ -29,12 +29,12 @@ constexpr int64_t kVidMaxFrameBytes = INT32_MAX;
 
 // The header's fields, decoded.
 struct VidFileHeader {
-    int width = 0;            // pixels, the width field's rule undone
+    int width = 0; // pixels, the width field's rule undone
     int height = 0;
-    int64_t num_frames = 0;   // frames announced, >= 0 (-INT32_MIN included: refuse it)
-    bool bayer = false;       // the file holds Bayer mosaics (count field >= 0)
-    bool two_bytes = true;    // Bayer samples are two bytes wide (width field <= 0x8FFF)
-    int32_t count_field = 0;  // the count as stored
+    int64_t num_frames = 0;  // frames announced, >= 0 (-INT32_MIN included: refuse it)
+    bool bayer = false;      // the file holds Bayer mosaics (count field >= 0)
+    bool two_bytes = true;   // Bayer samples are two bytes wide (width field <= 0x8FFF)
+    int32_t count_field = 0; // the count as stored
 };
 
 // Decodes the 8 bytes at `raw`. Never fails: what a header announces is judged by its user.

@@ -96,8 +96,8 @@ bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& sc
         }
         int64_t candidate = at + (found - window.data());
         unsigned char head[kLongestHead];
-        size_t head_bytes = size - candidate < int64_t(sizeof head) ? size_t(size - candidate)
-                                                                    : sizeof head;
+        size_t head_bytes =
+            size - candidate < int64_t(sizeof head) ? size_t(size - candidate) : sizeof head;
         if (!read_at(file.get(), candidate, head, head_bytes)) {
             error = std::string(path) + ": cannot read at offset " + std::to_string(candidate);
             return false;
@@ -143,8 +143,8 @@ bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& sc
     return true;
 }
 
-bool vid_salvage_write(const char* in_path, const char* out_path, int width, int height,
-                       bool bayer, bool two_bytes, const std::vector<VidSalvageRecord>& records,
+bool vid_salvage_write(const char* in_path, const char* out_path, int width, int height, bool bayer,
+                       bool two_bytes, const std::vector<VidSalvageRecord>& records,
                        std::string& error)
 {
     File in(fopen(in_path, "rb"));

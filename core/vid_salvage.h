@@ -36,6 +36,6 @@ bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& sc
 // header for width x height frames (RGB, or Bayer with one- or two-byte samples) and a table
 // of exactly records.size() entries. The file is written under a temporary name beside
 // out_path and takes that name only when complete; on failure nothing is left behind.
-bool vid_salvage_write(const char* in_path, const char* out_path, int width, int height,
-                       bool bayer, bool two_bytes, const std::vector<VidSalvageRecord>& records,
+bool vid_salvage_write(const char* in_path, const char* out_path, int width, int height, bool bayer,
+                       bool two_bytes, const std::vector<VidSalvageRecord>& records,
                        std::string& error);

@@ -53,10 +53,10 @@ namespace {
 
 #if CLIPCROP_WINDOWS_FORM
 const bool kWindowsForm = true;
-const int kMinInputs = 4;     // input, output, frames, mode
-const int kGapInput = -1;     // no gap input: the gap is 0
-const int kBboxInput = 4;     // 0-based index of the optional bbox input
-const int kColourInput = -1;  // no colour input: the background is white
+const int kMinInputs = 4;    // input, output, frames, mode
+const int kGapInput = -1;    // no gap input: the gap is 0
+const int kBboxInput = 4;    // 0-based index of the optional bbox input
+const int kColourInput = -1; // no colour input: the background is white
 const bool kCentreAcross = false;
 const int kSidePeriod = 200, kSidePhase = 0;
 const int kSeqPeriod = 10, kSeqPhase = 0;
@@ -73,7 +73,7 @@ const char* const kUsage =
     "double ] \nOutputs: \n   None.\n";
 #else
 const bool kWindowsForm = false;
-const int kMinInputs = 5;     // input, output, frames, mode, gap
+const int kMinInputs = 5; // input, output, frames, mode, gap
 const int kGapInput = 4;
 const int kBboxInput = 5;
 const int kColourInput = 6;
@@ -120,7 +120,7 @@ struct CropCall {
     VidHeader** reader_vids; // the readers' objects, in input order, or null
     int num_readers;         // slots in `readers`
     VidSlot writer;
-    InputPlan* inputs;       // one per input, or null
+    InputPlan* inputs; // one per input, or null
 };
 
 CropCall g_call;
@@ -133,7 +133,8 @@ bool g_exit_hook_registered = false;
 // way therefore owns nothing any more, and only its storage is freed here.
 void release_slot(VidSlot& slot)
 {
-    if (slot.storage == nullptr) return;
+    if (slot.storage == nullptr)
+        return;
     if (slot.state == VidSlot::kLive) {
         VidHeader* v = slot.vid();
         v->file_open_read_or_write = 0;
@@ -162,7 +163,8 @@ void finish_writer()
 void release_call()
 {
     if (g_call.readers != nullptr) {
-        for (int i = 0; i < g_call.num_readers; i++) release_slot(g_call.readers[i]);
+        for (int i = 0; i < g_call.num_readers; i++)
+            release_slot(g_call.readers[i]);
         delete[] g_call.readers;
         g_call.readers = nullptr;
     }
@@ -174,7 +176,10 @@ void release_call()
     g_call.inputs = nullptr;
 }
 
-void release_call_at_exit() { release_call(); }
+void release_call_at_exit()
+{
+    release_call();
+}
 
 // Releases the call's holdings when mexFunction is left by an error that unwinds.
 struct CallGuard {
@@ -214,7 +219,8 @@ struct CallGuard {
 bool read_name(const mxArray* a, char* name)
 {
     memset(name, 0, kNameBytes);
-    if (mxGetNumberOfElements(a) >= kNameBytes) return false;
+    if (mxGetNumberOfElements(a) >= kNameBytes)
+        return false;
     return mxGetString(a, name, mwSize(kNameBytes)) == 0;
 }
 
@@ -222,7 +228,8 @@ bool read_name(const mxArray* a, char* name)
 void prepare_slot(VidSlot& slot)
 {
     slot.storage = new (std::nothrow) unsigned char[sizeof(VidHeader)];
-    if (slot.storage == nullptr) raise_error("Out of memory opening a video file.");
+    if (slot.storage == nullptr)
+        raise_error("Out of memory opening a video file.");
     slot.state = VidSlot::kConstructing;
 }
 
@@ -248,7 +255,8 @@ void allocate_readers(int k)
 void open_reader(int i, const mxArray* a)
 {
     char name[kNameBytes];
-    if (!read_name(a, name)) raise_error("Input video file name is too long.");
+    if (!read_name(a, name))
+        raise_error("Input video file name is too long.");
     VidSlot& slot = g_call.readers[i];
     prepare_slot(slot);
     new (slot.storage) VidHeader(name, stderr);
@@ -264,7 +272,8 @@ void open_reader(int i, const mxArray* a)
 bool names_an_input(const char* name)
 {
     struct stat out;
-    if (stat(name, &out) != 0 || out.st_ino == 0) return false;
+    if (stat(name, &out) != 0 || out.st_ino == 0)
+        return false;
     for (int i = 0; i < g_call.num_readers; i++) {
         struct stat in;
         const VidHeader* r = g_call.reader_vids[i];
@@ -304,8 +313,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     int k;
     if (vid_mex_is_class(prhs[0], mxCELL_CLASS)) {
         const size_t n = mxGetNumberOfElements(prhs[0]);
-        if (n == 0) argument_error("Cell array of input video file names is empty.");
-        if (n > size_t(INT32_MAX / 4)) argument_error("Too many input video files.");
+        if (n == 0)
+            argument_error("Cell array of input video file names is empty.");
+        if (n > size_t(INT32_MAX / 4))
+            argument_error("Too many input video files.");
         k = int(n);
         if (!frames_empty && (mxGetN(frames) != size_t(k) || mxGetM(frames) != 2))
             argument_error(kCellFramesMessage);
@@ -377,7 +388,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     // Step 7: every argument is checked; only now are the inputs opened, one reader per
     // input, in order, and the frame ranges clamped to each.
     char name[kNameBytes];
-    if (!read_name(prhs[1], name)) raise_error("Output video file name is too long.");
+    if (!read_name(prhs[1], name))
+        raise_error("Output video file name is too long.");
     allocate_readers(k);
     if (vid_mex_is_class(prhs[0], mxCELL_CLASS)) {
         for (int i = 0; i < k; i++)
@@ -387,7 +399,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
     // Frame ranges, clamped to each input, taken as K pairs in element order.
     g_call.inputs = new (std::nothrow) InputPlan[size_t(k)]();
-    if (g_call.inputs == nullptr) raise_error("Out of memory.");
+    if (g_call.inputs == nullptr)
+        raise_error("Out of memory.");
     const double* range_values = frames_empty ? nullptr : mxGetPr(frames);
     for (int i = 0; i < k; i++) {
         const VidHeader& r = *g_call.reader_vids[i];
@@ -415,7 +428,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         raise_error(text);
     }
     const int64_t frame_count = output_frame_count(mode, g_call.inputs, k);
-    if (frame_count > kMaxOutputFrames) raise_error("Too many output frames for a video file.");
+    if (frame_count > kMaxOutputFrames)
+        raise_error("Too many output frames for a video file.");
 
     // Step 9: the writer.
     if (names_an_input(name))
@@ -440,16 +454,18 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     plan.side_phase = kSidePhase;
     plan.seq_period = kSeqPeriod;
     plan.seq_phase = kSeqPhase;
-    const MergeResult result = merge_frames(plan, g_call.inputs, g_call.reader_vids, k, writer,
-                                            stdout);
+    const MergeResult result =
+        merge_frames(plan, g_call.inputs, g_call.reader_vids, k, writer, stdout);
     if (result.status == MergeResult::kReadFailed)
         raise_error(g_call.reader_vids[result.input]->errMessage);
-    if (result.status == MergeResult::kWriteFailed) raise_error(writer.errMessage);
+    if (result.status == MergeResult::kWriteFailed)
+        raise_error(writer.errMessage);
     if (result.status != MergeResult::kOk)
         raise_error("Internal error: a crop box does not fit the output frame.");
 
     // Step 11: release the readers in input order, then finish and release the writer.
-    for (int i = 0; i < k; i++) release_slot(g_call.readers[i]);
+    for (int i = 0; i < k; i++)
+        release_slot(g_call.readers[i]);
     finish_writer();
     release_call();
 }

@@ -32,15 +32,21 @@ const int64_t kMaxOutputBytes = kVidMaxFrameBytes;
 // saturate, so no input value makes the conversion undefined.
 inline int truncate_to_int(double v)
 {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483647.0) return INT_MAX;
-    if (v <= -2147483648.0) return INT_MIN;
+    if (std::isnan(v))
+        return 0;
+    if (v >= 2147483647.0)
+        return INT_MAX;
+    if (v <= -2147483648.0)
+        return INT_MIN;
     return int(v);
 }
 
 // A MATLAB number that stands for an integer (mode, gap): add 0.5, truncate toward zero.
 // 1.4 gives 1, 1.5 gives 2, 2.5 gives 3, anything above -1.5 and below 0.5 gives 0.
-inline int round_to_int(double v) { return truncate_to_int(v + 0.5); }
+inline int round_to_int(double v)
+{
+    return truncate_to_int(v + 0.5);
+}
 
 // Half-open frame range [start, end) of one input after clamping.
 struct FrameRange {
@@ -57,9 +63,11 @@ inline FrameRange clamp_range(double start, double end, int num_frames)
 {
     FrameRange r;
     r.start = truncate_to_int(start);
-    if (r.start < 0) r.start = 0;
+    if (r.start < 0)
+        r.start = 0;
     r.end = truncate_to_int(end);
-    if (r.end > num_frames) r.end = num_frames;
+    if (r.end > num_frames)
+        r.end = num_frames;
     return r;
 }
 
@@ -92,11 +100,15 @@ void set_bounds(const double* bbox, int i, const Reader& reader, int& l, int& t,
     t = truncate_to_int(col[1]);
     w = truncate_to_int(col[2]);
     h = truncate_to_int(col[3]);
-    if (l < 0) l = 0;
-    if (t < 0) t = 0;
+    if (l < 0)
+        l = 0;
+    if (t < 0)
+        t = 0;
     // width - l cannot overflow: width >= 0 and l >= 0.
-    if (w > reader.width - l) w = reader.width - l;
-    if (h > reader.height - t) h = reader.height - t;
+    if (w > reader.width - l)
+        w = reader.width - l;
+    if (h > reader.height - t)
+        h = reader.height - t;
     if (w <= 0 || h <= 0) {
         w = 0;
         h = 0;
@@ -117,7 +129,10 @@ struct OutputGeometry {
     }
 };
 
-inline int64_t round_up_to_8(int64_t v) { return (v + 7) / 8 * 8; }
+inline int64_t round_up_to_8(int64_t v)
+{
+    return (v + 7) / 8 * 8;
+}
 
 // Per-input values of a merge: the input's crop box and its clamped frame range.
 struct InputPlan {
@@ -136,18 +151,24 @@ inline OutputGeometry output_geometry(int mode, int gap, const InputPlan* inputs
         const CropBox& b = inputs[i].box;
         if (mode == kHorizontal) {
             g.width += int64_t(b.w) + gap;
-            if (b.h > g.height) g.height = b.h;
+            if (b.h > g.height)
+                g.height = b.h;
         } else if (mode == kVertical) {
-            if (b.w > g.width) g.width = b.w;
+            if (b.w > g.width)
+                g.width = b.w;
             g.height += int64_t(b.h) + gap;
         } else {
-            if (b.w > g.width) g.width = b.w;
-            if (b.h > g.height) g.height = b.h;
+            if (b.w > g.width)
+                g.width = b.w;
+            if (b.h > g.height)
+                g.height = b.h;
         }
     }
     // No gap after the last input.
-    if (k > 0 && mode == kHorizontal) g.width -= gap;
-    if (k > 0 && mode == kVertical) g.height -= gap;
+    if (k > 0 && mode == kHorizontal)
+        g.width -= gap;
+    if (k > 0 && mode == kVertical)
+        g.height -= gap;
     g.width8 = round_up_to_8(g.width);
     g.height8 = round_up_to_8(g.height);
     return g;
@@ -194,7 +215,8 @@ inline void box_destination(int mode, bool centre_across, int run, int w, int h,
 inline void fill_rgb(unsigned char* frame, int64_t pixels, unsigned char r, unsigned char g,
                      unsigned char b)
 {
-    if (pixels <= 0) return;
+    if (pixels <= 0)
+        return;
     if (r == g && g == b) {
         memset(frame, r, size_t(pixels) * 3);
         return;
@@ -218,10 +240,14 @@ inline void fill_rgb(unsigned char* frame, int64_t pixels, unsigned char r, unsi
 inline bool copy_box(const unsigned char* src, int src_w, int src_h, const CropBox& box,
                      unsigned char* dst, int dst_w, int dst_h, int x, int y)
 {
-    if (box.w <= 0 || box.h <= 0) return true;
-    if (box.l < 0 || box.t < 0 || x < 0 || y < 0) return false;
-    if (int64_t(box.l) + box.w > src_w || int64_t(box.t) + box.h > src_h) return false;
-    if (int64_t(x) + box.w > dst_w || int64_t(y) + box.h > dst_h) return false;
+    if (box.w <= 0 || box.h <= 0)
+        return true;
+    if (box.l < 0 || box.t < 0 || x < 0 || y < 0)
+        return false;
+    if (int64_t(box.l) + box.w > src_w || int64_t(box.t) + box.h > src_h)
+        return false;
+    if (int64_t(x) + box.w > dst_w || int64_t(y) + box.h > dst_h)
+        return false;
     const size_t row_bytes = size_t(box.w) * 3;
     for (int k = 0; k < box.h; k++) {
         const unsigned char* s = src + (size_t(box.t + k) * size_t(src_w) + size_t(box.l)) * 3;
@@ -233,13 +259,13 @@ inline bool copy_box(const unsigned char* src, int src_w, int src_h, const CropB
 
 // Everything the merge loop needs besides the readers and the writer.
 struct MergePlan {
-    int mode;              // kHorizontal, kVertical or kSequential
-    int gap;               // pixels between neighbours in modes 0 and 1, >= 0
-    int out_width;         // W8
-    int out_height;        // H8
-    int num_frames;        // F
-    unsigned char rgb[3];  // background in modes 0 and 1 (mode 2 is always white)
-    bool centre_across;    // centre boxes across the merge direction (else row/column 0)
+    int mode;             // kHorizontal, kVertical or kSequential
+    int gap;              // pixels between neighbours in modes 0 and 1, >= 0
+    int out_width;        // W8
+    int out_height;       // H8
+    int num_frames;       // F
+    unsigned char rgb[3]; // background in modes 0 and 1 (mode 2 is always white)
+    bool centre_across;   // centre boxes across the merge direction (else row/column 0)
     // A progress line follows output frame n when n % period == phase; one pair for
     // modes 0 and 1, one for mode 2.
     int side_period, side_phase;
@@ -254,7 +280,8 @@ struct MergeResult {
 
 inline void report_progress(FILE* progress, int n, int period, int phase, int total)
 {
-    if (progress == nullptr || period <= 0 || n % period != phase) return;
+    if (progress == nullptr || period <= 0 || n % period != phase)
+        return;
     fprintf(progress, "%6d of %6d frames in output written.\n", n, total);
     fflush(progress);
 }
@@ -265,8 +292,8 @@ inline void report_progress(FILE* progress, int n, int period, int phase, int to
 // out_width x out_height and at least num_frames frames. Progress lines go to `progress`
 // (none when null). Stops at the first failure and says which.
 template <class Vid>
-MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* const* readers,
-                         int k, Vid& writer, FILE* progress = nullptr)
+MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* const* readers, int k,
+                         Vid& writer, FILE* progress = nullptr)
 {
     const int64_t out_pixels = int64_t(plan.out_width) * plan.out_height;
     if (writer.pixmap == nullptr || writer.width != plan.out_width ||
@@ -285,10 +312,11 @@ MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* co
                 int x, y;
                 box_destination(plan.mode, plan.centre_across, 0, in.box.w, in.box.h,
                                 plan.out_width, plan.out_height, x, y);
-                if (!copy_box(r.pixmap, r.width, r.height, in.box, writer.pixmap,
-                              plan.out_width, plan.out_height, x, y))
+                if (!copy_box(r.pixmap, r.width, r.height, in.box, writer.pixmap, plan.out_width,
+                              plan.out_height, x, y))
                     return {MergeResult::kBoxOutside, i};
-                if (!writer.writeNextFrameToVideoFile()) return {MergeResult::kWriteFailed, -1};
+                if (!writer.writeNextFrameToVideoFile())
+                    return {MergeResult::kWriteFailed, -1};
                 report_progress(progress, n, plan.seq_period, plan.seq_phase, plan.num_frames);
                 n++;
             }
@@ -310,13 +338,14 @@ MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* co
                 int x, y;
                 box_destination(plan.mode, plan.centre_across, int(run), in.box.w, in.box.h,
                                 plan.out_width, plan.out_height, x, y);
-                if (!copy_box(r.pixmap, r.width, r.height, in.box, writer.pixmap,
-                              plan.out_width, plan.out_height, x, y))
+                if (!copy_box(r.pixmap, r.width, r.height, in.box, writer.pixmap, plan.out_width,
+                              plan.out_height, x, y))
                     return {MergeResult::kBoxOutside, i};
             }
             run += int64_t(plan.mode == kHorizontal ? in.box.w : in.box.h) + plan.gap;
         }
-        if (!writer.writeNextFrameToVideoFile()) return {MergeResult::kWriteFailed, -1};
+        if (!writer.writeNextFrameToVideoFile())
+            return {MergeResult::kWriteFailed, -1};
         report_progress(progress, f, plan.side_period, plan.side_phase, plan.num_frames);
     }
     return {MergeResult::kOk, -1};

@@ -86,8 +86,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
     unsigned char* storage = reinterpret_cast<unsigned char*>(mxGetPr(handle));
 
-    VidHeader* record = writing ? new (storage) VidHeader(name, stderr, geometry[0], geometry[1],
-                                                          geometry[2])
+    VidHeader* record = writing ? new (storage)
+                                      VidHeader(name, stderr, geometry[0], geometry[1], geometry[2])
                                 : new (storage) VidHeader(name, stderr);
     mxFree(name);
     if (record->compressed_buffer == nullptr) {

@@ -65,6 +65,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return;
     }
     vid_pixmap_to_planes(record->pixmap, size_t(record->width), size_t(record->height),
-                     mxGetPr(image));
+                         mxGetPr(image));
     plhs[0] = image;
 }

@@ -52,8 +52,8 @@ void mexFunction(int nlhs, mxArray* /*plhs*/[], int nrhs, const mxArray* prhs[])
 
     std::memset(record->pixmap, 255, size_t(record->pixmap_size));
     vid_planes_to_pixmap(static_cast<const unsigned char*>(mxGetData(prhs[1])), size_t(dims[0]),
-                     size_t(dims[1]), record->pixmap, size_t(record->width),
-                     size_t(record->height));
+                         size_t(dims[1]), record->pixmap, size_t(record->width),
+                         size_t(record->height));
     if (!record->writeNextFrameToVideoFile()) {
         // Only a host that returns from the container's report gets here.
         mexErrMsgTxt(record->errMessage);

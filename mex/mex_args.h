@@ -27,7 +27,7 @@ inline void vid_mex_argument_error(const char* message, const char* usage)
 }
 
 // One line per refusal inside mexFunction: on cond, report message with usage and return.
-#define VID_MEX_REFUSE_IF(cond, message, usage)                                                   \
+#define VID_MEX_REFUSE_IF(cond, message, usage)                                                    \
     do {                                                                                           \
         if (cond) {                                                                                \
             vid_mex_argument_error(message, usage);                                                \
@@ -35,7 +35,10 @@ inline void vid_mex_argument_error(const char* message, const char* usage)
         }                                                                                          \
     } while (0)
 
-inline bool vid_mex_is_class(const mxArray* a, mxClassID id) { return mxGetClassID(a) == id; }
+inline bool vid_mex_is_class(const mxArray* a, mxClassID id)
+{
+    return mxGetClassID(a) == id;
+}
 
 // True for a real, non-sparse numeric or logical array of exactly one element: a value that
 // mxGetScalar converts on every host. (Octave raises its own error for mxGetScalar of an
@@ -53,8 +56,7 @@ inline bool vid_mex_is_real_scalar(const mxArray* a)
 inline bool vid_mex_has_scalar_value(const mxArray* a)
 {
     return (mxIsNumeric(a) || mxIsLogical(a) || mxGetClassID(a) == mxCHAR_CLASS) &&
-           !mxIsSparse(a) &&
-           mxGetNumberOfElements(a) >= 1;
+           !mxIsSparse(a) && mxGetNumberOfElements(a) >= 1;
 }
 
 // Converts a MATLAB number that stands for an integer: add 0.5 and truncate toward zero

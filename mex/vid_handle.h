@@ -22,8 +22,8 @@
 //            fields: an array edited by hand, a truncated copy, or zeros of the right size
 //            are refused.
 // Only an exact copy (same bytes, same column shape) of a handle that clipOpenMex returned in
-// this process and that was not closed passes. clipWriteMex seals the handle again after each frame, since current_frame
-// moved.
+// this process and that was not closed passes. clipWriteMex seals the handle again after each
+// frame, since current_frame moved.
 #pragma once
 
 #include <cstddef>
@@ -136,8 +136,8 @@ inline VidHandleControl* vid_handle_new_control()
     VidHandleControl* c = new (std::nothrow) VidHandleControl;
     if (c == nullptr)
         return nullptr;
-    c->key = vid_handle_mix(vid_handle_process_identity() ^
-                            uint64_t(reinterpret_cast<uintptr_t>(c)));
+    c->key =
+        vid_handle_mix(vid_handle_process_identity() ^ uint64_t(reinterpret_cast<uintptr_t>(c)));
     c->state = kVidControlOpen;
     c->frames_written = 0;
     return c;
@@ -198,8 +198,7 @@ inline void vid_handle_refuse(VidHandleStatus status, const char* not_array_mess
 // The live record of a handle that was opened for reading (mode 0) or writing (mode 1), with
 // its control block in *control. Raises the handle's error, or wrong_mode_message for a live
 // handle of the other mode, and then does not return.
-inline VidHeader* vid_handle_open_record(const mxArray* a, int mode,
-                                         const char* wrong_mode_message,
+inline VidHeader* vid_handle_open_record(const mxArray* a, int mode, const char* wrong_mode_message,
                                          VidHandleControl** control)
 {
     VidHeader* record = nullptr;

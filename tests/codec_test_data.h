@@ -20,7 +20,9 @@ inline std::vector<uint8_t> photo_like_frame(int width, int height, uint32_t see
     std::mt19937 rng(seed);
     std::normal_distribution<float> noise(0.0f, 1.6f);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    struct Disc { float x, y, r, colour[3]; };
+    struct Disc {
+        float x, y, r, colour[3];
+    };
     Disc discs[6];
     for (Disc& d : discs) {
         d.x = unit(rng) * width;
@@ -49,8 +51,9 @@ inline std::vector<uint8_t> photo_like_frame(int width, int height, uint32_t see
             }
             for (int c = 0; c < 3; c++) {
                 float v = rgb[c] + noise(rng);
-                frame[(size_t(y) * width + x) * 3 + c] =
-                    uint8_t(v < 0 ? 0 : v > 255 ? 255 : std::lround(v));
+                frame[(size_t(y) * width + x) * 3 + c] = uint8_t(v < 0     ? 0
+                                                                 : v > 255 ? 255
+                                                                           : std::lround(v));
             }
         }
     }

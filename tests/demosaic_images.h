@@ -9,10 +9,11 @@
 
 // Every sample uniform over its full range (0..255 or 0..65535), little-endian.
 inline std::vector<unsigned char> random_mosaic(unsigned w, unsigned h, int two_bytes,
-                                                uint32_t seed) {
+                                                uint32_t seed)
+{
     std::mt19937 rng(seed);
     std::vector<unsigned char> m(size_t(w) * h * (two_bytes ? 2 : 1));
-    for (unsigned char &b : m)
+    for (unsigned char& b : m)
         b = (unsigned char)(rng() & 0xff);
     return m;
 }
@@ -21,7 +22,8 @@ inline std::vector<unsigned char> random_mosaic(unsigned w, unsigned h, int two_
 // rectangle with hard edges, and a little noise. Two-byte mosaics use max_value up to 65535
 // (sensor data is usually 10 to 16 bits), one-byte ones 255.
 inline std::vector<unsigned char> photographic_mosaic(unsigned w, unsigned h, int two_bytes,
-                                                      uint32_t seed, unsigned max_value = 0) {
+                                                      uint32_t seed, unsigned max_value = 0)
+{
     if (max_value == 0)
         max_value = two_bytes ? 4095 : 255;
     std::mt19937 rng(seed);

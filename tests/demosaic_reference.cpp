@@ -21,21 +21,26 @@ struct SiteRoles {
 };
 const SiteRoles kRoles[4] = {{0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1}};
 
-const SiteRoles &roles_of(BayerTile tile) {
+const SiteRoles& roles_of(BayerTile tile)
+{
     int t = int(tile);
     return (t >= 0 && t < 8) ? kRoles[t & 3] : kRoles[0];
 }
 
 // Whether a w x h image of three-byte pixels can be addressed with size_t offsets; the
 // routines refuse sizes whose byte count would wrap rather than compute a wrong offset.
-bool image_is_addressable(int w, int h) {
+bool image_is_addressable(int w, int h)
+{
     if (w < 1 || h < 1)
         return false;
     const uint64_t pixels = uint64_t(w) * uint64_t(h); // both below 2^31: no wrap
     return pixels <= uint64_t(SIZE_MAX) / 3;
 }
 
-inline int position_index(int x, int y) { return ((x & 1) ? 0 : 1) + ((y & 1) ? 0 : 2); }
+inline int position_index(int x, int y)
+{
+    return ((x & 1) ? 0 : 1) + ((y & 1) ? 0 : 2);
+}
 
 struct Pos {
     int x, y;
@@ -43,8 +48,9 @@ struct Pos {
 
 // Neighbour estimate of one channel over four positions; with line_test the positions are
 // left, right, up, down (in that order) and a clear edge picks the mean along it.
-int neighbour_estimate(const unsigned char *rgb, int w, int h, int channel, const Pos (&p)[4],
-                       bool line_test) {
+int neighbour_estimate(const unsigned char* rgb, int w, int h, int channel, const Pos (&p)[4],
+                       bool line_test)
+{
     int v[4];
     int count = 0, sum = 0;
     bool inside[4];
@@ -83,9 +89,10 @@ int neighbour_estimate(const unsigned char *rgb, int w, int h, int channel, cons
 }
 
 // Mean of one channel over two positions, counting only those inside; 0 when neither is.
-int pair_mean(const unsigned char *rgb, int w, int h, int channel, Pos a, Pos b) {
+int pair_mean(const unsigned char* rgb, int w, int h, int channel, Pos a, Pos b)
+{
     int sum = 0, count = 0;
-    for (const Pos &p : {a, b})
+    for (const Pos& p : {a, b})
         if (p.x >= 0 && p.x < w && p.y >= 0 && p.y < h) {
             sum += rgb[3 * (size_t(p.y) * size_t(w) + size_t(p.x)) + channel];
             count++;
@@ -96,7 +103,8 @@ int pair_mean(const unsigned char *rgb, int w, int h, int channel, Pos a, Pos b)
 // Scales a 16-bit channel value to a byte: the product is rounded to single precision, then
 // clamped and truncated. !(p >= 0) also catches a non-number from a NaN or infinite gain,
 // whose conversion to an integer would be undefined.
-inline unsigned char scale_to_byte(int c, float k) {
+inline unsigned char scale_to_byte(int c, float k)
+{
     const float p = float(c) * k;
     if (!(p >= 0.0f))
         return 0;
@@ -105,8 +113,9 @@ inline unsigned char scale_to_byte(int c, float k) {
     return (unsigned char)(int)p;
 }
 
-inline int sample(const unsigned char *mosaic, size_t w, int x, int y) {
-    const unsigned char *s = mosaic + 2 * (size_t(y) * w + size_t(x));
+inline int sample(const unsigned char* mosaic, size_t w, int x, int y)
+{
+    const unsigned char* s = mosaic + 2 * (size_t(y) * w + size_t(x));
     return int(s[0]) | int(s[1]) << 8;
 }
 
@@ -115,7 +124,8 @@ inline int sample(const unsigned char *mosaic, size_t w, int x, int y) {
 struct Axis {
     int m2, m1, p1, p2;
 };
-inline Axis axis_neighbours(int i, int n) {
+inline Axis axis_neighbours(int i, int n)
+{
     Axis a;
     a.m1 = i == 0 ? i + 1 : i - 1;
     a.p1 = i == n - 1 ? i - 1 : i + 1;
@@ -130,21 +140,22 @@ inline Axis axis_neighbours(int i, int n) {
 
 } // namespace
 
-int ref_gp_bayer_expand(const unsigned char *mosaic, int w, int h, unsigned char *rgb,
-                        BayerTile tile) {
+int ref_gp_bayer_expand(const unsigned char* mosaic, int w, int h, unsigned char* rgb,
+                        BayerTile tile)
+{
     const int t = int(tile);
     if (t < 0 || t > 7 || !image_is_addressable(w, h))
         return 0;
     const bool interlaced = t >= 4;
     const size_t width = size_t(w);
     for (int y = 0; y < h; y++) {
-        const unsigned char *row = mosaic + size_t(y) * width;
-        unsigned char *out = rgb + 3 * size_t(y) * width;
+        const unsigned char* row = mosaic + size_t(y) * width;
+        unsigned char* out = rgb + 3 * size_t(y) * width;
         for (int x = 0; x < w; x++) {
             size_t src = size_t(x);
             if (interlaced)
                 src = (x & 1) ? size_t(x / 2) : width / 2 + size_t(x / 2);
-            unsigned char *px = out + 3 * size_t(x);
+            unsigned char* px = out + 3 * size_t(x);
             px[0] = px[1] = px[2] = 0;
             px[ref_tile_colours[t][position_index(x, y)]] = row[src];
         }
@@ -152,13 +163,14 @@ int ref_gp_bayer_expand(const unsigned char *mosaic, int w, int h, unsigned char
     return 0;
 }
 
-int ref_gp_bayer_interpolate(unsigned char *rgb, int w, int h, BayerTile tile) {
+int ref_gp_bayer_interpolate(unsigned char* rgb, int w, int h, BayerTile tile)
+{
     if (!image_is_addressable(w, h))
         return 0;
-    const SiteRoles &roles = roles_of(tile);
+    const SiteRoles& roles = roles_of(tile);
     for (int y = 0; y < h; y++) {
         for (int x = 0; x < w; x++) {
-            unsigned char *px = rgb + 3 * (size_t(y) * size_t(w) + size_t(x));
+            unsigned char* px = rgb + 3 * (size_t(y) * size_t(w) + size_t(x));
             const int q = position_index(x, y);
             const Pos left{x - 1, y}, right{x + 1, y}, up{x, y - 1}, down{x, y + 1};
             if (q == roles.red || q == roles.blue) {
@@ -180,15 +192,17 @@ int ref_gp_bayer_interpolate(unsigned char *rgb, int w, int h, BayerTile tile) {
     return 0;
 }
 
-int ref_gp_bayer_decode(const unsigned char *mosaic, int w, int h, unsigned char *rgb,
-                        BayerTile tile) {
+int ref_gp_bayer_decode(const unsigned char* mosaic, int w, int h, unsigned char* rgb,
+                        BayerTile tile)
+{
     ref_gp_bayer_expand(mosaic, w, h, rgb, tile);
     ref_gp_bayer_interpolate(rgb, w, h, tile);
     return 0;
 }
 
-void ref_bayer_interpolate_frame(const unsigned char *mosaic, unsigned char *rgb, int width,
-                                 int height, float rbal, float gbal, float bbal) {
+void ref_bayer_interpolate_frame(const unsigned char* mosaic, unsigned char* rgb, int width,
+                                 int height, float rbal, float gbal, float bbal)
+{
     if (width < 1 || height < 1)
         return;
     const uint64_t pixels = uint64_t(width) * uint64_t(height);
@@ -197,7 +211,7 @@ void ref_bayer_interpolate_frame(const unsigned char *mosaic, unsigned char *rgb
     const float kR = rbal * 0.25f;
     const float kG = gbal * 0.25f;
     const float kB = bbal * 0.25f;
-    const char *pattern = width == 1600 ? "grbG" : "bGgr";
+    const char* pattern = width == 1600 ? "grbG" : "bGgr";
     const size_t w = size_t(width);
 
     for (int y = 0; y < height; y++) {
@@ -235,7 +249,7 @@ void ref_bayer_interpolate_frame(const unsigned char *mosaic, unsigned char *rgb
                 green = sample(mosaic, w, x, y);
                 blue = (sample(mosaic, w, x, ny.m1) + sample(mosaic, w, x, ny.p1)) >> 1;
             }
-            unsigned char *px = rgb + 3 * (size_t(y) * w + size_t(x));
+            unsigned char* px = rgb + 3 * (size_t(y) * w + size_t(x));
             px[0] = scale_to_byte(red, kR);
             px[1] = scale_to_byte(green, kG);
             px[2] = scale_to_byte(blue, kB);
@@ -243,14 +257,15 @@ void ref_bayer_interpolate_frame(const unsigned char *mosaic, unsigned char *rgb
     }
 }
 
-void ref_demosaic_slices(const unsigned char *mosaic, unsigned char *rgb, unsigned width,
-                         const unsigned *row_partitions, unsigned num_slices, int two_bytes,
-                         float rbal, float gbal, float bbal) {
+void ref_demosaic_slices(const unsigned char* mosaic, unsigned char* rgb, unsigned width,
+                         const unsigned* row_partitions, unsigned num_slices, int two_bytes,
+                         float rbal, float gbal, float bbal)
+{
     for (unsigned i = 0; i < num_slices; i++) {
         const unsigned start = row_partitions[i];
         const unsigned rows = row_partitions[i + 1] - start;
-        const unsigned char *in = mosaic + size_t(start) * width * (two_bytes ? 2 : 1);
-        unsigned char *out = rgb + size_t(start) * width * 3;
+        const unsigned char* in = mosaic + size_t(start) * width * (two_bytes ? 2 : 1);
+        unsigned char* out = rgb + size_t(start) * width * 3;
         if (two_bytes)
             ref_bayer_interpolate_frame(in, out, int(width), int(rows), rbal, gbal, bbal);
         else

@@ -224,9 +224,9 @@ TEST(VidHeaderWriter, RefusesGeometriesItCannotWriteAndLeavesExistingFileAlone)
     struct Case {
         int w, h, n;
     } cases[] = {
-        {0, 10, 1},       {10, 0, 1},       {-4, 10, 1},      {0x9000, 1, 1},
-        {100, 65536, 1},  {36863, 19500, 1}, // 2^31 bytes or more
-        {1, 1, 1},        {2, 5, 1},          // records would not fit twice the frame
+        {0, 10, 1},     {10, 0, 1},      {-4, 10, 1},
+        {0x9000, 1, 1}, {100, 65536, 1}, {36863, 19500, 1}, // 2^31 bytes or more
+        {1, 1, 1},      {2, 5, 1},                          // records would not fit twice the frame
         {8, 6, -1},
     };
     for (const Case& c : cases) {
@@ -327,9 +327,8 @@ TEST(VidHeaderWriter, WriteOpenFailureLeavesNoBuffers)
     EXPECT_EQ(w.pixmap, nullptr);
     EXPECT_EQ(w.offsets, nullptr);
     EXPECT_EQ(w.videoFile, nullptr);
-    EXPECT_TRUE(contains(reports.text(),
-                         " Unable to open following video file in  'wb' mode \r\n "
-                         "/nonexistent-dir/x.vid \r\n"));
+    EXPECT_TRUE(contains(reports.text(), " Unable to open following video file in  'wb' mode \r\n "
+                                         "/nonexistent-dir/x.vid \r\n"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -341,8 +340,11 @@ TEST(VidHeaderReader, RoundTripsOfSeveralSizesInAnyOrder)
     struct Case {
         int w, h, n;
         bool noise;
-    } cases[] = {{64, 48, 1, false}, {320, 240, 4, false}, {300, 257, 3, true},
-                 {640, 480, 2, true}, {1, 11, 2, true}};
+    } cases[] = {{64, 48, 1, false},
+                 {320, 240, 4, false},
+                 {300, 257, 3, true},
+                 {640, 480, 2, true},
+                 {1, 11, 2, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
         std::string path = dir.file("rt.vid");
@@ -404,11 +406,15 @@ TEST(VidHeaderReader, WidthFieldDecoding)
         uint16_t field;
         int32_t count;
         int width, two_bytes, bayer;
-    } cases[] = {{0x9000 + 99, 0, 100, 0, 1}, {0x8FFF, 0, 36863, 1, 1}, {0x9000, 0, 1, 0, 1},
-                 {0x9000 + 99, -1, 100, 0, 0}, {640, -5, 640, 1, 0}};
+    } cases[] = {{0x9000 + 99, 0, 100, 0, 1},
+                 {0x8FFF, 0, 36863, 1, 1},
+                 {0x9000, 0, 1, 0, 1},
+                 {0x9000 + 99, -1, 100, 0, 0},
+                 {640, -5, 640, 1, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.field);
-        Bytes file = vidtest::assemble_vid(c.field, 7, c.count, {}, size_t(c.count < 0 ? -c.count : 0));
+        Bytes file =
+            vidtest::assemble_vid(c.field, 7, c.count, {}, size_t(c.count < 0 ? -c.count : 0));
         std::string path = dir.file("w.vid");
         ASSERT_TRUE(vidtest::write_file(path, file));
         VidHeader r(path.c_str(), nullptr);
@@ -515,7 +521,8 @@ TEST(VidHeaderReader, OpeningFailuresLeaveRecognisableStates)
         // Title line, then "VidHeader:<line> " and the text with the path.
         std::string text = reports.text();
         std::string head = "\n\n Framewise error\nVidHeader:";
-        std::string tail = " Unable to open following video file in  'rb' mode \r\n " + path + " \r\n\n";
+        std::string tail =
+            " Unable to open following video file in  'rb' mode \r\n " + path + " \r\n\n";
         ASSERT_GT(text.size(), head.size() + tail.size());
         EXPECT_EQ(text.substr(0, head.size()), head);
         EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
@@ -567,9 +574,9 @@ TEST(VidHeaderReader, FrameReadFailuresAndWhatPixmapHolds)
         VidHeader r(path.c_str(), reports.stream());
         ASSERT_TRUE(r.readFrameFromVideoFile(2));
         EXPECT_FALSE(r.readFrameFromVideoFile(1));
-        EXPECT_TRUE(contains(reports.text(),
-                             " cannot seek to offset for frame_number 1 in video_file \n " + path +
-                                 "\n"));
+        EXPECT_TRUE(
+            contains(reports.text(),
+                     " cannot seek to offset for frame_number 1 in video_file \n " + path + "\n"));
         EXPECT_EQ(pixmap_of(r), good.frames[2]);
     }
     // Record cannot be read whole: the file ends inside record 1.
@@ -589,7 +596,8 @@ TEST(VidHeaderReader, FrameReadFailuresAndWhatPixmapHolds)
     {
         std::vector<Bytes> records;
         for (int i = 0; i < 3; i++)
-            records.push_back(vidtest::compress_record(vidtest::make_rgb_frame(16, i == 1 ? 7 : 8, i)));
+            records.push_back(
+                vidtest::compress_record(vidtest::make_rgb_frame(16, i == 1 ? 7 : 8, i)));
         ASSERT_TRUE(vidtest::write_file(path, vidtest::assemble_vid(16, 8, -3, records)));
         Reports reports;
         VidHeader r(path.c_str(), reports.stream());

@@ -15,23 +15,27 @@ namespace {
 
 struct Rgb {
     int r, g, b;
-    bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
 };
-std::ostream &operator<<(std::ostream &os, const Rgb &p) {
+std::ostream& operator<<(std::ostream& os, const Rgb& p)
+{
     return os << "(" << p.r << ", " << p.g << ", " << p.b << ")";
 }
-Rgb pixel(const std::vector<unsigned char> &rgb, int w, int x, int y) {
-    const unsigned char *p = &rgb[3 * (size_t(y) * w + x)];
+Rgb pixel(const std::vector<unsigned char>& rgb, int w, int x, int y)
+{
+    const unsigned char* p = &rgb[3 * (size_t(y) * w + x)];
     return {p[0], p[1], p[2]};
 }
 
-std::vector<unsigned char> decode(std::vector<unsigned char> mosaic, int w, int h, BayerTile t) {
+std::vector<unsigned char> decode(std::vector<unsigned char> mosaic, int w, int h, BayerTile t)
+{
     std::vector<unsigned char> rgb(3 * size_t(w) * h, 0xEE);
     EXPECT_EQ(gp_bayer_decode(mosaic.data(), w, h, rgb.data(), t), 0);
     return rgb;
 }
 
-TEST(GpBayerDecode, TwoByTwoArrangement3) {
+TEST(GpBayerDecode, TwoByTwoArrangement3)
+{
     const std::vector<unsigned char> rgb = decode({10, 20, 30, 40}, 2, 2, BAYER_TILE_GRBG);
     EXPECT_EQ(pixel(rgb, 2, 0, 0), (Rgb{20, 10, 30}));
     EXPECT_EQ(pixel(rgb, 2, 1, 0), (Rgb{20, 25, 30})); // green mean of the two inside: 10, 40
@@ -41,9 +45,10 @@ TEST(GpBayerDecode, TwoByTwoArrangement3) {
 
 // Arrangement 3, 4 x 4: the red site (1, 2) sees its green neighbours through the line test
 // and its blue diagonals through the outlier rule.
-std::vector<unsigned char> red_site_mosaic(int l, int r, int u, int d, const int diag[4]) {
+std::vector<unsigned char> red_site_mosaic(int l, int r, int u, int d, const int diag[4])
+{
     std::vector<unsigned char> m(16, 0);
-    auto at = [&](int x, int y) -> unsigned char & { return m[size_t(y) * 4 + x]; };
+    auto at = [&](int x, int y) -> unsigned char& { return m[size_t(y) * 4 + x]; };
     at(0, 2) = (unsigned char)l;
     at(2, 2) = (unsigned char)r;
     at(1, 1) = (unsigned char)u;
@@ -56,16 +61,18 @@ std::vector<unsigned char> red_site_mosaic(int l, int r, int u, int d, const int
     return m;
 }
 
-TEST(GpBayerDecode, RedSiteLineTestAndOutlier) {
+TEST(GpBayerDecode, RedSiteLineTestAndOutlier)
+{
     const int diag[4] = {50, 52, 54, 250};
     std::vector<unsigned char> rgb =
         decode(red_site_mosaic(100, 104, 10, 200, diag), 4, 4, BAYER_TILE_GRBG);
     EXPECT_EQ(pixel(rgb, 4, 1, 2), (Rgb{77, 102, 52}));
 }
 
-TEST(GpBayerDecode, NeighbourEstimateCases) {
+TEST(GpBayerDecode, NeighbourEstimateCases)
+{
     struct Case {
-        const char *name;
+        const char* name;
         int l, r, u, d;
         int diag[4];
         int green, blue;
@@ -84,7 +91,7 @@ TEST(GpBayerDecode, NeighbourEstimateCases) {
         // hd = vd = 0: the four-value mean
         {"flat", 90, 90, 90, 90, {7, 7, 7, 7}, 90, 7},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<unsigned char> rgb =
             decode(red_site_mosaic(c.l, c.r, c.u, c.d, c.diag), 4, 4, BAYER_TILE_GRBG);
@@ -92,7 +99,8 @@ TEST(GpBayerDecode, NeighbourEstimateCases) {
     }
 }
 
-TEST(GpBayerExpand, InterlacedAndNaturalRows) {
+TEST(GpBayerExpand, InterlacedAndNaturalRows)
+{
     std::vector<unsigned char> mosaic = {1, 2, 3, 4, 5, 9, 9, 9, 9, 9};
     std::vector<unsigned char> rgb(3 * 10, 0xEE);
     gp_bayer_expand(mosaic.data(), 5, 2, rgb.data(), BAYER_TILE_GRBG_INTERLACED);
@@ -105,7 +113,8 @@ TEST(GpBayerExpand, InterlacedAndNaturalRows) {
         EXPECT_EQ(pixel(rgb, 5, x, 0), natural[x]) << "column " << x;
 }
 
-TEST(GpBayerExpand, TopLeftTileOfEveryArrangement) {
+TEST(GpBayerExpand, TopLeftTileOfEveryArrangement)
+{
     // colour of (0,0), (1,0), (0,1), (1,1) for arrangements 0 to 3
     const int expected[4][4] = {{2, 1, 1, 0}, {1, 2, 0, 1}, {0, 1, 1, 2}, {1, 0, 2, 1}};
     for (int t = 0; t < 8; t++) {
@@ -117,7 +126,7 @@ TEST(GpBayerExpand, TopLeftTileOfEveryArrangement) {
         gp_bayer_expand(mosaic.data(), 2, 2, rgb.data(), BayerTile(t));
         const int values[4] = {11, 22, 33, 44};
         for (int i = 0; i < 4; i++) {
-            const unsigned char *px = &rgb[3 * i];
+            const unsigned char* px = &rgb[3 * i];
             for (int c = 0; c < 3; c++)
                 EXPECT_EQ(px[c], c == expected[t & 3][i] ? values[i] : 0)
                     << "pixel " << i << " channel " << c;
@@ -125,7 +134,8 @@ TEST(GpBayerExpand, TopLeftTileOfEveryArrangement) {
     }
 }
 
-TEST(GpBayerDecode, InterlacedEqualsNaturalOfDeinterlacedRows) {
+TEST(GpBayerDecode, InterlacedEqualsNaturalOfDeinterlacedRows)
+{
     for (int w : {2, 5, 8, 13}) {
         const int h = 7;
         std::vector<unsigned char> natural = random_mosaic(w, h, 0, 100 + w);
@@ -143,7 +153,8 @@ TEST(GpBayerDecode, InterlacedEqualsNaturalOfDeinterlacedRows) {
     }
 }
 
-TEST(GpBayerDecode, TileOutsideRangeInterpolatesUntouchedImageAsArrangement0) {
+TEST(GpBayerDecode, TileOutsideRangeInterpolatesUntouchedImageAsArrangement0)
+{
     for (int t : {8, 9, 100, -1, -2147483647 - 1}) {
         SCOPED_TRACE(t);
         std::vector<unsigned char> before(3 * 30);
@@ -160,7 +171,8 @@ TEST(GpBayerDecode, TileOutsideRangeInterpolatesUntouchedImageAsArrangement0) {
     }
 }
 
-TEST(GpBayerDecode, ThinImagesHaveDefinedOutput) {
+TEST(GpBayerDecode, ThinImagesHaveDefinedOutput)
+{
     // 1 x 1: only the sample's own channel; nothing to estimate the others from.
     std::vector<unsigned char> rgb = decode({200}, 1, 1, BAYER_TILE_GRBG);
     EXPECT_EQ(pixel(rgb, 1, 0, 0), (Rgb{0, 200, 0}));
@@ -184,7 +196,8 @@ TEST(GpBayerDecode, ThinImagesHaveDefinedOutput) {
 }
 
 // Every path this build has and this processor runs (always the portable one).
-std::vector<BayerPath> runnable_paths() {
+std::vector<BayerPath> runnable_paths()
+{
     std::vector<BayerPath> paths;
     for (BayerPath p : {BAYER_PATH_PORTABLE, BAYER_PATH_SSE41, BAYER_PATH_AVX2})
         if (bayer_path_available(p))
@@ -192,7 +205,8 @@ std::vector<BayerPath> runnable_paths() {
     return paths;
 }
 
-TEST(BayerPaths, BestPathIsRunnable) {
+TEST(BayerPaths, BestPathIsRunnable)
+{
     EXPECT_TRUE(bayer_path_available(BAYER_PATH_PORTABLE));
     EXPECT_TRUE(bayer_path_available(bayer_best_path()));
     for (BayerPath p : runnable_paths())
@@ -205,7 +219,8 @@ TEST(BayerPaths, BestPathIsRunnable) {
 
 // The tuned routines against the plain reference on every runnable path and arrangement:
 // all widths up to 40 (every remainder of the vector steps), wider odd and even ones, 1600.
-TEST(GpBayerDecode, MatchesReferenceOnEveryPath) {
+TEST(GpBayerDecode, MatchesReferenceOnEveryPath)
+{
     std::vector<std::pair<int, int>> sizes;
     for (int w = 1; w <= 40; w++)
         sizes.push_back({w, 1 + w % 7});
@@ -214,7 +229,7 @@ TEST(GpBayerDecode, MatchesReferenceOnEveryPath) {
     sizes.push_back({1, 1});
     uint32_t seed = 1;
     for (BayerPath path : runnable_paths())
-        for (const auto &s : sizes)
+        for (const auto& s : sizes)
             for (int t = -1; t < 9; t++)
                 for (int photo = 0; photo < 2; photo++) {
                     const int w = s.first, h = s.second;
@@ -233,14 +248,15 @@ TEST(GpBayerDecode, MatchesReferenceOnEveryPath) {
 // Neighbourhoods that hit every branch of the estimate at once: all four values drawn from
 // a few levels, so ties, one, two and three values above the mean and both line tests occur
 // across the lanes of one vector.
-TEST(GpBayerDecode, MatchesReferenceOnFewLevelMosaics) {
+TEST(GpBayerDecode, MatchesReferenceOnFewLevelMosaics)
+{
     const unsigned char levels[] = {0, 1, 2, 3, 100, 101, 254, 255};
     for (BayerPath path : runnable_paths())
         for (uint32_t seed = 0; seed < 40; seed++) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << " path " << path);
             const int w = 37 + int(seed % 5), h = 9;
             std::vector<unsigned char> mosaic = random_mosaic(w, h, 0, seed);
-            for (unsigned char &b : mosaic)
+            for (unsigned char& b : mosaic)
                 b = levels[b & 7];
             std::vector<unsigned char> got(3 * size_t(w) * h), want(got.size());
             gp_bayer_decode_on_path(mosaic.data(), w, h, got.data(), BAYER_TILE_GRBG, path);
@@ -249,7 +265,8 @@ TEST(GpBayerDecode, MatchesReferenceOnFewLevelMosaics) {
         }
 }
 
-TEST(GpBayerInterpolate, MatchesReferenceOnUnexpandedImages) {
+TEST(GpBayerInterpolate, MatchesReferenceOnUnexpandedImages)
+{
     // In place on an image whose non-sample channels hold garbage: only sample channels count.
     for (int t : {0, 3, 5, 12}) {
         SCOPED_TRACE(t);

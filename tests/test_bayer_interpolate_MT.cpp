@@ -14,14 +14,16 @@ namespace {
 
 const float kGains[3] = {1.0f, 1.33f, 3.05f};
 
-std::vector<unsigned> partitions(unsigned height, unsigned cores) {
+std::vector<unsigned> partitions(unsigned height, unsigned cores)
+{
     const unsigned n = bayer_num_threads(height, int(cores));
     std::vector<unsigned> p(n + 1, 0xDEADBEEF);
     bayer_row_partitions(height, n, p.data());
     return p;
 }
 
-TEST(BayerSlices, WorkerCountAndBoundaries) {
+TEST(BayerSlices, WorkerCountAndBoundaries)
+{
     struct Case {
         unsigned height, cores;
         std::vector<unsigned> expected;
@@ -44,13 +46,14 @@ TEST(BayerSlices, WorkerCountAndBoundaries) {
          {0, 536870912u, 1073741824u, 1610612736u, 2147483648u, 2684354560u, 3221225472u,
           3758096384u, 4294967295u}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.height << " rows, " << c.cores << " cores");
         EXPECT_EQ(partitions(c.height, c.cores), c.expected);
     }
 }
 
-TEST(BayerSlices, ProcessorCountBelowOneGivesOneWorker) {
+TEST(BayerSlices, ProcessorCountBelowOneGivesOneWorker)
+{
     for (int cores : {0, -1, -2147483647 - 1}) {
         EXPECT_EQ(bayer_num_threads(100, cores), 1u);
         EXPECT_EQ(bayer_num_threads(2000, cores), 1u);
@@ -62,10 +65,11 @@ TEST(BayerSlices, ProcessorCountBelowOneGivesOneWorker) {
     EXPECT_EQ(bayer_num_threads(1500, 5), 5u);
 }
 
-TEST(BayerMTDatastruct, InitThreadDataFillsTheSlice) {
+TEST(BayerMTDatastruct, InitThreadDataFillsTheSlice)
+{
     std::vector<unsigned char> in_buf(2 * 640 * 250), out_buf(3 * 640 * 250);
-    unsigned char *in = in_buf.data();
-    unsigned char *out = out_buf.data();
+    unsigned char* in = in_buf.data();
+    unsigned char* out = out_buf.data();
     unsigned parts[] = {0, 126, 250};
     Bayer_MT_datastruct d;
     EXPECT_EQ(d.slice_uninterpolated_buffer, nullptr);
@@ -87,7 +91,8 @@ TEST(BayerMTDatastruct, InitThreadDataFillsTheSlice) {
 
 // The driver equals the reference run on the same slices, for both sample widths, heights
 // around every change of the worker count, odd and even widths and width 1600.
-TEST(BayerInterpolateMT, EqualsReferenceOnTheSameSlices) {
+TEST(BayerInterpolateMT, EqualsReferenceOnTheSameSlices)
+{
     const unsigned cores = unsigned(get_num_processing_cores());
     const unsigned heights[] = {0, 1, 2, 3, 17, 249, 250, 251, 499, 500, 1500, 1503};
     const unsigned widths[] = {1, 2, 9, 40, 1600};
@@ -113,7 +118,8 @@ TEST(BayerInterpolateMT, EqualsReferenceOnTheSameSlices) {
 // Slices demosaiced one by one through the work record, with boundaries at many even rows:
 // only the rows next to a boundary (two on each side for two-byte samples, one for one-byte
 // samples) may differ from the whole frame at once.
-TEST(BayerMTDatastruct, OnlyRowsNextToABoundaryDiffer) {
+TEST(BayerMTDatastruct, OnlyRowsNextToABoundaryDiffer)
+{
     const unsigned w = 23, h = 40;
     for (int two : {0, 1}) {
         const std::vector<unsigned char> m = photographic_mosaic(w, h, two, 77 + two);
@@ -127,8 +133,8 @@ TEST(BayerMTDatastruct, OnlyRowsNextToABoundaryDiffer) {
             std::vector<unsigned char> sliced(3 * w * h, 0x5A);
             for (unsigned i = 0; i < 2; i++) {
                 Bayer_MT_datastruct d;
-                d.init_thread_data(i, w, parts, const_cast<unsigned char *>(m.data()),
-                                   sliced.data(), two);
+                d.init_thread_data(i, w, parts, const_cast<unsigned char*>(m.data()), sliced.data(),
+                                   two);
                 bayer_interpolate_thread(&d);
                 EXPECT_EQ(d.work_done, 1);
             }
@@ -149,18 +155,20 @@ TEST(BayerMTDatastruct, OnlyRowsNextToABoundaryDiffer) {
     }
 }
 
-TEST(BayerInterpolateMT, OneByteIgnoresWidthAndGains) {
+TEST(BayerInterpolateMT, OneByteIgnoresWidthAndGains)
+{
     white_balance(9.0f, 9.0f, 9.0f);
     const unsigned w = 1600, h = 4;
     const std::vector<unsigned char> m = photographic_mosaic(w, h, 0, 5);
     std::vector<unsigned char> got(3 * w * h), want(3 * w * h);
-    bayer_interpolate_MT(const_cast<unsigned char *>(m.data()), got.data(), w, h, 0);
+    bayer_interpolate_MT(const_cast<unsigned char*>(m.data()), got.data(), w, h, 0);
     ref_gp_bayer_decode(m.data(), int(w), int(h), want.data(), BAYER_TILE_GRBG);
     white_balance(kGains[0], kGains[1], kGains[2]);
     EXPECT_EQ(got, want);
 }
 
-TEST(BayerInterpolateMT, RefusesAFlagOtherThanZeroOrOne) {
+TEST(BayerInterpolateMT, RefusesAFlagOtherThanZeroOrOne)
+{
     std::vector<unsigned char> m(3 * 16, 7), out(3 * 16, 0xEE);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(bayer_interpolate_MT(m.data(), out.data(), 4, 4, 2));
@@ -169,7 +177,8 @@ TEST(BayerInterpolateMT, RefusesAFlagOtherThanZeroOrOne) {
     EXPECT_EQ(out, std::vector<unsigned char>(3 * 16, 0xEE));
 }
 
-TEST(BayerInterpolateMT, RefusesFramesBeyondTheAddressableSize) {
+TEST(BayerInterpolateMT, RefusesFramesBeyondTheAddressableSize)
+{
     unsigned char in[4] = {0}, out[12] = {0};
     testing::internal::CaptureStderr();
     // Never dereferenced: the sizes are refused first.

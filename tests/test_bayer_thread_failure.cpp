@@ -12,16 +12,16 @@
 #include "demosaic_images.h"
 #include "demosaic_reference.h"
 
-extern "C" int __real_pthread_create(pthread_t *, const pthread_attr_t *, void *(*)(void *),
-                                     void *);
+extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 
 namespace {
 int calls = 0;
 int fail_call = -1; // index of the pthread_create call to refuse, -1 for none
 } // namespace
 
-extern "C" int __wrap_pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void *),
-                                     void *arg) {
+extern "C" int __wrap_pthread_create(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*),
+                                     void* arg)
+{
     if (calls++ == fail_call)
         return EAGAIN;
     return __real_pthread_create(t, a, f, arg);
@@ -29,7 +29,8 @@ extern "C" int __wrap_pthread_create(pthread_t *t, const pthread_attr_t *a, void
 
 namespace {
 
-TEST(BayerInterpolateMT, UnstartedWorkerLeavesItsSliceAndReports) {
+TEST(BayerInterpolateMT, UnstartedWorkerLeavesItsSliceAndReports)
+{
     const unsigned w = 64, h = 600; // up to 4 workers
     const unsigned num = bayer_num_threads(h, get_num_processing_cores());
     std::vector<unsigned> parts(num + 1);
@@ -46,8 +47,8 @@ TEST(BayerInterpolateMT, UnstartedWorkerLeavesItsSliceAndReports) {
             calls = 0;
             fail_call = int(failed);
             testing::internal::CaptureStderr();
-            EXPECT_FALSE(bayer_interpolate_MT(const_cast<unsigned char *>(m.data()), got.data(),
-                                              w, h, two));
+            EXPECT_FALSE(
+                bayer_interpolate_MT(const_cast<unsigned char*>(m.data()), got.data(), w, h, two));
             const std::string err = testing::internal::GetCapturedStderr();
             fail_call = -1;
             EXPECT_EQ(got, want);

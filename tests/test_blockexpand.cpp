@@ -98,7 +98,10 @@ std::vector<uint8_t> blocked(const std::vector<uint8_t>& data)
     return dest;
 }
 
-std::string as_string(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+std::string as_string(const std::vector<uint8_t>& v)
+{
+    return std::string(v.begin(), v.end());
+}
 
 } // namespace
 
@@ -106,10 +109,17 @@ TEST_F(BlockExpand, NamesTheOutputByTheZlibRule)
 {
     ASSERT_EQ(mkdir(path("a").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(path("run.zlibdata").c_str(), 0755), 0);
-    struct Case { const char* input; const char* output; };
+    struct Case {
+        const char* input;
+        const char* output;
+    };
     const Case cases[] = {
-        {"clip.zlib", "clip"},  {"clip", "clip.unzlib"}, {"a/b.zlib.old", "a/b"},
-        {"x.zlibz", "x"},       {"y.zlib.zlib", "y"},     {"clip.bin", "clip.bin.unzlib"},
+        {"clip.zlib", "clip"},
+        {"clip", "clip.unzlib"},
+        {"a/b.zlib.old", "a/b"},
+        {"x.zlibz", "x"},
+        {"y.zlib.zlib", "y"},
+        {"clip.bin", "clip.bin.unzlib"},
         // A ".zlib" in a folder name is not cut: the output stays in the input's folder.
         {"run.zlibdata/frame.ppm.zlib", "run.zlibdata/frame.ppm"},
         {"run.zlibdata/frame", "run.zlibdata/frame.unzlib"},
@@ -170,7 +180,11 @@ TEST_F(BlockExpand, RefusesDamagedOrForeignFilesAndKeepsThem)
     std::vector<uint8_t> good = blocked(data);
     std::vector<uint8_t> longer = good;
     longer.push_back(0);
-    struct Case { const char* name; std::vector<uint8_t> file; std::string expected; };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        std::string expected;
+    };
     const Case cases[] = {
         {"one_byte_longer", longer,
          "Mismatch in compressed sizes " + std::to_string(good.size()) + " vs. " +
@@ -178,7 +192,8 @@ TEST_F(BlockExpand, RefusesDamagedOrForeignFilesAndKeepsThem)
         {"plain_zlib", zlib_level9(data.data(), data.size()), "out_file_size = 0 bytes.\n"},
         {"garbage", random_bytes(5000, 4), "out_file_size = 0 bytes.\n"},
         {"empty", {}, "out_file_size = 0 bytes.\n"},
-        {"short_header", std::vector<uint8_t>(good.begin(), good.begin() + 10), "out_file_size = 0"},
+        {"short_header", std::vector<uint8_t>(good.begin(), good.begin() + 10),
+         "out_file_size = 0"},
     };
     write_file(path("in"), {'o', 'l', 'd'});
     for (const Case& c : cases) {

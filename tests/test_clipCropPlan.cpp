@@ -18,8 +18,10 @@ namespace {
 // The colour of pixel (x, y) of frame f of input `id`: distinct per input, frame and place.
 unsigned char pattern(int id, int f, int x, int y, int c)
 {
-    if (c == 0) return (unsigned char)(10 + 50 * id);
-    if (c == 1) return (unsigned char)(x + 7 * f);
+    if (c == 0)
+        return (unsigned char)(10 + 50 * id);
+    if (c == 1)
+        return (unsigned char)(x + 7 * f);
     return (unsigned char)(y + 13 * f);
 }
 
@@ -41,7 +43,8 @@ struct FakeVid {
     }
     bool readFrameFromVideoFile(int f)
     {
-        if (f < 0 || f >= num_frames || f == fail_on_frame) return false;
+        if (f < 0 || f >= num_frames || f == fail_on_frame)
+            return false;
         reads.push_back(f);
         for (int y = 0; y < height; y++)
             for (int x = 0; x < width; x++)
@@ -51,7 +54,8 @@ struct FakeVid {
     }
     bool writeNextFrameToVideoFile()
     {
-        if (int(written.size()) >= num_frames) return false;
+        if (int(written.size()) >= num_frames)
+            return false;
         written.push_back(buffer);
         return true;
     }
@@ -123,7 +127,8 @@ std::string read_all(FILE* f)
     std::string s;
     rewind(f);
     int c;
-    while ((c = fgetc(f)) != EOF) s += char(c);
+    while ((c = fgetc(f)) != EOF)
+        s += char(c);
     return s;
 }
 
@@ -134,8 +139,8 @@ TEST(ClipCropNumbers, RoundsAndTruncatesLikeTheCaller)
     struct Case {
         double in;
         int rounded;
-    } cases[] = {{1.4, 1}, {1.5, 2}, {2.5, 3}, {-0.4, 0}, {-1.2, 0}, {-1.5, -1},
-                 {1e300, INT_MAX}, {-1e300, INT_MIN}, {NAN, 0}, {INFINITY, INT_MAX}};
+    } cases[] = {{1.4, 1},   {1.5, 2},         {2.5, 3},          {-0.4, 0}, {-1.2, 0},
+                 {-1.5, -1}, {1e300, INT_MAX}, {-1e300, INT_MIN}, {NAN, 0},  {INFINITY, INT_MAX}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in);
         EXPECT_EQ(round_to_int(c.in), c.rounded);
@@ -149,8 +154,8 @@ TEST(ClipCropRanges, ClampToTheInputAndCountEmptyAsZero)
     struct Case {
         double s, e;
         int start, length;
-    } cases[] = {{10, 20, 10, 10}, {-5, 1e9, 0, 100}, {20, 10, 20, 0},     {200, 300, 200, 0},
-                 {-10, -5, 0, 0},  {3.9, 5.9, 3, 2},  {NAN, NAN, 0, 0},    {0, INFINITY, 0, 100}};
+    } cases[] = {{10, 20, 10, 10}, {-5, 1e9, 0, 100}, {20, 10, 20, 0},  {200, 300, 200, 0},
+                 {-10, -5, 0, 0},  {3.9, 5.9, 3, 2},  {NAN, NAN, 0, 0}, {0, INFINITY, 0, 100}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.s) + " " + std::to_string(c.e));
         FrameRange r = clamp_range(c.s, c.e, 100);
@@ -335,9 +340,9 @@ TEST(ClipCropMerge, StackedCentresHorizontallyAndHonoursRanges)
     ASSERT_EQ(g.height8, 736);
     FakeVid out(640, 736, 5, 9);
     FakeVid* readers[] = {&a, &b};
-    ASSERT_EQ(merge_frames(linux_plan(kVertical, 10, g, 5, {255, 255, 255}), in, readers, 2, out)
-                  .status,
-              MergeResult::kOk);
+    ASSERT_EQ(
+        merge_frames(linux_plan(kVertical, 10, g, 5, {255, 255, 255}), in, readers, 2, out).status,
+        MergeResult::kOk);
     for (int f = 0; f < 3; f++)
         expect_box_at(out.written[size_t(f)], 640, 736, 1, 10 + f, 0, 0, 320, 240, 160, 490);
     EXPECT_EQ(count_colour(out.written[3], {255, 255, 255}), 640L * 736 - 640L * 480);

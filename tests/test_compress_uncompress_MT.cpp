@@ -82,8 +82,8 @@ std::vector<uint8_t> input_of_size(size_t size, uint32_t seed)
 
 TEST(CompressMT, MatchesIndependentPerBlockConstructionAroundTheCutBoundaries)
 {
-    const size_t sizes[] = {1, 100, 76799, 76800, 76801, 153600, 153601, 614399, 614400, 614401,
-                            921600};
+    const size_t sizes[] = {1,      100,    76799,  76800,  76801, 153600,
+                            153601, 614399, 614400, 614401, 921600};
     for (size_t size : sizes) {
         SCOPED_TRACE(size);
         std::vector<uint8_t> input = input_of_size(size, uint32_t(size));
@@ -99,7 +99,10 @@ TEST(CompressMT, MatchesIndependentPerBlockConstructionAroundTheCutBoundaries)
 
 TEST(CompressMT, CutsBlocksByTheDocumentedRule)
 {
-    struct Case { size_t size; std::vector<uint32_t> ends; };
+    struct Case {
+        size_t size;
+        std::vector<uint32_t> ends;
+    };
     const Case cases[] = {
         {76800, {76800}},
         {76801, {38401, 76801}},
@@ -266,7 +269,10 @@ TEST(CompressMT, RefusesInputsTheFormatCannotDescribe)
 
 TEST(WorkerRange, TakesRunsOfNeighbouringBlocks)
 {
-    struct Case { uint n, threads; std::vector<std::pair<uint, uint>> ranges; };
+    struct Case {
+        uint n, threads;
+        std::vector<std::pair<uint, uint>> ranges;
+    };
     const Case cases[] = {
         {8, 3, {{0, 3}, {3, 6}, {6, 8}}},
         {8, 6, {{0, 2}, {2, 4}, {4, 6}, {6, 8}, {8, 8}, {10, 8}}},
@@ -349,7 +355,11 @@ const Corruption kCorruptions[] = {
     {"nine_blocks", [](std::vector<uint8_t>& b) { put32(b, 8, 9); }},
     {"negative_blocks", [](std::vector<uint8_t>& b) { put32(b, 8, 0xFFFFFFFFu); }},
     {"huge_blocks", [](std::vector<uint8_t>& b) { put32(b, 8, 0x20000000u); }},
-    {"count_beyond_input", [](std::vector<uint8_t>& b) { put32(b, 8, 8); b.resize(60); }},
+    {"count_beyond_input",
+     [](std::vector<uint8_t>& b) {
+         put32(b, 8, 8);
+         b.resize(60);
+     }},
     {"first_end_zero", [](std::vector<uint8_t>& b) { put32(b, 12, 0); }},
     {"equal_ends", [](std::vector<uint8_t>& b) { put32(b, 16, get32(b, 12)); }},
     {"falling_ends", [](std::vector<uint8_t>& b) { put32(b, 20, get32(b, 12) - 1); }},
@@ -478,10 +488,17 @@ TEST(UncompressBlock, AgreesWithZlibOnDamagedAndShortStreams)
     for (int k = 0; k < 400; k++) {
         std::vector<uint8_t> s = stream;
         switch (k % 4) {
-        case 0: s[rng() % s.size()] ^= uint8_t(1 + rng() % 255); break;
-        case 1: s.resize(rng() % s.size()); break;
-        case 2: s[2 + rng() % 40] ^= uint8_t(1 << rng() % 8); break;
-        case 3: break;
+        case 0:
+            s[rng() % s.size()] ^= uint8_t(1 + rng() % 255);
+            break;
+        case 1:
+            s.resize(rng() % s.size());
+            break;
+        case 2:
+            s[2 + rng() % 40] ^= uint8_t(1 << rng() % 8);
+            break;
+        case 3:
+            break;
         }
         unsigned long room = k % 3 == 0 ? input.size() : k % 3 == 1 ? input.size() + 77 : 5000;
         std::vector<uint8_t> ours(room, 0x5A), theirs(room, 0x5A);

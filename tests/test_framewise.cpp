@@ -151,15 +151,15 @@ TEST_F(Framewise, MissingFramesFolderIsCreatedAndUnwritableOneFailsTheRun)
 
     // ./frames exists but cannot be written (a file in its place): every frame is reported,
     // then the summary, and the status says the run failed.
-    ASSERT_EQ(system(("rm -r '" + dir.file("frames") + "' && touch '" + dir.file("frames") + "'")
-                         .c_str()),
-              0);
+    ASSERT_EQ(
+        system(
+            ("rm -r '" + dir.file("frames") + "' && touch '" + dir.file("frames") + "'").c_str()),
+        0);
     run = run_framewise(dir.path(), "c.vid");
     EXPECT_EQ(run.status, 1);
     size_t reports = 0;
-    for (size_t at = 0; (at = run.err.find("Unable to open file to write image", at)) !=
-                        std::string::npos;
-         at++)
+    for (size_t at = 0;
+         (at = run.err.find("Unable to open file to write image", at)) != std::string::npos; at++)
         reports++;
     EXPECT_EQ(reports, 3u);
     EXPECT_NE(run.err.find("3 of 3 frames could not be read or written\n"), std::string::npos)

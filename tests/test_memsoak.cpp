@@ -28,7 +28,8 @@ const int64_t fixed_test_area = 515396075400LL - 2147483647;
 // finish() returns it.
 class StderrCapture {
   public:
-    StderrCapture() {
+    StderrCapture()
+    {
         fflush(stderr);
         file_ = tmpfile();
         if (!file_)
@@ -42,7 +43,8 @@ class StderrCapture {
     ~StderrCapture() { finish(); }
     bool ok() const { return file_ != nullptr; }
 
-    std::string finish() {
+    std::string finish()
+    {
         std::string text;
         if (!file_)
             return text;
@@ -60,11 +62,12 @@ class StderrCapture {
     }
 
   private:
-    FILE *file_ = nullptr;
+    FILE* file_ = nullptr;
     int saved_ = -1;
 };
 
-std::vector<std::string> split_lines(const std::string &text) {
+std::vector<std::string> split_lines(const std::string& text)
+{
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
@@ -81,7 +84,8 @@ std::vector<std::string> split_lines(const std::string &text) {
 
 // True when text is exactly the allocation report: the system's text for ENOMEM, two
 // blank lines, "memsoak_run.cpp:<line>", a blank line and the size line. Stores the line.
-bool is_allocation_report(const std::string &text, long long size, int *line = nullptr) {
+bool is_allocation_report(const std::string& text, long long size, int* line = nullptr)
+{
     std::string head = std::string(strerror(ENOMEM)) + "\n\n\nmemsoak_run.cpp:";
     std::string tail =
         "\n\nUnable to allocate memory of size " + std::to_string(size) + " bytes.\n";
@@ -97,8 +101,8 @@ bool is_allocation_report(const std::string &text, long long size, int *line = n
     return true;
 }
 
-MemsoakSizes small_sizes(int64_t window, int64_t test_area, int passes, int cycles,
-                         int processors) {
+MemsoakSizes small_sizes(int64_t window, int64_t test_area, int passes, int cycles, int processors)
+{
     MemsoakSizes z = memsoak_fixed_sizes();
     z.compressed_area_size = window;
     z.window_size = window;
@@ -111,7 +115,8 @@ MemsoakSizes small_sizes(int64_t window, int64_t test_area, int passes, int cycl
 }
 
 // Fills [start, end) of a buffer with one filler record on the calling thread.
-void fill_share(std::vector<unsigned char> &buffer, int64_t start, int64_t end, unsigned seed) {
+void fill_share(std::vector<unsigned char>& buffer, int64_t start, int64_t end, unsigned seed)
+{
     Random_values_datastruct record;
     record.buffer = buffer.data();
     record.start_offset = start;
@@ -125,7 +130,8 @@ void fill_share(std::vector<unsigned char> &buffer, int64_t start, int64_t end, 
 // ---------------------------------------------------------------------------------------
 // The fill
 
-TEST(MemsoakFill, WritesEveryByteOfItsShareAndNothingOutside) {
+TEST(MemsoakFill, WritesEveryByteOfItsShareAndNothingOutside)
+{
     // The same seed on one thread gives the same bytes, so a byte left unwritten shows as
     // the difference between two fills over different backgrounds.
     const int64_t size = 1000003, start = 4099, end = size - 5003;
@@ -141,7 +147,8 @@ TEST(MemsoakFill, WritesEveryByteOfItsShareAndNothingOutside) {
     }
 }
 
-TEST(MemsoakFill, LaysDownRunsOfOneToNineteenEqualBytesOfUniformValue) {
+TEST(MemsoakFill, LaysDownRunsOfOneToNineteenEqualBytesOfUniformValue)
+{
     const int64_t size = 4 << 20;
     std::vector<unsigned char> area(size);
     fill_share(area, 0, size, 12345);
@@ -180,7 +187,8 @@ TEST(MemsoakFill, LaysDownRunsOfOneToNineteenEqualBytesOfUniformValue) {
     }
 }
 
-TEST(MemsoakFill, SharesCoverTheAreaExactlyAndDisjointly) {
+TEST(MemsoakFill, SharesCoverTheAreaExactlyAndDisjointly)
+{
     struct Case {
         int64_t area;
         int threads;
@@ -202,7 +210,7 @@ TEST(MemsoakFill, SharesCoverTheAreaExactlyAndDisjointly) {
         {fixed_test_area, 96},
         {fixed_test_area, 1000},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE("area " + std::to_string(c.area) + ", threads " + std::to_string(c.threads));
         std::vector<Random_values_datastruct> records(c.threads);
         unsigned char marker = 0;
@@ -227,7 +235,8 @@ TEST(MemsoakFill, SharesCoverTheAreaExactlyAndDisjointly) {
 // ---------------------------------------------------------------------------------------
 // The window offsets
 
-TEST(MemsoakOffsets, AreMultiplesOf120WithTheWindowInsideTheArea) {
+TEST(MemsoakOffsets, AreMultiplesOf120WithTheWindowInsideTheArea)
+{
     struct Case {
         int64_t area, window;
     };
@@ -237,7 +246,7 @@ TEST(MemsoakOffsets, AreMultiplesOf120WithTheWindowInsideTheArea) {
         {(int64_t(120) << 22) + 999, 1000}, // 1 in 512 draws fits
         {(int64_t(120) << 21) + 77, 77},    // the last place fits exactly
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE("area " + std::to_string(c.area) + ", window " + std::to_string(c.window));
         int64_t highest = 0;
         for (int draw = 0; draw < 300; draw++) {
@@ -251,10 +260,11 @@ TEST(MemsoakOffsets, AreMultiplesOf120WithTheWindowInsideTheArea) {
     }
 }
 
-TEST(MemsoakOffsets, FixedSizesTakeEveryDrawOfTheUnseededLrand48) {
+TEST(MemsoakOffsets, FixedSizesTakeEveryDrawOfTheUnseededLrand48)
+{
     // Read the generator's state without disturbing it, then replay it with nrand48.
     unsigned short probe[3] = {1, 2, 3};
-    unsigned short *current = seed48(probe);
+    unsigned short* current = seed48(probe);
     unsigned short state[3] = {current[0], current[1], current[2]};
     seed48(state);
 
@@ -269,7 +279,8 @@ TEST(MemsoakOffsets, FixedSizesTakeEveryDrawOfTheUnseededLrand48) {
 namespace {
 // Sets the state of lrand48() so that its next value is r: the generator steps
 // X' = (a X + c) mod 2^48 and returns X' >> 17, and a is odd, hence invertible.
-void make_next_lrand48(long r) {
+void make_next_lrand48(long r)
+{
     const uint64_t a = 0x5DEECE66DULL, c = 0xB, mask = (uint64_t(1) << 48) - 1;
     uint64_t inverse = a; // Newton's iteration doubles the correct low bits each step
     for (int i = 0; i < 6; i++)
@@ -281,7 +292,8 @@ void make_next_lrand48(long r) {
 }
 } // namespace
 
-TEST(MemsoakOffsets, AcceptAWindowEndingExactlyAtTheAreaEndAndRedrawPastIt) {
+TEST(MemsoakOffsets, AcceptAWindowEndingExactlyAtTheAreaEndAndRedrawPastIt)
+{
     const int64_t window = 2147483647, k = int64_t(1) << 30;
     make_next_lrand48(12345);
     ASSERT_EQ(lrand48(), 12345) << "the state helper itself";
@@ -299,7 +311,8 @@ TEST(MemsoakOffsets, AcceptAWindowEndingExactlyAtTheAreaEndAndRedrawPastIt) {
 // ---------------------------------------------------------------------------------------
 // What the machine can provide
 
-TEST(MemsoakCeiling, StaysWithinMemoryPlusSwapAndTheProcessLimits) {
+TEST(MemsoakCeiling, StaysWithinMemoryPlusSwapAndTheProcessLimits)
+{
     struct sysinfo info;
     ASSERT_EQ(sysinfo(&info), 0);
     uint64_t unit = info.mem_unit ? info.mem_unit : 1;
@@ -335,7 +348,8 @@ TEST(MemsoakCeiling, StaysWithinMemoryPlusSwapAndTheProcessLimits) {
 // Complete soaks on a few megabytes
 
 // Checks the output of a soak that ran all its cycles.
-void expect_complete_soak_output(const std::string &text, const MemsoakSizes &z) {
+void expect_complete_soak_output(const std::string& text, const MemsoakSizes& z)
+{
     std::vector<std::string> lines = split_lines(text);
     const int total = z.passes * z.cycles_per_pass;
     ASSERT_EQ(lines.size(), size_t(1 + 2 * total)) << text;
@@ -343,7 +357,7 @@ void expect_complete_soak_output(const std::string &text, const MemsoakSizes &z)
               "Starting zlib based memory test using " + std::to_string(z.memory_size) + " bytes.");
     for (int cycle = 0; cycle < total; cycle++) {
         SCOPED_TRACE(cycle);
-        const std::string &offset_line = lines[1 + 2 * cycle];
+        const std::string& offset_line = lines[1 + 2 * cycle];
         long long offset = -1;
         char tail = 0;
         ASSERT_EQ(sscanf(offset_line.c_str(), "Offset %lld bytes%c", &offset, &tail), 2)
@@ -358,7 +372,8 @@ void expect_complete_soak_output(const std::string &text, const MemsoakSizes &z)
     }
 }
 
-TEST(MemsoakRun, SmallSoakRunsEveryCycleOnAnyNumberOfFillers) {
+TEST(MemsoakRun, SmallSoakRunsEveryCycleOnAnyNumberOfFillers)
+{
     // A window of 614401 bytes makes the codec cut 8 blocks, the last one shorter; the test
     // area divides evenly by none of the filler counts; 11 fillers is more than the codec's
     // 8 workers.
@@ -375,7 +390,8 @@ TEST(MemsoakRun, SmallSoakRunsEveryCycleOnAnyNumberOfFillers) {
     }
 }
 
-TEST(MemsoakRun, FailedCompressionEndsTheRunWithCompressionError) {
+TEST(MemsoakRun, FailedCompressionEndsTheRunWithCompressionError)
+{
     // A compressed area of 4096 bytes cannot hold eight blocks of random runs.
     MemsoakSizes z = small_sizes(614401, 2 * 1048576, 2, 5, 2);
     z.compressed_area_size = 4096;
@@ -393,7 +409,7 @@ TEST(MemsoakRun, FailedCompressionEndsTheRunWithCompressionError) {
     EXPECT_EQ(lines.back(), "Compression error.");
     char first_counter[64];
     snprintf(first_counter, sizeof first_counter, "%6d of %6d ", 1, 10);
-    for (const std::string &line : lines)
+    for (const std::string& line : lines)
         EXPECT_NE(line, first_counter) << "no cycle may count as done";
     EXPECT_NE(text.find("compress_MT"), std::string::npos) << "the codec's own report comes first";
 }
@@ -402,7 +418,8 @@ namespace {
 int starts_attempted = 0;
 
 // Starts the first two filler threads and refuses the third.
-int start_two_then_fail(THREAD_HANDLE &handle, void *(*entry)(void *), void *arg) {
+int start_two_then_fail(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg)
+{
     if (starts_attempted++ == 2) {
         handle = 0;
         return EAGAIN;
@@ -411,7 +428,8 @@ int start_two_then_fail(THREAD_HANDLE &handle, void *(*entry)(void *), void *arg
 }
 } // namespace
 
-TEST(MemsoakRun, FillerThreadThatCannotStartIsReportedWithStatus1) {
+TEST(MemsoakRun, FillerThreadThatCannotStartIsReportedWithStatus1)
+{
     MemsoakSizes z = small_sizes(100000, 1048576, 2, 3, 4);
     z.start_thread = start_two_then_fail;
     starts_attempted = 0;
@@ -428,21 +446,22 @@ TEST(MemsoakRun, FillerThreadThatCannotStartIsReportedWithStatus1) {
     EXPECT_EQ(lines[2].rfind(" threadid 2, memsoak_run.cpp:", 0), 0u) << lines[2];
 }
 
-TEST(MemsoakRun, RefusesSizesThatDescribeNoSoak) {
+TEST(MemsoakRun, RefusesSizesThatDescribeNoSoak)
+{
     struct Case {
-        const char *name;
-        void (*apply)(MemsoakSizes &);
+        const char* name;
+        void (*apply)(MemsoakSizes&);
     };
     const Case cases[] = {
-        {"window_beyond_test_area", [](MemsoakSizes &z) { z.window_size = z.memory_size; }},
-        {"empty_window", [](MemsoakSizes &z) { z.window_size = 0; }},
-        {"no_compressed_area", [](MemsoakSizes &z) { z.compressed_area_size = 0; }},
-        {"window_of_4_GiB", [](MemsoakSizes &z) { z.window_size = int64_t(1) << 32; }},
-        {"no_fillers", [](MemsoakSizes &z) { z.num_processors = 0; }},
-        {"negative_passes", [](MemsoakSizes &z) { z.passes = -1; }},
-        {"cycle_count_overflows", [](MemsoakSizes &z) { z.passes = z.cycles_per_pass = 70000; }},
+        {"window_beyond_test_area", [](MemsoakSizes& z) { z.window_size = z.memory_size; }},
+        {"empty_window", [](MemsoakSizes& z) { z.window_size = 0; }},
+        {"no_compressed_area", [](MemsoakSizes& z) { z.compressed_area_size = 0; }},
+        {"window_of_4_GiB", [](MemsoakSizes& z) { z.window_size = int64_t(1) << 32; }},
+        {"no_fillers", [](MemsoakSizes& z) { z.num_processors = 0; }},
+        {"negative_passes", [](MemsoakSizes& z) { z.passes = -1; }},
+        {"cycle_count_overflows", [](MemsoakSizes& z) { z.passes = z.cycles_per_pass = 70000; }},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         MemsoakSizes z = small_sizes(1000, 100000, 1, 1, 1);
         c.apply(z);
@@ -455,7 +474,8 @@ TEST(MemsoakRun, RefusesSizesThatDescribeNoSoak) {
     }
 }
 
-TEST(MemsoakRun, MoreMemoryThanTheMachineHasGivesOnlyTheAllocationReport) {
+TEST(MemsoakRun, MoreMemoryThanTheMachineHasGivesOnlyTheAllocationReport)
+{
     uint64_t ceiling = memory_ceiling();
     if (ceiling >= uint64_t(INT64_MAX) / 2)
         GTEST_SKIP() << "the system reports no bound on memory";
@@ -477,9 +497,10 @@ struct ProgramResult {
     std::string out, err;
 };
 
-std::string read_file(const std::string &path) {
+std::string read_file(const std::string& path)
+{
     std::string text;
-    FILE *f = fopen(path.c_str(), "rb");
+    FILE* f = fopen(path.c_str(), "rb");
     if (!f)
         return text;
     char chunk[4096];
@@ -492,9 +513,10 @@ std::string read_file(const std::string &path) {
 
 // Runs memsoak (with arguments it must ignore) through the shell after the given shell
 // commands; a run that has not ended after two minutes is stopped and counts as a failure.
-ProgramResult run_program(const std::string &before) {
+ProgramResult run_program(const std::string& before)
+{
     ProgramResult result;
-    const char *bin_dir = getenv("VID_BIN_DIR");
+    const char* bin_dir = getenv("VID_BIN_DIR");
     if (!bin_dir)
         return result;
     char dir[] = "/tmp/memsoak_test_XXXXXX";
@@ -515,7 +537,8 @@ ProgramResult run_program(const std::string &before) {
 }
 } // namespace
 
-TEST(MemsoakProgram, EndsWithTheAllocationReportOnThisMachine) {
+TEST(MemsoakProgram, EndsWithTheAllocationReportOnThisMachine)
+{
     ASSERT_NE(getenv("VID_BIN_DIR"), nullptr);
     if (memory_ceiling() >= uint64_t(fixed_memory_size))
         GTEST_SKIP() << "this machine can hold the 515396075400 bytes under test";
@@ -525,7 +548,8 @@ TEST(MemsoakProgram, EndsWithTheAllocationReportOnThisMachine) {
     EXPECT_TRUE(is_allocation_report(r.err, fixed_memory_size)) << r.err;
 }
 
-TEST(MemsoakProgram, EndsWithTheAllocationReportUnderAnAddressSpaceLimit) {
+TEST(MemsoakProgram, EndsWithTheAllocationReportUnderAnAddressSpaceLimit)
+{
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "sanitizer runtimes reserve terabytes of address space and cannot start "
                     "under ulimit -v";

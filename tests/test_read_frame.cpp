@@ -22,21 +22,24 @@ const float kInitialGains[3] = {1.0f, 1.33f, 3.05f};
 // Every test leaves the process-wide gains at their initial values.
 class BayerInterpolateFrame : public testing::Test {
   protected:
-    void TearDown() override {
+    void TearDown() override
+    {
         white_balance(kInitialGains[0], kInitialGains[1], kInitialGains[2]);
     }
 };
 
 struct Rgb {
     int r, g, b;
-    bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
 };
-std::ostream &operator<<(std::ostream &os, const Rgb &p) {
+std::ostream& operator<<(std::ostream& os, const Rgb& p)
+{
     return os << "(" << p.r << ", " << p.g << ", " << p.b << ")";
 }
 
 // Two-byte mosaic builder, samples given row by row.
-std::vector<unsigned char> mosaic16(const std::vector<int> &samples) {
+std::vector<unsigned char> mosaic16(const std::vector<int>& samples)
+{
     std::vector<unsigned char> m;
     for (int v : samples) {
         m.push_back((unsigned char)(v & 0xff));
@@ -44,21 +47,25 @@ std::vector<unsigned char> mosaic16(const std::vector<int> &samples) {
     }
     return m;
 }
-std::vector<unsigned char> flat16(int w, int h, int value) {
+std::vector<unsigned char> flat16(int w, int h, int value)
+{
     return mosaic16(std::vector<int>(size_t(w) * h, value));
 }
 
-std::vector<unsigned char> demosaic(std::vector<unsigned char> mosaic, int w, int h) {
+std::vector<unsigned char> demosaic(std::vector<unsigned char> mosaic, int w, int h)
+{
     std::vector<unsigned char> rgb(3 * size_t(w) * h, 0xEE);
     bayer_interpolate_frame(mosaic.data(), rgb.data(), w, h);
     return rgb;
 }
-Rgb pixel(const std::vector<unsigned char> &rgb, int w, int x, int y) {
-    const unsigned char *p = &rgb[3 * (size_t(y) * w + x)];
+Rgb pixel(const std::vector<unsigned char>& rgb, int w, int x, int y)
+{
+    const unsigned char* p = &rgb[3 * (size_t(y) * w + x)];
     return {p[0], p[1], p[2]};
 }
 
-TEST_F(BayerInterpolateFrame, TwoByTwoMirrorsEveryNeighbour) {
+TEST_F(BayerInterpolateFrame, TwoByTwoMirrorsEveryNeighbour)
+{
     const std::vector<unsigned char> rgb = demosaic(mosaic16({100, 200, 300, 400}), 2, 2);
     EXPECT_EQ(pixel(rgb, 2, 0, 0), (Rgb{100, 83, 76}));
     EXPECT_EQ(pixel(rgb, 2, 1, 0), (Rgb{100, 66, 76}));
@@ -66,14 +73,16 @@ TEST_F(BayerInterpolateFrame, TwoByTwoMirrorsEveryNeighbour) {
     EXPECT_EQ(pixel(rgb, 2, 1, 1), (Rgb{100, 83, 76}));
 }
 
-TEST_F(BayerInterpolateFrame, FlatFieldSaturatesGreenAndBlue) {
+TEST_F(BayerInterpolateFrame, FlatFieldSaturatesGreenAndBlue)
+{
     const std::vector<unsigned char> rgb = demosaic(flat16(7, 5, 1000), 7, 5);
     for (int y = 0; y < 5; y++)
         for (int x = 0; x < 7; x++)
             ASSERT_EQ(pixel(rgb, 7, x, y), (Rgb{250, 255, 255})) << x << "," << y;
 }
 
-TEST_F(BayerInterpolateFrame, GainRoundingOfEachChannel) {
+TEST_F(BayerInterpolateFrame, GainRoundingOfEachChannel)
+{
     struct Case {
         int sample;
         Rgb expected;
@@ -87,7 +96,7 @@ TEST_F(BayerInterpolateFrame, GainRoundingOfEachChannel) {
         {300, {75, 99, 228}},    // blue 228.75
         {0, {0, 0, 0}},          {65535, {255, 255, 255}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.sample);
         EXPECT_EQ(pixel(demosaic(flat16(4, 4, c.sample), 4, 4), 4, 1, 1), c.expected);
     }
@@ -96,7 +105,8 @@ TEST_F(BayerInterpolateFrame, GainRoundingOfEachChannel) {
 // The product is rounded to single precision before it is truncated: find samples whose
 // exact product lies just below an integer that the float product reaches, and check that
 // every path gives the float answer.
-TEST_F(BayerInterpolateFrame, GainProductIsRoundedToSinglePrecision) {
+TEST_F(BayerInterpolateFrame, GainProductIsRoundedToSinglePrecision)
+{
     int found = 0;
     for (float gain : {0.011f, 0.3f, 0.77f, 1.9f}) {
         const float k = gain * 0.25f;
@@ -121,7 +131,8 @@ TEST_F(BayerInterpolateFrame, GainProductIsRoundedToSinglePrecision) {
     EXPECT_GT(found, 0) << "no sample separates single from double precision";
 }
 
-TEST_F(BayerInterpolateFrame, SamplesAreLittleEndian) {
+TEST_F(BayerInterpolateFrame, SamplesAreLittleEndian)
+{
     std::vector<unsigned char> m(2 * 16);
     for (size_t i = 0; i < m.size(); i += 2) {
         m[i] = 0x01;
@@ -133,7 +144,8 @@ TEST_F(BayerInterpolateFrame, SamplesAreLittleEndian) {
 
 // Width 1600 reads "grbG": (0,0) is green with red left and right. Other widths read "bGgr":
 // (0,0) is blue. A ramp tells the channels apart.
-TEST_F(BayerInterpolateFrame, PatternDependsOnWidth) {
+TEST_F(BayerInterpolateFrame, PatternDependsOnWidth)
+{
     for (int w : {1599, 1600, 1601}) {
         SCOPED_TRACE(w);
         std::vector<int> samples(size_t(w) * 4);
@@ -155,7 +167,8 @@ TEST_F(BayerInterpolateFrame, PatternDependsOnWidth) {
 
 // 5 x 5, "bGgr": (2,2) is a blue site. dh from columns 0 and 4 of row 2, dv from rows 0 and
 // 4 of column 2; left/right neighbours 100, up/down 300.
-int green_at_blue_site(int dh, int dv) {
+int green_at_blue_site(int dh, int dv)
+{
     std::vector<int> s(25, 0);
     s[2 * 5 + 4] = dh;
     s[4 * 5 + 2] = dv;
@@ -164,7 +177,8 @@ int green_at_blue_site(int dh, int dv) {
     return pixel(demosaic(mosaic16(s), 5, 5), 5, 2, 2).g;
 }
 
-TEST_F(BayerInterpolateFrame, EdgeTestIsStrictInDoublePrecision) {
+TEST_F(BayerInterpolateFrame, EdgeTestIsStrictInDoublePrecision)
+{
     EXPECT_EQ(green_at_blue_site(11, 10), 66); // 1.1 * 10 > 11 in double: the four-mean 200
     EXPECT_EQ(green_at_blue_site(12, 10), 99); // dh > 1.1 dv: vertical 300
     EXPECT_EQ(green_at_blue_site(10, 12), 33); // dv > 1.1 dh: horizontal 100
@@ -177,7 +191,8 @@ TEST_F(BayerInterpolateFrame, EdgeTestIsStrictInDoublePrecision) {
 
 // The tuned code runs the edge test as 10 * dh > 11 * dv in integers. Both tests are
 // monotone in dh, so agreeing next to the boundary for every dv means agreeing everywhere.
-TEST(EdgeTest, IntegerFormEqualsDoubleForEverySixteenBitDifference) {
+TEST(EdgeTest, IntegerFormEqualsDoubleForEverySixteenBitDifference)
+{
     for (int64_t dv = 0; dv <= 65535; dv++) {
         const int64_t boundary = (11 * dv) / 10;
         for (int64_t dh = boundary - 2; dh <= boundary + 2; dh++) {
@@ -189,7 +204,8 @@ TEST(EdgeTest, IntegerFormEqualsDoubleForEverySixteenBitDifference) {
     }
 }
 
-TEST_F(BayerInterpolateFrame, WhiteBalanceChangesLaterFrames) {
+TEST_F(BayerInterpolateFrame, WhiteBalanceChangesLaterFrames)
+{
     const std::vector<unsigned char> m = flat16(4, 4, 400);
     EXPECT_EQ(pixel(demosaic(m, 4, 4), 4, 0, 0), (Rgb{100, 133, 255}));
     white_balance(2.0f, 1.0f, 0.5f); // 400 * 0.5, 400 * 0.25, 400 * 0.125
@@ -201,7 +217,8 @@ TEST_F(BayerInterpolateFrame, WhiteBalanceChangesLaterFrames) {
     EXPECT_EQ(pixel(demosaic(flat16(4, 4, 0), 4, 4), 4, 0, 0), (Rgb{0, 0, 0}));
 }
 
-TEST_F(BayerInterpolateFrame, ThinFramesStayInside) {
+TEST_F(BayerInterpolateFrame, ThinFramesStayInside)
+{
     // 1 x 1 "b" site: own 100 blue 76, red = diagonal 100 -> 25, green = mean 100 -> 33
     EXPECT_EQ(pixel(demosaic(mosaic16({100}), 1, 1), 1, 0, 0), (Rgb{25, 33, 76}));
     // One row and one column: the missing neighbour is the pixel itself.
@@ -216,7 +233,7 @@ TEST_F(BayerInterpolateFrame, ThinFramesStayInside) {
     std::vector<unsigned char> untouched(30, 0xEE);
     const std::vector<unsigned char> m = flat16(5, 2, 9);
     for (auto wh : {std::pair<int, int>{0, 2}, {5, 0}, {-3, 2}, {5, -1}})
-        bayer_interpolate_frame(const_cast<unsigned char *>(m.data()), untouched.data(), wh.first,
+        bayer_interpolate_frame(const_cast<unsigned char*>(m.data()), untouched.data(), wh.first,
                                 wh.second);
     EXPECT_EQ(untouched, std::vector<unsigned char>(30, 0xEE));
 }
@@ -224,7 +241,8 @@ TEST_F(BayerInterpolateFrame, ThinFramesStayInside) {
 // The tuned demosaic against the plain reference on every runnable path: all widths up to
 // 40 (every remainder of the vector steps), wider odd and even ones and width 1600, random
 // samples over the whole 16-bit range and photographic content, initial and other gains.
-TEST_F(BayerInterpolateFrame, MatchesReferenceOnEveryPath) {
+TEST_F(BayerInterpolateFrame, MatchesReferenceOnEveryPath)
+{
     std::vector<std::pair<int, int>> sizes;
     for (int w = 1; w <= 40; w++)
         sizes.push_back({w, 1 + w % 6});
@@ -237,9 +255,9 @@ TEST_F(BayerInterpolateFrame, MatchesReferenceOnEveryPath) {
             paths.push_back(p);
     uint32_t seed = 11;
     for (BayerPath path : paths)
-        for (const auto &g : gains) {
+        for (const auto& g : gains) {
             white_balance(g[0], g[1], g[2]);
-            for (const auto &s : sizes)
+            for (const auto& s : sizes)
                 for (int kind = 0; kind < 3; kind++) {
                     const int w = s.first, h = s.second;
                     SCOPED_TRACE(testing::Message()
@@ -259,7 +277,8 @@ TEST_F(BayerInterpolateFrame, MatchesReferenceOnEveryPath) {
 
 // Differences right at the edge test's boundary in every lane: dh and dv drawn so that
 // 10 * dh - 11 * dv is within a few units of zero, with large and small magnitudes.
-TEST_F(BayerInterpolateFrame, MatchesReferenceAtTheEdgeTestBoundary) {
+TEST_F(BayerInterpolateFrame, MatchesReferenceAtTheEdgeTestBoundary)
+{
     const int w = 70, h = 30;
     std::vector<BayerPath> paths;
     for (BayerPath p : {BAYER_PATH_PORTABLE, BAYER_PATH_SSE41, BAYER_PATH_AVX2})
@@ -268,7 +287,7 @@ TEST_F(BayerInterpolateFrame, MatchesReferenceAtTheEdgeTestBoundary) {
     std::mt19937 rng(5);
     for (int round = 0; round < 200; round++) {
         std::vector<int> s(size_t(w) * h);
-        for (int &v : s)
+        for (int& v : s)
             v = int(rng() % 65536);
         // Blue sites (2 + 6i, 2 + 6j) and red sites (5 + 6i, 5 + 6j): pick dv, then set the
         // samples two columns apart so that dh lands next to 1.1 * dv. The spacing keeps the
@@ -288,7 +307,7 @@ TEST_F(BayerInterpolateFrame, MatchesReferenceAtTheEdgeTestBoundary) {
         ref_bayer_interpolate_frame(m.data(), want.data(), w, h, 1.0f, 1.33f, 3.05f);
         for (BayerPath path : paths) {
             std::vector<unsigned char> got(3 * size_t(w) * h);
-            bayer_interpolate_frame_on_path(const_cast<unsigned char *>(m.data()), got.data(), w, h,
+            bayer_interpolate_frame_on_path(const_cast<unsigned char*>(m.data()), got.data(), w, h,
                                             path);
             ASSERT_EQ(got, want) << "round " << round << " path " << path;
         }
@@ -298,9 +317,10 @@ TEST_F(BayerInterpolateFrame, MatchesReferenceAtTheEdgeTestBoundary) {
 // ---------------------------------------------------------------------------------------
 // file_statistics and read_frame
 
-std::string temp_file(const std::string &name, const std::vector<unsigned char> &bytes) {
+std::string temp_file(const std::string& name, const std::vector<unsigned char>& bytes)
+{
     const std::string path = testing::TempDir() + name;
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE* f = fopen(path.c_str(), "wb");
     EXPECT_NE(f, nullptr);
     if (f) {
         if (!bytes.empty()) {
@@ -311,7 +331,8 @@ std::string temp_file(const std::string &name, const std::vector<unsigned char> 
     return path;
 }
 
-TEST(FileStatistics, ReadsRawHeaderFields) {
+TEST(FileStatistics, ReadsRawHeaderFields)
+{
     // width field 0x8640 (a Bayer marker, kept raw), height 480, frame count -3
     std::string path =
         temp_file("stats_ok.vid", {0x40, 0x86, 0xE0, 0x01, 0xFD, 0xFF, 0xFF, 0xFF, 7});
@@ -327,7 +348,8 @@ TEST(FileStatistics, ReadsRawHeaderFields) {
     remove(path.c_str());
 }
 
-TEST(FileStatistics, RefusesShortAndMissingFiles) {
+TEST(FileStatistics, RefusesShortAndMissingFiles)
+{
     std::string path = temp_file("stats_short.vid", {1, 2, 3, 4, 5});
     int n = 12345;
     testing::internal::CaptureStderr();
@@ -342,7 +364,8 @@ TEST(FileStatistics, RefusesShortAndMissingFiles) {
     EXPECT_EQ(testing::internal::GetCapturedStderr().rfind(missing + ": ", 0), 0u);
 }
 
-TEST(ReadFrame, DoesNothing) {
+TEST(ReadFrame, DoesNothing)
+{
     int w = 5, h = 6;
     char path[] = "/nonexistent";
     EXPECT_EQ(read_frame(path, 3, &w, &h), 0);

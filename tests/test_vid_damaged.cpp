@@ -44,9 +44,18 @@ void* operator new[](size_t size, const std::nothrow_t&) noexcept
 {
     return counted_allocation(size);
 }
-void operator delete[](void* p) noexcept { free(p); }
-void operator delete[](void* p, size_t) noexcept { free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { free(p); }
+void operator delete[](void* p) noexcept
+{
+    free(p);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    free(p);
+}
 
 namespace {
 
@@ -68,10 +77,16 @@ class Reports {
 const int kWidth = 24, kHeight = 10, kFrames = 3;
 const size_t kFrameBytes = size_t(kWidth) * kHeight * 3;
 
-size_t record_start(const Bytes& f, size_t i) { return size_t(vidtest::table_entry(f, i)); }
+size_t record_start(const Bytes& f, size_t i)
+{
+    return size_t(vidtest::table_entry(f, i));
+}
 
 // Offset of field `at` inside the blocked-compress buffer of record i.
-uint8_t* in_record(Bytes& f, size_t i, size_t at) { return &f[record_start(f, i) + at]; }
+uint8_t* in_record(Bytes& f, size_t i, size_t at)
+{
+    return &f[record_start(f, i) + at];
+}
 
 enum Outcome { kOpenFails, kFramesFail };
 
@@ -87,10 +102,8 @@ const Corruption kCorruptions[] = {
     {"header_of_7_bytes", [](Bytes& f) { f.resize(7); }, kOpenFails, 0},
     {"table_cut_inside_entry_1", [](Bytes& f) { f.resize(8 + 8 + 3); }, kOpenFails, 0},
     {"count_minus_2_31", [](Bytes& f) { vidtest::set_count_field(f, INT32_MIN); }, kOpenFails, 0},
-    {"count_2_31_minus_1", [](Bytes& f) { vidtest::set_count_field(f, INT32_MAX); }, kOpenFails,
-     0},
-    {"count_minus_2_30", [](Bytes& f) { vidtest::set_count_field(f, -(1 << 30)); }, kOpenFails,
-     0},
+    {"count_2_31_minus_1", [](Bytes& f) { vidtest::set_count_field(f, INT32_MAX); }, kOpenFails, 0},
+    {"count_minus_2_30", [](Bytes& f) { vidtest::set_count_field(f, -(1 << 30)); }, kOpenFails, 0},
     {"table_one_entry_past_eof",
      [](Bytes& f) { vidtest::set_count_field(f, -int32_t((f.size() - 8) / 8 + 1)); }, kOpenFails,
      0},
@@ -99,21 +112,20 @@ const Corruption kCorruptions[] = {
     {"frame_too_large_to_allocate", // 36863 x 19000 x 3 is below 2^31 but above the cap
      [](Bytes& f) { put_le16(&f[0], 0x8FFF), put_le16(&f[2], 19000); }, kOpenFails, 0},
     {"negative_record_length",
-     [](Bytes& f) { vidtest::set_table_entry(f, 1, vidtest::table_entry(f, 0) - 1); },
-     kFramesFail, 0x3},
+     [](Bytes& f) { vidtest::set_table_entry(f, 1, vidtest::table_entry(f, 0) - 1); }, kFramesFail,
+     0x3},
     {"record_longer_than_record_buffer",
      [](Bytes& f) {
          vidtest::set_table_entry(f, 1, vidtest::table_entry(f, 0) + 2 * int64_t(kFrameBytes) + 1);
      },
      kFramesFail, 0x3},
     {"negative_offset", [](Bytes& f) { vidtest::set_table_entry(f, 0, -8); }, kFramesFail, 0x1},
-    {"offset_int64_min", [](Bytes& f) { vidtest::set_table_entry(f, 1, INT64_MIN); },
-     kFramesFail, 0x3},
-    {"offset_int64_max", [](Bytes& f) { vidtest::set_table_entry(f, 1, INT64_MAX); },
-     kFramesFail, 0x3},
+    {"offset_int64_min", [](Bytes& f) { vidtest::set_table_entry(f, 1, INT64_MIN); }, kFramesFail,
+     0x3},
+    {"offset_int64_max", [](Bytes& f) { vidtest::set_table_entry(f, 1, INT64_MAX); }, kFramesFail,
+     0x3},
     {"last_offset_past_eof",
-     [](Bytes& f) { vidtest::set_table_entry(f, 2, int64_t(f.size()) + 100); }, kFramesFail,
-     0x6},
+     [](Bytes& f) { vidtest::set_table_entry(f, 2, int64_t(f.size()) + 100); }, kFramesFail, 0x6},
     {"record_truncated_at_end", [](Bytes& f) { f.resize(f.size() - 5); }, kFramesFail, 0x4},
     {"garbage_record",
      [](Bytes& f) {
@@ -132,8 +144,7 @@ const Corruption kCorruptions[] = {
     {"block_count_negative", [](Bytes& f) { put_le32(in_record(f, 1, 8), 0xFFFFFFFFu); },
      kFramesFail, 0x2},
     {"block_end_beyond_frame",
-     [](Bytes& f) { put_le32(in_record(f, 1, 12), uint32_t(kFrameBytes + 1)); }, kFramesFail,
-     0x2},
+     [](Bytes& f) { put_le32(in_record(f, 1, 12), uint32_t(kFrameBytes + 1)); }, kFramesFail, 0x2},
     {"block_end_huge", [](Bytes& f) { put_le32(in_record(f, 1, 12), 0xFFFFFFF0u); }, kFramesFail,
      0x2},
     {"block_end_short", [](Bytes& f) { put_le32(in_record(f, 1, 12), 1); }, kFramesFail, 0x2},
@@ -202,8 +213,7 @@ TEST(VidDamaged, EveryCorruptionIsReportedWithoutCrashOrOversizedAllocation)
                     EXPECT_GT(reports.size(), before);
                 } else {
                     EXPECT_TRUE(read);
-                    EXPECT_EQ(Bytes(r->pixmap, r->pixmap + r->pixmap_size),
-                              good.frames[size_t(i)]);
+                    EXPECT_EQ(Bytes(r->pixmap, r->pixmap + r->pixmap_size), good.frames[size_t(i)]);
                 }
             }
         }
@@ -219,7 +229,8 @@ TEST(VidDamaged, DamagedBayerRecordsLeaveBlackFrames)
         SCOPED_TRACE(bytes_per_sample);
         vidtest::VidFile file = vidtest::make_bayer_vid(40, 20, bytes_per_sample, 2);
         // Record 0 expands to half a frame: a valid blocked-compress buffer of the wrong size.
-        Bytes half(file.frames[0].begin(), file.frames[0].begin() + long(file.frames[0].size() / 2));
+        Bytes half(file.frames[0].begin(),
+                   file.frames[0].begin() + long(file.frames[0].size() / 2));
         Bytes record = vidtest::compress_record(half);
         Bytes bytes = vidtest::assemble_vid(vidtest::width_field(40, bytes_per_sample == 1), 20, 2,
                                             {record, vidtest::compress_record(file.frames[1])});

@@ -41,8 +41,8 @@ class VidIo : public testing::Test {
     // Runs a shell command line in the test's folder; "vid" stands for the program.
     Outcome sh(const std::string& line)
     {
-        std::string command = "cd '" + dir.path() + "' && VID='" + vid_path() + "' && (" +
-                              line + ") 2> stderr.txt";
+        std::string command =
+            "cd '" + dir.path() + "' && VID='" + vid_path() + "' && (" + line + ") 2> stderr.txt";
         Outcome r;
         int raw = system(command.c_str());
         if (raw != -1 && WIFEXITED(raw))
@@ -75,10 +75,16 @@ TEST_F(VidIo, UsageAndExitStatuses)
         const char* line;
         int status;
     } cases[] = {
-        {"$VID --help | grep -q repair", 0}, {"$VID help export | grep -q mosaic", 0},
-        {"$VID verify --help | grep -q verify", 0}, {"$VID", 2}, {"$VID frobnicate", 2},
-        {"$VID export", 2}, {"$VID repair only_in.vid", 2}, {"$VID info --bogus x.vid", 2},
-        {"$VID import o.vid --size 0x4 -", 2}, {"$VID repair a.vid b.vid --bayer8", 2},
+        {"$VID --help | grep -q repair", 0},
+        {"$VID help export | grep -q mosaic", 0},
+        {"$VID verify --help | grep -q verify", 0},
+        {"$VID", 2},
+        {"$VID frobnicate", 2},
+        {"$VID export", 2},
+        {"$VID repair only_in.vid", 2},
+        {"$VID info --bogus x.vid", 2},
+        {"$VID import o.vid --size 0x4 -", 2},
+        {"$VID repair a.vid b.vid --bayer8", 2},
     };
     for (const auto& c : cases)
         EXPECT_EQ(sh(c.line).status, c.status) << c.line;
@@ -233,15 +239,15 @@ TEST_F(VidIo, BadInputEndsInOneLineAndLeavesNoOutput)
 {
     ASSERT_TRUE(vidtest::write_file(at("clip.vid"), vidtest::make_rgb_vid(8, 8, 3).bytes));
     ASSERT_EQ(sh("$VID export clip.vid --format ppm -o small").status, 0);
-    ASSERT_TRUE(vidtest::write_file(at("big.ppm"), Bytes{'P', '6', '\n', '9', ' ', '8', '\n', '2',
-                                                        '5', '5', '\n'}));
-    ASSERT_TRUE(vidtest::write_file(at("bad.png"), Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a,
-                                                        '\n', 0, 0, 0, 13, 'I', 'H'}));
+    ASSERT_TRUE(vidtest::write_file(
+        at("big.ppm"), Bytes{'P', '6', '\n', '9', ' ', '8', '\n', '2', '5', '5', '\n'}));
+    ASSERT_TRUE(vidtest::write_file(
+        at("bad.png"), Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H'}));
     ASSERT_TRUE(vidtest::write_file(at("stream.rgb"), Bytes(8 * 8 * 3 * 2 + 5, 7)));
     const struct {
         const char* line;
         int status;
-        const char* names; // in the message
+        const char* names;  // in the message
         const char* output; // must not exist afterwards ("" for none)
     } cases[] = {
         {"$VID import out1.vid small/00000.ppm bad.png", 1, "bad.png", "out1.vid"},

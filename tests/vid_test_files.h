@@ -76,8 +76,8 @@ inline Bytes compress_record(const Bytes& frame)
     unsigned long capacity = (unsigned long)(frame.size() * 2 + 256);
     Bytes record(capacity);
     Bytes input(frame); // compress_MT takes a non-const pointer
-    if (input.empty() || compress_MT(record.data(), capacity, input.data(),
-                                     (unsigned long)input.size()) != 0)
+    if (input.empty() ||
+        compress_MT(record.data(), capacity, input.data(), (unsigned long)input.size()) != 0)
         return Bytes();
     record.resize(capacity);
     return record;
@@ -144,13 +144,16 @@ inline VidFile make_bayer_vid(int width, int height, int bytes_per_sample, int n
         v.frames.push_back(make_bayer_frame(width, height, bytes_per_sample, i));
         records.push_back(compress_record(v.frames.back()));
     }
-    v.bytes = assemble_vid(width_field(width, bytes_per_sample == 1), uint16_t(height),
-                           num_frames, records);
+    v.bytes = assemble_vid(width_field(width, bytes_per_sample == 1), uint16_t(height), num_frames,
+                           records);
     return v;
 }
 
 // Header and table field access on an assembled file.
-inline void set_count_field(Bytes& file, int32_t count) { put_le32(&file[4], uint32_t(count)); }
+inline void set_count_field(Bytes& file, int32_t count)
+{
+    put_le32(&file[4], uint32_t(count));
+}
 inline void set_table_entry(Bytes& file, size_t i, int64_t value)
 {
     put_le64(&file[8 + 8 * i], uint64_t(value));

@@ -24,7 +24,6 @@
 
 namespace {
 
-
 // The input's length is held in a signed 32-bit number; larger files are refused.
 const int64_t max_input_size = INT64_C(0x7FFFFFFF);
 
@@ -82,31 +81,36 @@ int main(int argc, char** argv)
     }
 
     r.input = fopen(input_name, "rb");
-    VID_RETURN_IF(!r.input, 1, "Unable to open input file in 'rb' mode.\n%s\n%s\n", input_name, strerror(errno));
+    VID_RETURN_IF(!r.input, 1, "Unable to open input file in 'rb' mode.\n%s\n%s\n", input_name,
+                  strerror(errno));
     struct stat input_stat;
-    VID_RETURN_IF(fstat(fileno(r.input), &input_stat) == 0 && S_ISDIR(input_stat.st_mode), 1, "The input is a directory, not a file.\n%s\n", input_name);
+    VID_RETURN_IF(fstat(fileno(r.input), &input_stat) == 0 && S_ISDIR(input_stat.st_mode), 1,
+                  "The input is a directory, not a file.\n%s\n", input_name);
 
-    VID_RETURN_IF(vid_fseek(r.input, 0, SEEK_END) != 0, 1, "Unable to find the length of the input file.\n%s\n", input_name);
+    VID_RETURN_IF(vid_fseek(r.input, 0, SEEK_END) != 0, 1,
+                  "Unable to find the length of the input file.\n%s\n", input_name);
     const int64_t input_size = vid_ftell(r.input);
-    VID_RETURN_IF(input_size < 0 || vid_fseek(r.input, 0, SEEK_SET) != 0, 1, "Unable to find the length of the input file.\n%s\n", input_name);
+    VID_RETURN_IF(input_size < 0 || vid_fseek(r.input, 0, SEEK_SET) != 0, 1,
+                  "Unable to find the length of the input file.\n%s\n", input_name);
     if (input_size > max_input_size) {
-        VID_REPORT_STDERR("The input file has %lld bytes; files of 2^31 bytes or more are not handled.\n%s\n", (long long)input_size, input_name);
+        VID_REPORT_STDERR(
+            "The input file has %lld bytes; files of 2^31 bytes or more are not handled.\n%s\n",
+            (long long)input_size, input_name);
         return 1;
     }
     r.compressed = new (std::nothrow) unsigned char[size_t(input_size ? input_size : 1)];
-    VID_RETURN_IF(!r.compressed, 1, "Out of memory for %lld input bytes.\n",
-                (long long)input_size);
-    VID_RETURN_IF(fread(r.compressed, 1, size_t(input_size), r.input) != size_t(input_size), 1, "Unable to read the input file.\n%s\n",
-                input_name);
+    VID_RETURN_IF(!r.compressed, 1, "Out of memory for %lld input bytes.\n", (long long)input_size);
+    VID_RETURN_IF(fread(r.compressed, 1, size_t(input_size), r.input) != size_t(input_size), 1,
+                  "Unable to read the input file.\n%s\n", input_name);
     FILE* input = r.input;
     r.input = nullptr;
-    VID_RETURN_IF(fclose(input) != 0, 1, "Unable to close the input file.\n%s\n",
-                input_name);
+    VID_RETURN_IF(fclose(input) != 0, 1, "Unable to close the input file.\n%s\n", input_name);
 
     unsigned long out_file_size = 0;
-    int rc = uncompress_MT(r.expanded, out_file_size, r.compressed,
-                           (unsigned long)input_size);
-    VID_RETURN_IF(rc != 0, 1, "Could not decompress, uncompress_MT gives out_file_size = %lu bytes.\n", out_file_size);
+    int rc = uncompress_MT(r.expanded, out_file_size, r.compressed, (unsigned long)input_size);
+    VID_RETURN_IF(rc != 0, 1,
+                  "Could not decompress, uncompress_MT gives out_file_size = %lu bytes.\n",
+                  out_file_size);
 
     // Only now, with the whole output in memory, is anything created: a temporary file in the
     // output's folder, renamed over the output once it is complete. A rename replaces a
@@ -116,7 +120,8 @@ int main(int argc, char** argv)
     if (fd < 0) {
         int reason = r.output_name[0] != '\0' ? errno : ENOENT;
         r.temp_name[0] = '\0';
-        VID_REPORT_STDERR("Unable to open output file in 'wb' mode.\n%s\n%s\n", r.output_name, strerror(reason));
+        VID_REPORT_STDERR("Unable to open output file in 'wb' mode.\n%s\n%s\n", r.output_name,
+                          strerror(reason));
         return 1;
     }
     // mkstemp makes the file private; give it the permissions a newly created file gets.
@@ -126,15 +131,22 @@ int main(int argc, char** argv)
     r.output = fdopen(fd, "wb");
     if (!r.output) {
         close(fd);
-        VID_REPORT_STDERR("Unable to open output file in 'wb' mode.\n%s\n%s\n", r.output_name, strerror(errno));
+        VID_REPORT_STDERR("Unable to open output file in 'wb' mode.\n%s\n%s\n", r.output_name,
+                          strerror(errno));
         return 1;
     }
-    VID_RETURN_IF(out_file_size > 0 && fwrite(r.expanded, 1, out_file_size, r.output) != out_file_size, 1, "Unable to write the output file.\n%s\n%s\n", r.output_name, strerror(errno));
+    VID_RETURN_IF(out_file_size > 0 &&
+                      fwrite(r.expanded, 1, out_file_size, r.output) != out_file_size,
+                  1, "Unable to write the output file.\n%s\n%s\n", r.output_name, strerror(errno));
     FILE* output = r.output;
     r.output = nullptr;
-    VID_RETURN_IF(fclose(output) != 0, 1, "Unable to write and close the output file.\n%s\n%s\n", r.output_name, strerror(errno));
-    VID_RETURN_IF(rename(r.temp_name, r.output_name) != 0, 1, "Unable to write and close the output file.\n%s\n%s\n", r.output_name, strerror(errno));
+    VID_RETURN_IF(fclose(output) != 0, 1, "Unable to write and close the output file.\n%s\n%s\n",
+                  r.output_name, strerror(errno));
+    VID_RETURN_IF(rename(r.temp_name, r.output_name) != 0, 1,
+                  "Unable to write and close the output file.\n%s\n%s\n", r.output_name,
+                  strerror(errno));
     r.temp_name[0] = '\0'; // renamed: nothing to remove any more
-    VID_RETURN_IF(unlink(input_name) != 0, 1, "Unable to delete the input file.\n%s\n%s\n", input_name, strerror(errno));
+    VID_RETURN_IF(unlink(input_name) != 0, 1, "Unable to delete the input file.\n%s\n%s\n",
+                  input_name, strerror(errno));
     return 0;
 }

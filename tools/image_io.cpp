@@ -46,9 +46,8 @@ bool read_png(FILE* f, const std::string& path, RgbImage& image, std::string& er
 {
     PngErrors errors;
     errors.message[0] = '\0';
-    png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, png_error_handler,
-                               png_warning_handler);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, png_error_handler,
+                                             png_warning_handler);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (info == nullptr) {
         png_destroy_read_struct(&png, nullptr, nullptr);
@@ -207,8 +206,8 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     unsigned char* volatile row_data = row.data();
     PngErrors errors;
     errors.message[0] = '\0';
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors,
-                                              png_error_handler, png_warning_handler);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, png_error_handler,
+                                              png_warning_handler);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (info == nullptr) {
         png_destroy_write_struct(&png, nullptr);

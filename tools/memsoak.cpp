@@ -4,4 +4,7 @@
 // succeeded, 1 after the first failure.
 #include "memsoak_run.h"
 
-int main() { return run_memsoak(memsoak_fixed_sizes()); }
+int main()
+{
+    return run_memsoak(memsoak_fixed_sizes());
+}

@@ -29,16 +29,21 @@ const int64_t offset_granularity = 120;
 const unsigned first_seed = 12345;
 const unsigned seed_step = 13;
 
-uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+uint64_t saturating_add(uint64_t a, uint64_t b)
+{
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
 
-uint64_t saturating_mul(uint64_t a, uint64_t b) {
+uint64_t saturating_mul(uint64_t a, uint64_t b)
+{
     return a != 0 && b > UINT64_MAX / a ? UINT64_MAX : a * b;
 }
 
 // Reads the decimal number at the start of a file; false for a missing file or for a
 // word such as "max" (no limit).
-bool read_number_file(const char *path, uint64_t &value) {
-    FILE *f = fopen(path, "r");
+bool read_number_file(const char* path, uint64_t& value)
+{
+    FILE* f = fopen(path, "r");
     if (!f)
         return false;
     unsigned long long v = 0;
@@ -50,19 +55,21 @@ bool read_number_file(const char *path, uint64_t &value) {
     return true;
 }
 
-void lower_to_file_limit(uint64_t &limit, const char *path) {
+void lower_to_file_limit(uint64_t& limit, const char* path)
+{
     uint64_t v = 0;
     if (read_number_file(path, v))
         limit = std::min(limit, v);
 }
 
 // Whether a comma-separated list of cgroup controllers names the memory controller.
-bool names_memory_controller(const char *list, size_t length) {
-    const char *word = list;
-    const char *end = list + length;
+bool names_memory_controller(const char* list, size_t length)
+{
+    const char* word = list;
+    const char* end = list + length;
     while (word < end) {
-        const char *comma = static_cast<const char *>(memchr(word, ',', size_t(end - word)));
-        const char *word_end = comma ? comma : end;
+        const char* comma = static_cast<const char*>(memchr(word, ',', size_t(end - word)));
+        const char* word_end = comma ? comma : end;
         if (word_end - word == 6 && memcmp(word, "memory", 6) == 0)
             return true;
         word = word_end + 1;
@@ -73,22 +80,23 @@ bool names_memory_controller(const char *list, size_t length) {
 // The memory limit of the process's control group, UINT64_MAX when there is none or it
 // cannot be read. Inside a container the group is usually the root of the mounted
 // hierarchy; elsewhere it is the path that /proc/self/cgroup names.
-uint64_t cgroup_memory_limit() {
+uint64_t cgroup_memory_limit()
+{
     uint64_t limit = UINT64_MAX;
     lower_to_file_limit(limit, "/sys/fs/cgroup/memory.max");
     lower_to_file_limit(limit, "/sys/fs/cgroup/memory/memory.limit_in_bytes");
 
-    FILE *f = fopen("/proc/self/cgroup", "r");
+    FILE* f = fopen("/proc/self/cgroup", "r");
     if (!f)
         return limit;
     char line[4096];
     while (fgets(line, sizeof line, f)) {
         // "hierarchy-id:controllers:path"; an empty controller list is the unified hierarchy
-        char *first = strchr(line, ':');
-        char *second = first ? strchr(first + 1, ':') : nullptr;
+        char* first = strchr(line, ':');
+        char* second = first ? strchr(first + 1, ':') : nullptr;
         if (!second)
             continue;
-        char *group = second + 1;
+        char* group = second + 1;
         group[strcspn(group, "\n")] = '\0';
         size_t controllers_length = size_t(second - (first + 1));
         char path[4200];
@@ -108,17 +116,19 @@ uint64_t cgroup_memory_limit() {
 // take the process's soak memory (already_taken plus size) beyond what the machine can
 // provide fails with ENOMEM without reaching the allocator: with overcommitting enabled the
 // allocator would grant it, and filling it would then exhaust the machine.
-unsigned char *allocate_area(int64_t size, int64_t already_taken) {
+unsigned char* allocate_area(int64_t size, int64_t already_taken)
+{
     uint64_t total = saturating_add(uint64_t(size), uint64_t(already_taken));
     if (uint64_t(size) > SIZE_MAX || total > memory_ceiling()) {
         errno = ENOMEM;
         return nullptr;
     }
-    return static_cast<unsigned char *>(malloc(size_t(size)));
+    return static_cast<unsigned char*>(malloc(size_t(size)));
 }
 
 // The allocation report: the system's text for errno, then the place, then the size.
-void report_allocation_failure(int line, long long size) {
+void report_allocation_failure(int line, long long size)
+{
     perror(nullptr);
     fprintf(stderr, "\n\n%s:%d\n\n", VID_SOURCE_NAME, line);
     fprintf(stderr, "Unable to allocate memory of size %lld bytes.\n", size);
@@ -126,15 +136,16 @@ void report_allocation_failure(int line, long long size) {
 
 // Everything one soak holds; released on every return of run_memsoak.
 struct SoakResources {
-    unsigned char *compressed_area = nullptr;
-    unsigned char *test_area = nullptr;
-    Random_values_datastruct *records = nullptr;
-    THREAD_HANDLE *threads = nullptr;
+    unsigned char* compressed_area = nullptr;
+    unsigned char* test_area = nullptr;
+    Random_values_datastruct* records = nullptr;
+    THREAD_HANDLE* threads = nullptr;
 
     SoakResources() = default;
-    SoakResources(const SoakResources &) = delete;
-    SoakResources &operator=(const SoakResources &) = delete;
-    ~SoakResources() {
+    SoakResources(const SoakResources&) = delete;
+    SoakResources& operator=(const SoakResources&) = delete;
+    ~SoakResources()
+    {
         delete[] threads;
         delete[] records;
         free(test_area);
@@ -142,7 +153,8 @@ struct SoakResources {
     }
 };
 
-bool sizes_describe_a_soak(const MemsoakSizes &z) {
+bool sizes_describe_a_soak(const MemsoakSizes& z)
+{
     // The codec forms its offsets in unsigned 32-bit arithmetic: inputs and capacities stay
     // below 2^32.
     if (z.compressed_area_size < 1 || z.compressed_area_size > int64_t(UINT32_MAX))
@@ -160,7 +172,8 @@ bool sizes_describe_a_soak(const MemsoakSizes &z) {
 // One pass's fill: starts every filler thread in index order and joins them in index
 // order. A thread that cannot be started is reported and no further one is started; those
 // already running are still joined before the function returns false.
-bool fill_test_area(SoakResources &r, int num_threads, const MemsoakSizes &z) {
+bool fill_test_area(SoakResources& r, int num_threads, const MemsoakSizes& z)
+{
     auto start = z.start_thread ? z.start_thread : start_processing_thread;
     for (int i = 0; i < num_threads; i++)
         r.threads[i] = 0;
@@ -180,8 +193,9 @@ bool fill_test_area(SoakResources &r, int num_threads, const MemsoakSizes &z) {
 
 } // namespace
 
-void *set_random_values_thread(void *thread_arg) {
-    Random_values_datastruct *record = static_cast<Random_values_datastruct *>(thread_arg);
+void* set_random_values_thread(void* thread_arg)
+{
+    Random_values_datastruct* record = static_cast<Random_values_datastruct*>(thread_arg);
     int64_t p = record->start_offset;
     while (p < record->end_offset) {
         int64_t run = (20 * int64_t(rand())) / rand_largest;
@@ -195,8 +209,9 @@ void *set_random_values_thread(void *thread_arg) {
     return nullptr;
 }
 
-void divide_into_fill_shares(Random_values_datastruct *records, int num_threads,
-                             unsigned char *buffer, int64_t area_size) {
+void divide_into_fill_shares(Random_values_datastruct* records, int num_threads,
+                             unsigned char* buffer, int64_t area_size)
+{
     // s * (i + 1) <= area_size + num_threads: no overflow for any area that fits in memory
     int64_t share = area_size / num_threads + (area_size % num_threads != 0 ? 1 : 0);
     for (int i = 0; i < num_threads; i++) {
@@ -206,7 +221,8 @@ void divide_into_fill_shares(Random_values_datastruct *records, int num_threads,
     }
 }
 
-int64_t draw_window_offset(int64_t test_area_size, int64_t window_size) {
+int64_t draw_window_offset(int64_t test_area_size, int64_t window_size)
+{
     for (;;) {
         int64_t offset = offset_granularity * int64_t(lrand48());
         if (offset <= test_area_size - window_size)
@@ -214,7 +230,8 @@ int64_t draw_window_offset(int64_t test_area_size, int64_t window_size) {
     }
 }
 
-uint64_t memory_ceiling() {
+uint64_t memory_ceiling()
+{
     uint64_t ceiling = UINT64_MAX;
     uint64_t swap = 0;
     struct sysinfo info;
@@ -236,7 +253,8 @@ uint64_t memory_ceiling() {
     return ceiling;
 }
 
-MemsoakSizes memsoak_fixed_sizes() {
+MemsoakSizes memsoak_fixed_sizes()
+{
     MemsoakSizes z;
     z.memory_size = 515396075400LL; // 120 * (2^32 - 1)
     z.compressed_area_size = 2147483647;
@@ -248,7 +266,8 @@ MemsoakSizes memsoak_fixed_sizes() {
     return z;
 }
 
-int run_memsoak(const MemsoakSizes &z) {
+int run_memsoak(const MemsoakSizes& z)
+{
     VID_RETURN_IF(!sizes_describe_a_soak(z), 1, "The sizes do not describe a soak.\n");
     const int64_t test_area_size = z.memory_size - z.compressed_area_size;
     SoakResources r;
@@ -291,7 +310,7 @@ int run_memsoak(const MemsoakSizes &z) {
             int64_t offset = draw_window_offset(test_area_size, z.window_size);
             fprintf(stderr, "Offset %lld bytes.\n", static_cast<long long>(offset));
 
-            unsigned char *window = r.test_area + offset;
+            unsigned char* window = r.test_area + offset;
             unsigned long compressed_size = static_cast<unsigned long>(z.compressed_area_size);
             if (compress_MT(r.compressed_area, compressed_size, window,
                             static_cast<unsigned long>(z.window_size)) != 0) {

@@ -20,7 +20,7 @@
 struct Random_values_datastruct {
     int64_t start_offset = 0;
     int64_t end_offset = 0;
-    unsigned char *buffer = nullptr; // the start of the test area
+    unsigned char* buffer = nullptr; // the start of the test area
 };
 
 // Filler thread entry; thread_arg is the thread's Random_values_datastruct. Writes its
@@ -28,14 +28,14 @@ struct Random_values_datastruct {
 // (20 * r1) / RAND_MAX (0 to 19, 20 only for r1 == RAND_MAX), cut at the share's end, and
 // r2 = rand() (drawn also for an empty run) whose low 8 bits are the byte value.
 // Returns null.
-void *set_random_values_thread(void *thread_arg);
+void* set_random_values_thread(void* thread_arg);
 
 // Cuts a test area of area_size bytes into num_threads shares: with s = ceil(area_size /
 // num_threads), share i is [min(s * i, area_size), min(s * (i + 1), area_size)). The
 // shares are disjoint, in order, and cover the area exactly; shares past the end are empty.
 // records must hold num_threads entries; num_threads >= 1, area_size >= 0.
-void divide_into_fill_shares(Random_values_datastruct *records, int num_threads,
-                             unsigned char *buffer, int64_t area_size);
+void divide_into_fill_shares(Random_values_datastruct* records, int num_threads,
+                             unsigned char* buffer, int64_t area_size);
 
 // Draws the start of the next window: 120 * lrand48(), drawn again while the window of
 // window_size bytes would end past test_area_size. Requires window_size <= test_area_size;
@@ -58,7 +58,7 @@ struct MemsoakSizes {
     int num_processors; // filler threads per pass
     // Starts a filler thread; null means start_processing_thread. Lets tests exercise the
     // path of a filler thread that cannot be started.
-    int (*start_thread)(THREAD_HANDLE &handle, void *(*entry)(void *), void *arg);
+    int (*start_thread)(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg);
 };
 
 // The program's fixed quantities: 515396075400 bytes under test (120 * (2^32 - 1)), a
@@ -71,4 +71,4 @@ MemsoakSizes memsoak_fixed_sizes();
 // a failed compress_MT or uncompress_MT, or sizes that do not describe a soak), each with
 // its report on the standard error stream. Nothing is printed before an allocation report.
 // Everything allocated is released before it returns.
-int run_memsoak(const MemsoakSizes &sizes);
+int run_memsoak(const MemsoakSizes& sizes);

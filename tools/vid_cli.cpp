@@ -39,8 +39,8 @@ void vid_cli_condense(char* text)
     size_t i = 0;
     while (i < out.size()) {
         size_t space = out.find(' ', i);
-        std::string word = out.substr(i, space == std::string::npos ? std::string::npos
-                                                                       : space - i);
+        std::string word =
+            out.substr(i, space == std::string::npos ? std::string::npos : space - i);
         size_t colon = word.find(':');
         bool place = colon != std::string::npos && colon > 0 && colon + 1 < word.size() &&
                      word.find_first_not_of("0123456789", colon + 1) == std::string::npos;
@@ -108,8 +108,7 @@ void VidProgress::done()
         fprintf(stderr, "\r%*s\r", 70, "");
 }
 
-FILE* vid_cli_create_temporary(const std::string& path, std::string& temp_name,
-                               std::string& error)
+FILE* vid_cli_create_temporary(const std::string& path, std::string& temp_name, std::string& error)
 {
     std::vector<char> name(path.begin(), path.end());
     const char suffix[] = ".partial-XXXXXX";

@@ -46,8 +46,7 @@ class VidProgress {
 
 // Creates a temporary file in the folder of `path` (its name: path + ".partial-XXXXXX").
 // Returns the open stream, or null with `error` naming the file and the reason.
-FILE* vid_cli_create_temporary(const std::string& path, std::string& temp_name,
-                               std::string& error);
+FILE* vid_cli_create_temporary(const std::string& path, std::string& temp_name, std::string& error);
 // Closes the temporary file and, when ok, renames it to `path`; otherwise, or when closing
 // or renaming fails, removes it. Returns true when `path` now holds the complete file;
 // `error` names the file and the reason otherwise.

@@ -162,7 +162,10 @@ bool make_folder(const std::string& dir)
 
 } // namespace
 
-const char* vid_export_usage() { return kUsage; }
+const char* vid_export_usage()
+{
+    return kUsage;
+}
 
 int vid_export_main(int argc, char** argv)
 {
@@ -277,8 +280,8 @@ int vid_export_main(int argc, char** argv)
         return 1;
     }
     if (failed > 0 || !raw_ok) {
-        fprintf(stderr, "vid export: %s: %ld of %ld frames could not be exported\n", o.file,
-                failed, last - first);
+        fprintf(stderr, "vid export: %s: %ld of %ld frames could not be exported\n", o.file, failed,
+                last - first);
         return 1;
     }
     return 0;

@@ -44,8 +44,8 @@ bool parse_size(const char* text, int& w, int& h)
 {
     char x = 0;
     char tail = 0;
-    return sscanf(text, "%d%c%d%c", &w, &x, &h, &tail) == 3 && (x == 'x' || x == 'X') &&
-           w > 0 && h > 0;
+    return sscanf(text, "%d%c%d%c", &w, &x, &h, &tail) == 3 && (x == 'x' || x == 'X') && w > 0 &&
+           h > 0;
 }
 
 int parse(int argc, char** argv, Options& o)
@@ -73,8 +73,8 @@ int parse(int argc, char** argv, Options& o)
                 o.effort = int(strtol(v, &end, 10));
                 if (*end != '\0' || o.effort < min_compression_effort ||
                     o.effort > max_compression_effort)
-                    return vid_cli_usage_error(
-                        "import", std::string("compression effort ") + v + " is not one of 1 to 9");
+                    return vid_cli_usage_error("import", std::string("compression effort ") + v +
+                                                             " is not one of 1 to 9");
             }
         } else if (a.size() > 1 && a[0] == '-') {
             return vid_cli_usage_error("import", "unknown option " + a);
@@ -244,8 +244,10 @@ int import_stream(const Options& o)
             fprintf(stderr, "vid import: %s: %s\n", label, strerror(read_errno));
             status = 1;
         } else if (status == 0 && got > 0 && out.frames() == 0) {
-            fprintf(stderr, "vid import: %s: the stream ends %zu bytes into its first frame (a "
-                    "frame is %zu bytes); nothing written\n", label, got, frame_bytes);
+            fprintf(stderr,
+                    "vid import: %s: the stream ends %zu bytes into its first frame (a "
+                    "frame is %zu bytes); nothing written\n",
+                    label, got, frame_bytes);
             status = 1;
         } else if (status == 0 && got > 0) {
             // A short last frame: keep every whole frame, say so, and fail.
@@ -270,7 +272,10 @@ int import_stream(const Options& o)
 
 } // namespace
 
-const char* vid_import_usage() { return kUsage; }
+const char* vid_import_usage()
+{
+    return kUsage;
+}
 
 int vid_import_main(int argc, char** argv)
 {

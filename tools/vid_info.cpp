@@ -85,9 +85,8 @@ bool describe(const char* path, bool json)
     const int64_t frames = reader.num_frames;
     // The table ends where the first record begins; without frames, where the file ends.
     int64_t table_end = frames > 0 ? reader.offsets[0] : file_size;
-    int64_t table_entries = table_end >= kVidHeaderBytes
-                                ? (table_end - kVidHeaderBytes) / kVidTableEntryBytes
-                                : 0;
+    int64_t table_entries =
+        table_end >= kVidHeaderBytes ? (table_end - kVidHeaderBytes) / kVidTableEntryBytes : 0;
     // The records' end: the last record's own announced length where it has one.
     int64_t records_end = file_size;
     if (frames > 0) {
@@ -102,8 +101,8 @@ bool describe(const char* path, bool json)
     }
     const char* state = records_end == file_size ? "complete" : "unfinished";
     int64_t frame_bytes = int64_t(reader.uncompressed_buffer_size);
-    int64_t stored = frames > 0 && table_end <= records_end ? (records_end - table_end) / frames
-                                                            : 0;
+    int64_t stored =
+        frames > 0 && table_end <= records_end ? (records_end - table_end) / frames : 0;
     double ratio = stored > 0 ? double(frame_bytes) / double(stored) : 0.0;
 
     if (json) {
@@ -121,8 +120,8 @@ bool describe(const char* path, bool json)
                "  file size      %" PRId64 " bytes\n"
                "  bytes/frame    %" PRId64 " raw, %" PRId64 " stored (ratio %.2f)\n"
                "  state          %s\n",
-               path, kind_name(reader, false), reader.width, reader.height, frames,
-               table_entries, file_size, frame_bytes, stored, ratio,
+               path, kind_name(reader, false), reader.width, reader.height, frames, table_entries,
+               file_size, frame_bytes, stored, ratio,
                records_end == file_size
                    ? "complete"
                    : "unfinished (bytes after the last whole record: a writer stopped "
@@ -133,7 +132,10 @@ bool describe(const char* path, bool json)
 
 } // namespace
 
-const char* vid_info_usage() { return kUsage; }
+const char* vid_info_usage()
+{
+    return kUsage;
+}
 
 int vid_info_main(int argc, char** argv)
 {

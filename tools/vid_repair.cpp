@@ -84,7 +84,10 @@ std::string candidate_sizes(uint64_t bytes)
 
 } // namespace
 
-const char* vid_repair_usage() { return kUsage; }
+const char* vid_repair_usage()
+{
+    return kUsage;
+}
 
 int vid_repair_main(int argc, char** argv)
 {
@@ -98,8 +101,8 @@ int vid_repair_main(int argc, char** argv)
             return vid_cli_help(kUsage);
         if (a == "--size") {
             char x = 0, tail = 0;
-            if (i + 1 >= argc || sscanf(argv[++i], "%d%c%d%c", &given.width, &x, &given.height,
-                                        &tail) != 3 ||
+            if (i + 1 >= argc ||
+                sscanf(argv[++i], "%d%c%d%c", &given.width, &x, &given.height, &tail) != 3 ||
                 (x != 'x' && x != 'X') || given.width < 1 || given.height < 1 ||
                 given.width > kVidMaxWriterWidth || given.height > kVidMaxHeight)
                 return vid_cli_usage_error("repair", "--size needs WxH within 36863x65535");

@@ -88,7 +88,10 @@ bool verify(const char* path)
 
 } // namespace
 
-const char* vid_verify_usage() { return kUsage; }
+const char* vid_verify_usage()
+{
+    return kUsage;
+}
 
 int vid_verify_main(int argc, char** argv)
 {

@@ -19,7 +19,8 @@
 
 namespace {
 
-float float_at(const uint8_t *p) {
+float float_at(const uint8_t* p)
+{
     uint32_t bits =
         uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
     float f;
@@ -27,14 +28,16 @@ float float_at(const uint8_t *p) {
     return f;
 }
 
-void check(bool ok) {
+void check(bool ok)
+{
     if (!ok)
         __builtin_trap();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < 15)
         return 0;
     const int w = 1 + (data[0] & 63), h = 1 + (data[1] & 63);
@@ -44,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (data[2] & 32)
         for (int i = 0; i < 3; i++)
             gains[i] = float_at(data + 3 + 4 * i);
-    const uint8_t *content = data + 15;
+    const uint8_t* content = data + 15;
     const size_t content_size = size - 15;
 
     std::vector<unsigned char> mosaic(size_t(w) * h * (two ? 2 : 1));

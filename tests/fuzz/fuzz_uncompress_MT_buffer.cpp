@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const int cores = 1 + data[0] % 9;
     // Up to 2 MiB: enough for eight blocks of ordinary size, small enough to run fast.
-    const unsigned long room = ((unsigned long)data[1] | (unsigned long)data[2] << 8 |
-                                (unsigned long)data[3] << 16) & 0x1FFFFF;
+    const unsigned long room =
+        ((unsigned long)data[1] | (unsigned long)data[2] << 8 | (unsigned long)data[3] << 16) &
+        0x1FFFFF;
     const size_t input_size = size - 4;
     unsigned char* input = new unsigned char[input_size ? input_size : 1];
     memcpy(input, data + 4, input_size);

@@ -65,10 +65,18 @@ std::vector<uint8_t> generated_stream(uint8_t mode, const uint8_t* payload, size
     for (int damages = int(rng() % 4); damages > 0 && !stream.empty(); damages--) {
         size_t at = rng() % stream.size();
         switch (rng() % 8) {
-        case 0: stream.resize(at); break;
-        case 1: stream.push_back(uint8_t(rng())); break;
-        case 2: stream[at] = uint8_t(rng()); break;
-        default: stream[at] ^= uint8_t(1u << (rng() % 8)); break;
+        case 0:
+            stream.resize(at);
+            break;
+        case 1:
+            stream.push_back(uint8_t(rng()));
+            break;
+        case 2:
+            stream[at] = uint8_t(rng());
+            break;
+        default:
+            stream[at] ^= uint8_t(1u << (rng() % 8));
+            break;
         }
     }
     return stream;

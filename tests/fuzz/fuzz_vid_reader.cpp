@@ -26,8 +26,9 @@ const uint64_t kAllFramesBytes = uint64_t(1) << 20;
 const std::string& input_path()
 {
     // Memory-backed when the system has it: the file is rewritten on every run.
-    static const std::string path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-                                    "/fuzz_vid_reader." + std::to_string(getpid()) + ".vid";
+    static const std::string path =
+        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/fuzz_vid_reader." +
+        std::to_string(getpid()) + ".vid";
     return path;
 }
 

@@ -22,8 +22,8 @@ MexModule::MexModule(const std::string& name)
     std::string path = mex_module_path(name);
     HMODULE h = LoadLibraryA(path.c_str());
     if (!h) {
-        load_error_ = "LoadLibrary failed for " + path + ", error " +
-                      std::to_string(GetLastError());
+        load_error_ =
+            "LoadLibrary failed for " + path + ", error " + std::to_string(GetLastError());
         return;
     }
     module_ = h;

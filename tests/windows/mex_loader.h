@@ -11,9 +11,9 @@
 std::string mex_module_path(const std::string& name);
 
 struct MexCall {
-    bool raised = false;          // the module called mexErrMsgTxt
-    std::string error;            // its text
-    std::string printed;          // everything it printed through mexPrintf
+    bool raised = false;           // the module called mexErrMsgTxt
+    std::string error;             // its text
+    std::string printed;           // everything it printed through mexPrintf
     std::vector<mxArray*> outputs; // nlhs slots; null where the module set nothing
 };
 

@@ -42,8 +42,14 @@ EXPORT int mexAtExit(void (*exit_fcn)(void))
     return 0;
 }
 
-EXPORT const char* standin_printed() { return printed.c_str(); }
-EXPORT const char* standin_last_error() { return last_error.c_str(); }
+EXPORT const char* standin_printed()
+{
+    return printed.c_str();
+}
+EXPORT const char* standin_last_error()
+{
+    return last_error.c_str();
+}
 EXPORT void standin_clear()
 {
     printed.clear();

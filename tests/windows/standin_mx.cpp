@@ -13,8 +13,8 @@ struct mxArray_tag {
     int dims[8];
     size_t numel;
     size_t element_size;
-    void* data;          // numel * element_size bytes, zero-filled
-    mxArray** cells;     // cell arrays: numel element pointers
+    void* data;      // numel * element_size bytes, zero-filled
+    mxArray** cells; // cell arrays: numel element pointers
 };
 
 #define EXPORT extern "C" MX_API
@@ -24,11 +24,21 @@ namespace {
 size_t element_size_of(mxClassID cls)
 {
     switch (cls) {
-    case mxDOUBLE_CLASS: case mxINT64_CLASS: case mxUINT64_CLASS: return 8;
-    case mxSINGLE_CLASS: case mxINT32_CLASS: case mxUINT32_CLASS: return 4;
-    case mxINT16_CLASS: case mxUINT16_CLASS: return 2;
-    case mxCELL_CLASS: return sizeof(mxArray*);
-    default: return 1;
+    case mxDOUBLE_CLASS:
+    case mxINT64_CLASS:
+    case mxUINT64_CLASS:
+        return 8;
+    case mxSINGLE_CLASS:
+    case mxINT32_CLASS:
+    case mxUINT32_CLASS:
+        return 4;
+    case mxINT16_CLASS:
+    case mxUINT16_CLASS:
+        return 2;
+    case mxCELL_CLASS:
+        return sizeof(mxArray*);
+    default:
+        return 1;
     }
 }
 
@@ -58,9 +68,18 @@ mxArray* make_array(mxClassID cls, int ndim, const int* dims)
 
 } // namespace
 
-EXPORT mxClassID mxGetClassID(const mxArray* pa) { return pa->cls; }
-EXPORT size_t mxGetNumberOfElements(const mxArray* pa) { return pa->numel; }
-EXPORT size_t mxGetM(const mxArray* pa) { return size_t(pa->dims[0]); }
+EXPORT mxClassID mxGetClassID(const mxArray* pa)
+{
+    return pa->cls;
+}
+EXPORT size_t mxGetNumberOfElements(const mxArray* pa)
+{
+    return pa->numel;
+}
+EXPORT size_t mxGetM(const mxArray* pa)
+{
+    return size_t(pa->dims[0]);
+}
 EXPORT size_t mxGetN(const mxArray* pa)
 {
     size_t n = 1; // MATLAB folds every dimension after the first into N
@@ -72,17 +91,25 @@ EXPORT double* mxGetPr(const mxArray* pa)
 {
     return pa->cls == mxDOUBLE_CLASS ? static_cast<double*>(pa->data) : nullptr;
 }
-EXPORT void* mxGetData(const mxArray* pa) { return pa->data; }
+EXPORT void* mxGetData(const mxArray* pa)
+{
+    return pa->data;
+}
 
 EXPORT double mxGetScalar(const mxArray* pa)
 {
     if (pa->numel == 0)
         return 0.0;
     switch (pa->cls) {
-    case mxDOUBLE_CLASS: return static_cast<double*>(pa->data)[0];
-    case mxINT32_CLASS: return static_cast<int*>(pa->data)[0];
-    case mxUINT8_CLASS: case mxCHAR_CLASS: return static_cast<unsigned char*>(pa->data)[0];
-    default: return 0.0;
+    case mxDOUBLE_CLASS:
+        return static_cast<double*>(pa->data)[0];
+    case mxINT32_CLASS:
+        return static_cast<int*>(pa->data)[0];
+    case mxUINT8_CLASS:
+    case mxCHAR_CLASS:
+        return static_cast<unsigned char*>(pa->data)[0];
+    default:
+        return 0.0;
     }
 }
 
@@ -110,25 +137,48 @@ EXPORT mxArray* mxCreateDoubleMatrix_700(int m, int n, mxComplexity)
     return make_array(mxDOUBLE_CLASS, 2, dims);
 }
 
-EXPORT mxArray* mxCreateNumericArray_700(int ndim, const int* dims, mxClassID classid,
-                                         mxComplexity)
+EXPORT mxArray* mxCreateNumericArray_700(int ndim, const int* dims, mxClassID classid, mxComplexity)
 {
     return make_array(classid, ndim, dims);
 }
 
-EXPORT const int* mxGetDimensions_700(const mxArray* pa) { return pa->dims; }
-EXPORT int mxGetNumberOfDimensions_700(const mxArray* pa) { return pa->ndim; }
+EXPORT const int* mxGetDimensions_700(const mxArray* pa)
+{
+    return pa->dims;
+}
+EXPORT int mxGetNumberOfDimensions_700(const mxArray* pa)
+{
+    return pa->ndim;
+}
 
-EXPORT bool mxIsComplex(const mxArray*) { return false; } // the stand-in has real arrays only
-EXPORT bool mxIsLogical(const mxArray* pa) { return pa->cls == mxLOGICAL_CLASS; }
+EXPORT bool mxIsComplex(const mxArray*)
+{
+    return false;
+} // the stand-in has real arrays only
+EXPORT bool mxIsLogical(const mxArray* pa)
+{
+    return pa->cls == mxLOGICAL_CLASS;
+}
 EXPORT bool mxIsNumeric(const mxArray* pa)
 {
     return pa->cls >= mxDOUBLE_CLASS && pa->cls <= mxUINT64_CLASS;
 }
-EXPORT bool mxIsSparse(const mxArray*) { return false; }
-EXPORT void* mxMalloc(size_t n) { return malloc(n ? n : 1); }
-EXPORT void* mxCalloc(size_t n, size_t size) { return calloc(n ? n : 1, size ? size : 1); }
-EXPORT void mxFree(void* ptr) { free(ptr); }
+EXPORT bool mxIsSparse(const mxArray*)
+{
+    return false;
+}
+EXPORT void* mxMalloc(size_t n)
+{
+    return malloc(n ? n : 1);
+}
+EXPORT void* mxCalloc(size_t n, size_t size)
+{
+    return calloc(n ? n : 1, size ? size : 1);
+}
+EXPORT void mxFree(void* ptr)
+{
+    free(ptr);
+}
 
 EXPORT mxArray* standin_create_string(const char* text)
 {

@@ -125,13 +125,17 @@ TEST_F(WindowsClipCrop, RefusesTheArgumentsOfTheWindowsForm)
         std::vector<const mxArray*> args;
         const char* message;
     } cases[] = {
-        {"three inputs", {name, out_name_, no_frames_},
+        {"three inputs",
+         {name, out_name_, no_frames_},
          "Incorrect number inputs and/or input datatype for some arguments."},
-        {"mode not double", {name, out_name_, no_frames_, name},
+        {"mode not double",
+         {name, out_name_, no_frames_, name},
          "Incorrect number inputs and/or input datatype for some arguments."},
-        {"single name, empty frames", {name, out_name_, no_frames_, mode},
+        {"single name, empty frames",
+         {name, out_name_, no_frames_, mode},
          "Input filename is not a string or crop frames array is not length 2."},
-        {"cell with frames for one input", {names_, out_name_, range_2x1, mode},
+        {"cell with frames for one input",
+         {names_, out_name_, range_2x1, mode},
          "Crop frames input array should be size [Number input videos x 2]."},
     };
     for (const Case& k : cases) {

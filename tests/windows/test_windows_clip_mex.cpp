@@ -20,7 +20,6 @@ class WindowsClipMex : public ::testing::Test {
 };
 } // namespace
 
-
 TEST_F(WindowsClipMex, WriteCloseOpenReadRoundTrip)
 {
     TempFile file(test_file("round_trip.vid"));
@@ -84,8 +83,7 @@ TEST_F(WindowsClipMex, WriteCloseOpenReadRoundTrip)
     mxArray* beyond = doubles(1, 1, {frames + 1.0});
     MexCall out_of_range = read_.call(1, {reader, beyond});
     EXPECT_FALSE(out_of_range.raised) << out_of_range.error;
-    EXPECT_EQ(out_of_range.printed,
-              "clipReadMex: input frame number should be in [0, #frames] \n");
+    EXPECT_EQ(out_of_range.printed, "clipReadMex: input frame number should be in [0, #frames] \n");
     ASSERT_NE(out_of_range.outputs[0], nullptr);
     EXPECT_EQ(mxGetNumberOfElements(out_of_range.outputs[0]), 0u);
 
@@ -100,7 +98,10 @@ TEST_F(WindowsClipMex, ArgumentErrorsPrintTheUsageAndRaiseTheMessage)
     EXPECT_TRUE(c.raised);
     EXPECT_EQ(c.error, "Incorrect number of inputs or outputs specified.");
     EXPECT_EQ(c.printed.rfind("Incorrect number of inputs or outputs specified.\nUsage: "
-                              "clipReadMex, \n", 0), 0u) << c.printed;
+                              "clipReadMex, \n",
+                              0),
+              0u)
+        << c.printed;
 
     mxArray* name = standin_create_string("unused.vid");
     mxArray* geometry = doubles(1, 3, {640, 480, 100});
@@ -110,12 +111,11 @@ TEST_F(WindowsClipMex, ArgumentErrorsPrintTheUsageAndRaiseTheMessage)
 
     c = open_.call(2, {standin_create_string("no_such_dir/no_such_file.vid")});
     EXPECT_TRUE(c.raised);
-    EXPECT_NE(c.error.find("Unable to open following video file in  'rb' mode"),
-              std::string::npos) << c.error;
+    EXPECT_NE(c.error.find("Unable to open following video file in  'rb' mode"), std::string::npos)
+        << c.error;
     standin_destroy(name);
     standin_destroy(geometry);
 }
-
 
 TEST_F(WindowsClipMex, ContainerErrorsReachTheHostAndClosedHandlesAreRefused)
 {

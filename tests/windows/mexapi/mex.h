@@ -74,7 +74,7 @@ MX_API mxArray* mxGetCell_700(const mxArray* pa, int i);
 MX_API int mxGetString_700(const mxArray* pa, char* buf, int buflen);
 MX_API mxArray* mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
 MX_API mxArray* mxCreateNumericArray_700(int ndim, const int* dims, mxClassID classid,
-                                  mxComplexity flag);
+                                         mxComplexity flag);
 MX_API const int* mxGetDimensions_700(const mxArray* pa);
 MX_API int mxGetNumberOfDimensions_700(const mxArray* pa);
 MX_API bool mxIsComplex(const mxArray* pa);
