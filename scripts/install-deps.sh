@@ -5,7 +5,7 @@ set -euo pipefail
 
 declare -A GROUPS_PKGS=(
     [build]="build-essential cmake pkg-config zlib1g-dev libdeflate-dev libpng-dev"
-    [test]="libgtest-dev libgmock-dev octave liboctave-dev ffmpeg"
+    [test]="libgtest-dev libgmock-dev octave liboctave-dev ffmpeg clang-format"
     [fuzz]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev libopencv-imgproc-dev pigz"
     [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools wine wine64 googletest"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs the whole suite three times: a plain release build, AddressSanitizer with
+# Checks the formatting of every C++ file, then builds and runs the whole suite three times: a plain release build, AddressSanitizer with
 # UndefinedBehaviorSanitizer, and the threaded suites under ThreadSanitizer. Any failure or
 # sanitizer report fails the run.
 set -euo pipefail
@@ -16,6 +16,8 @@ run_pass() {
     # shellcheck disable=SC2086
     ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$JOBS" $label_args
 }
+
+scripts/check-format.sh
 
 mkdir -p build
 run_pass build "" -DCMAKE_BUILD_TYPE=Release
