@@ -29,3 +29,8 @@ fi
 if command -v octave-cli > /dev/null && [ -f "$dir/mex/clipReadMex.mex" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     bench/clipReadMex_bench.sh "$dir"
 fi
+
+# vid export/import next to VidHeader alone, PNG export next to framewise.
+if [ -x "$dir/bin/vid" ] && [ -x "$dir/bin/vid_read_bench" ]; then
+    bench/vid_io_bench.sh "$dir"
+fi

@@ -270,8 +270,8 @@ TEST(CompressMT, RefusesInputsTheFormatCannotDescribe)
 TEST(WorkerRange, TakesRunsOfNeighbouringBlocks)
 {
     struct Case {
-        uint n, threads;
-        std::vector<std::pair<uint, uint>> ranges;
+        unsigned n, threads;
+        std::vector<std::pair<unsigned, unsigned>> ranges;
     };
     const Case cases[] = {
         {8, 3, {{0, 3}, {3, 6}, {6, 8}}},
@@ -281,7 +281,7 @@ TEST(WorkerRange, TakesRunsOfNeighbouringBlocks)
         {1, 1, {{0, 1}}},
     };
     for (const Case& c : cases) {
-        for (uint id = 0; id < c.threads; id++) {
+        for (unsigned id = 0; id < c.threads; id++) {
             Compress_MT_datastruct record;
             record.init_thread_data(id, c.threads, c.n, nullptr, nullptr, nullptr, nullptr,
                                     nullptr);
