@@ -6,19 +6,20 @@
 
 #include <cstddef>
 
-// Writes the width x height frame in pixmap as a height x width x 3 double image into out
-// (3 * width * height doubles), values 0 to 255. Column by column, so that each plane is
-// written sequentially and the next column reuses the source cache lines.
+// Writes the width x height frame in pixmap as a height x width x 3 image of doubles or
+// uint8 into out (3 * width * height elements), values 0 to 255. Column by column, so that
+// each plane is written sequentially and the next column reuses the source cache lines.
+template <class Element>
 inline void vid_pixmap_to_planes(const unsigned char* pixmap, size_t width, size_t height,
-                                 double* out)
+                                 Element* out)
 {
     const size_t plane = width * height;
     const size_t row_bytes = width * 3;
     for (size_t x = 0; x < width; x++) {
         const unsigned char* src = pixmap + 3 * x;
-        double* r = out + height * x;
-        double* g = r + plane;
-        double* b = g + plane;
+        Element* r = out + height * x;
+        Element* g = r + plane;
+        Element* b = g + plane;
         for (size_t y = 0; y < height; y++, src += row_bytes) {
             r[y] = src[0];
             g[y] = src[1];

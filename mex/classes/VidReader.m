@@ -1,0 +1,153 @@
+classdef VidReader < handle
+  %VIDREADER Read the frames of a VID clip, by number or one after another.
+  %   R = VIDREADER(FILENAME) opens the VID file FILENAME for reading.
+  %
+  %   Properties (read-only):
+  %     Name       the file name
+  %     NumFrames  number of frames
+  %     Width      frame width in pixels
+  %     Height     frame height in pixels
+  %     Kind       'rgb', 'bayer8' or 'bayer16' (Bayer frames are demosaiced on reading)
+  %
+  %   Methods:
+  %     F = read(R, K)            frames K (1-based: a scalar, a range such as 5:9, or any
+  %                               vector of indices) as a Height x Width x 3 x numel(K)
+  %                               uint8 array
+  %     F = read(R, K, 'double')  the same frames as doubles 0 to 255 (what clipReadMex
+  %                               returns)
+  %     F = readFrame(R)          the next frame (uint8), for loops with hasFrame
+  %     TF = hasFrame(R)          true while frames remain for readFrame
+  %     M = readMosaic(R, K)      a Bayer file's samples of frame K as stored: Height x
+  %                               Width uint16 (two-byte) or uint8 (one-byte), no gains
+  %
+  %   Indices that are not positive integers within 1..NumFrames are errors. Errors have
+  %   identifiers: vid:notFound, vid:badFile, vid:badFrameIndex, vid:notBayer,
+  %   vid:readFailed, vid:badArgument.
+  %
+  %   Example:
+  %      r = VidReader('clip.vid');
+  %      while hasFrame(r)
+  %          img = readFrame(r);          % uint8, ready for imshow
+  %      end
+  %      few = read(r, 1:10);             % Height x Width x 3 x 10
+  %
+  %   See also VIDWRITER, CLIPOPENMEX, CLIPREADMEX.
+
+  properties (SetAccess = private)
+    Name = '';
+    NumFrames = 0;
+    Width = 0;
+    Height = 0;
+    Kind = '';
+  end
+
+  properties (Access = private)
+    Handle = [];
+    Next = 1;
+  end
+
+  methods
+    function r = VidReader (file)
+      if (nargin < 1 || ! ischar (file) || isempty (file))
+        error ('vid:badArgument', 'VidReader needs a file name.');
+      end
+      if (exist (file, 'file') != 2)
+        error ('vid:notFound', 'No such file: %s', file);
+      end
+      try
+        [h, info] = vidMex ('open', file);
+      catch err
+        error ('vid:badFile', 'Cannot read %s as a VID file: %s', file, VidReader.plain (err.message));
+      end
+      kinds = {'rgb', 'bayer8', 'bayer16'};
+      r.Handle = h;
+      r.Name = file;
+      r.Width = info(1);
+      r.Height = info(2);
+      r.NumFrames = info(3);
+      r.Kind = kinds{info(4) + 1};
+    end
+
+    function frames = read (r, k, cls)
+      if (nargin < 3)
+        cls = 'uint8';
+      end
+      if (! any (strcmp (cls, {'uint8', 'double'})))
+        error ('vid:badArgument', 'The class of the frames is ''uint8'' or ''double'', not ''%s''.', cls);
+      end
+      k = r.check_index (k);
+      frames = zeros (r.Height, r.Width, 3, numel (k), cls);
+      % Runs of consecutive frames are read in one call.
+      i = 1;
+      while (i <= numel (k))
+        j = i;
+        while (j < numel (k) && k(j + 1) == k(j) + 1)
+          j++;
+        end
+        frames(:, :, :, i:j) = r.call ('read', r.Handle, k(i) - 1, j - i + 1, cls);
+        i = j + 1;
+      end
+    end
+
+    function frame = readFrame (r)
+      if (! hasFrame (r))
+        error ('vid:badFrameIndex', 'No frame left to read: all %d frames of %s were read.', r.NumFrames, r.Name);
+      end
+      frame = read (r, r.Next);
+      r.Next++;
+    end
+
+    function tf = hasFrame (r)
+      tf = r.Next <= r.NumFrames;
+    end
+
+    function m = readMosaic (r, k)
+      if (strcmp (r.Kind, 'rgb'))
+        error ('vid:notBayer', '%s holds RGB frames, not Bayer mosaics.', r.Name);
+      end
+      k = r.check_index (k);
+      if (numel (k) != 1)
+        error ('vid:badFrameIndex', 'readMosaic reads one frame at a time.');
+      end
+      m = r.call ('mosaic', r.Handle, k - 1);
+    end
+
+    function delete (r)
+      if (! isempty (r.Handle))
+        try
+          vidMex ('close', r.Handle);
+        end
+        r.Handle = [];
+      end
+    end
+  end
+
+  methods (Access = private)
+    function k = check_index (r, k)
+      if (! isnumeric (k) || isempty (k) || ! isreal (k) || any (k(:) != fix (k(:))) ...
+          || any (k(:) < 1) || any (k(:) > r.NumFrames))
+        error ('vid:badFrameIndex', ...
+               'Frame indices must be positive integers within 1..%d (%s has %d frames).', ...
+               r.NumFrames, r.Name, r.NumFrames);
+      end
+      k = double (k(:)');
+    end
+
+    function out = call (r, varargin)
+      try
+        out = vidMex (varargin{:});
+      catch err
+        error ('vid:readFailed', 'Cannot read %s: %s', r.Name, VidReader.plain (err.message));
+      end
+    end
+  end
+
+  methods (Static, Hidden)
+    function text = plain (text)
+      % A report in plain words: no "<source>:<line>" prefixes, no carriage returns.
+      text = regexprep (text, '^\w+: ', '');
+      text = regexprep (text, '\w+(\.cpp)?:\d+ ', '');
+      text = strtrim (regexprep (text, '[\r\n\s]+', ' '));
+    end
+  end
+end

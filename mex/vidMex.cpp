@@ -1,0 +1,262 @@
+// vidMex: the gateway behind the VidReader and VidWriter classes. One module, one command
+// per call; the five clip*Mex functions stay as they are. Handles are the same sealed Vid
+// handles as clipOpenMex's (vid_handle.h): stale, closed and foreign ones are refused alike.
+//
+//   [h, info] = vidMex('open', name)          info = [width height frames kind], kind 0 RGB,
+//                                             1 Bayer one-byte, 2 Bayer two-byte
+//   img = vidMex('read', h, first, count, cls) frames first .. first+count-1 (0-based) as
+//                                             H x W x 3 x count, cls 'uint8' or 'double'
+//   m = vidMex('mosaic', h, k)                frame k's samples as stored: H x W uint16 or
+//                                             uint8, without demosaic or gains
+//   h = vidMex('create', name, width, height, reserve, effort)
+//                                             a writer whose table grows past `reserve`
+//   vidMex('write', h, frames)                H x W x 3 x n uint8 frames, exactly W x H
+//   n = vidMex('close', h)                    frames in the file (writers), 0 for readers
+//
+// The classes check indices and image sizes themselves and give the errors identifiers;
+// errors here carry plain texts. Container errors arrive with the container's text.
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "VidHeader.h"
+#include "mex.h"
+#include "mex_args.h"
+#include "vid_handle.h"
+#include "vid_image_layout.h"
+
+namespace {
+
+const char kUsage[] = "Usage: vidMex (cmd, ...): the gateway of the VidReader and VidWriter "
+                      "classes; see their help.\n";
+
+void fail(const char* message)
+{
+    mexErrMsgTxt(message);
+}
+
+// The command: the first input as a short string.
+bool command_is(const mxArray* a, const char* name)
+{
+    char text[16] = {0};
+    return vid_mex_is_class(a, mxCHAR_CLASS) && mxGetNumberOfElements(a) < sizeof text &&
+           mxGetString(a, text, sizeof text) == 0 && strcmp(text, name) == 0;
+}
+
+bool scalar_int(const mxArray* a, int* out)
+{
+    return vid_mex_has_scalar_value(a) && vid_mex_round_to_int(mxGetScalar(a), out);
+}
+
+// A new sealed handle around a record constructed by `make` in its storage; the record's
+// constructor has reported (and, in this build, raised) any failure itself.
+template <class Make> mxArray* new_handle(Make make)
+{
+    mxArray* handle = mxCreateDoubleMatrix(mwSize(kVidHandleRows), 1, mxREAL);
+    if (handle == nullptr) {
+        fail("Out of memory for the Vid handle.");
+        return nullptr;
+    }
+    unsigned char* storage = reinterpret_cast<unsigned char*>(mxGetPr(handle));
+    VidHeader* record = make(storage);
+    if (record->compressed_buffer == nullptr) {
+        record->~VidHeader();
+        fail("Error opening video file.");
+        return nullptr;
+    }
+    // Made only once the file is open: nothing of ours is live when the container raises.
+    VidHandleControl* control = vid_handle_new_control();
+    if (control == nullptr) {
+        record->~VidHeader();
+        fail("Out of memory for the Vid handle.");
+        return nullptr;
+    }
+    vid_handle_seal(storage, control);
+    return handle;
+}
+
+void open_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs != 2 || nlhs > 2 || !vid_mex_is_class(prhs[1], mxCHAR_CLASS))
+        return vid_mex_argument_error("vidMex('open', name) takes a file name.", kUsage);
+    char* name = vid_mex_string_copy(prhs[1], 2 * size_t(mxGetN(prhs[1])) + 1);
+    mxArray* info = mxCreateDoubleMatrix(1, 4, mxREAL);
+    if (name == nullptr || info == nullptr)
+        return fail("Out of memory.");
+    mxArray* handle =
+        new_handle([&](unsigned char* storage) { return new (storage) VidHeader(name, stderr); });
+    mxFree(name);
+    const VidHeader* r = reinterpret_cast<const VidHeader*>(mxGetPr(handle));
+    double* d = mxGetPr(info);
+    d[0] = r->width;
+    d[1] = r->height;
+    d[2] = r->num_frames;
+    d[3] = !r->vid_is_bayer_interpolated ? 0 : r->vid_uses_two_bytes_per_pixel ? 2 : 1;
+    plhs[0] = handle;
+    plhs[1] = info;
+}
+
+void read_frames(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    int first = 0, count = 0;
+    if (nrhs != 5 || nlhs > 1 || !scalar_int(prhs[2], &first) || !scalar_int(prhs[3], &count) ||
+        count < 1 || !vid_mex_is_class(prhs[4], mxCHAR_CLASS))
+        return vid_mex_argument_error("vidMex('read', h, first, count, class)", kUsage);
+    const bool as_double = command_is(prhs[4], "double");
+    VidHandleControl* control = nullptr;
+    VidHeader* r = vid_handle_open_record(prhs[1], 0, "Not a reader's handle.\n", &control);
+    if (r == nullptr)
+        return;
+    if (first < 0 || first > r->num_frames - count)
+        return fail("Frame index outside the file.");
+    const mwSize dims[4] = {mwSize(r->height), mwSize(r->width), 3, mwSize(count)};
+    mxArray* out =
+        mxCreateNumericArray(4, dims, as_double ? mxDOUBLE_CLASS : mxUINT8_CLASS, mxREAL);
+    if (out == nullptr)
+        return fail("Out of memory for the frames.");
+    const size_t frame = size_t(r->pixmap_size);
+    for (int i = 0; i < count; i++) {
+        if (!r->readFrameFromVideoFile(first + i))
+            return fail(r->errMessage); // only a host that returns from the report gets here
+        if (as_double)
+            vid_pixmap_to_planes(r->pixmap, size_t(r->width), size_t(r->height),
+                                 mxGetPr(out) + frame * size_t(i));
+        else
+            vid_pixmap_to_planes(r->pixmap, size_t(r->width), size_t(r->height),
+                                 static_cast<unsigned char*>(mxGetData(out)) + frame * size_t(i));
+    }
+    plhs[0] = out;
+}
+
+void read_mosaic(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    int k = 0;
+    if (nrhs != 3 || nlhs > 1 || !scalar_int(prhs[2], &k))
+        return vid_mex_argument_error("vidMex('mosaic', h, k)", kUsage);
+    VidHandleControl* control = nullptr;
+    VidHeader* r = vid_handle_open_record(prhs[1], 0, "Not a reader's handle.\n", &control);
+    if (r == nullptr)
+        return;
+    if (!r->vid_is_bayer_interpolated)
+        return fail("The file holds RGB frames, not Bayer mosaics.");
+    if (k < 0 || k >= r->num_frames)
+        return fail("Frame index outside the file.");
+    const bool two = r->vid_uses_two_bytes_per_pixel == 1;
+    mxArray* out = mxCreateNumericMatrix(mwSize(r->height), mwSize(r->width),
+                                         two ? mxUINT16_CLASS : mxUINT8_CLASS, mxREAL);
+    if (out == nullptr)
+        return fail("Out of memory for the mosaic.");
+    if (!r->readFrameFromVideoFile(k))
+        return fail(r->errMessage);
+    const size_t w = size_t(r->width), h = size_t(r->height);
+    // A zero-length record (a black frame) may leave no expansion buffer: zeros then.
+    const unsigned char* samples = r->uncompressed_buffer;
+    if (two) {
+        uint16_t* dst = static_cast<uint16_t*>(mxGetData(out));
+        for (size_t x = 0; samples && x < w; x++)
+            for (size_t y = 0; y < h; y++) {
+                const unsigned char* s = samples + 2 * (y * w + x);
+                dst[x * h + y] = uint16_t(s[0] | s[1] << 8);
+            }
+    } else {
+        unsigned char* dst = static_cast<unsigned char*>(mxGetData(out));
+        for (size_t x = 0; samples && x < w; x++)
+            for (size_t y = 0; y < h; y++)
+                dst[x * h + y] = samples[y * w + x];
+    }
+    plhs[0] = out;
+}
+
+void create_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    int width = 0, height = 0, reserve = 0, effort = 0;
+    if (nrhs != 6 || nlhs > 1 || !vid_mex_is_class(prhs[1], mxCHAR_CLASS) ||
+        !scalar_int(prhs[2], &width) || !scalar_int(prhs[3], &height) ||
+        !scalar_int(prhs[4], &reserve) || !scalar_int(prhs[5], &effort) || reserve < 1)
+        return vid_mex_argument_error("vidMex('create', name, width, height, reserve, effort)",
+                                      kUsage);
+    char* name = vid_mex_string_copy(prhs[1], 2 * size_t(mxGetN(prhs[1])) + 1);
+    if (name == nullptr)
+        return fail("Out of memory.");
+    mxArray* handle = new_handle([&](unsigned char* storage) {
+        VidHeader* w = new (storage) VidHeader(name, stderr, width, height, reserve, effort);
+        w->growTableWhenFull();
+        return w;
+    });
+    mxFree(name);
+    plhs[0] = handle;
+}
+
+void write_frames(int nlhs, int nrhs, const mxArray* prhs[])
+{
+    if (nrhs != 3 || nlhs > 0 || !vid_mex_is_class(prhs[2], mxUINT8_CLASS) || mxIsComplex(prhs[2]))
+        return vid_mex_argument_error("vidMex('write', h, uint8 frames)", kUsage);
+    VidHandleControl* control = nullptr;
+    VidHeader* w = vid_handle_open_record(prhs[1], 1, "Not a writer's handle.\n", &control);
+    if (w == nullptr)
+        return;
+    const mwSize ndims = mxGetNumberOfDimensions(prhs[2]);
+    const mwSize* dims = mxGetDimensions(prhs[2]);
+    const size_t frames = ndims >= 4 ? size_t(dims[3]) : 1;
+    if (ndims < 3 || ndims > 4 || dims[0] != mwSize(w->height) || dims[1] != mwSize(w->width) ||
+        dims[2] != 3)
+        return fail("Frames must be height x width x 3 (x n) uint8 arrays of the file's size.");
+    const unsigned char* data = static_cast<const unsigned char*>(mxGetData(prhs[2]));
+    const size_t frame = size_t(w->pixmap_size);
+    for (size_t i = 0; i < frames; i++) {
+        vid_planes_to_pixmap(data + frame * i, size_t(w->height), size_t(w->width), w->pixmap,
+                             size_t(w->width), size_t(w->height));
+        if (!w->writeNextFrameToVideoFile())
+            return fail(w->errMessage);
+        // Sealed again after every frame, so that an error further on leaves a live handle.
+        control->frames_written = w->current_frame;
+        vid_handle_seal(reinterpret_cast<unsigned char*>(w), control);
+    }
+}
+
+void close_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs != 2 || nlhs > 1)
+        return vid_mex_argument_error("vidMex('close', h)", kUsage);
+    VidHeader* record = nullptr;
+    VidHandleControl* control = nullptr;
+    VidHandleStatus status = vid_handle_check(prhs[1], &record, &control);
+    if (status != VidHandleStatus::live)
+        return vid_handle_refuse(status, "Invalid Vid handle\n");
+    mxArray* count = mxCreateDoubleScalar(0);
+    void* copy = mxMalloc(sizeof(VidHeader));
+    if (copy == nullptr || count == nullptr)
+        return fail("Out of memory for closing the Vid handle.");
+    std::memcpy(copy, static_cast<const void*>(record), sizeof(VidHeader));
+    VidHeader* closing = static_cast<VidHeader*>(copy);
+    if (closing->file_open_read_or_write == 1) {
+        closing->current_frame = int(control->frames_written);
+        *mxGetPr(count) = double(closing->current_frame);
+    }
+    control->state = kVidControlClosed;
+    closing->~VidHeader();
+    mxFree(copy);
+    if (nlhs > 0)
+        plhs[0] = count;
+}
+
+} // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 1)
+        return vid_mex_argument_error("No command given.", kUsage);
+    if (command_is(prhs[0], "open"))
+        return open_file(nlhs, plhs, nrhs, prhs);
+    if (command_is(prhs[0], "read"))
+        return read_frames(nlhs, plhs, nrhs, prhs);
+    if (command_is(prhs[0], "mosaic"))
+        return read_mosaic(nlhs, plhs, nrhs, prhs);
+    if (command_is(prhs[0], "create"))
+        return create_file(nlhs, plhs, nrhs, prhs);
+    if (command_is(prhs[0], "write"))
+        return write_frames(nlhs, nrhs, prhs);
+    if (command_is(prhs[0], "close"))
+        return close_file(nlhs, plhs, nrhs, prhs);
+    vid_mex_argument_error("Unknown command.", kUsage);
+}

@@ -1,0 +1,94 @@
+% VidReader and VidWriter: indexing rules, kinds, uint8 against double, mosaics, error
+% identifiers, writers that grow past their reserve, and clearing an open writer.
+
+%!function id = error_id (fn)
+%!  id = "";
+%!  try
+%!    fn ();
+%!  catch err
+%!    id = err.identifier;
+%!    assert (isempty (regexp (err.message, '\w+\.cpp:\d+|VidHeader:\d+|\r', 'once')), err.message);
+%!  end
+%!endfunction
+
+%!test
+%! % a writer without a known frame count, past its reserve; read back by index and in a loop
+%! name = vid_tmp ("classes.vid");
+%! frames = zeros (6, 8, 3, 7, "uint8");
+%! for k = 1:7
+%!   frames(:, :, :, k) = vid_test_image (6, 8, 3, k);
+%! end
+%! w = VidWriter (name, 8, 6, "FramesReserved", 2, "CompressionEffort", 4);
+%! writeVideo (w, frames(:, :, :, 1));
+%! writeVideo (w, frames(:, :, :, 2:7));
+%! assert (w.FrameCount, 7);
+%! close (w);
+%! r = VidReader (name);
+%! assert ({r.NumFrames, r.Width, r.Height, r.Kind}, {7, 8, 6, "rgb"});
+%! assert (read (r, 3), frames(:, :, :, 3));
+%! assert (read (r, [7 2 3 4]), frames(:, :, :, [7 2 3 4]));
+%! assert (read (r, 2:5, "double"), double (frames(:, :, :, 2:5)));
+%! [h, ~] = clipOpenMex (name);
+%! assert (read (r, 1, "double"), clipReadMex (h, 0));
+%! clipCloseMex (h);
+%! n = 0;
+%! while (hasFrame (r))
+%!   n++;
+%!   assert (readFrame (r), frames(:, :, :, n));
+%! end
+%! assert (n, 7);
+%! for bad = {0, 8, 1.5, -1, [], "a", 2i}
+%!   assert (error_id (@() read (r, bad{1})), "vid:badFrameIndex");
+%! end
+%! assert (error_id (@() readFrame (r)), "vid:badFrameIndex");
+%! assert (error_id (@() readMosaic (r, 1)), "vid:notBayer");
+%! assert (error_id (@() read (r, 1, "single")), "vid:badArgument");
+
+%!function m = expected_mosaic (frame, two_bytes)
+%!  % the samples make_octave_test_data writes (frame counted from 0)
+%!  [x, y] = meshgrid (0:39, 0:29);
+%!  v = mod (40 * x + 25 * y + (mod (x + y + 4 * frame, 11) < 5) * 900 ...
+%!           + bitand (bitxor (x, y), 1) * 150 + frame * 300, 4096);
+%!  if (two_bytes)
+%!    m = uint16 (v);
+%!  else
+%!    m = uint8 (floor (v / 16));
+%!  end
+%!endfunction
+
+%!test
+%! % Bayer files: kinds, demosaiced frames equal clipReadMex's, mosaics are the stored samples
+%! data = getenv ("VID_TEST_DATA");
+%! for kind = {"bayer16", "bayer8"}
+%!   name = fullfile (data, [kind{1} ".vid"]);
+%!   r = VidReader (name);
+%!   assert (r.Kind, kind{1});
+%!   [h, ~] = clipOpenMex (name);
+%!   assert (read (r, 2, "double"), clipReadMex (h, 1));
+%!   clipCloseMex (h);
+%!   assert (readMosaic (r, 2), expected_mosaic (1, strcmp (kind{1}, "bayer16")));
+%! end
+
+%!test
+%! % errors carry identifiers and plain words
+%! assert (error_id (@() VidReader (vid_tmp ("nothing-here.vid"))), "vid:notFound");
+%! junk = vid_tmp ("junk.vid");
+%! fid = fopen (junk, "w"); fwrite (fid, [1 2 3]); fclose (fid);
+%! assert (error_id (@() VidReader (junk)), "vid:badFile");
+%! w = VidWriter (vid_tmp ("errors.vid"), 8, 6);
+%! assert (error_id (@() writeVideo (w, zeros (6, 8, 3))), "vid:badImage");
+%! assert (error_id (@() writeVideo (w, zeros (8, 6, 3, "uint8"))), "vid:badImage");
+%! close (w);
+%! assert (error_id (@() writeVideo (w, zeros (6, 8, 3, "uint8"))), "vid:closed");
+%! assert (error_id (@() VidWriter (vid_tmp ("e.vid"), 8, 6, "CompressionEffort", 10)), "vid:badArgument");
+%! assert (error_id (@() VidWriter (vid_tmp ("e.vid"), 0, 6)), "vid:badArgument");
+
+%!test
+%! % clearing an open writer finishes its file
+%! name = vid_tmp ("cleared.vid");
+%! w = VidWriter (name, 8, 6, "FramesReserved", 1);
+%! writeVideo (w, cat (4, vid_test_image (6, 8, 3, 1), vid_test_image (6, 8, 3, 2)));
+%! clear w
+%! r = VidReader (name);
+%! assert (r.NumFrames, 2);
+%! assert (read (r, 2), vid_test_image (6, 8, 3, 2));
