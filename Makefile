@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD := build
 
-.PHONY: all deps demo test test-windows bench fuzz clean
+.PHONY: all deps demo test test-windows bench fuzz octave-package clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -32,6 +32,10 @@ bench:
 fuzz:
 	scripts/install-deps.sh build test fuzz
 	scripts/fuzz.sh
+
+# The Octave package $(BUILD)/vid-<version>.tar.gz (pkg install builds its modules).
+octave-package:
+	scripts/octave-package.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -12,6 +12,7 @@
 #include "compress_uncompress_MT.h"
 #include "report.h"
 #include "file_offset.h"
+#include "vid_version.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -58,6 +59,10 @@ int main(int argc, char** argv)
     if (argc < 2) {
         fprintf(stderr, "Usage: blockexpand <file to expand>\n.");
         return 1;
+    }
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("blockexpand %s\n", VID_VERSION_STRING);
+        return 0;
     }
     const char* input_name = argv[1];
     Resources r;

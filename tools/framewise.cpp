@@ -14,12 +14,17 @@
 #include <sys/stat.h>
 
 #include "VidHeader.h"
+#include "vid_version.h"
 
 int main(int argc, char** argv)
 {
     if (argc != 2) {
         fprintf(stderr, "Requires VID format filepath as the input argument.\n");
         return 1;
+    }
+    if (strcmp(argv[1], "--version") == 0) {
+        printf("framewise %s\n", VID_VERSION_STRING);
+        return 0;
     }
 
     VidHeader* reader = new (std::nothrow) VidHeader(argv[1], nullptr);

@@ -3,8 +3,16 @@
 // sizes; all output goes to the standard error stream. Exit status 0 after every cycle
 // succeeded, 1 after the first failure.
 #include "memsoak_run.h"
+#include "vid_version.h"
 
-int main()
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv)
 {
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("memsoak %s\n", VID_VERSION_STRING);
+        return 0;
+    }
     return run_memsoak(memsoak_fixed_sizes());
 }

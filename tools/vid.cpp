@@ -4,6 +4,7 @@
 
 #include "vid_cli.h"
 #include "vid_commands.h"
+#include "vid_version.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ int overview(FILE* out)
     fprintf(out, "usage: vid SUBCOMMAND [ARGS...]\n\nSubcommands:\n");
     for (const Subcommand& s : kSubcommands)
         fprintf(out, "  %-8s %s\n", s.name, s.summary);
-    fprintf(out, "\nvid help SUBCOMMAND or vid SUBCOMMAND --help for its usage.\n"
+    fprintf(out, "\nvid help SUBCOMMAND or vid SUBCOMMAND --help for its usage; vid --version.\n"
                  "Exit status: 0 success, 1 failure, 2 usage error.\n");
     return 0;
 }
@@ -54,6 +55,10 @@ int main(int argc, char** argv)
     }
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
         return overview(stdout);
+    if (strcmp(argv[1], "--version") == 0) {
+        printf("vid %s\n", VID_VERSION_STRING);
+        return 0;
+    }
     if (strcmp(argv[1], "help") == 0) {
         if (argc < 3)
             return overview(stdout);

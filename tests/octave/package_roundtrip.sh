@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The Octave package: built by scripts/octave-package.sh, installed by `pkg install` into a
+# fresh prefix, loaded in a new Octave from another folder, then a round trip through the
+# classes and the functions, and the functions' help.
+# Usage: package_roundtrip.sh <source dir> <build dir>
+set -euo pipefail
+src=$1
+build=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tarball=$("$src/scripts/octave-package.sh" "$build" | tail -1)
+pkgs="pkg prefix $work/pkgs $work/pkgs; pkg local_list $work/pkgs/list;"
+mkdir -p "$work/pkgs"
+cd "$work"
+octave-cli --norc --no-history --eval "$pkgs pkg install $tarball" > install.log 2>&1 \
+    || { cat install.log; exit 1; }
+octave-cli --norc --no-history --eval "$pkgs pkg load vid;
+  w = VidWriter ('clip.vid', 16, 8, 'CompressionEffort', 1);
+  frames = uint8 (reshape (mod (0:16*8*3*5-1, 251), 8, 16, 3, 5));
+  writeVideo (w, frames); close (w);
+  r = VidReader ('clip.vid');
+  assert (read (r, 1:5), frames);
+  [h, d] = clipOpenMex ('clip.vid');
+  assert (d', [16 8 5]);
+  assert (uint8 (clipReadMex (h, 4)), frames(:, :, :, 5));
+  clipCloseMex (h);
+  clipCropMex ('clip.vid', 'crop.vid', [1 3], 0, 0);
+  assert (VidReader ('crop.vid').NumFrames, 2);
+  text = evalc ('help clipOpenMex');
+  assert (! isempty (strfind (text, 'CLIPOPENMEX(FILENAME)')), text);
+  assert (! isempty (strfind (evalc ('help VidReader'), 'readMosaic')));
+  disp ('package round trip passed');"
