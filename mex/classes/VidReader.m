@@ -76,6 +76,10 @@ classdef VidReader < handle
         error ('vid:badArgument', 'The class of the frames is ''uint8'' or ''double'', not ''%s''.', cls);
       end
       k = r.check_index (k);
+      if (isscalar (k))                 % the common case, without a copy of the frame
+        frames = r.call ('read', r.Handle, k - 1, 1, cls);
+        return;
+      end
       frames = zeros (r.Height, r.Width, 3, numel (k), cls);
       % Runs of consecutive frames are read in one call.
       i = 1;
@@ -124,6 +128,11 @@ classdef VidReader < handle
 
   methods (Access = private)
     function k = check_index (r, k)
+      if (isscalar (k) && isnumeric (k) && isreal (k) && k == fix (k) && k >= 1 ...
+          && k <= r.NumFrames)
+        k = double (k);
+        return;
+      end
       if (! isnumeric (k) || isempty (k) || ! isreal (k) || any (k(:) != fix (k(:))) ...
           || any (k(:) < 1) || any (k(:) > r.NumFrames))
         error ('vid:badFrameIndex', ...
