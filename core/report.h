@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // The file name of a source path, without its folders (both separators, for Windows builds).
 constexpr const char* vid_base_name(const char* path)
@@ -23,9 +24,15 @@ constexpr const char* vid_base_name(const char* path)
 // The name of the source file being compiled, as reports show it.
 #define VID_SOURCE_NAME (vid_base_name(__FILE__))
 
-// Prints "<source>:<line> " and the formatted text on stderr.
+// Prints like fprintf(stderr, ...), or, while the calling thread has a capture set, appends
+// the text to it instead (bindings that must not print, such as the Python module).
+__attribute__((format(printf, 1, 2))) int vid_report_printf(const char* format, ...);
+// Sends the calling thread's reports to `sink` (null: back to stderr). Returns the previous.
+std::string* vid_report_capture(std::string* sink);
+
+// Prints "<source>:<line> " and the formatted text on stderr (or the thread's capture).
 #define VID_REPORT_STDERR(format, ...)                                                             \
-    fprintf(stderr, "%s:%d " format, VID_SOURCE_NAME, __LINE__, ##__VA_ARGS__)
+    vid_report_printf("%s:%d " format, VID_SOURCE_NAME, __LINE__, ##__VA_ARGS__)
 
 // When cond holds: reports as VID_REPORT_STDERR and returns `result` (omit it in a function
 // returning void by passing nothing: VID_RETURN_IF(cond, , "text\n")).

@@ -2,8 +2,11 @@
 // which thread API the platform has (POSIX threads, or the Win32 thread API on Windows).
 #include "threading.h"
 
+#include "report.h"
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #ifdef _WIN32
@@ -108,9 +111,9 @@ void join_processing_threads(int num_threads, THREAD_HANDLE* threads)
 
 void report_thread_start_failure(int error_number, int thread_id, const char* file, int line)
 {
-    errno = error_number; // pthread_create returns its error instead of setting errno
-    perror("ERROR *** Unable to create a new thread ");
-    fprintf(stderr, " threadid %d, %s:%d.\n", thread_id, file, line);
+    // pthread_create returns its error instead of setting errno; the text is perror's.
+    vid_report_printf("ERROR *** Unable to create a new thread : %s\n threadid %d, %s:%d.\n",
+                      strerror(error_number), thread_id, file, line);
 }
 
 #endif

@@ -1,0 +1,197 @@
+"""VID clips as numpy arrays.
+
+    import vid
+    with vid.open("clip.vid") as clip:        # len(clip), clip.width, clip.height, clip.kind
+        frame = clip[0]                        # (height, width, 3) uint8
+        some = clip[10:20]                     # (10, height, width, 3)
+        samples = clip.mosaic(0)               # a Bayer file's samples: (height, width)
+    with vid.create("out.vid", 640, 480) as w: # the frame count need not be known
+        w.append(frame)
+    vid.write("out.vid", frames)               # an (n, height, width, 3) uint8 array
+    lazy = vid.dask_array("clip.vid")          # dask, when installed
+
+Frames are read and written by the same C++ core as the command-line programs and the
+MATLAB/Octave functions; pixel values equal clipReadMex's. Errors raise vid.VidError: an
+OSError (with errno) when the system refused a file, else a ValueError.
+"""
+
+import numpy as _np
+
+from . import _vid
+
+__version__ = _vid.__version__
+__all__ = ["open", "create", "write", "dask_array", "Clip", "Writer", "VidError"]
+
+
+class VidError(Exception):
+    """An error of the vid package (the OSError or ValueError subclasses below)."""
+
+
+class VidOSError(VidError, OSError):
+    """The system refused a file: errno and strerror are set."""
+
+
+class VidValueError(VidError, ValueError):
+    """The file's contents or the arguments are wrong."""
+
+
+_vid._set_errors(VidOSError, VidValueError)
+
+_KINDS = {"rgb": None, "bayer8": _np.uint8, "bayer16": _np.uint16}
+
+
+class Clip:
+    """An open VID file. Index it like a sequence of (height, width, 3) uint8 frames."""
+
+    def __init__(self, path):
+        self.path = str(path)
+        self._reader = _vid.Reader(self.path)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        """Closes the file; the clip can no longer be read."""
+        self._reader.close()
+
+    def __len__(self):
+        return self._reader.frames
+
+    @property
+    def width(self):
+        return self._reader.width
+
+    @property
+    def height(self):
+        return self._reader.height
+
+    @property
+    def kind(self):
+        """'rgb', 'bayer8' (one-byte samples) or 'bayer16' (two-byte samples)."""
+        return self._reader.kind
+
+    @property
+    def shape(self):
+        return (len(self), self.height, self.width, 3)
+
+    def __repr__(self):
+        return "<vid.Clip %r: %d frames of %d x %d, %s>" % (
+            self.path, len(self), self.width, self.height, self.kind)
+
+    def _index(self, k):
+        n = len(self)
+        if isinstance(k, (bool, _np.bool_)) or not isinstance(k, (int, _np.integer)):
+            raise TypeError("frame indices are integers, not %s" % type(k).__name__)
+        k = int(k)
+        if k < -n or k >= n:
+            raise IndexError("frame %d is outside the clip's %d frames" % (k, n))
+        return k + n if k < 0 else k
+
+    def __getitem__(self, key):
+        if isinstance(key, slice):
+            indices = range(*key.indices(len(self)))
+            if indices.step == 1 and len(indices) > 0:
+                return self._reader.read(indices.start, len(indices))
+            return self._many(list(indices))
+        if isinstance(key, (list, tuple, _np.ndarray)):
+            return self._many([self._index(k) for k in _np.asarray(key).ravel().tolist()])
+        return self._reader.read(self._index(key), 1)[0]
+
+    def _many(self, indices):
+        out = _np.empty((len(indices), self.height, self.width, 3), _np.uint8)
+        for i, k in enumerate(indices):
+            out[i] = self._reader.read(k, 1)[0]
+        return out
+
+    def __iter__(self):
+        for k in range(len(self)):
+            yield self._reader.read(k, 1)[0]
+
+    def mosaic(self, k):
+        """A Bayer file's samples of frame k as stored: (height, width) uint16 or uint8."""
+        return self._reader.mosaic(self._index(k))
+
+
+class Writer:
+    """A new RGB VID file; append (height, width, 3) uint8 frames. Every appended frame is
+    in the file when append returns; closing (or leaving the with block) finishes it."""
+
+    def __init__(self, path, width, height, effort=9, frames_reserved=1024):
+        self.path = str(path)
+        self.width = int(width)
+        self.height = int(height)
+        self._writer = _vid.Writer(self.path, self.width, self.height, int(frames_reserved),
+                                   int(effort))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __len__(self):
+        return self._writer.frames
+
+    def append(self, frame):
+        """Appends one (height, width, 3) uint8 frame (any strides)."""
+        frame = _np.asarray(frame)
+        expected = (self.height, self.width, 3)
+        if frame.dtype != _np.uint8 or frame.shape != expected:
+            raise VidValueError("expected a uint8 array of shape %s, got %s of shape %s"
+                                % (expected, frame.dtype, frame.shape))
+        self._writer.append(_np.ascontiguousarray(frame))
+
+    def close(self):
+        """Finishes the file (header and table)."""
+        self._writer.close()
+
+
+def open(path):
+    """Opens a VID file for reading: a Clip."""
+    return Clip(path)
+
+
+def create(path, width, height, effort=9, frames_reserved=1024):
+    """Creates (or replaces) a VID file for frames of width x height: a Writer. effort is the
+    compression effort, 1 (fastest) to 9 (smallest); 4 is about twice as fast as 9 at the
+    same size. The frame count need not be known: frames beyond frames_reserved are taken,
+    and closing rewrites the file once with an exact table."""
+    return Writer(path, width, height, effort, frames_reserved)
+
+
+def write(path, frames, effort=9):
+    """Writes an (n, height, width, 3) uint8 array as a VID file."""
+    frames = _np.asarray(frames)
+    if frames.ndim != 4 or frames.shape[3] != 3 or frames.dtype != _np.uint8:
+        raise VidValueError("expected a uint8 array of shape (n, height, width, 3), got %s of "
+                            "shape %s" % (frames.dtype, frames.shape))
+    with create(path, frames.shape[2], frames.shape[1], effort, max(1, len(frames))) as w:
+        for frame in frames:
+            w.append(frame)
+
+
+def dask_array(path, frames_per_chunk=64):
+    """A lazy dask array of shape (frames, height, width, 3) over the clip's frames; each
+    chunk of frames_per_chunk frames is read when it is computed."""
+    import dask
+    import dask.array as da
+
+    with open(path) as clip:
+        n, h, w = len(clip), clip.height, clip.width
+    path = str(path)
+
+    def load(first, count):
+        with open(path) as c:
+            return c[first:first + count]
+
+    chunks = []
+    for first in range(0, n, frames_per_chunk):
+        count = min(frames_per_chunk, n - first)
+        chunks.append(da.from_delayed(dask.delayed(load)(first, count), (count, h, w, 3),
+                                      dtype=_np.uint8))
+    if not chunks:
+        return da.zeros((0, h, w, 3), dtype=_np.uint8)
+    return da.concatenate(chunks, axis=0)
