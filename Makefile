@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD := build
 
-.PHONY: all deps demo test test-windows bench fuzz octave-package clean
+.PHONY: all deps demo test test-windows bench fuzz octave-package package clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -32,6 +32,11 @@ bench:
 fuzz:
 	scripts/install-deps.sh build test fuzz
 	scripts/fuzz.sh
+
+# The Debian package $(BUILD)/vidclip_<version>_amd64.deb (CPack).
+package: all
+	scripts/install-deps.sh package
+	cmake --build $(BUILD) --target package
 
 # The Octave package $(BUILD)/vid-<version>.tar.gz (pkg install builds its modules).
 octave-package:

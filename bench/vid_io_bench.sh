@@ -8,8 +8,8 @@
 #   bench/vid_io_bench.sh <build-dir>     (a build with VID_BUILD_BENCH=ON)
 set -euo pipefail
 build=${1:?usage: vid_io_bench.sh <build-dir>}
-bin=$build/bin
-frames=60
+bin=$(cd "$build/bin" && pwd)
+frames=200
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 file=$work/clip.vid

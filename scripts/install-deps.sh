@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, only those that are missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build, test, fuzz, bench, windows)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build, test, fuzz, bench, package, windows)
 set -euo pipefail
 
 declare -A GROUPS_PKGS=(
-    [build]="build-essential cmake pkg-config zlib1g-dev libdeflate-dev libpng-dev"
-    [test]="libgtest-dev libgmock-dev octave liboctave-dev ffmpeg clang-format"
+    [build]="build-essential cmake pkg-config zlib1g-dev libdeflate-dev libpng-dev pybind11-dev python3-dev python3-numpy"
+    [test]="libgtest-dev libgmock-dev octave liboctave-dev ffmpeg clang-format python3-pytest python3-dask"
     [fuzz]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev libopencv-imgproc-dev pigz"
+    [package]="dpkg-dev file"
     [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev mingw-w64-tools wine wine64 googletest"
 )
 

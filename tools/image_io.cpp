@@ -14,8 +14,11 @@
 #include <cstring>
 #include <unistd.h>
 
-// zlib level 1: on camera frames (noise in the low bits) higher levels shrink a PNG by a few
-// per cent at several times the time, and export is meant to keep up with a video pipe.
+// zlib level 1 with the Sub filter on every row: on camera frames (noise in the low bits)
+// higher levels shrink a PNG by a few per cent at several times the time; the Sub filter
+// alone gives files as small as libpng's adaptive choice (measured: 32 MB against 31 MB for
+// 100 frames of 640 x 480) in about 60% of its time, and no filter gives files 2.4 times
+// larger that also take longer to deflate.
 const int kPngCompressionLevel = 1;
 
 namespace {
@@ -221,6 +224,7 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     }
     png_init_io(png, f);
     png_set_compression_level(png, kPngCompressionLevel);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bit_depth,
                  channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
