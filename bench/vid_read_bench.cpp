@@ -3,6 +3,7 @@
 // clipReadMex's frames per second in Octave can be set beside it in the same run.
 //
 //   vid_read_bench write <file> <frames>   write <frames> frames of 640 x 480
+//   vid_read_bench writebayer <file> <frames> write <frames> 1600 x 1200 two-byte Bayer frames
 //   vid_read_bench rewrite <file> <passes> read every frame into memory, then time VidHeader
 //                                          writing them again (to <file>.rewrite.vid),
 //                                          <passes> times; prints "writer_frames_per_second"
@@ -15,8 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "VidHeader.h"
+#include "compress_uncompress_MT.h"
+#include "vid_format.h"
 #include "vid_image_layout.h"
 
 namespace {
@@ -89,6 +93,45 @@ int read_file(const char* name, int passes)
     return 0;
 }
 
+// A two-byte Bayer file (the writer makes RGB files only): header, table and blocked records
+// assembled here from the format's rules.
+int write_bayer_file(const char* name, int frames)
+{
+    const int w = 1600, h = 1200;
+    FILE* f = fopen(name, "wb");
+    if (f == nullptr)
+        return 1;
+    std::vector<unsigned char> mosaic(size_t(w) * h * 2), record(mosaic.size() * 2 + 1024);
+    std::vector<int64_t> offsets;
+    unsigned char header[kVidHeaderBytes];
+    vid_encode_header(header, w, h, frames, true, true);
+    bool ok = fwrite(header, 1, sizeof header, f) == sizeof header &&
+              fseek(f, long(kVidHeaderBytes + kVidTableEntryBytes * frames), SEEK_SET) == 0;
+    int64_t at = kVidHeaderBytes + kVidTableEntryBytes * int64_t(frames);
+    unsigned int noise = 99;
+    for (int k = 0; ok && k < frames; k++) {
+        for (size_t i = 0; i < size_t(w) * h; i++) {
+            noise = noise * 1103515245u + 12345u;
+            unsigned v = unsigned(800 + (i % w) / 2 + (i / w) / 3 + 30 * k + ((noise >> 16) & 15));
+            mosaic[2 * i] = (unsigned char)(v & 255);
+            mosaic[2 * i + 1] = (unsigned char)(v >> 8);
+        }
+        unsigned long size = record.size();
+        ok = compress_MT(record.data(), size, mosaic.data(), mosaic.size()) == 0 &&
+             fwrite(record.data(), 1, size, f) == size;
+        offsets.push_back(at);
+        at += int64_t(size);
+    }
+    ok = ok && fseek(f, kVidHeaderBytes, SEEK_SET) == 0;
+    for (int64_t o : offsets) {
+        unsigned char e[8];
+        put_le64(e, uint64_t(o));
+        ok = ok && fwrite(e, 1, 8, f) == 8;
+    }
+    ok = fclose(f) == 0 && ok;
+    return ok ? 0 : 1;
+}
+
 // The writer alone on frames already in memory: what `vid import` is measured against.
 int rewrite_file(const char* name, int passes)
 {
@@ -141,6 +184,8 @@ int main(int argc, char** argv)
         return write_file(argv[2], atoi(argv[3]));
     if (strcmp(argv[1], "read") == 0)
         return read_file(argv[2], atoi(argv[3]));
+    if (strcmp(argv[1], "writebayer") == 0)
+        return write_bayer_file(argv[2], atoi(argv[3]));
     if (strcmp(argv[1], "rewrite") == 0)
         return rewrite_file(argv[2], atoi(argv[3]));
     fprintf(stderr, "unknown mode %s\n", argv[1]);

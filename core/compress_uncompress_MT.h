@@ -110,7 +110,7 @@ const int min_compression_effort = 1;
 const int max_compression_effort = 9;
 // The balanced effort: about twice as fast as 9 (RGB) to three times (Bayer) at about the
 // same size (within half a per cent on camera-like frames; bench_effort measures it).
-const int balanced_compression_effort = 4;
+const int balanced_compression_effort = 2;
 
 // compress_MT at a compression effort of 1 to 9; compress_MT is this at 9. An effort
 // outside 1 to 9 fails with 1 (and a report) before anything is written.

@@ -34,3 +34,8 @@ fi
 if [ -x "$dir/bin/vid" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     bench/vid_io_bench.sh "$dir"
 fi
+
+# Python: clip[k] next to VidHeader alone.
+if [ -d "$dir/python/vid" ] && [ -x "$dir/bin/vid_read_bench" ]; then
+    PYTHONPATH="$dir/python" /usr/bin/python3 bench/python_bench.py "$dir"
+fi

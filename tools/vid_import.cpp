@@ -24,7 +24,7 @@ const char kUsage[] =
     "images taken in the order given (all of one size; 8-bit; gray is spread to RGB).\n"
     "  --frames N   frames to expect from a stream (reserves the table; the stream may\n"
     "               still end earlier or run on)\n"
-    "  --effort E   compression effort 1 (fastest) to 9 (smallest, the default); 4 is about\n"
+    "  --effort E   compression effort 1 (fastest) to 9 (smallest, the default); 2 is about\n"
     "               twice as fast as 9 at the same size\n"
     "OUT is written under a temporary name in its folder and renamed when complete. A stream\n"
     "that ends inside a frame keeps every whole frame (OUT is written) and exits 1.\n"

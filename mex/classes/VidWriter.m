@@ -3,7 +3,7 @@ classdef VidWriter < handle
   %   W = VIDWRITER(FILENAME, WIDTH, HEIGHT) creates (or replaces) FILENAME for RGB frames
   %   of WIDTH x HEIGHT pixels (width 1 to 36863, height 1 to 65535).
   %   W = VIDWRITER(..., 'CompressionEffort', E) compresses at effort E: 1 (fastest) to 9
-  %   (smallest, the default). 4 is about twice as fast as 9 at the same size.
+  %   (smallest, the default). 2 is about twice as fast as 9 at about the same size.
   %   W = VIDWRITER(..., 'FramesReserved', N) reserves the table for N frames (default 1024).
   %
   %   The number of frames need not be known: the table holds FramesReserved frames, and a
@@ -23,7 +23,7 @@ classdef VidWriter < handle
   %   Errors have identifiers: vid:badArgument, vid:badImage, vid:closed, vid:writeFailed.
   %
   %   Example:
-  %      w = VidWriter('out.vid', 640, 480, 'CompressionEffort', 4);
+  %      w = VidWriter('out.vid', 640, 480, 'CompressionEffort', 2);
   %      for k = 1:100
   %          writeVideo(w, uint8(255 * rand(480, 640, 3)));
   %      end

@@ -156,7 +156,7 @@ def open(path):
 
 def create(path, width, height, effort=9, frames_reserved=1024):
     """Creates (or replaces) a VID file for frames of width x height: a Writer. effort is the
-    compression effort, 1 (fastest) to 9 (smallest); 4 is about twice as fast as 9 at the
+    compression effort, 1 (fastest) to 9 (smallest); 2 is about twice as fast as 9 at the
     same size. The frame count need not be known: frames beyond frames_reserved are taken,
     and closing rewrites the file once with an exact table."""
     return Writer(path, width, height, effort, frames_reserved)
