@@ -7,12 +7,14 @@
 #include <cstdio>
 
 #ifdef _WIN32
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char*, const char*, unsigned long);
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -63,5 +65,45 @@ inline int vid_replace_file(const char* from, const char* to)
     return MoveFileExA(from, to, 0x1 | 0x8) != 0 ? 0 : -1;
 #else
     return rename(from, to) == 0 ? 0 : -1;
+#endif
+}
+
+// Creates a folder; 0 on success, -1 with errno set on failure.
+inline int vid_make_directory(const char* path)
+{
+#ifdef _WIN32
+    return _mkdir(path);
+#else
+    return mkdir(path, 0777);
+#endif
+}
+
+// Makes a standard stream carry bytes unchanged (Windows would translate line ends).
+inline void vid_binary_stream(FILE* f)
+{
+#ifdef _WIN32
+    _setmode(_fileno(f), _O_BINARY);
+#else
+    (void)f;
+#endif
+}
+
+// True when the stream is a terminal (for progress bars).
+inline bool vid_is_terminal(FILE* f)
+{
+#ifdef _WIN32
+    return _isatty(_fileno(f)) != 0;
+#else
+    return isatty(fileno(f)) == 1;
+#endif
+}
+
+// Asks the system to put what the stream holds on the disk (after fflush); 0 on success.
+inline int vid_sync(FILE* f)
+{
+#ifdef _WIN32
+    return _commit(_fileno(f));
+#else
+    return fsync(fileno(f));
 #endif
 }

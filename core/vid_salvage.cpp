@@ -185,7 +185,8 @@ bool vid_salvage_write(const char* in_path, const char* out_path, int width, int
     }
     int write_error = ok ? 0 : errno;
     FILE* f = out.release();
-    ok = fflush(f) == 0 && ok;
+    // A repaired file replaces what may be the only copy of a recording: on the disk first.
+    ok = fflush(f) == 0 && vid_sync(f) == 0 && ok;
     ok = fclose(f) == 0 && ok;
     if (ok && vid_replace_file(temp.c_str(), out_path) != 0) {
         write_error = errno;

@@ -5,14 +5,15 @@
 
 #include "vid_cli.h"
 
+#if VID_HAVE_PNG
 #include <png.h>
+#endif
 
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 // zlib level 1 with the Sub filter on every row: on camera frames (noise in the low bits)
 // higher levels shrink a PNG by a few per cent at several times the time; the Sub filter
@@ -28,6 +29,7 @@ std::string reason(int error_number)
     return error_number != 0 ? strerror(error_number) : "unknown error";
 }
 
+#if VID_HAVE_PNG
 // libpng reports through longjmp; the message is kept for the caller's one line.
 struct PngErrors {
     jmp_buf jump;
@@ -117,6 +119,8 @@ bool read_png(FILE* f, const std::string& path, RgbImage& image, std::string& er
     return true;
 }
 
+#endif
+
 // Next header token of a PNM file (comments skipped); -1 when there is none.
 long pnm_number(FILE* f)
 {
@@ -182,9 +186,14 @@ bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error
     unsigned char magic[8] = {0};
     size_t got = fread(magic, 1, sizeof magic, f);
     bool ok = false;
-    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) {
+    static const unsigned char png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (got == 8 && memcmp(magic, png_signature, 8) == 0) {
+#if VID_HAVE_PNG
         rewind(f);
         ok = read_png(f, path, image, error);
+#else
+        error = path + ": PNG images are not supported by this build";
+#endif
     } else if (got >= 2 && magic[0] == 'P' && (magic[1] == '6' || magic[1] == '5')) {
         ok = fseek(f, 2, SEEK_SET) == 0 && read_pnm(f, path, magic[1] == '5', image, error);
         if (!ok && error.empty())
@@ -196,6 +205,7 @@ bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error
     return ok;
 }
 
+#if VID_HAVE_PNG
 bool write_png(const std::string& path, int width, int height, int channels, int bit_depth,
                const unsigned char* pixels, const uint16_t* gray16, std::string& error)
 {
@@ -245,6 +255,15 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     png_destroy_write_struct(&png, &info);
     return vid_cli_finish_temporary(f, temp_name, path, true, error);
 }
+#else
+bool write_png(const std::string& path, int, int, int, int, const unsigned char*, const uint16_t*,
+               std::string& error)
+{
+    error = path + ": PNG images are not supported by this build";
+    return false;
+}
+
+#endif
 
 bool write_pnm(const std::string& path, int width, int height, int channels, int bit_depth,
                const unsigned char* pixels, const uint16_t* gray16, std::string& error)

@@ -1,4 +1,5 @@
-// Image files for the command-line programs: PNG through libpng, binary PPM/PGM by hand.
+// Image files for the command-line programs: PNG through libpng (where the build has it:
+// VID_HAVE_PNG), binary PPM/PGM by hand.
 //
 // Images are held as rows from the top, channels interleaved: RGB 3 bytes per pixel, gray 1
 // byte, or gray 2 bytes per sample in the host's order (uint16_t), which the writers turn

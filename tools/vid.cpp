@@ -40,6 +40,10 @@ int overview(FILE* out)
     fprintf(out, "usage: vid SUBCOMMAND [ARGS...]\n\nSubcommands:\n");
     for (const Subcommand& s : kSubcommands)
         fprintf(out, "  %-8s %s\n", s.name, s.summary);
+#if !VID_HAVE_PNG
+    fprintf(out, "\nThis build reads and writes PPM/PGM images only: PNG (libpng) is not part "
+                 "of it.\n");
+#endif
     fprintf(out, "\nvid help SUBCOMMAND or vid SUBCOMMAND --help for its usage; vid --version.\n"
                  "Exit status: 0 success, 1 failure, 2 usage error.\n");
     return 0;

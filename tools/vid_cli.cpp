@@ -1,10 +1,11 @@
 // Shared plumbing of the vid subcommands; see vid_cli.h.
 #include "vid_cli.h"
 
+#include "file_offset.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <vector>
 
 int vid_cli_help(const char* usage)
@@ -72,16 +73,14 @@ std::string VidReaderText::text(const char* fallback)
     size_t got = fread(buffer.data(), 1, buffer.size() - 1, stream_);
     buffer[got] = '\0';
     // Start afresh for the next report.
-    if (ftruncate(fileno(stream_), 0) != 0 || fseek(stream_, 0, SEEK_SET) != 0) {
-        fclose(stream_);
-        stream_ = tmpfile();
-    }
+    fclose(stream_);
+    stream_ = tmpfile();
     vid_cli_condense(buffer.data());
     return buffer[0] ? std::string(buffer.data()) : std::string(fallback);
 }
 
 VidProgress::VidProgress(const char* what, int64_t total)
-    : what_(what), total_(total), shown_(isatty(STDERR_FILENO) == 1 && total > 1)
+    : what_(what), total_(total), shown_(vid_is_terminal(stderr) && total > 1)
 {
 }
 
@@ -110,22 +109,18 @@ void VidProgress::done()
 
 FILE* vid_cli_create_temporary(const std::string& path, std::string& temp_name, std::string& error)
 {
-    std::vector<char> name(path.begin(), path.end());
-    const char suffix[] = ".partial-XXXXXX";
-    name.insert(name.end(), suffix, suffix + sizeof suffix);
-    int fd = mkstemp(name.data());
-    if (fd < 0) {
-        error = path + ": cannot create a file there: " + strerror(errno);
-        return nullptr;
+    // A name beside `path` that nothing has yet: the file is created exclusively.
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        temp_name = path + ".partial" + std::to_string(attempt);
+        FILE* f = vid_fopen_new(temp_name.c_str());
+        if (f != nullptr)
+            return f;
+        if (errno != EEXIST)
+            break;
     }
-    temp_name = name.data();
-    FILE* f = fdopen(fd, "wb");
-    if (f == nullptr) {
-        error = path + ": " + strerror(errno);
-        close(fd);
-        unlink(temp_name.c_str());
-    }
-    return f;
+    error = path + ": cannot create a file there: " + strerror(errno);
+    temp_name.clear();
+    return nullptr;
 }
 
 bool vid_cli_finish_temporary(FILE* f, const std::string& temp_name, const std::string& path,
@@ -140,11 +135,11 @@ bool vid_cli_finish_temporary(FILE* f, const std::string& temp_name, const std::
         ok = false;
         error = path + ": cannot write: " + strerror(write_error);
     }
-    if (ok && rename(temp_name.c_str(), path.c_str()) != 0) {
+    if (ok && vid_replace_file(temp_name.c_str(), path.c_str()) != 0) {
         ok = false;
         error = path + ": cannot rename the finished file into place: " + strerror(errno);
     }
     if (!ok)
-        unlink(temp_name.c_str());
+        remove(temp_name.c_str());
     return ok;
 }

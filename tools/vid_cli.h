@@ -44,7 +44,7 @@ class VidProgress {
     int last_percent_ = -1;
 };
 
-// Creates a temporary file in the folder of `path` (its name: path + ".partial-XXXXXX").
+// Creates a temporary file in the folder of `path` (its name: path + ".partial<n>").
 // Returns the open stream, or null with `error` naming the file and the reason.
 FILE* vid_cli_create_temporary(const std::string& path, std::string& temp_name, std::string& error);
 // Closes the temporary file and, when ok, renames it to `path`; otherwise, or when closing

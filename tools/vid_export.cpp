@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "VidHeader.h"
+#include "file_offset.h"
 #include "image_io.h"
 #include "vid_cli.h"
 
@@ -152,7 +152,7 @@ bool make_folder(const std::string& dir)
         fprintf(stderr, "vid export: %s: exists and is not a folder\n", dir.c_str());
         return false;
     }
-    if (mkdir(dir.c_str(), 0777) != 0) {
+    if (vid_make_directory(dir.c_str()) != 0) {
         fprintf(stderr, "vid export: %s: cannot create the folder: %s\n", dir.c_str(),
                 strerror(errno));
         return false;
@@ -203,6 +203,7 @@ int vid_export_main(int argc, char** argv)
     if (o.format == Format::raw) {
         if (o.out == "-") {
             raw = stdout;
+            vid_binary_stream(stdout);
         } else {
             std::string error;
             raw = vid_cli_create_temporary(o.out, raw_temp, error);

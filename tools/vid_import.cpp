@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "VidHeader.h"
+#include "file_offset.h"
 #include "compress_uncompress_MT.h"
 #include "image_io.h"
 #include "vid_cli.h"
@@ -113,7 +113,7 @@ class Output {
                     text_.text("cannot create the file").c_str());
             delete writer_;
             writer_ = nullptr;
-            unlink(temp_.c_str());
+            remove(temp_.c_str());
             return;
         }
         writer_->growTableWhenFull();
@@ -122,7 +122,7 @@ class Output {
     {
         if (writer_ != nullptr) { // not finished: leave nothing behind
             delete writer_;
-            unlink(temp_.c_str());
+            remove(temp_.c_str());
         }
     }
     bool ok() const { return writer_ != nullptr; }
@@ -146,13 +146,13 @@ class Output {
         std::string reports = text_.text("");
         if (!reports.empty()) {
             fprintf(stderr, "vid import: %s: %s\n", out_.c_str(), reports.c_str());
-            unlink(temp_.c_str());
+            remove(temp_.c_str());
             return false;
         }
-        if (rename(temp_.c_str(), out_.c_str()) != 0) {
+        if (vid_replace_file(temp_.c_str(), out_.c_str()) != 0) {
             fprintf(stderr, "vid import: %s: cannot rename the finished file into place: %s\n",
                     out_.c_str(), strerror(errno));
-            unlink(temp_.c_str());
+            remove(temp_.c_str());
             return false;
         }
         return true;
@@ -206,6 +206,8 @@ int import_stream(const Options& o)
 {
     const std::string& name = o.inputs[0];
     const bool from_stdin = name == "-";
+    if (from_stdin)
+        vid_binary_stream(stdin);
     FILE* in = from_stdin ? stdin : fopen(name.c_str(), "rb");
     if (in == nullptr) {
         fprintf(stderr, "vid import: %s: %s\n", name.c_str(), strerror(errno));

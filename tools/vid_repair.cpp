@@ -6,7 +6,6 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "vid_cli.h"
 #include "vid_commands.h"
@@ -131,7 +130,8 @@ int vid_repair_main(int argc, char** argv)
         fprintf(stderr, "vid repair: %s: %s\n", in, strerror(errno));
         return 1;
     }
-    if (stat(out, &out_stat) == 0 && out_stat.st_dev == in_stat.st_dev &&
+    // Systems without file numbers (Windows reports 0) cannot be checked this way.
+    if (stat(out, &out_stat) == 0 && in_stat.st_ino != 0 && out_stat.st_dev == in_stat.st_dev &&
         out_stat.st_ino == in_stat.st_ino) {
         fprintf(stderr, "vid repair: %s is IN itself; IN is never changed\n", out);
         return 1;
@@ -204,7 +204,8 @@ int vid_repair_main(int argc, char** argv)
     std::vector<VidSalvageRecord> kept;
     std::vector<int64_t> dropped = scan.damaged;
     for (const VidSalvageRecord& r : scan.records) {
-        if (r.expanded_bytes == frame_bytes)
+        // Readers refuse records longer than twice the frame: such a record is not kept.
+        if (r.expanded_bytes == frame_bytes && uint64_t(r.length) <= 2 * frame_bytes)
             kept.push_back(r);
         else
             dropped.push_back(r.offset);
