@@ -15,6 +15,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
+#include <algorithm>
 
 #include "VidHeader.h"
 #include "compress_uncompress_MT.h"
@@ -108,7 +111,10 @@ class Reader {
     }
 
     // Frames [first, first + count) into a (count, h, w, 3) uint8 array: one copy each.
-    py::array_t<uint8_t> read(int first, int count)
+    // workers 0 chooses: frames are decoded side by side only where the machine has more
+    // processors than a frame has blocks (each frame already keeps that many busy), each
+    // further worker with a reader of its own.
+    py::array_t<uint8_t> read(int first, int count, int workers)
     {
         VidHeader& v = open_vid();
         if (count < 1 || first < 0 || first > v.num_frames - count)
@@ -117,20 +123,44 @@ class Reader {
             {py::ssize_t(count), py::ssize_t(v.height), py::ssize_t(v.width), py::ssize_t(3)});
         uint8_t* data = out.mutable_data();
         const size_t frame = size_t(v.pixmap_size);
-        std::string failure;
+        if (workers <= 0) {
+            const uint64_t blocks = std::min<uint64_t>(
+                max_compress_MT_blocks, (uint64_t(v.uncompressed_buffer_size) + 76799) / 76800);
+            workers = int(std::max<uint64_t>(1, uint64_t(get_num_processing_cores()) / blocks));
+        }
+        workers = std::max(1, std::min(workers, count));
+        std::vector<std::string> failures(static_cast<size_t>(workers));
         {
             py::gil_scoped_release unlocked;
             std::lock_guard<std::mutex> lock(mutex_);
-            Quiet quiet;
-            for (int i = 0; i < count && failure.empty(); i++) {
-                if (v.readFrameFromVideoFile(first + i))
-                    memcpy(data + frame * size_t(i), v.pixmap, frame);
-                else
-                    failure = plain(v.errMessage);
+            // Worker i reads frames first + i, first + i + workers, ...; worker 0 is this
+            // thread with this reader.
+            auto run = [&](int i, VidHeader* reader) {
+                Quiet quiet;
+                for (int k = i; k < count && failures[size_t(i)].empty(); k += workers) {
+                    if (reader->readFrameFromVideoFile(first + k))
+                        memcpy(data + frame * size_t(k), reader->pixmap, frame);
+                    else
+                        failures[size_t(i)] = plain(reader->errMessage);
+                }
+            };
+            std::vector<std::unique_ptr<VidHeader>> others;
+            std::vector<std::thread> threads;
+            for (int i = 1; i < workers; i++) {
+                others.emplace_back(new VidHeader(v.videoFileName, sink()));
+                if (others.back()->compressed_buffer == nullptr) {
+                    failures[size_t(i)] = plain(others.back()->errMessage);
+                    continue;
+                }
+                threads.emplace_back(run, i, others.back().get());
             }
+            run(0, &v);
+            for (std::thread& t : threads)
+                t.join();
         }
-        if (!failure.empty())
-            raise(0, failure);
+        for (const std::string& failure : failures)
+            if (!failure.empty())
+                raise(0, failure);
         return out;
     }
 
@@ -302,7 +332,7 @@ PYBIND11_MODULE(_vid, m)
         .def_property_readonly("width", &Reader::width)
         .def_property_readonly("height", &Reader::height)
         .def_property_readonly("kind", &Reader::kind)
-        .def("read", &Reader::read)
+        .def("read", &Reader::read, py::arg("first"), py::arg("count"), py::arg("workers") = 0)
         .def("mosaic", &Reader::mosaic)
         .def("close", &Reader::close);
     py::class_<Writer>(m, "Writer")

@@ -90,6 +90,11 @@ class Clip:
             raise IndexError("frame %d is outside the clip's %d frames" % (k, n))
         return k + n if k < 0 else k
 
+    def read(self, first, count, workers=0):
+        """Frames first .. first+count-1 as (count, height, width, 3). workers > 1 decodes
+        frames side by side (0: only where processors outnumber a frame's blocks)."""
+        return self._reader.read(first, count, workers)
+
     def __getitem__(self, key):
         if isinstance(key, slice):
             indices = range(*key.indices(len(self)))

@@ -39,6 +39,7 @@ def test_round_trip_and_indexing(tmp_path):
         assert np.array_equal(clip[0], data[0]) and np.array_equal(clip[-1], data[6])
         assert np.array_equal(clip[2:5], data[2:5]) and np.array_equal(clip[::3], data[::3])
         assert np.array_equal(clip[[6, 0, 3]], data[[6, 0, 3]])
+        assert np.array_equal(clip.read(1, 6, workers=3), data[1:7])   # frames side by side
         assert np.array_equal(np.stack(list(clip)), data)
         for bad in (7, -8):
             with pytest.raises(IndexError):
