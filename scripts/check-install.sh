@@ -33,7 +33,14 @@ g++ -std=c++17 -o "$work/consumer-pc" tests/install/consumer.cpp -I"$prefix/incl
 # The Debian package.
 cmake --build "$build" --target package > "$work/package.log" || { cat "$work/package.log"; exit 1; }
 deb=$(ls "$build"/vidclip_*_amd64.deb)
-dpkg-deb --info "$deb"
-dpkg-deb --info "$deb" | grep -q "Depends:.*libpng" || { echo "check-install: no libpng dependency" >&2; exit 1; }
-dpkg-deb --contents "$deb" | grep -E "usr/bin/vid$|usr/lib/libvidcore.a|usr/share/doc/vid/LICENSE"
+info=$(dpkg-deb --info "$deb")
+echo "$info"
+for dep in libpng zlib1g libdeflate; do
+    grep -q "Depends:.*$dep" <<< "$info" || { echo "check-install: no $dep dependency" >&2; exit 1; }
+done
+contents=$(dpkg-deb --contents "$deb")
+for f in usr/bin/vid usr/bin/framewise usr/lib/libvidcore.a usr/share/doc/vid/LICENSE \
+         usr/lib/vid/mex/clipOpenMex.mex; do
+    grep -q " \./$f\$" <<< "$contents" || { echo "check-install: $f is not in $deb" >&2; exit 1; }
+done
 echo "=== install, consumers and package checked"
