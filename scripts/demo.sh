@@ -32,3 +32,11 @@ vid_path="$PWD/$vid"
 echo
 count=$(find "$fw_dir/frames" -name '*.ppm' | wc -l)
 echo "framewise: wrote $count demosaiced RGB images, $fw_dir/frames/00000.ppm to $(ls "$fw_dir/frames" | tail -1), binary PPM 160x120"
+
+# vid: what the clip holds, then its frames as PNG images and its raw Bayer samples.
+vidtool="$PWD/$BUILD/bin/vid"
+echo
+"$vidtool" info "$vid"
+"$vidtool" export "$vid" -o "$out_dir/png"
+"$vidtool" export "$vid" --mosaic --frames 0:1 -o "$out_dir/mosaic"
+echo "vid: wrote $(ls "$out_dir/png" | wc -l) PNG images to $out_dir/png and the 16-bit samples of frame 0 to $out_dir/mosaic/00000.png"
