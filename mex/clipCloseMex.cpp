@@ -7,7 +7,7 @@
 // handle array itself is not changed and the copy is reclaimed even when finishing the file
 // raises an error. The handle's control block is marked closed before the destructor runs:
 // the destructor releases everything before it reports a failure to finish, so whatever
-// happens, every copy of this handle is refused from now on (see vid_handle.h). The
+// happens, every copy of this handle is refused from now on (see vid_handle_seal.h). The
 // destructor's report reaches the host as an error, with the container's text. Further
 // inputs and the number of outputs are not looked at. Runs on the host's thread.
 #include <cstring>

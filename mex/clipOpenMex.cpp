@@ -7,7 +7,7 @@
 // The record is constructed directly in the handle's storage (a zero-filled double column of
 // floor(B / 8) + 1 rows), so nothing else needs giving back; its destructor does not run
 // here: from now on the handle owns the stream and buffers, until clipCloseMex. See
-// vid_handle.h for the seal that lets the later calls recognise a live handle.
+// vid_handle_seal.h for the seal that lets the later calls recognise a live handle.
 //
 // A container error while opening is raised by the container itself, after it has closed
 // and freed what it had opened; the name string and the output arrays come from the host's

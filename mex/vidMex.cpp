@@ -13,6 +13,8 @@
 //   vidMex('write', h, frames)                H x W x 3 x n uint8 frames, exactly W x H
 //   n = vidMex('close', h)                    frames in the file (writers), 0 for readers
 //
+// In Octave, VidReader reads frames through the oct-file vidReadFrames instead (the same
+// command; see there why).
 // The classes check indices and image sizes themselves and give the errors identifiers;
 // errors here carry plain texts. Container errors arrive with the container's text.
 #include <cstdint>

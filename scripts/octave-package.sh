@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Writes the Octave package <build>/vid-<version>.tar.gz: DESCRIPTION, COPYING, INDEX, the two
-# classes in inst/, and in src/ the sources of the MEX modules with a Makefile that builds them
-# with mkoctfile, and the functions' help files (installed beside the modules).
+# classes in inst/, and in src/ the sources of the MEX modules and of the oct-file vidReadFrames
+# with a Makefile that builds them with mkoctfile, and the functions' help files (installed beside the modules).
 # Usage: scripts/octave-package.sh [build directory, default build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,7 +40,7 @@ IDX
 cp mex/classes/VidReader.m mex/classes/VidWriter.m "$stage/inst/"
 cp core/*.cpp core/*.h core/*.inc "$stage/src/core/"
 sed "s/@PROJECT_VERSION@/$version/" core/vid_version.h.in > "$stage/src/core/vid_version.h"
-cp mex/*.cpp mex/*.h "$stage/src/mex/"
+cp mex/*.cpp mex/*.cc mex/*.h mex/octFunction.map "$stage/src/mex/"
 # help reads a MEX function's help from a .m file beside the module, which pkg installs
 # into an architecture folder of its own: post_install puts the help files there.
 mkdir -p "$stage/inst/help"

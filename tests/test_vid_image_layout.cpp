@@ -40,6 +40,25 @@ TEST(VidImageLayout, PixmapToPlanesPutsEveryByteAtItsColumnMajorElement)
     }
 }
 
+// uint8 frames take the 16 x 16 tile path where the frame has whole tiles, and the element
+// loop at the edges: both must land every byte where the double conversion does.
+TEST(VidImageLayout, Uint8PlanesMatchTheDoublePlanesWithAndWithoutWholeTiles)
+{
+    const Size sizes[] = {{5, 3}, {16, 16}, {17, 16}, {16, 33}, {50, 35}, {64, 48}, {640, 480}};
+    for (Size s : sizes) {
+        SCOPED_TRACE(testing::Message() << s.width << " x " << s.height);
+        std::vector<unsigned char> pixmap = numbered(s.width * s.height * 3, 2);
+        std::vector<double> expect(pixmap.size());
+        vid_pixmap_to_planes(pixmap.data(), s.width, s.height, expect.data());
+        std::vector<unsigned char> out(pixmap.size() + 16, 0xEE); // 16 guard bytes
+        vid_pixmap_to_planes(pixmap.data(), s.width, s.height, out.data());
+        EXPECT_EQ(std::vector<unsigned char>(out.begin(), out.end() - 16),
+                  std::vector<unsigned char>(expect.begin(), expect.end()));
+        EXPECT_EQ(std::vector<unsigned char>(out.end() - 16, out.end()),
+                  std::vector<unsigned char>(16, 0xEE));
+    }
+}
+
 TEST(VidImageLayout, PlanesToPixmapOfTheFrameSizeInvertsPixmapToPlanes)
 {
     for (Size s : kFrameSizes) {

@@ -44,6 +44,9 @@ classdef VidReader < handle
   properties (Access = private)
     Handle = [];
     Next = 1;
+    % Frames come from the oct-file vidReadFrames where there is one (Octave: it hands its
+    % array over without the copy a MEX result gets), else from vidMex.
+    Reader = @(h, first, count, cls) vidMex ('read', h, first, count, cls);
   end
 
   methods
@@ -61,6 +64,9 @@ classdef VidReader < handle
       end
       kinds = {'rgb', 'bayer8', 'bayer16'};
       r.Handle = h;
+      if (exist ('vidReadFrames') == 3)
+        r.Reader = @vidReadFrames;
+      end
       r.Name = file;
       r.Width = info(1);
       r.Height = info(2);
@@ -71,15 +77,20 @@ classdef VidReader < handle
     function frames = read (r, k, cls)
       if (nargin < 3)
         cls = 'uint8';
-      end
-      if (! any (strcmp (cls, {'uint8', 'double'})))
+      elseif (! (strcmp (cls, 'uint8') || strcmp (cls, 'double')))
         error ('vid:badArgument', 'The class of the frames is ''uint8'' or ''double'', not ''%s''.', cls);
       end
-      k = r.check_index (k);
-      if (isscalar (k))                 % the common case, without a copy of the frame
-        frames = r.call ('read', r.Handle, k - 1, 1, cls);
+      % One frame, the common case: checked and read here, with no further method calls.
+      if (isscalar (k) && isnumeric (k) && isreal (k) && k == fix (k) && k >= 1 ...
+          && k <= r.NumFrames)
+        try
+          frames = r.Reader (r.Handle, double (k) - 1, 1, cls);
+        catch err
+          r.failed (err);
+        end
         return;
       end
+      k = r.check_index (k);
       frames = zeros (r.Height, r.Width, 3, numel (k), cls);
       % Runs of consecutive frames are read in one call.
       i = 1;
@@ -88,7 +99,7 @@ classdef VidReader < handle
         while (j < numel (k) && k(j + 1) == k(j) + 1)
           j++;
         end
-        frames(:, :, :, i:j) = r.call ('read', r.Handle, k(i) - 1, j - i + 1, cls);
+        frames(:, :, :, i:j) = r.call (r.Reader, r.Handle, k(i) - 1, j - i + 1, cls);
         i = j + 1;
       end
     end
@@ -113,7 +124,7 @@ classdef VidReader < handle
       if (numel (k) != 1)
         error ('vid:badFrameIndex', 'readMosaic reads one frame at a time.');
       end
-      m = r.call ('mosaic', r.Handle, k - 1);
+      m = r.call (@vidMex, 'mosaic', r.Handle, k - 1);
     end
 
     function delete (r)
@@ -142,12 +153,16 @@ classdef VidReader < handle
       k = double (k(:)');
     end
 
-    function out = call (r, varargin)
+    function out = call (r, gateway, varargin)
       try
-        out = vidMex (varargin{:});
+        out = gateway (varargin{:});
       catch err
-        error ('vid:readFailed', 'Cannot read %s: %s', r.Name, VidReader.plain (err.message));
+        r.failed (err);
       end
+    end
+
+    function failed (r, err)
+      error ('vid:readFailed', 'Cannot read %s: %s', r.Name, VidReader.plain (err.message));
     end
   end
 

@@ -92,3 +92,38 @@
 %! r = VidReader (name);
 %! assert (r.NumFrames, 2);
 %! assert (read (r, 2), vid_test_image (6, 8, 3, 2));
+
+%!test
+%! % Octave reads through the oct-file: frames with whole 16 x 16 tiles and ragged edges, a
+%! % damaged record, and the handles the MEX gateway refuses
+%! assert (exist ("vidReadFrames"), 3);
+%! name = vid_tmp ("tiles.vid");
+%! frames = zeros (37, 50, 3, 3, "uint8");
+%! for k = 1:3
+%!   frames(:, :, :, k) = vid_test_image (37, 50, 3, k);
+%! end
+%! w = VidWriter (name, 50, 37);
+%! writeVideo (w, frames);
+%! close (w);
+%! r = VidReader (name);
+%! assert (read (r, 1:3), frames);
+%! assert (read (r, 3, "double"), double (frames(:, :, :, 3)));
+%! [h, ~] = vidMex ("open", name);
+%! hw = vidMex ("create", vid_tmp ("tiles-w.vid"), 8, 6, 1, 9);
+%! for c = {{hw, "Not a reader's handle."}, {zeros(size (h)), "not an intact handle"}, ...
+%!          {"h", "Invalid Vid handle"}, {h, "Frame index outside the file."}}
+%!   assert (! isempty (strfind (vid_error_text (@() vidReadFrames (c{1}{1}, 3, 1, "uint8")), c{1}{2})));
+%! end
+%! vidMex ("close", hw);
+%! vidMex ("close", h);
+%! assert (! isempty (strfind (vid_error_text (@() vidReadFrames (h, 0, 1, "uint8")), "closed")));
+%! % bytes three quarters into frame 2's record overwritten: that frame fails, the next reads
+%! fid = fopen (name, "r+");
+%! fseek (fid, 8 + 8, SEEK_SET);
+%! at = fread (fid, 2, "uint64");
+%! fseek (fid, at(1) + floor (3 * (at(2) - at(1)) / 4), SEEK_SET);
+%! fwrite (fid, repmat (uint8 (85), 1, 8));
+%! fclose (fid);
+%! r = VidReader (name);
+%! assert (error_id (@() read (r, 2)), "vid:readFailed");
+%! assert (read (r, 3), frames(:, :, :, 3));
