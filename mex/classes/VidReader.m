@@ -84,7 +84,8 @@ classdef VidReader < handle
       if (isscalar (k) && isnumeric (k) && isreal (k) && k == fix (k) && k >= 1 ...
           && k <= r.NumFrames)
         try
-          frames = r.Reader (r.Handle, double (k) - 1, 1, cls);
+          reader = r.Reader;
+          frames = reader (r.Handle, double (k) - 1, 1, cls);
         catch err
           r.failed (err);
         end
