@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Frames per second of clipReadMex in Octave on a 640 x 480 RGB file, next to the same frames
-# read by VidHeader alone in C++, measured side by side in one run (three rounds, best of
+# read by VidHeader alone in C++, measured side by side in one run (five rounds, best of
 # each). The difference per frame is what the Octave side adds: the double result array,
 # the conversion into MATLAB's column order, and the call itself.
 #
@@ -20,7 +20,7 @@ best_cpp=0
 best_oct=0
 best_conv=1e9
 best_cls=0
-for round in 1 2 3; do
+for round in 1 2 3 4 5; do
     ref=$("$bin" read "$file" $passes 2>/dev/null)
     cpp=$(awk '/cpp_frames_per_second/ {print $2}' <<< "$ref")
     conv=$(awk '/conversion_ms_per_frame/ {print $2}' <<< "$ref")

@@ -14,6 +14,7 @@
 #include <octave/mexproto.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "VidHeader.h"
@@ -53,10 +54,24 @@ bool whole_number(const octave_value& v, int* out)
     return true;
 }
 
-template <class Array, class Element> octave_value read_into(VidHeader* r, int first, int count)
+// The frames as an Octave array of Value (octave_uint8 or double). The storage is taken
+// uninitialised and handed to the array, which frees it: Array's own constructor would first
+// construct every element one by one, a cost as large as the copy this module avoids.
+template <class Value, class Element>
+octave_value read_into(VidHeader* r, int first, int count)
 {
-    Array out(dim_vector(r->height, r->width, 3, count));
-    Element* data = reinterpret_cast<Element*>(out.fortran_vec());
+    static_assert(sizeof(Value) == sizeof(Element), "Value stores one Element");
+    const dim_vector dims(r->height, r->width, 3, count);
+    std::allocator<Value> allocator;
+    Value* storage = allocator.allocate(size_t(dims.numel()));
+    Array<Value> out;
+    try {
+        out = Array<Value>(storage, dims);
+    } catch (...) {
+        allocator.deallocate(storage, size_t(dims.numel()));
+        throw;
+    }
+    Element* data = reinterpret_cast<Element*>(storage);
     const size_t frame = size_t(r->pixmap_size);
     for (int i = 0; i < count; i++) {
         if (!r->readFrameFromVideoFile(first + i))
@@ -103,6 +118,6 @@ DEFUN_DLD(vidReadFrames, args, ,
     if (first < 0 || first > r->num_frames - count)
         error("Frame index outside the file.");
     if (cls == "double")
-        return read_into<NDArray, double>(r, first, count);
-    return read_into<uint8NDArray, unsigned char>(r, first, count);
+        return read_into<double, double>(r, first, count);
+    return read_into<octave_uint8, unsigned char>(r, first, count);
 }
