@@ -521,6 +521,11 @@ VidHeader::~VidHeader() noexcept(false)
 
 bool VidHeader::readFrameFromVideoFile(int frame_number)
 {
+    return readFrameFromVideoFile(frame_number, nullptr);
+}
+
+bool VidHeader::readFrameFromVideoFile(int frame_number, const VidExpandedBytes* notify)
+{
     if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 0) {
         VID_REPORT(*this, "video file is not open for reading \n %s\n", videoFileName);
         return false;
@@ -600,7 +605,9 @@ bool VidHeader::readFrameFromVideoFile(int frame_number)
     }
     unsigned char* expanded = uncompressed_buffer;
     unsigned long expanded_size = uncompressed_buffer_size;
-    int result = uncompress_MT(expanded, expanded_size, compressed_buffer, length);
+    // RGB records expand straight into pixmap, so what the codec finishes is final there.
+    int result = uncompress_MT_notify(expanded, expanded_size, compressed_buffer, length,
+                                      expanded == pixmap ? notify : nullptr);
     if (result != 0 || expanded_size != uncompressed_buffer_size) {
         // Whatever the failed expansion left in the frame is not shown as this frame.
         memset(pixmap, 0, size_t(pixmap_size));

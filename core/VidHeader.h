@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <cstdio>
 
+struct VidExpandedBytes; // compress_uncompress_MT.h
+
 class VidHeader {
   public:
     char videoFileName[5000];         // path, always NUL-terminated
@@ -62,6 +64,10 @@ class VidHeader {
 
     // Reads frame frame_number (0-based) into pixmap.
     bool readFrameFromVideoFile(int frame_number);
+    // The same, telling `notify` (when not null) on the codec's workers of the pixmap bytes
+    // that are final while the rest still expands (VidExpandedBytes), in files of RGB frames;
+    // nothing is told of Bayer frames. On true, all of pixmap is final, told or not.
+    bool readFrameFromVideoFile(int frame_number, const VidExpandedBytes* notify);
     // Reads frame current_frame and advances current_frame on success.
     bool readNextFrameFromVideoFile();
     // Compresses the RGB frame in pixmap and appends it as frame current_frame.

@@ -179,6 +179,7 @@ void Compress_MT_datastruct::init()
     compressed_block_partitions = nullptr;
     uncompressed_block_partitions = nullptr;
     compressed_block_sizes = nullptr;
+    notify = nullptr;
 }
 
 void Compress_MT_datastruct::init_thread_data(uint in_thread_id, uint in_num_threads,
@@ -280,9 +281,11 @@ void Compress_MT_datastruct::uncompress_datastruct()
         compressed_block_start += compressed_block_sizes[i];
 
     BlockExpander expander;
+    bool intact = true;
     for (uint i = start_block; i < end_block; i++) {
-        unsigned long available =
+        const unsigned long range =
             uncompressed_block_partitions[i + 1] - uncompressed_block_partitions[i];
+        unsigned long available = range;
         int rc =
             expander.expand(uncompressed_buffer + uncompressed_block_partitions[i], available,
                             compressed_buffer + compressed_block_start, compressed_block_sizes[i]);
@@ -292,8 +295,12 @@ void Compress_MT_datastruct::uncompress_datastruct()
         // is a damaged buffer, not a short frame.
         if (compressed_block_partitions != nullptr)
             compressed_block_partitions[i] = rc == Z_OK ? uint(available) : 0;
+        intact = intact && rc == Z_OK && available == range;
         compressed_block_start += compressed_block_sizes[i];
     }
+    if (intact && notify != nullptr && notify->ready != nullptr)
+        notify->ready(notify->context, uncompressed_block_partitions[start_block],
+                      uncompressed_block_partitions[end_block]);
 }
 
 int uncompress_block(unsigned char* dest, unsigned long& dest_len, const unsigned char* source,
@@ -324,6 +331,14 @@ int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompress
 {
     return uncompress_MT_on_cores(uncompressed_buffer, uncompressed_size, compressed_buffer,
                                   compressed_size, get_num_processing_cores());
+}
+
+int uncompress_MT_notify(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                         unsigned char* compressed_buffer, unsigned long compressed_size,
+                         const VidExpandedBytes* notify)
+{
+    return uncompress_MT_on_cores(uncompressed_buffer, uncompressed_size, compressed_buffer,
+                                  compressed_size, get_num_processing_cores(), notify);
 }
 
 int compress_MT_at_effort(unsigned char* compressed_buffer, unsigned long& compressed_size,
@@ -443,7 +458,7 @@ int64_t blocked_compress_length(const unsigned char* head, unsigned long availab
 
 int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                            unsigned char* compressed_buffer, unsigned long compressed_size,
-                           int num_processing_cores)
+                           int num_processing_cores, const VidExpandedBytes* notify)
 {
     // Anything that does not begin with the marker is one plain zlib stream. A null output
     // is refused as Z_STREAM_ERROR whatever the zlib version (newer ones would otherwise
@@ -532,11 +547,13 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     Compress_MT_datastruct* thread_para = nullptr;
     if (!allocate_workers(num_threads, threads, thread_para))
         return Z_MEM_ERROR;
-    for (int i = 0; i < num_threads; i++)
+    for (int i = 0; i < num_threads; i++) {
         thread_para[i].init_thread_data(
             uint(i), uint(num_threads), n, arrays.compressed_block_partitions,
             arrays.uncompressed_block_partitions, arrays.compressed_block_sizes,
             compressed_buffer + header_size, uncompressed_buffer);
+        thread_para[i].notify = notify;
+    }
     VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, uncompress_MT_thread),
                   VID_CODEC_BLOCK_FAILED,
                   "The procedure '%s' did not complete successfully. \n"

@@ -35,6 +35,16 @@ const unsigned int max_compress_MT_blocks = 8;
 // for worker i; all records of a call point at the same three arrays of n + 1 entries,
 // which the call owns and frees. A worker writes only its own record, the
 // compressed_block_sizes entries of its own blocks and its own blocks' bytes.
+// Told, on a worker thread, that bytes [begin, end) of an expansion's output are final: each
+// worker calls ready once, after every block of its run of neighbouring blocks expanded
+// intact. Runs of different workers arrive side by side and in any order; a failed run and a
+// plain zlib stream are not told at all. Lets a caller convert the output run by run while
+// other runs are still expanding (a MEX reader transposing rows into MATLAB's order).
+struct VidExpandedBytes {
+    void (*ready)(void* context, unsigned long begin, unsigned long end);
+    void* context;
+};
+
 class Compress_MT_datastruct {
   public:
     // Compression: start of the block-stream area (just past the header) being written.
@@ -57,6 +67,8 @@ class Compress_MT_datastruct {
     unsigned int* compressed_block_sizes;
     // Compression effort of the blocks, 1 (fastest) to 9 (zlib level 9); 9 after init().
     int compression_effort;
+    // Expansion: told when this worker's run is final, or null (after init()).
+    const VidExpandedBytes* notify;
 
     Compress_MT_datastruct() { init(); }
 
@@ -131,6 +143,10 @@ int compress_MT_at_effort(unsigned char* compressed_buffer, unsigned long& compr
 // is zlib's own.
 int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                   unsigned char* compressed_buffer, unsigned long compressed_size);
+// uncompress_MT, telling `notify` (when not null) of each worker's final bytes.
+int uncompress_MT_notify(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                         unsigned char* compressed_buffer, unsigned long compressed_size,
+                         const VidExpandedBytes* notify);
 
 // The length in bytes of the blocked-compress buffer that begins at `head`, as its own
 // header announces it (12 + 8n + the sum of the n block lengths), read from the first
@@ -152,7 +168,7 @@ int compress_MT_on_cores(unsigned char* compressed_buffer, unsigned long& compre
                          int num_processing_cores);
 int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                            unsigned char* compressed_buffer, unsigned long compressed_size,
-                           int num_processing_cores);
+                           int num_processing_cores, const VidExpandedBytes* notify = nullptr);
 int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer, unsigned long& compressed_size,
                                    unsigned char* uncompressed_buffer,
                                    unsigned long uncompressed_size, int compression_effort,

@@ -24,6 +24,7 @@
 #include "VidHeader.h"
 #include "mex.h"
 #include "mex_args.h"
+#include "vid_frame_planes.h"
 #include "vid_handle.h"
 #include "vid_image_layout.h"
 
@@ -119,14 +120,13 @@ void read_frames(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return fail("Out of memory for the frames.");
     const size_t frame = size_t(r->pixmap_size);
     for (int i = 0; i < count; i++) {
-        if (!r->readFrameFromVideoFile(first + i))
+        bool read = as_double
+                        ? vid_read_frame_planes(r, first + i, mxGetPr(out) + frame * size_t(i))
+                        : vid_read_frame_planes(r, first + i,
+                                                static_cast<unsigned char*>(mxGetData(out)) +
+                                                    frame * size_t(i));
+        if (!read)
             return fail(r->errMessage); // only a host that returns from the report gets here
-        if (as_double)
-            vid_pixmap_to_planes(r->pixmap, size_t(r->width), size_t(r->height),
-                                 mxGetPr(out) + frame * size_t(i));
-        else
-            vid_pixmap_to_planes(r->pixmap, size_t(r->width), size_t(r->height),
-                                 static_cast<unsigned char*>(mxGetData(out)) + frame * size_t(i));
     }
     plhs[0] = out;
 }

@@ -18,8 +18,8 @@
 #include <string>
 
 #include "VidHeader.h"
+#include "vid_frame_planes.h"
 #include "vid_handle_seal.h"
-#include "vid_image_layout.h"
 
 // The container's reports: the text stays in the record's errMessage and is raised below as
 // an Octave error, so nothing is printed here (the module has no MEX context to raise from).
@@ -57,8 +57,7 @@ bool whole_number(const octave_value& v, int* out)
 // The frames as an Octave array of Value (octave_uint8 or double). The storage is taken
 // uninitialised and handed to the array, which frees it: Array's own constructor would first
 // construct every element one by one, a cost as large as the copy this module avoids.
-template <class Value, class Element>
-octave_value read_into(VidHeader* r, int first, int count)
+template <class Value, class Element> octave_value read_into(VidHeader* r, int first, int count)
 {
     static_assert(sizeof(Value) == sizeof(Element), "Value stores one Element");
     const dim_vector dims(r->height, r->width, 3, count);
@@ -73,12 +72,9 @@ octave_value read_into(VidHeader* r, int first, int count)
     }
     Element* data = reinterpret_cast<Element*>(storage);
     const size_t frame = size_t(r->pixmap_size);
-    for (int i = 0; i < count; i++) {
-        if (!r->readFrameFromVideoFile(first + i))
+    for (int i = 0; i < count; i++)
+        if (!vid_read_frame_planes(r, first + i, data + frame * size_t(i)))
             error("%s", r->errMessage);
-        vid_pixmap_to_planes(r->pixmap, size_t(r->width), size_t(r->height),
-                             data + frame * size_t(i));
-    }
     return octave_value(out);
 }
 

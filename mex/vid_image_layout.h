@@ -47,21 +47,15 @@ inline void vid_pixmap_part_to_planes(const unsigned char* pixmap, size_t width,
     }
 }
 
-// Writes the width x height frame in pixmap as a height x width x 3 image of doubles or
-// uint8 into out (3 * width * height elements), values 0 to 255.
+// Rows y_begin <= y < y_end of the frame, whole (see vid_pixmap_part_to_planes).
 template <class Element>
-inline void vid_pixmap_to_planes(const unsigned char* pixmap, size_t width, size_t height,
-                                 Element* out)
+inline void vid_pixmap_rows_to_planes(const unsigned char* pixmap, size_t width, size_t height,
+                                      Element* out, size_t y_begin, size_t y_end)
 {
-    vid_pixmap_part_to_planes(pixmap, width, height, out, 0, width, 0, height);
+    vid_pixmap_part_to_planes(pixmap, width, height, out, 0, width, y_begin, y_end);
 }
 
 #if defined(__SSE2__) || defined(_M_X64)
-// uint8 frames, the readers' hot path: 16 rows of 16 pixels at a time. Those rows' 48 bytes
-// each form a 16 x 48 byte matrix; its transpose, taken as three 16 x 16 transposes, holds in
-// its row j the bytes j of the 16 rows, which is channel j % 3 of pixel j / 3 down 16 rows:
-// a run of 16 elements of one output column, stored in one go. The edges that do not fill
-// whole tiles go through the general loop.
 // Transposes the 16 x 16 bytes in v (row i in v[i]) in four rounds of interleaving: after
 // round r, each vector holds 2^r-byte runs of one column from 2^r consecutive rows.
 inline void vid_transpose_16x16(__m128i v[16])
@@ -92,14 +86,22 @@ inline void vid_transpose_16x16(__m128i v[16])
     }
 }
 
-inline void vid_pixmap_to_planes(const unsigned char* pixmap, size_t width, size_t height,
-                                 unsigned char* out)
+// uint8 frames, the readers' hot path: 16 rows of 16 pixels at a time. Those rows' 48 bytes
+// each form a 16 x 48 byte matrix; its transpose, taken as three 16 x 16 transposes, holds in
+// its row j the bytes j of the 16 rows, which is channel j % 3 of pixel j / 3 down 16 rows:
+// a run of 16 elements of one output column, stored in one go. Rows and columns that do not
+// fill whole tiles go through the general loop. Writes only rows y_begin .. y_end - 1 of
+// the output, so that threads may fill disjoint row ranges side by side.
+inline void vid_pixmap_rows_to_planes(const unsigned char* pixmap, size_t width, size_t height,
+                                      unsigned char* out, size_t y_begin, size_t y_end)
 {
     const size_t plane = width * height;
     const size_t row_bytes = width * 3;
-    const size_t full_width = width / 16 * 16, full_height = height / 16 * 16;
+    const size_t full_width = width / 16 * 16;
+    const size_t tiled_end =
+        y_end - y_begin >= 16 ? y_begin + (y_end - y_begin) / 16 * 16 : y_begin;
     for (size_t x0 = 0; x0 < full_width; x0 += 16)
-        for (size_t y0 = 0; y0 < full_height; y0 += 16) {
+        for (size_t y0 = y_begin; y0 < tiled_end; y0 += 16) {
             const unsigned char* src = pixmap + y0 * row_bytes + 3 * x0;
             VID_UNROLL
             for (int part = 0; part < 3; part++) {
@@ -117,10 +119,19 @@ inline void vid_pixmap_to_planes(const unsigned char* pixmap, size_t width, size
                 }
             }
         }
-    vid_pixmap_part_to_planes(pixmap, width, height, out, 0, full_width, full_height, height);
-    vid_pixmap_part_to_planes(pixmap, width, height, out, full_width, width, 0, height);
+    vid_pixmap_part_to_planes(pixmap, width, height, out, 0, full_width, tiled_end, y_end);
+    vid_pixmap_part_to_planes(pixmap, width, height, out, full_width, width, y_begin, y_end);
 }
 #endif
+
+// Writes the width x height frame in pixmap as a height x width x 3 image of doubles or
+// uint8 into out (3 * width * height elements), values 0 to 255.
+template <class Element>
+inline void vid_pixmap_to_planes(const unsigned char* pixmap, size_t width, size_t height,
+                                 Element* out)
+{
+    vid_pixmap_rows_to_planes(pixmap, width, height, out, 0, height);
+}
 
 // Copies planes 0 to 2 of a rows x cols x P uint8 image (P >= 3) into the width x height
 // frame in pixmap, over the rows and columns both have; the rest of pixmap is left alone

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace codec_test;
@@ -562,4 +565,70 @@ TEST(UncompressBlock, LibdeflateLeniencyIsLimitedToStreamsThatPassTheirChecksum)
         << "zlib's partial output is a prefix of libdeflate's";
     EXPECT_EQ(std::vector<uint8_t>(ours.begin() + our_len, ours.end()),
               std::vector<uint8_t>(ours.size() - our_len, 0x5A));
+}
+
+namespace {
+
+// What a notified caller saw: each range told, and whether its bytes were final when told.
+struct Told {
+    std::mutex lock;
+    const std::vector<uint8_t>* input = nullptr;
+    const unsigned char* output = nullptr;
+    std::vector<std::pair<unsigned long, unsigned long>> ranges;
+    bool all_final = true;
+
+    static void ready(void* context, unsigned long begin, unsigned long end)
+    {
+        Told* t = static_cast<Told*>(context);
+        bool final = std::equal(t->output + begin, t->output + end, t->input->begin() + begin);
+        std::lock_guard<std::mutex> hold(t->lock);
+        t->ranges.emplace_back(begin, end);
+        t->all_final = t->all_final && final;
+    }
+};
+
+} // namespace
+
+// Each worker tells its run once, with final bytes; together the runs tile the output. A
+// worker whose block is damaged tells nothing.
+TEST(UncompressMT, NotifiesEachWorkersFinalBytes)
+{
+    std::vector<uint8_t> input = input_of_size(8 * 20000 + 77, 5);
+    std::vector<uint8_t> packed = compress_with(input, 2);
+    const unsigned long n = get32(packed, 8);
+    for (int cores : {1, 2, 3, 8}) {
+        SCOPED_TRACE(cores);
+        std::vector<uint8_t> out(input.size());
+        Told told;
+        told.input = &input;
+        told.output = out.data();
+        VidExpandedBytes notify{&Told::ready, &told};
+        unsigned char* dest = out.data();
+        unsigned long size = out.size();
+        ASSERT_EQ(uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), cores, &notify),
+                  0);
+        std::sort(told.ranges.begin(), told.ranges.end());
+        EXPECT_EQ(told.ranges.size(), std::min<unsigned long>(n, cores));
+        EXPECT_TRUE(told.all_final);
+        unsigned long covered = 0;
+        for (auto r : told.ranges) {
+            EXPECT_EQ(r.first, covered);
+            covered = r.second;
+        }
+        EXPECT_EQ(covered, input.size());
+    }
+    const size_t last_start = packed.size() - get32(packed, 12 + 4 * n + 4 * (n - 1));
+    packed[last_start + 10] ^= 0xFF;
+    std::vector<uint8_t> out(input.size());
+    Told told;
+    told.input = &input;
+    told.output = out.data();
+    VidExpandedBytes notify{&Told::ready, &told};
+    unsigned char* dest = out.data();
+    unsigned long size = out.size();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), int(n), &notify), 1);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told.ranges.size(), n - 1);
+    EXPECT_TRUE(told.all_final);
 }

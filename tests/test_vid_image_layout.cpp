@@ -59,6 +59,23 @@ TEST(VidImageLayout, Uint8PlanesMatchTheDoublePlanesWithAndWithoutWholeTiles)
     }
 }
 
+// Readers fill row ranges from several threads: a range writes its own rows and no others.
+TEST(VidImageLayout, RowRangesWriteTheirRowsAlone)
+{
+    const size_t width = 50, height = 37;
+    std::vector<unsigned char> pixmap = numbered(width * height * 3, 4);
+    std::vector<unsigned char> whole(pixmap.size()), out(pixmap.size(), 0xEE);
+    vid_pixmap_to_planes(pixmap.data(), width, height, whole.data());
+    vid_pixmap_rows_to_planes(pixmap.data(), width, height, out.data(), 3, 30);
+    for (size_t i = 0; i < out.size(); i++) {
+        const size_t y = i % height;
+        ASSERT_EQ(out[i], y >= 3 && y < 30 ? whole[i] : 0xEE) << i;
+    }
+    vid_pixmap_rows_to_planes(pixmap.data(), width, height, out.data(), 0, 3);
+    vid_pixmap_rows_to_planes(pixmap.data(), width, height, out.data(), 30, height);
+    EXPECT_EQ(out, whole);
+}
+
 TEST(VidImageLayout, PlanesToPixmapOfTheFrameSizeInvertsPixmapToPlanes)
 {
     for (Size s : kFrameSizes) {
