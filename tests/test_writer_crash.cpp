@@ -81,6 +81,10 @@ TEST(WriterCrash, KilledWriterLeavesEveryReturnedFrameReadable)
             kills++;
 
         VidHeader r(path.c_str(), stderr);
+        // A writer killed inside its constructor, before the header reached the file, has
+        // recorded nothing: its file may be refused. Once a frame returned it opens.
+        if (returned == 0 && r.compressed_buffer == nullptr)
+            continue;
         ASSERT_NE(r.compressed_buffer, nullptr) << "killed after " << returned << " frames";
         // The frame being written may already count: the kill can fall after its write
         // returned and before the child reported it.
