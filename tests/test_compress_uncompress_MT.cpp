@@ -573,17 +573,30 @@ namespace {
 struct Told {
     std::mutex lock;
     const std::vector<uint8_t>* input = nullptr;
-    const unsigned char* output = nullptr;
+    std::vector<uint8_t> output;
     std::vector<std::pair<unsigned long, unsigned long>> ranges;
     bool all_final = true;
+    int result = 0;
 
     static void ready(void* context, unsigned long begin, unsigned long end)
     {
         Told* t = static_cast<Told*>(context);
-        bool final = std::equal(t->output + begin, t->output + end, t->input->begin() + begin);
+        bool final = std::equal(t->output.begin() + long(begin), t->output.begin() + long(end),
+                                t->input->begin() + long(begin));
         std::lock_guard<std::mutex> hold(t->lock);
         t->ranges.emplace_back(begin, end);
         t->all_final = t->all_final && final;
+    }
+
+    // Expands packed on `cores` workers into a fresh output, taking notice of the runs.
+    Told(const std::vector<uint8_t>& in, std::vector<uint8_t>& packed, int cores)
+        : input(&in), output(in.size())
+    {
+        VidExpandedBytes notify{&Told::ready, this};
+        unsigned char* dest = output.data();
+        unsigned long size = output.size();
+        result = uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), cores, &notify);
+        std::sort(ranges.begin(), ranges.end());
     }
 };
 
@@ -598,16 +611,8 @@ TEST(UncompressMT, NotifiesEachWorkersFinalBytes)
     const unsigned long n = get32(packed, 8);
     for (int cores : {1, 2, 3, 8}) {
         SCOPED_TRACE(cores);
-        std::vector<uint8_t> out(input.size());
-        Told told;
-        told.input = &input;
-        told.output = out.data();
-        VidExpandedBytes notify{&Told::ready, &told};
-        unsigned char* dest = out.data();
-        unsigned long size = out.size();
-        ASSERT_EQ(uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), cores, &notify),
-                  0);
-        std::sort(told.ranges.begin(), told.ranges.end());
+        Told told(input, packed, cores);
+        ASSERT_EQ(told.result, 0);
         EXPECT_EQ(told.ranges.size(), std::min<unsigned long>(n, cores));
         EXPECT_TRUE(told.all_final);
         unsigned long covered = 0;
@@ -619,16 +624,10 @@ TEST(UncompressMT, NotifiesEachWorkersFinalBytes)
     }
     const size_t last_start = packed.size() - get32(packed, 12 + 4 * n + 4 * (n - 1));
     packed[last_start + 10] ^= 0xFF;
-    std::vector<uint8_t> out(input.size());
-    Told told;
-    told.input = &input;
-    told.output = out.data();
-    VidExpandedBytes notify{&Told::ready, &told};
-    unsigned char* dest = out.data();
-    unsigned long size = out.size();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), int(n), &notify), 1);
+    Told told(input, packed, int(n));
     testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told.result, 1);
     EXPECT_EQ(told.ranges.size(), n - 1);
     EXPECT_TRUE(told.all_final);
 }
