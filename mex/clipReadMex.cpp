@@ -6,7 +6,7 @@
 // The frame number is taken as the host takes a scalar (the first element of a non-empty
 // numeric, logical or char array) and rounded (add 0.5, truncate toward zero); a number outside
 // [0, num_frames] prints a notice and returns []. The frame is read by the record in the
-// handle's own storage (see vid_handle.h); a container error ends the call with the
+// handle's own storage (see vid_handle_seal.h); a container error ends the call with the
 // container's text, and the result array, from the host's allocator, is reclaimed with it.
 // Runs on the host's thread; the codec and demosaic start and join their workers inside the
 // read.
@@ -15,8 +15,8 @@
 #include "VidHeader.h"
 #include "mex.h"
 #include "mex_args.h"
+#include "vid_frame_planes.h"
 #include "vid_handle.h"
-#include "vid_image_layout.h"
 
 namespace {
 
@@ -59,12 +59,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         mexErrMsgTxt("Out of memory for the image.\n");
         return;
     }
-    if (!record->readFrameFromVideoFile(frame)) {
+    // RGB rows go into column order on the codec's workers while other blocks expand.
+    if (!vid_read_frame_planes(record, frame, mxGetPr(image))) {
         // Only a host that returns from the container's report gets here.
         mexErrMsgTxt(record->errMessage);
         return;
     }
-    vid_pixmap_to_planes(record->pixmap, size_t(record->width), size_t(record->height),
-                         mxGetPr(image));
     plhs[0] = image;
 }

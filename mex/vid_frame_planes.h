@@ -1,14 +1,15 @@
 // Reads a frame of a VidHeader reader into MATLAB's column-major planes (vid_image_layout.h),
-// for the readers behind VidReader (vidMex, vidReadFrames). In RGB files the rows are put in
-// place on the codec's workers as soon as their blocks have expanded, side by side with the
-// blocks still expanding; the rows no worker finished (those across the boundary of two
-// workers' blocks, all rows of a Bayer frame) follow once the read is done. No host calls.
+// for clipReadMex and the readers behind VidReader (vidMex, vidReadFrames). In RGB files the
+// rows are put in place on the codec's workers as soon as their blocks have expanded, side by
+// side with the blocks still expanding; the rows no worker finished (those across the
+// boundary of two workers' blocks, all rows of a Bayer frame) follow once the read is done.
+// No host calls and nothing allocated, so a host that ends the call without unwinding (a
+// container report raised inside the read) leaves nothing behind.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
-#include <cstring>
-#include <memory>
-#include <new>
+#include <utility>
 
 #include "VidHeader.h"
 #include "compress_uncompress_MT.h"
@@ -18,21 +19,29 @@ template <class Element> struct VidFramePlanesJob {
     const unsigned char* pixmap;
     size_t width, height;
     Element* out;
-    unsigned char* row_done; // one flag per row, each set by the one worker that wrote the row
+    // The row ranges the workers put in place: one per worker, at most one per block.
+    static const int kSlots = int(max_compress_MT_blocks);
+    std::atomic<int> told{0};
+    size_t first[kSlots], last[kSlots];
 
-    // The whole rows inside bytes [begin, end) of the frame.
+    // The whole rows inside bytes [begin, end) of the frame. A range without a slot (there
+    // are never more workers than blocks) is simply put in place once more afterwards.
     static void ready(void* context, unsigned long begin, unsigned long end)
     {
         VidFramePlanesJob* job = static_cast<VidFramePlanesJob*>(context);
         const size_t row_bytes = 3 * job->width;
-        size_t first = (size_t(begin) + row_bytes - 1) / row_bytes;
-        size_t last = size_t(end) / row_bytes;
-        if (last > job->height)
-            last = job->height;
-        if (first >= last)
+        size_t from = (size_t(begin) + row_bytes - 1) / row_bytes;
+        size_t to = size_t(end) / row_bytes;
+        if (to > job->height)
+            to = job->height;
+        if (from >= to)
             return;
-        vid_pixmap_rows_to_planes(job->pixmap, job->width, job->height, job->out, first, last);
-        std::memset(job->row_done + first, 1, last - first);
+        vid_pixmap_rows_to_planes(job->pixmap, job->width, job->height, job->out, from, to);
+        int slot = job->told.fetch_add(1);
+        if (slot < kSlots) {
+            job->first[slot] = from;
+            job->last[slot] = to;
+        }
     }
 };
 
@@ -40,20 +49,30 @@ template <class Element> struct VidFramePlanesJob {
 // fails (r->errMessage then says why, and out holds no frame).
 template <class Element> bool vid_read_frame_planes(VidHeader* r, int k, Element* out)
 {
-    const size_t width = size_t(r->width), height = size_t(r->height);
-    std::unique_ptr<unsigned char[]> row_done(new (std::nothrow) unsigned char[height]());
-    VidFramePlanesJob<Element> job{r->pixmap, width, height, out, row_done.get()};
+    VidFramePlanesJob<Element> job;
+    job.pixmap = r->pixmap;
+    job.width = size_t(r->width);
+    job.height = size_t(r->height);
+    job.out = out;
     VidExpandedBytes notify{&VidFramePlanesJob<Element>::ready, &job};
-    // Without room for the flags every row is put in place after the read.
-    if (!r->readFrameFromVideoFile(k, row_done ? &notify : nullptr))
+    if (!r->readFrameFromVideoFile(k, &notify))
         return false;
-    for (size_t y = 0; y < height;) {
-        size_t end = y;
-        while (end < height && !(row_done && row_done[end]))
-            end++;
-        if (end > y)
-            vid_pixmap_rows_to_planes(r->pixmap, width, height, out, y, end);
-        y = end + 1;
+    // The workers have been joined: their ranges, in row order, and the gaps between them.
+    int n = job.told.load();
+    if (n > job.kSlots)
+        n = job.kSlots;
+    for (int i = 1; i < n; i++)
+        for (int j = i; j > 0 && job.first[j] < job.first[j - 1]; j--) {
+            std::swap(job.first[j], job.first[j - 1]);
+            std::swap(job.last[j], job.last[j - 1]);
+        }
+    size_t y = 0;
+    for (int i = 0; i <= n; i++) {
+        const size_t gap_end = i < n ? job.first[i] : job.height;
+        if (gap_end > y)
+            vid_pixmap_rows_to_planes(r->pixmap, job.width, job.height, out, y, gap_end);
+        if (i < n && job.last[i] > y)
+            y = job.last[i];
     }
     return true;
 }
