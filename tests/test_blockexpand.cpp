@@ -144,8 +144,12 @@ TEST_F(BlockExpand, ExpandsOneBlockAndEightBlocksAndReplacesAnOldOutput)
         EXPECT_EQ(get32(file, 8), size == 921600 ? 8u : 1u);
         write_file(path("f.zlib"), file);
         write_file(path("f"), std::vector<uint8_t>(2000000, 'x'));
+        ASSERT_EQ(chmod(path("f").c_str(), 0640), 0);
         EXPECT_EQ(run("f.zlib"), 0);
         EXPECT_EQ(read_file(path("f")), as_string(data));
+        struct stat st;
+        ASSERT_EQ(stat(path("f").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << "the replaced output's permissions are kept";
     }
 }
 

@@ -19,7 +19,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +53,19 @@ struct Resources {
         delete[] expanded;
     }
 };
+
+// Makes a rename in the folder of `path` durable (best effort: some file systems cannot sync
+// a folder, and the output's data is already on the disk).
+void sync_folder_of(const char* path)
+{
+    const char* slash = strrchr(path, '/');
+    std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+    int fd = open(folder.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
 
 } // namespace
 
@@ -129,10 +144,16 @@ int main(int argc, char** argv)
                           strerror(reason));
         return 1;
     }
-    // mkstemp makes the file private; give it the permissions a newly created file gets.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    // mkstemp makes the file private: give it the permissions of the file it replaces, as
+    // writing over that file in place did, or those a newly created file gets.
+    struct stat replaced;
+    if (lstat(r.output_name, &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        fchmod(fd, replaced.st_mode & 07777);
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
     r.output = fdopen(fd, "wb");
     if (!r.output) {
         close(fd);
@@ -143,6 +164,10 @@ int main(int argc, char** argv)
     VID_RETURN_IF(out_file_size > 0 &&
                       fwrite(r.expanded, 1, out_file_size, r.output) != out_file_size,
                   1, "Unable to write the output file.\n%s\n%s\n", r.output_name, strerror(errno));
+    // The input is deleted below: the output must be on the disk first, data and name.
+    VID_RETURN_IF(fflush(r.output) != 0 || vid_sync(r.output) != 0, 1,
+                  "Unable to write and close the output file.\n%s\n%s\n", r.output_name,
+                  strerror(errno));
     FILE* output = r.output;
     r.output = nullptr;
     VID_RETURN_IF(fclose(output) != 0, 1, "Unable to write and close the output file.\n%s\n%s\n",
@@ -151,6 +176,7 @@ int main(int argc, char** argv)
                   "Unable to write and close the output file.\n%s\n%s\n", r.output_name,
                   strerror(errno));
     r.temp_name[0] = '\0'; // renamed: nothing to remove any more
+    sync_folder_of(r.output_name);
     VID_RETURN_IF(unlink(input_name) != 0, 1, "Unable to delete the input file.\n%s\n%s\n",
                   input_name, strerror(errno));
     return 0;
