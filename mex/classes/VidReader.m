@@ -117,6 +117,11 @@ classdef VidReader < handle
       tf = r.Next <= r.NumFrames;
     end
 
+    function disp (r)
+      fprintf ('  VidReader of %s: %d frames of %d x %d pixels, %s\n', r.Name, r.NumFrames, ...
+               r.Width, r.Height, r.Kind);
+    end
+
     function m = readMosaic (r, k)
       if (strcmp (r.Kind, 'rgb'))
         error ('vid:notBayer', '%s holds RGB frames, not Bayer mosaics.', r.Name);

@@ -117,6 +117,15 @@ classdef VidWriter < handle
       end
     end
 
+    function disp (w)
+      state = 'open';
+      if (isempty (w.Handle))
+        state = 'closed';
+      end
+      fprintf ('  VidWriter of %s: %d x %d pixels, %d frames written, effort %d, %s\n', ...
+               w.Name, w.Width, w.Height, w.FrameCount, w.CompressionEffort, state);
+    end
+
     function delete (w)
       try
         close (w);

@@ -25,6 +25,8 @@
 %! close (w);
 %! r = VidReader (name);
 %! assert ({r.NumFrames, r.Width, r.Height, r.Kind}, {7, 8, 6, "rgb"});
+%! assert (strtrim (evalc ("r")), sprintf ("r =\n\n  VidReader of %s: 7 frames of 8 x 6 pixels, rgb", name));
+%! assert (! isempty (strfind (evalc ("disp (w)"), "8 x 6 pixels, 7 frames written, effort 4, closed")));
 %! assert (read (r, 3), frames(:, :, :, 3));
 %! assert (read (r, [7 2 3 4]), frames(:, :, :, [7 2 3 4]));
 %! assert (read (r, 2:5, "double"), double (frames(:, :, :, 2:5)));
