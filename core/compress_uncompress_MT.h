@@ -31,10 +31,6 @@ const unsigned int min_block_size = 76800;
 // Most blocks a blocked-compress buffer holds (and so most workers of a codec call).
 const unsigned int max_compress_MT_blocks = 8;
 
-// Work record of one codec worker. A call makes an array of num_threads records, record i
-// for worker i; all records of a call point at the same three arrays of n + 1 entries,
-// which the call owns and frees. A worker writes only its own record, the
-// compressed_block_sizes entries of its own blocks and its own blocks' bytes.
 // Told, on a worker thread, that bytes [begin, end) of an expansion's output are final: each
 // worker calls ready once, after every block of its run of neighbouring blocks expanded
 // intact. Runs of different workers arrive side by side and in any order; a failed run and a
@@ -45,6 +41,10 @@ struct VidExpandedBytes {
     void* context;
 };
 
+// Work record of one codec worker. A call makes an array of num_threads records, record i
+// for worker i; all records of a call point at the same three arrays of n + 1 entries,
+// which the call owns and frees. A worker writes only its own record, the
+// compressed_block_sizes entries of its own blocks and its own blocks' bytes.
 class Compress_MT_datastruct {
   public:
     // Compression: start of the block-stream area (just past the header) being written.

@@ -118,16 +118,12 @@ void read_frames(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                               as_double ? mxDOUBLE_CLASS : mxUINT8_CLASS, mxREAL);
     if (out == nullptr)
         return fail("Out of memory for the frames.");
-    const size_t frame = size_t(r->pixmap_size);
-    for (int i = 0; i < count; i++) {
-        bool read = as_double
-                        ? vid_read_frame_planes(r, first + i, mxGetPr(out) + frame * size_t(i))
-                        : vid_read_frame_planes(r, first + i,
-                                                static_cast<unsigned char*>(mxGetData(out)) +
-                                                    frame * size_t(i));
-        if (!read)
-            return fail(r->errMessage); // only a host that returns from the report gets here
-    }
+    const bool read =
+        as_double
+            ? vid_read_frames_planes(r, first, count, mxGetPr(out))
+            : vid_read_frames_planes(r, first, count, static_cast<unsigned char*>(mxGetData(out)));
+    if (!read)
+        return fail(r->errMessage); // only a host that returns from the report gets here
     plhs[0] = out;
 }
 

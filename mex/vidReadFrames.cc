@@ -70,11 +70,8 @@ template <class Value, class Element> octave_value read_into(VidHeader* r, int f
         allocator.deallocate(storage, size_t(dims.numel()));
         throw;
     }
-    Element* data = reinterpret_cast<Element*>(storage);
-    const size_t frame = size_t(r->pixmap_size);
-    for (int i = 0; i < count; i++)
-        if (!vid_read_frame_planes(r, first + i, data + frame * size_t(i)))
-            error("%s", r->errMessage);
+    if (!vid_read_frames_planes(r, first, count, reinterpret_cast<Element*>(storage)))
+        error("%s", r->errMessage);
     return octave_value(out);
 }
 

@@ -76,3 +76,15 @@ template <class Element> bool vid_read_frame_planes(VidHeader* r, int k, Element
     }
     return true;
 }
+
+// Reads frames first .. first + count - 1 of r into out, one frame after the other (each
+// 3 x width x height elements); false when a read fails (r->errMessage says why).
+template <class Element>
+bool vid_read_frames_planes(VidHeader* r, int first, int count, Element* out)
+{
+    const size_t frame = size_t(r->pixmap_size);
+    for (int i = 0; i < count; i++)
+        if (!vid_read_frame_planes(r, first + i, out + frame * size_t(i)))
+            return false;
+    return true;
+}
