@@ -17,6 +17,7 @@
 // destructor releases everything before it reports a failure to finish the file.
 #include "VidHeader.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdarg>
@@ -101,6 +102,7 @@ void clear_fields(VidHeader& v)
     v.error_outfile = nullptr;
     v.compression_effort = max_compression_effort;
     v.table_grows = 0;
+    v.error_number = 0;
 }
 
 // Closes the file and frees every buffer the object owns, leaving the pointers null.
@@ -155,6 +157,7 @@ bool write_header_and_table(VidHeader& v)
     vid_encode_header(header, v.width, v.height, frames_in_table, false, true);
     if (vid_fseek(v.videoFile, 0, SEEK_SET) != 0 ||
         fwrite(header, 1, sizeof header, v.videoFile) != sizeof header) {
+        v.error_number = errno;
         VID_FORMAT(v, "Unable to write header to video file \n %s \n", v.videoFileName);
         return false;
     }
@@ -166,12 +169,14 @@ bool write_header_and_table(VidHeader& v)
         for (int i = 0; i < count; i++)
             put_le64(chunk + 8 * i, uint64_t(v.offsets[first + i]));
         if (fwrite(chunk, 8, size_t(count), v.videoFile) != size_t(count)) {
+            v.error_number = errno;
             VID_FORMAT(v, "Error writing offsets to video file \n %s \n", v.videoFileName);
             return false;
         }
     }
     // Records and table may still sit in the stream's buffer; a failed flush loses them.
     if (fflush(v.videoFile) != 0) {
+        v.error_number = errno;
         VID_FORMAT(v, "Unable to flush video file \n %s \n", v.videoFileName);
         return false;
     }
@@ -232,49 +237,75 @@ bool rewrite_with_grown_table(VidHeader& v)
         VID_FORMAT(v, "Unable to create a file beside video file \n %s \n", v.videoFileName);
         return false;
     }
+    // The first refusal's errno is what the report gives as the reason.
+    int why = 0;
+    auto step = [&why](bool done) {
+        if (!done && why == 0)
+            why = errno != 0 ? errno : EIO;
+        return done;
+    };
     unsigned char header[kVidHeaderBytes];
     vid_encode_header(header, v.width, v.height, frames, false, true);
-    bool ok = fwrite(header, 1, sizeof header, out) == sizeof header;
+    bool ok = step(fwrite(header, 1, sizeof header, out) == sizeof header);
     unsigned char chunk[8 * kTableChunkEntries];
     for (int64_t first = 0; ok && first < frames; first += kTableChunkEntries) {
         int64_t count = frames - first < kTableChunkEntries ? frames - first : kTableChunkEntries;
         for (int64_t i = 0; i < count; i++)
             put_le64(chunk + 8 * i, uint64_t(table[first + i]));
-        ok = fwrite(chunk, 8, size_t(count), out) == size_t(count);
+        ok = step(fwrite(chunk, 8, size_t(count), out) == size_t(count));
     }
     delete[] table;
     // The records, unchanged; the record buffer serves as the copy buffer.
     ok = ok && vid_fseek(v.videoFile, first_record, SEEK_SET) == 0;
     for (int64_t left = file_end - first_record; ok && left > 0;) {
-        size_t step = left < int64_t(v.compressed_buffer_size) ? size_t(left)
-                                                               : size_t(v.compressed_buffer_size);
-        ok = fread(v.compressed_buffer, 1, step, v.videoFile) == step &&
-             fwrite(v.compressed_buffer, 1, step, out) == step;
-        left -= int64_t(step);
+        size_t piece = left < int64_t(v.compressed_buffer_size) ? size_t(left)
+                                                                : size_t(v.compressed_buffer_size);
+        ok = step(fread(v.compressed_buffer, 1, piece, v.videoFile) == piece) &&
+             step(fwrite(v.compressed_buffer, 1, piece, out) == piece);
+        left -= int64_t(piece);
     }
-    ok = fflush(out) == 0 && ok;
-    ok = fclose(out) == 0 && ok;
+    ok = step(fflush(out) == 0) && ok;
+    ok = step(vid_sync(out) == 0) && ok;
+    ok = step(fclose(out) == 0) && ok;
     if (ok) {
         // The old file is closed before the new one takes its name (Windows cannot rename
         // over an open file); from here on the object has no file.
         fclose(v.videoFile);
         v.videoFile = nullptr;
-        ok = vid_replace_file(temp_name, v.videoFileName) == 0;
+        ok = step(vid_replace_file(temp_name, v.videoFileName) == 0);
     }
     if (!ok) {
+        // The old file is kept as it is: its first num_frames frames read through its table,
+        // the others lie behind them for `vid repair`.
         remove(temp_name);
-        VID_FORMAT(v, "Unable to write the finished video file \n %s \n", v.videoFileName);
+        v.error_number = why;
+        VID_FORMAT(v,
+                   "Unable to write the finished video file \n %s \n (%s); it keeps its %d "
+                   "frames: the first %d read through its table, vid repair recovers the rest\n",
+                   v.videoFileName, strerror(why), v.current_frame, v.num_frames);
         return false;
     }
     return true;
 }
 
 // Writes a width x height image of `channels` bytes per pixel as binary PPM (3) or PGM (1).
+// The image is written under a temporary name beside `name` and takes that name only when
+// complete, so a full disk never leaves a partial image under the final name.
 void write_image(VidHeader& v, const char* name, const unsigned char* data, const char* magic,
                  int channels)
 {
-    FILE* image = name != nullptr ? fopen(name, "wb") : nullptr;
+    char temp[sizeof v.videoFileName + 32] = {0};
+    FILE* image = nullptr;
+    if (name != nullptr && strlen(name) < sizeof v.videoFileName) {
+        for (int attempt = 0; attempt < 100 && image == nullptr; attempt++) {
+            snprintf(temp, sizeof temp, "%s.partial%d", name, attempt);
+            image = vid_fopen_new(temp);
+            if (image == nullptr && errno != EEXIST)
+                break;
+        }
+    }
     if (image == nullptr) {
+        v.error_number = errno;
         VID_REPORT(v, "Unable to open file to write image \r\n %s", name ? name : "");
         return;
     }
@@ -284,10 +315,21 @@ void write_image(VidHeader& v, const char* name, const unsigned char* data, cons
     bool ok = fprintf(image, "%s\n%d %d\n255\n", magic, v.width, v.height) > 0;
     if (ok && bytes > 0)
         ok = data != nullptr && fwrite(data, bytes, 1, image) == 1;
-    if (fclose(image) != 0)
+    ok = fflush(image) == 0 && ok;
+    int why = ok ? 0 : errno;
+    if (fclose(image) != 0 && ok) {
         ok = false;
-    if (!ok)
+        why = errno;
+    }
+    if (ok && vid_replace_file(temp, name) != 0) {
+        ok = false;
+        why = errno;
+    }
+    if (!ok) {
+        remove(temp);
+        v.error_number = why;
         VID_REPORT(v, "Unable to write image to file \r\n %s", name);
+    }
 }
 
 } // namespace
@@ -308,10 +350,21 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         return;
     }
 
-    videoFile = fopen(videoFileName, "rb");
+    // Only regular files are opened: a pipe would block the open (and every read) until some
+    // writer came, and a device is no recording.
+    VidPathKind kind = VidPathKind::regular;
+    videoFile = vid_fopen_regular(videoFileName, kind);
     if (videoFile == nullptr) {
-        VID_REPORT(*this, "Unable to open following video file in  'rb' mode \r\n %s \r\n",
-                   videoFileName);
+        // A folder keeps the system's EISDIR; a pipe or device is refused by us, not the system.
+        error_number = kind == VidPathKind::regular || kind == VidPathKind::folder ? errno : 0;
+        if (kind != VidPathKind::regular)
+            VID_REPORT(*this,
+                       "Unable to open following video file in  'rb' mode \r\n %s \r\n (it is "
+                       "%s, not a VID file)\r\n",
+                       videoFileName, vid_path_kind_text(kind));
+        else
+            VID_REPORT(*this, "Unable to open following video file in  'rb' mode \r\n %s \r\n",
+                       videoFileName);
         return;
     }
     unsigned char header[kVidHeaderBytes];
@@ -475,6 +528,7 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     // Read access too: a writer whose table grew copies its records when it finishes.
     videoFile = fopen(videoFileName, "w+b");
     if (videoFile == nullptr) {
+        error_number = errno;
         delete[] new_pixmap;
         delete[] new_offsets;
         delete[] new_record;
@@ -504,19 +558,78 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     }
 }
 
+namespace {
+
+// Finishes an open writer and closes its file. Formats a report and returns false on failure;
+// shows nothing. The file is closed either way.
+bool finish_writer(VidHeader& v)
+{
+    bool finished = v.table_grows && v.current_frame > v.num_frames ? rewrite_with_grown_table(v)
+                                                                     : write_header_and_table(v);
+    if (v.videoFile != nullptr) {
+        int closed = fclose(v.videoFile);
+        int why = errno;
+        v.videoFile = nullptr;
+        if (closed != 0 && finished) {
+            v.error_number = why;
+            VID_FORMAT(v, "Unable to close video file \n %s \n", v.videoFileName);
+            finished = false;
+        }
+    }
+    return finished;
+}
+
+} // namespace
+
 VidHeader::~VidHeader() noexcept(false)
 {
     bool writer = file_open_read_or_write == 1 && videoFile != nullptr;
-    bool finished =
-        !writer || (table_grows && current_frame > num_frames ? rewrite_with_grown_table(*this)
-                                                              : write_header_and_table(*this));
-    bool closed = release(*this);
+    bool finished = !writer || finish_writer(*this);
+    release(*this);
     // Report only after everything is released: in the MATLAB build the report unwinds.
-    if (!finished) {
+    if (!finished)
         displayMessageBox(errMessage, error_outfile);
-    } else if (writer && !closed) {
-        VID_REPORT(*this, "Unable to close video file \n %s \n", videoFileName);
+}
+
+bool VidHeader::finish()
+{
+    if (file_open_read_or_write != 1 || videoFile == nullptr)
+        return true;
+    error_number = 0;
+    if (finish_writer(*this))
+        return true;
+    displayMessageBox(errMessage, error_outfile);
+    return false;
+}
+
+int64_t VidHeader::recordBytes(int frame_number)
+{
+    if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 0 ||
+        frame_number < 0 || frame_number >= num_frames)
+        return -1;
+    int64_t start = offsets[frame_number];
+    int64_t end = -1;
+    if (frame_number < num_frames - 1) {
+        end = offsets[frame_number + 1];
+        return start >= kVidHeaderBytes && end >= start ? end - start : -1;
     }
+    if (start < kVidHeaderBytes || vid_fseek(videoFile, 0, SEEK_END) != 0)
+        return -1;
+    end = vid_ftell(videoFile);
+    if (end < start)
+        return -1;
+    if (end - start > 12) {
+        unsigned char head[12 + 8 * 8];
+        size_t got = 0;
+        if (vid_fseek(videoFile, start, SEEK_SET) == 0)
+            got = fread(head, 1, end - start < int64_t(sizeof head) ? size_t(end - start)
+                                                                  : sizeof head,
+                        videoFile);
+        int64_t announced = blocked_compress_length(head, (unsigned long)got);
+        if (announced >= 0 && announced < end - start)
+            end = start + announced;
+    }
+    return end - start;
 }
 
 bool VidHeader::readFrameFromVideoFile(int frame_number)
@@ -530,6 +643,7 @@ bool VidHeader::readFrameFromVideoFile(int frame_number, const VidExpandedBytes*
         VID_REPORT(*this, "video file is not open for reading \n %s\n", videoFileName);
         return false;
     }
+    error_number = 0;
     if (frame_number < 0 || frame_number >= num_frames) {
         VID_REPORT(*this, "asked frameNumber %d > num_frames %d\n", frame_number, num_frames);
         return false;
@@ -599,6 +713,7 @@ bool VidHeader::readFrameFromVideoFile(int frame_number, const VidExpandedBytes*
     }
 
     if (fread(compressed_buffer, length, 1, videoFile) != 1) {
+        error_number = ferror(videoFile) ? errno : 0;
         VID_REPORT(*this, "cannot read frame_number %d in video_file \n %s\n", frame_number,
                    videoFileName);
         return false;
@@ -654,6 +769,7 @@ bool VidHeader::writeNextFrameToVideoFile()
         VID_REPORT(*this, "asked frameNumber %d > num_frames %d\n", current_frame, num_frames);
         return false;
     }
+    error_number = 0;
     if (current_frame == INT32_MAX) {
         VID_REPORT(*this, "video file holds the most frames it can \n %s\n", videoFileName);
         return false;
@@ -677,6 +793,7 @@ bool VidHeader::writeNextFrameToVideoFile()
         return false;
     }
     if (fwrite(compressed_buffer, size, 1, videoFile) != 1) {
+        error_number = errno;
         VID_REPORT(*this, "cannot write current_frame %d in video_file \n %s\n", current_frame,
                    videoFileName);
         return false;
@@ -704,6 +821,7 @@ bool VidHeader::writeNextFrameToVideoFile()
              fwrite(count, sizeof count, 1, videoFile) == 1;
     }
     if (!ok || fflush(videoFile) != 0) {
+        error_number = errno;
         VID_REPORT(*this, "cannot write current_frame %d in video_file \n %s\n", current_frame,
                    videoFileName);
         return false;

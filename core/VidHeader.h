@@ -46,6 +46,7 @@ class VidHeader {
     FILE* error_outfile;                    // stream for displayMessageBox, may be null
     int compression_effort;                 // writer: 1 (fastest) to 9 (zlib level 9)
     int table_grows;                        // writer: frames beyond num_frames are taken
+    int error_number; // errno of the most recent report where the system refused, else 0
 
     // Empty object; no deliverable uses it.
     VidHeader();
@@ -68,10 +69,21 @@ class VidHeader {
     // that are final while the rest still expands (VidExpandedBytes), in files of RGB frames;
     // nothing is told of Bayer frames. On true, all of pixmap is final, told or not.
     bool readFrameFromVideoFile(int frame_number, const VidExpandedBytes* notify);
+    // The length of frame frame_number's record as a read would take it (0: a black frame),
+    // or -1 when the frame is out of range or its table entries do not give a record within
+    // the file. Reads nothing but the last record's header; reports nothing.
+    int64_t recordBytes(int frame_number);
     // Reads frame current_frame and advances current_frame on success.
     bool readNextFrameFromVideoFile();
     // Compresses the RGB frame in pixmap and appends it as frame current_frame.
     bool writeNextFrameToVideoFile();
+    // Finishes a writer now: header and table (or the one rewrite of a table that grew), then
+    // closes the file; the destructor then only releases the buffers. Returns false, with the
+    // report shown and error_number set where the system refused, when the file could not be
+    // finished: it then keeps what it had (every frame in its table readable, the frames
+    // beyond a grown table behind them, where `vid repair` finds them). A reader, or a writer
+    // finished before, returns true.
+    bool finish();
     // Writes the header (count -current_frame) and the whole offsets table.
     bool writeFrameOffsetsToFile();
     // Lets a writer take more frames than it reserved, for callers that cannot know the

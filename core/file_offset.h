@@ -3,6 +3,7 @@
 // or 4 GiB.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -54,6 +55,113 @@ inline FILE* vid_fopen_new(const char* path)
         close(fd);
 #endif
     return f;
+}
+
+// What a path names, for callers that must not block on a pipe or write over a device.
+enum class VidPathKind { missing, regular, folder, pipe, device, other };
+
+// The kind of `path` (symbolic links followed); `missing` when it cannot be examined, errno
+// then says why (ENOENT for a name that does not exist).
+inline VidPathKind vid_path_kind(const char* path)
+{
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_stat64(path, &st) != 0)
+        return VidPathKind::missing;
+    if (st.st_mode & _S_IFDIR)
+        return VidPathKind::folder;
+    if (st.st_mode & _S_IFREG)
+        return VidPathKind::regular;
+    return VidPathKind::other;
+#else
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return VidPathKind::missing;
+    if (S_ISREG(st.st_mode))
+        return VidPathKind::regular;
+    if (S_ISDIR(st.st_mode))
+        return VidPathKind::folder;
+    if (S_ISFIFO(st.st_mode))
+        return VidPathKind::pipe;
+    if (S_ISCHR(st.st_mode))
+        return VidPathKind::device;
+    return VidPathKind::other;
+#endif
+}
+
+// "a folder", "a pipe", ... for messages about a path of that kind.
+inline const char* vid_path_kind_text(VidPathKind kind)
+{
+    switch (kind) {
+    case VidPathKind::missing: return "missing";
+    case VidPathKind::regular: return "a file";
+    case VidPathKind::folder: return "a folder";
+    case VidPathKind::pipe: return "a pipe";
+    case VidPathKind::device: return "a device";
+    default: return "not a regular file";
+    }
+}
+
+// Opens an existing regular file for reading without ever blocking: a pipe or device is not
+// opened for good (the open itself does not wait for a writer). Returns null on failure with
+// errno set; `kind` tells what the path was when it is not a regular file (errno is then
+// EISDIR for a folder, else EINVAL).
+inline FILE* vid_fopen_regular(const char* path, VidPathKind& kind)
+{
+    kind = VidPathKind::regular;
+#ifdef _WIN32
+    kind = vid_path_kind(path);
+    if (kind != VidPathKind::regular && kind != VidPathKind::missing) {
+        errno = kind == VidPathKind::folder ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    kind = VidPathKind::regular;
+    return fopen(path, "rb");
+#else
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int why = errno;
+        if (fstat(fd, &st) == 0) {
+            kind = S_ISDIR(st.st_mode)    ? VidPathKind::folder
+                   : S_ISFIFO(st.st_mode) ? VidPathKind::pipe
+                   : S_ISCHR(st.st_mode)  ? VidPathKind::device
+                                          : VidPathKind::other;
+            why = kind == VidPathKind::folder ? EISDIR : EINVAL;
+        }
+        close(fd);
+        errno = why;
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE* f = fdopen(fd, "rb");
+    if (f == nullptr) {
+        int why = errno;
+        close(fd);
+        errno = why;
+    }
+    return f;
+#endif
+}
+
+// True when two open streams are the same file (same device and file number). Systems that
+// report no file numbers answer false, so callers fall back to the safe path.
+inline bool vid_same_file(FILE* a, FILE* b)
+{
+#ifdef _WIN32
+    (void)a;
+    (void)b;
+    return false;
+#else
+    struct stat sa, sb;
+    return a != nullptr && b != nullptr && fstat(fileno(a), &sa) == 0 &&
+           fstat(fileno(b), &sb) == 0 && sa.st_ino != 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+#endif
 }
 
 // Renames `from` to `to`, replacing `to` if it exists, in one step where the file system

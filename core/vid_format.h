@@ -70,3 +70,12 @@ inline int64_t vid_expanded_frame_bytes(const VidFileHeader& h)
         return 3 * pixels;
     return h.two_bytes ? 2 * pixels : pixels;
 }
+
+// Writers that take frames beyond their table (growTableWhenFull) treat the frames to reserve
+// as a hint: they reserve at most this many entries up front (8 MiB of table), and the frames
+// beyond are still taken.
+constexpr int kVidMaxHintedTableEntries = 1 << 20;
+inline int vid_hinted_table_entries(int64_t hint)
+{
+    return hint < 1 ? 1 : hint > kVidMaxHintedTableEntries ? kVidMaxHintedTableEntries : int(hint);
+}

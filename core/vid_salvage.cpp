@@ -1,19 +1,25 @@
 // Salvaging VID files; see vid_salvage.h.
 #include "vid_salvage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <new>
 
+#include "VidHeader.h"
 #include "compress_uncompress_MT.h"
 #include "file_offset.h"
 #include "le_bytes.h"
+#include "report.h"
 #include "vid_format.h"
+#include "vid_output_file.h"
 
 namespace {
 
-const size_t kChunk = size_t(4) << 20;
+const size_t kWindow = size_t(4) << 20;
 const unsigned char kMarker[8] = {0x81, 0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
 const size_t kLongestHead = 12 + 8 * 8;
 
@@ -33,12 +39,6 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     FILE* get() const { return f_; }
-    FILE* release()
-    {
-        FILE* f = f_;
-        f_ = nullptr;
-        return f;
-    }
 
   private:
     FILE* f_;
@@ -50,10 +50,120 @@ bool read_at(FILE* f, int64_t offset, unsigned char* out, size_t n)
     return vid_fseek(f, offset, SEEK_SET) == 0 && fread(out, 1, n, f) == n;
 }
 
+// Sequential reading through a window of the file: each byte is read from the file once
+// while the scan moves forward.
+class Window {
+  public:
+    Window(FILE* f, int64_t to) : f_(f), to_(to), buffer_(kWindow) {}
+    // Bytes from `pos` on (at most to - pos), at least `need` of them when the file has them.
+    // Null on a read error.
+    const unsigned char* at(int64_t pos, size_t need, size_t& available)
+    {
+        need = size_t(std::min<int64_t>(int64_t(need), to_ - pos));
+        if (pos < start_ || pos + int64_t(need) > start_ + int64_t(length_)) {
+            size_t n = size_t(std::min<int64_t>(int64_t(buffer_.size()), to_ - pos));
+            if (!read_at(f_, pos, buffer_.data(), n))
+                return nullptr;
+            start_ = pos;
+            length_ = n;
+        }
+        available = size_t(start_ + int64_t(length_) - pos);
+        return buffer_.data() + (pos - start_);
+    }
+
+  private:
+    FILE* f_;
+    int64_t to_;
+    std::vector<unsigned char> buffer_;
+    int64_t start_ = 0;
+    size_t length_ = 0;
+};
+
+// The expanded size a blocked-compress header announces (its last block end), or 0.
+uint64_t announced_total(const unsigned char* head, size_t available)
+{
+    if (blocked_compress_length(head, (unsigned long)available) < 0)
+        return 0;
+    uint32_t n = get_le32(head + 8);
+    return get_le32(head + 12 + 4 * (n - 1));
+}
+
+struct Candidate {
+    int64_t offset, length;
+    uint64_t total;
+};
+
+// Finds every marker-led header in [from, to) in one pass; `visit` decides where the search
+// goes on (returns the next offset to search from). Returns false on a read error.
+template <class Visit>
+bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, std::string& error,
+                    const char* path, void (*progress)(int64_t, int64_t), Visit visit)
+{
+    Window window(f, to);
+    int64_t at = from;
+    int64_t reported = -1;
+    while (at + int64_t(sizeof kMarker) <= to) {
+        if (progress && at - reported >= int64_t(1) << 20) {
+            progress(at, to);
+            reported = at;
+        }
+        size_t available = 0;
+        const unsigned char* p = window.at(at, kLongestHead, available);
+        if (p == nullptr) {
+            error = std::string(path) + ": cannot read at offset " + std::to_string(at) +
+                    reason_text(errno);
+            return false;
+        }
+        const unsigned char* found = nullptr;
+        for (const unsigned char* q = p; q + sizeof kMarker <= p + available; q++) {
+            q = static_cast<const unsigned char*>(
+                memchr(q, kMarker[0], size_t(p + available - sizeof kMarker + 1 - q)));
+            if (q == nullptr)
+                break;
+            if (memcmp(q, kMarker, sizeof kMarker) == 0) {
+                found = q;
+                break;
+            }
+        }
+        if (found == nullptr) {
+            at += int64_t(available - sizeof kMarker + 1);
+            continue;
+        }
+        int64_t candidate = at + (found - p);
+        size_t head_bytes = 0;
+        const unsigned char* head = window.at(candidate, kLongestHead, head_bytes);
+        if (head == nullptr) {
+            error = std::string(path) + ": cannot read at offset " + std::to_string(candidate);
+            return false;
+        }
+        head_bytes = std::min(head_bytes, kLongestHead);
+        int64_t length = blocked_compress_length(head, (unsigned long)head_bytes);
+        if (length < 0) {
+            // A marker without a whole header: cut off by the end of the file, or noise.
+            if (head_bytes < kLongestHead && candidate + int64_t(kLongestHead) > to)
+                scan.torn_tail = scan.torn_tail < 0 ? candidate : scan.torn_tail;
+            else
+                scan.damaged.push_back(candidate);
+            at = candidate + 1;
+            continue;
+        }
+        if (length > to - candidate) {
+            scan.torn_tail = candidate; // runs past the end: a writer stopped inside it
+            at = candidate + 1;
+            continue;
+        }
+        at = visit(Candidate{candidate, length, announced_total(head, head_bytes)});
+    }
+    if (progress)
+        progress(to, to);
+    return true;
+}
+
 } // namespace
 
-bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& scan,
-                      std::string& error, void (*progress)(int64_t, int64_t))
+bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t frame_bytes,
+                            VidSalvageScan& scan, std::string& error,
+                            void (*progress)(int64_t, int64_t))
 {
     File file(fopen(path, "rb"));
     if (file.get() == nullptr) {
@@ -69,77 +179,268 @@ bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& sc
     }
     scan = VidSalvageScan();
     scan.file_size = size;
+    if (to < 0 || to > size)
+        to = size;
+    from = std::max<int64_t>(from, kVidHeaderBytes);
 
-    std::vector<unsigned char> window(kChunk + sizeof kMarker);
-    std::vector<unsigned char> record;
-    // `at`: the file offset where the search goes on.
-    int64_t at = kVidHeaderBytes;
-    while (at + int64_t(sizeof kMarker) <= size) {
-        if (progress)
-            progress(at, size);
-        size_t n = size_t(size - at < int64_t(window.size()) ? size - at : int64_t(window.size()));
-        if (!read_at(file.get(), at, window.data(), n)) {
-            error = std::string(path) + ": cannot read at offset " + std::to_string(at) +
-                    reason_text(errno);
+    if (frame_bytes == 0) {
+        // The frame size is the size most headers announce; nothing is expanded to learn it.
+        std::map<uint64_t, int64_t> totals;
+        VidSalvageScan first_pass;
+        if (!each_candidate(file.get(), from, to, first_pass, error, path, nullptr,
+                            [&](const Candidate& c) {
+                                totals[c.total]++;
+                                return c.offset + 1;
+                            }))
             return false;
+        int64_t most = 0;
+        for (const auto& t : totals)
+            if (t.second > most && t.first > 0 && t.first <= uint64_t(kVidMaxFrameBytes)) {
+                most = t.second;
+                frame_bytes = t.first;
+            }
+        if (frame_bytes == 0) {
+            scan.damaged = first_pass.damaged;
+            scan.torn_tail = first_pass.torn_tail;
+            return true;
         }
-        const unsigned char* found = nullptr;
-        for (size_t i = 0; i + sizeof kMarker <= n; i++) {
-            if (window[i] == kMarker[0] && memcmp(&window[i], kMarker, sizeof kMarker) == 0) {
-                found = &window[i];
-                break;
+    }
+
+    std::unique_ptr<unsigned char[]> frame(new (std::nothrow) unsigned char[size_t(frame_bytes)]);
+    if (!frame) {
+        error = std::string(path) + ": cannot allocate a frame of " + std::to_string(frame_bytes) +
+                " bytes";
+        return false;
+    }
+    std::vector<unsigned char> record;
+    // Expanding candidates that lie inside a record that failed is what a hostile file could
+    // multiply; it is bounded by a few times the bytes scanned.
+    int64_t budget = 4 * (to - from) + (int64_t(64) << 20);
+    int64_t failed_end = -1;
+    bool read_failed = false;
+    bool ok = each_candidate(
+        file.get(), from, to, scan, error, path, progress, [&](const Candidate& c) -> int64_t {
+            if (c.total != frame_bytes || uint64_t(c.length) > 2 * frame_bytes ||
+                (c.offset < failed_end && c.length > budget)) {
+                scan.damaged.push_back(c.offset);
+                return c.offset + 1;
+            }
+            record.resize(size_t(c.length));
+            if (!read_at(file.get(), c.offset, record.data(), record.size())) {
+                read_failed = true;
+                return to; // ends the scan
+            }
+            unsigned char* out = frame.get();
+            unsigned long out_size = (unsigned long)frame_bytes;
+            int rc = uncompress_MT(out, out_size, record.data(), (unsigned long)c.length);
+            budget -= c.length;
+            if (rc != VID_CODEC_OK || out_size != frame_bytes) {
+                scan.damaged.push_back(c.offset);
+                failed_end = std::max(failed_end, c.offset + c.length);
+                return c.offset + 1;
+            }
+            scan.records.push_back(VidSalvageRecord{c.offset, c.length, frame_bytes});
+            return c.offset + c.length;
+        });
+    if (ok && read_failed) {
+        error = std::string(path) + ": cannot read a record" + reason_text(errno);
+        return false;
+    }
+    return ok;
+}
+
+bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& scan,
+                      std::string& error, void (*progress)(int64_t, int64_t))
+{
+    return vid_salvage_scan_range(path, kVidHeaderBytes, -1, frame_bytes, scan, error, progress);
+}
+
+namespace {
+
+uint64_t frame_bytes_of(int width, int height, bool bayer, bool two_bytes)
+{
+    VidFileHeader h;
+    h.width = width;
+    h.height = height;
+    h.bayer = bayer;
+    h.two_bytes = two_bytes;
+    return uint64_t(vid_expanded_frame_bytes(h));
+}
+
+void add_scanned(VidRepairPlan& plan, const VidSalvageScan& scan)
+{
+    for (const VidSalvageRecord& r : scan.records)
+        plan.records.push_back(r);
+    plan.from_scan += int64_t(scan.records.size());
+    for (int64_t offset : scan.damaged)
+        plan.dropped.push_back({-1, offset, "a record that does not expand to a whole frame"});
+    if (scan.torn_tail >= 0)
+        plan.torn_tail = scan.torn_tail;
+}
+
+// The file's header when it can be read, with the kind a killed writer's count of 0 leaves
+// open settled by the records' size (`records_bytes`).
+void settle_geometry(const char* path, const VidRepairOptions& options, VidRepairPlan& plan)
+{
+    plan.width = options.width;
+    plan.height = options.height;
+    plan.bayer = options.bayer;
+    plan.two_bytes = options.two_bytes;
+    if (plan.width > 0 && plan.height > 0)
+        return;
+    File f(fopen(path, "rb"));
+    unsigned char raw[kVidHeaderBytes];
+    if (f.get() != nullptr && fread(raw, 1, sizeof raw, f.get()) == sizeof raw) {
+        VidFileHeader h = vid_decode_header(raw);
+        plan.width = h.width;
+        plan.height = h.height;
+        plan.two_bytes = h.two_bytes;
+        // A writer stopped before its first count leaves count 0 (which reads as Bayer).
+        plan.bayer = h.count_field > 0 || !h.two_bytes;
+    }
+}
+
+} // namespace
+
+bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepairPlan& plan,
+                     std::string& error, void (*progress)(int64_t, int64_t))
+{
+    plan = VidRepairPlan();
+    settle_geometry(path, options, plan);
+    const bool given = options.width > 0 && options.height > 0;
+
+    // The table first, read by the same reader every program uses: what it reads intact is
+    // kept as it is.
+    std::string quiet;
+    std::string* previous = vid_report_capture(&quiet);
+    FILE* reports = tmpfile();
+    std::unique_ptr<VidHeader> reader(new (std::nothrow) VidHeader(path, reports));
+    vid_report_capture(previous);
+    bool table = reader && reader->compressed_buffer != nullptr && reader->num_frames > 0 &&
+                 (!given || (reader->width == options.width && reader->height == options.height &&
+                             (reader->vid_is_bayer_interpolated == 1) == options.bayer &&
+                             (reader->vid_uses_two_bytes_per_pixel == 1) == options.two_bytes));
+    if (!table) {
+        reader.reset();
+        if (reports)
+            fclose(reports);
+        uint64_t frame_bytes =
+            plan.width > 0 && plan.height > 0
+                ? frame_bytes_of(plan.width, plan.height, plan.bayer, plan.two_bytes)
+                : 0;
+        VidSalvageScan scan;
+        // Without a size given, the records tell the size (and the header's width and height
+        // the kind, when they fit).
+        if (!vid_salvage_scan(path, given ? frame_bytes : 0, scan, error, progress))
+            return false;
+        plan.common_record_bytes = scan.records.empty() ? 0 : scan.records[0].expanded_bytes;
+        if (!given && plan.width > 0 && plan.height > 0 && plan.common_record_bytes != frame_bytes) {
+            for (int kind = 0; kind < 3; kind++) {
+                bool bayer = kind > 0, two = kind != 2;
+                if (frame_bytes_of(plan.width, plan.height, bayer, two) ==
+                    plan.common_record_bytes) {
+                    plan.bayer = bayer;
+                    plan.two_bytes = two;
+                }
             }
         }
-        if (found == nullptr) {
-            at += int64_t(n - sizeof kMarker + 1);
-            continue;
+        if (plan.width > 0 && plan.height > 0 &&
+            frame_bytes_of(plan.width, plan.height, plan.bayer, plan.two_bytes) !=
+                plan.common_record_bytes &&
+            !scan.records.empty()) {
+            // The records are of another size than the header's frames: keep nothing of them.
+            for (const VidSalvageRecord& r : scan.records)
+                plan.dropped.push_back({-1, r.offset, "a record of another frame size"});
+            scan.records.clear();
         }
-        int64_t candidate = at + (found - window.data());
-        unsigned char head[kLongestHead];
-        size_t head_bytes =
-            size - candidate < int64_t(sizeof head) ? size_t(size - candidate) : sizeof head;
-        if (!read_at(file.get(), candidate, head, head_bytes)) {
-            error = std::string(path) + ": cannot read at offset " + std::to_string(candidate);
-            return false;
-        }
-        int64_t length = blocked_compress_length(head, (unsigned long)head_bytes);
-        if (length < 0) {
-            // A marker without a whole header: cut off by the end of the file, or noise.
-            if (head_bytes < sizeof head && candidate + 12 + 8 * 8 > size)
-                scan.torn_tail = scan.torn_tail < 0 ? candidate : scan.torn_tail;
-            else
-                scan.damaged.push_back(candidate);
-            at = candidate + 1;
-            continue;
-        }
-        if (length > size - candidate) {
-            scan.torn_tail = candidate; // runs past the end: a writer stopped inside it
-            at = candidate + 1;
-            continue;
-        }
-        record.resize(size_t(length));
-        if (!read_at(file.get(), candidate, record.data(), record.size())) {
-            error = std::string(path) + ": cannot read at offset " + std::to_string(candidate);
-            return false;
-        }
-        unsigned char* expanded = nullptr;
-        unsigned long expanded_size = 0;
-        int rc = uncompress_MT(expanded, expanded_size, record.data(), (unsigned long)length);
-        delete[] expanded;
-        if (rc != VID_CODEC_OK || (frame_bytes > 0 && expanded_size != frame_bytes)) {
-            scan.damaged.push_back(candidate);
-            at = candidate + 1;
-            continue;
-        }
-        VidSalvageRecord kept;
-        kept.offset = candidate;
-        kept.length = length;
-        kept.expanded_bytes = expanded_size;
-        scan.records.push_back(kept);
-        at = candidate + length;
+        add_scanned(plan, scan);
+        return true;
     }
-    if (progress)
-        progress(size, size);
+
+    VidHeader& v = *reader;
+    plan.width = v.width;
+    plan.height = v.height;
+    plan.bayer = v.vid_is_bayer_interpolated == 1;
+    plan.two_bytes = v.vid_uses_two_bytes_per_pixel == 1;
+    const uint64_t frame_bytes = uint64_t(v.uncompressed_buffer_size);
+    const int64_t table_end = kVidHeaderBytes + kVidTableEntryBytes * int64_t(v.num_frames);
+    int64_t size = -1;
+    if (vid_fseek(v.videoFile, 0, SEEK_END) == 0)
+        size = vid_ftell(v.videoFile);
+    const int n = v.num_frames;
+    int64_t records_end = table_end; // where the last record read through the table ends
+    bool ok = true;
+    for (int k = 0; k < n && ok;) {
+        if (progress)
+            progress(records_end, size);
+        int64_t length = v.recordBytes(k);
+        if (length >= 0) {
+            std::string capture;
+            previous = vid_report_capture(&capture);
+            bool intact = v.readFrameFromVideoFile(k);
+            vid_report_capture(previous);
+            if (intact) {
+                plan.records.push_back(VidSalvageRecord{v.offsets[k], length, frame_bytes});
+                plan.from_table++;
+            } else {
+                plan.dropped.push_back({k, v.offsets[k], vid_report_plain(v.errMessage)});
+                if (options.keep_numbering)
+                    plan.records.push_back(VidSalvageRecord{v.offsets[k], 0, frame_bytes});
+            }
+            records_end = std::max(records_end, v.offsets[k] + length);
+            k++;
+            continue;
+        }
+        // Entries k .. j - 1 give no record within the file: scan between the records around
+        // them for theirs.
+        int j = k + 1;
+        while (j < n && v.recordBytes(j) < 0)
+            j++;
+        int64_t to = j < n ? v.offsets[j] : size;
+        VidSalvageScan scan;
+        ok = to <= records_end ||
+             vid_salvage_scan_range(path, records_end, to, frame_bytes, scan, error, nullptr);
+        size_t found = 0;
+        for (int f = k; f < j; f++) {
+            if (found < scan.records.size()) {
+                plan.records.push_back(scan.records[found++]);
+                plan.from_scan++;
+                continue;
+            }
+            plan.dropped.push_back({f, v.offsets[f],
+                                    "its table entry points outside the file's records and no "
+                                    "record was found for it"});
+            if (options.keep_numbering)
+                plan.records.push_back(VidSalvageRecord{records_end, 0, frame_bytes});
+        }
+        // Behind the last entry, every further record found belongs to the file too.
+        for (; j == n && found < scan.records.size(); found++) {
+            plan.records.push_back(scan.records[found]);
+            plan.from_scan++;
+        }
+        if (scan.torn_tail >= 0)
+            plan.torn_tail = scan.torn_tail;
+        if (!scan.records.empty())
+            records_end = std::max(records_end, scan.records.back().offset +
+                                                    scan.records.back().length);
+        else if (j < n)
+            records_end = std::max(records_end, to);
+        else
+            records_end = size;
+        k = j;
+    }
+    reader.reset();
+    if (reports)
+        fclose(reports);
+    if (!ok)
+        return false;
+    // Frames behind the table's last one: a writer that grew its table and was stopped.
+    if (records_end < size) {
+        VidSalvageScan scan;
+        if (!vid_salvage_scan_range(path, records_end, size, frame_bytes, scan, error, progress))
+            return false;
+        add_scanned(plan, scan);
+    }
     return true;
 }
 
@@ -152,50 +453,44 @@ bool vid_salvage_write(const char* in_path, const char* out_path, int width, int
         error = std::string(in_path) + reason_text(errno);
         return false;
     }
-    std::string temp;
-    FILE* created = nullptr;
-    for (int attempt = 0; attempt < 1000 && created == nullptr; attempt++) {
-        temp = std::string(out_path) + ".partial" + std::to_string(attempt);
-        created = vid_fopen_new(temp.c_str());
-        if (created == nullptr && errno != EEXIST)
-            break;
-    }
-    if (created == nullptr) {
-        error = std::string(out_path) + ": cannot create a file there" + reason_text(errno);
+    VidOutputFile out;
+    if (!out.open(out_path, error))
         return false;
-    }
-    File out(created);
 
     const int64_t frames = int64_t(records.size());
     unsigned char header[kVidHeaderBytes];
     vid_encode_header(header, width, height, frames, bayer, two_bytes);
-    bool ok = fwrite(header, 1, sizeof header, out.get()) == sizeof header;
+    bool ok = fwrite(header, 1, sizeof header, out.stream()) == sizeof header;
     int64_t next = kVidHeaderBytes + kVidTableEntryBytes * frames;
     for (const VidSalvageRecord& r : records) {
         unsigned char entry[kVidTableEntryBytes];
         put_le64(entry, uint64_t(next));
-        ok = ok && fwrite(entry, 1, sizeof entry, out.get()) == sizeof entry;
+        ok = ok && fwrite(entry, 1, sizeof entry, out.stream()) == sizeof entry;
         next += r.length;
     }
     std::vector<unsigned char> buffer;
+    int read_error = 0;
     for (const VidSalvageRecord& r : records) {
+        if (!ok || r.length == 0)
+            continue;
         buffer.resize(size_t(r.length));
-        ok = ok && read_at(in.get(), r.offset, buffer.data(), buffer.size()) &&
-             fwrite(buffer.data(), 1, buffer.size(), out.get()) == buffer.size();
+        if (!read_at(in.get(), r.offset, buffer.data(), buffer.size())) {
+            read_error = errno != 0 ? errno : EIO;
+            ok = false;
+        }
+        ok = ok && fwrite(buffer.data(), 1, buffer.size(), out.stream()) == buffer.size();
     }
-    int write_error = ok ? 0 : errno;
-    FILE* f = out.release();
-    // A repaired file replaces what may be the only copy of a recording: on the disk first.
-    ok = fflush(f) == 0 && vid_sync(f) == 0 && ok;
-    ok = fclose(f) == 0 && ok;
-    if (ok && vid_replace_file(temp.c_str(), out_path) != 0) {
-        write_error = errno;
-        ok = false;
-    }
-    if (!ok) {
-        remove(temp.c_str());
-        error = std::string(out_path) + ": cannot write" + reason_text(write_error);
+    if (read_error != 0) {
+        out.abandon();
+        error = std::string(in_path) + ": cannot read a record" + reason_text(read_error);
         return false;
     }
-    return true;
+    if (!ok) {
+        int why = errno != 0 ? errno : EIO;
+        out.abandon();
+        error = std::string(out_path) + ": cannot write" + reason_text(why);
+        return false;
+    }
+    // A repaired file replaces what may be the only copy of a recording: on the disk first.
+    return out.commit(error);
 }

@@ -18,10 +18,13 @@
 #include <thread>
 #include <vector>
 #include <algorithm>
+#include <atomic>
 
 #include "VidHeader.h"
 #include "compress_uncompress_MT.h"
 #include "report.h"
+#include "vid_format.h"
+#include "vid_read.h"
 #include "vid_version.h"
 
 namespace py = pybind11;
@@ -36,7 +39,12 @@ py::object g_value_error; // raised with (message) otherwise
     py::object type = error_number != 0 ? g_os_error : g_value_error;
     if (!type)
         throw std::runtime_error(message);
-    py::object instance = error_number != 0 ? type(error_number, message) : type(py::str(message));
+    // Messages hold file names, which are bytes: decoded as os.fsdecode does, never refused.
+    py::object text = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeFSDefaultAndSize(message.data(), py::ssize_t(message.size())));
+    if (!text)
+        throw py::error_already_set();
+    py::object instance = error_number != 0 ? type(error_number, text) : type(text);
     PyErr_SetObject(type.ptr(), instance.ptr());
     throw py::error_already_set();
 }
@@ -45,20 +53,7 @@ py::object g_value_error; // raised with (message) otherwise
 // without line breaks.
 std::string plain(const char* report)
 {
-    std::string out;
-    for (const char* p = report; *p; p++) {
-        char c = (*p == '\r' || *p == '\n' || *p == '\t') ? ' ' : *p;
-        if (c == ' ' && (out.empty() || out.back() == ' '))
-            continue;
-        out += c;
-    }
-    if (out.compare(0, 10, "VidHeader:") == 0) {
-        size_t space = out.find(' ');
-        out = space == std::string::npos ? std::string() : out.substr(space + 1);
-    }
-    while (!out.empty() && out.back() == ' ')
-        out.pop_back();
-    return out;
+    return vid_report_plain(report);
 }
 
 // The reports of the codec and the demosaic on this thread, kept for the duration of a call.
@@ -81,164 +76,192 @@ FILE* sink()
     return f;
 }
 
+// Paths come as bytes (os.fsencode): refused, as Python's open() refuses them, when they hold
+// a NUL (the C library would stop at it and reach another file) or do not fit the name field.
+void check_path(const std::string& path)
+{
+    if (path.find('\0') != std::string::npos)
+        raise(0, "embedded null byte in the path");
+    if (path.empty())
+        raise(ENOENT, "an empty path names no file");
+    if (path.size() >= sizeof(VidHeader::videoFileName))
+        raise(ENAMETOOLONG, "the path is " + std::to_string(path.size()) + " bytes long; " +
+                                std::to_string(sizeof(VidHeader::videoFileName) - 1) +
+                                " is the longest a VID file's name may be");
+}
+
+// The reason of a failure: the report, with the system's reason where it refused.
+[[noreturn]] void raise_failure(const std::string& report, int error_number)
+{
+    std::string message = report;
+    if (error_number != 0) {
+        std::string reason = strerror(error_number);
+        if (message.find(reason) == std::string::npos)
+            message += (message.empty() ? "" : ": ") + reason;
+    }
+    raise(error_number, message);
+}
+
+const char kClosed[] = "the clip is closed";
+
 class Reader {
   public:
     explicit Reader(const std::string& path)
     {
+        check_path(path);
         Quiet quiet;
-        errno = 0;
         vid_.reset(new VidHeader(path.c_str(), sink()));
-        int error_number = errno;
         if (vid_->compressed_buffer == nullptr) {
-            // Only a file the system would not open carries the system's reason.
-            bool not_opened =
-                vid_->videoFile == nullptr && strstr(vid_->errMessage, "Unable to open") != nullptr;
+            int error_number = vid_->error_number;
             std::string message = plain(vid_->errMessage);
             vid_.reset();
-            raise(not_opened ? (error_number ? error_number : ENOENT) : 0,
-                  message.empty() ? path + ": not a VID file" : message);
+            raise_failure(message.empty() ? path + ": not a VID file" : message, error_number);
         }
+        frames_ = vid_->num_frames;
+        width_ = vid_->width;
+        height_ = vid_->height;
+        frame_bytes_ = size_t(vid_->pixmap_size);
+        if (vid_is_empty(*vid_))
+            kind_ = "";
+        else if (!vid_->vid_is_bayer_interpolated)
+            kind_ = "rgb";
+        else
+            kind_ = vid_->vid_uses_two_bytes_per_pixel ? "bayer16" : "bayer8";
+        blocks_ = std::max<uint64_t>(
+            1, std::min<uint64_t>(max_compress_MT_blocks,
+                                  (uint64_t(vid_->uncompressed_buffer_size) + 76799) / 76800));
     }
 
-    int frames() const { return vid_ ? vid_->num_frames : 0; }
-    int width() const { return vid_ ? vid_->width : 0; }
-    int height() const { return vid_ ? vid_->height : 0; }
-    std::string kind() const
+    int frames() const { return open_or_raise(), frames_; }
+    int width() const { return open_or_raise(), width_; }
+    int height() const { return open_or_raise(), height_; }
+    bool closed() const { return closed_; }
+    // "" for a file without frames and nothing behind its table: no kind is claimed.
+    py::object kind() const
     {
-        if (!vid_ || !vid_->vid_is_bayer_interpolated)
-            return "rgb";
-        return vid_->vid_uses_two_bytes_per_pixel ? "bayer16" : "bayer8";
+        open_or_raise();
+        return kind_.empty() ? py::object(py::none()) : py::object(py::str(kind_));
     }
 
     // Frames [first, first + count) into a (count, h, w, 3) uint8 array: one copy each.
     // workers 0 chooses: frames are decoded side by side only where the machine has more
     // processors than a frame has blocks (each frame already keeps that many busy), each
-    // further worker with a reader of its own.
+    // further worker with a reader of its own on the same open file.
     py::array_t<uint8_t> read(int first, int count, int workers)
     {
-        VidHeader& v = open_vid();
-        if (count < 1 || first < 0 || first > v.num_frames - count)
-            throw py::index_error("frame index out of range");
+        open_or_raise();
+        if (count < 1 || first < 0 || first > frames_ - count)
+            throw py::index_error("frames " + std::to_string(first) + " to " +
+                                  std::to_string(int64_t(first) + count - 1) +
+                                  " are outside the clip's " + std::to_string(frames_) +
+                                  " frames");
+        if (width_ == 0 || height_ == 0)
+            raise(0, "the clip's frames of " + std::to_string(width_) + " x " +
+                         std::to_string(height_) + " pixels hold no pixels");
+        if (workers <= 0)
+            workers = int(std::max<uint64_t>(1, uint64_t(get_num_processing_cores()) / blocks_));
         py::array_t<uint8_t> out(
-            {py::ssize_t(count), py::ssize_t(v.height), py::ssize_t(v.width), py::ssize_t(3)});
+            {py::ssize_t(count), py::ssize_t(height_), py::ssize_t(width_), py::ssize_t(3)});
         uint8_t* data = out.mutable_data();
-        const size_t frame = size_t(v.pixmap_size);
-        if (workers <= 0) {
-            const uint64_t blocks = std::min<uint64_t>(
-                max_compress_MT_blocks, (uint64_t(v.uncompressed_buffer_size) + 76799) / 76800);
-            workers = int(std::max<uint64_t>(1, uint64_t(get_num_processing_cores()) / blocks));
-        }
-        workers = std::max(1, std::min(workers, count));
-        std::vector<std::string> failures(static_cast<size_t>(workers));
+        VidReadFailure failure;
+        bool ok = false, was_closed = false;
         {
             py::gil_scoped_release unlocked;
             std::lock_guard<std::mutex> lock(mutex_);
-            // Worker i reads frames first + i, first + i + workers, ...; worker 0 is this
-            // thread with this reader.
-            auto run = [&](int i, VidHeader* reader) {
+            // Closing takes the same lock: a read either finishes on the open reader or finds
+            // it closed, never a freed one.
+            if (!vid_) {
+                was_closed = true;
+            } else {
                 Quiet quiet;
-                for (int k = i; k < count && failures[size_t(i)].empty(); k += workers) {
-                    if (reader->readFrameFromVideoFile(first + k))
-                        memcpy(data + frame * size_t(k), reader->pixmap, frame);
-                    else
-                        failures[size_t(i)] = plain(reader->errMessage);
-                }
-            };
-            std::vector<std::unique_ptr<VidHeader>> others;
-            std::vector<std::thread> threads;
-            for (int i = 1; i < workers; i++) {
-                others.emplace_back(new VidHeader(v.videoFileName, sink()));
-                if (others.back()->compressed_buffer == nullptr) {
-                    failures[size_t(i)] = plain(others.back()->errMessage);
-                    continue;
-                }
-                threads.emplace_back(run, i, others.back().get());
+                ok = vid_read_rgb(*vid_, first, count, data, workers, failure);
             }
-            run(0, &v);
-            for (std::thread& t : threads)
-                t.join();
         }
-        for (const std::string& failure : failures)
-            if (!failure.empty())
-                raise(0, failure);
+        if (was_closed)
+            raise(0, kClosed);
+        if (!ok)
+            raise_failure(plain(failure.message.c_str()), failure.error_number);
         return out;
     }
 
     // A Bayer frame's samples as stored: (h, w) uint16 or uint8.
     py::array mosaic(int k)
     {
-        VidHeader& v = open_vid();
-        if (!v.vid_is_bayer_interpolated)
-            raise(0, std::string(v.videoFileName) + " holds RGB frames, not Bayer mosaics");
-        if (k < 0 || k >= v.num_frames)
-            throw py::index_error("frame index out of range");
-        const bool two = v.vid_uses_two_bytes_per_pixel == 1;
-        py::array out = two ? py::array(py::dtype::of<uint16_t>(), {v.height, v.width})
-                            : py::array(py::dtype::of<uint8_t>(), {v.height, v.width});
-        std::string failure;
+        open_or_raise();
+        if (kind_ == "rgb")
+            raise(0, path() + " holds RGB frames, not Bayer mosaics");
+        if (k < 0 || k >= frames_)
+            throw py::index_error("frame " + std::to_string(k) + " is outside the clip's " +
+                                  std::to_string(frames_) + " frames");
+        const bool two = kind_ == "bayer16";
+        py::array out = two ? py::array(py::dtype::of<uint16_t>(), {height_, width_})
+                            : py::array(py::dtype::of<uint8_t>(), {height_, width_});
+        void* data = out.mutable_data();
+        VidReadFailure failure;
+        bool ok = false, was_closed = false;
         {
             py::gil_scoped_release unlocked;
             std::lock_guard<std::mutex> lock(mutex_);
-            Quiet quiet;
-            if (!v.readFrameFromVideoFile(k)) {
-                failure = plain(v.errMessage);
-            } else if (v.uncompressed_buffer == nullptr) {
-                memset(out.mutable_data(), 0, size_t(out.nbytes())); // a black frame
-            } else if (two) {
-                uint16_t* dst = static_cast<uint16_t*>(out.mutable_data());
-                const unsigned char* s = v.uncompressed_buffer;
-                for (size_t i = 0; i < size_t(v.width) * size_t(v.height); i++)
-                    dst[i] = uint16_t(s[2 * i] | s[2 * i + 1] << 8);
+            if (!vid_) {
+                was_closed = true;
             } else {
-                memcpy(out.mutable_data(), v.uncompressed_buffer,
-                       size_t(v.width) * size_t(v.height));
+                Quiet quiet;
+                ok = vid_read_mosaic(*vid_, k, data, true, failure);
             }
         }
-        if (!failure.empty())
-            raise(0, failure);
+        if (was_closed)
+            raise(0, kClosed);
+        if (!ok)
+            raise_failure(plain(failure.message.c_str()), failure.error_number);
         return out;
     }
 
     void close()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        vid_.reset();
+        std::unique_ptr<VidHeader> closing;
+        {
+            py::gil_scoped_release unlocked; // a read in progress holds the lock
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing.swap(vid_);
+            closed_ = true;
+        }
     }
 
   private:
-    VidHeader& open_vid()
+    void open_or_raise() const
     {
-        if (!vid_)
-            raise(0, "the file was closed");
-        return *vid_;
+        if (closed_)
+            raise(0, kClosed);
     }
+    std::string path() const { return vid_ ? vid_->videoFileName : std::string(); }
 
     std::unique_ptr<VidHeader> vid_;
     std::mutex mutex_;
+    std::atomic<bool> closed_{false};
+    int frames_ = 0, width_ = 0, height_ = 0;
+    size_t frame_bytes_ = 0;
+    uint64_t blocks_ = 1;
+    std::string kind_;
 };
 
 class Writer {
   public:
-    Writer(const std::string& path, int width, int height, int reserve, int effort)
+    Writer(const std::string& path, int width, int height, int64_t reserve, int effort)
     {
+        check_path(path);
         if (effort < min_compression_effort || effort > max_compression_effort)
             raise(0, "compression effort " + std::to_string(effort) + " is not one of 1 to 9");
         if (reserve < 1)
             raise(0, "frames_reserved must be at least 1");
         Quiet quiet;
-        reports_ = tmpfile();
-        errno = 0;
-        vid_.reset(new VidHeader(path.c_str(), reports_ ? reports_ : sink(), width, height, reserve,
-                                 effort));
-        int error_number = errno;
+        // The reservation is a hint: a bounded table up front, frames beyond it still taken.
+        vid_.reset(new VidHeader(path.c_str(), sink(), width, height,
+                                 vid_hinted_table_entries(reserve), effort));
         if (vid_->compressed_buffer == nullptr) {
-            bool not_opened = strstr(vid_->errMessage, "Unable to open") != nullptr;
+            int error_number = vid_->error_number;
             std::string message = plain(vid_->errMessage);
             vid_.reset();
-            if (reports_)
-                fclose(reports_);
-            reports_ = nullptr;
-            raise(not_opened ? (error_number ? error_number : EIO) : 0, message);
+            raise_failure(message, error_number);
         }
         vid_->growTableWhenFull();
     }
@@ -246,51 +269,68 @@ class Writer {
     // One frame of exactly h * w * 3 contiguous bytes (the Python side checks and converts).
     void append(py::buffer frame)
     {
-        VidHeader& v = open_vid();
         py::buffer_info info = frame.request();
-        if (size_t(info.size) * size_t(info.itemsize) != size_t(v.pixmap_size))
-            raise(0, "a frame must hold height * width * 3 bytes");
         std::string failure;
+        int error_number = 0;
+        bool was_closed = false, wrong_size = false;
         {
             py::gil_scoped_release unlocked;
             std::lock_guard<std::mutex> lock(mutex_);
-            Quiet quiet;
-            memcpy(v.pixmap, info.ptr, size_t(v.pixmap_size));
-            if (!v.writeNextFrameToVideoFile())
-                failure = plain(v.errMessage);
+            if (!vid_) {
+                was_closed = true;
+            } else if (size_t(info.size) * size_t(info.itemsize) != size_t(vid_->pixmap_size)) {
+                wrong_size = true;
+            } else {
+                Quiet quiet;
+                memcpy(vid_->pixmap, info.ptr, size_t(vid_->pixmap_size));
+                if (!vid_->writeNextFrameToVideoFile()) {
+                    failure = plain(vid_->errMessage);
+                    error_number = vid_->error_number;
+                }
+            }
         }
+        if (was_closed)
+            raise(0, "the writer is closed");
+        if (wrong_size)
+            raise(0, "a frame must hold height * width * 3 bytes");
         if (!failure.empty())
-            raise(0, failure);
+            raise_failure(failure, error_number);
     }
 
-    int frames() const { return vid_ ? vid_->current_frame : 0; }
+    int frames()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return vid_ ? vid_->current_frame : frames_;
+    }
 
-    // Finishes the file (header and table; a table that grew is rewritten once).
+    // Finishes the file (header and table; a table that grew is rewritten once). On failure
+    // the file keeps what it had and the error says why.
     void close()
     {
         std::unique_ptr<VidHeader> finishing;
         {
+            py::gil_scoped_release unlocked;
             std::lock_guard<std::mutex> lock(mutex_);
             finishing.swap(vid_);
         }
         if (!finishing)
             return;
-        long before = reports_ ? ftell(reports_) : 0;
+        frames_ = finishing->current_frame;
+        bool finished = true;
+        std::string failure;
+        int error_number = 0;
         {
             py::gil_scoped_release unlocked;
             Quiet quiet;
-            finishing.reset(); // a failure to finish is reported into reports_
+            finished = finishing->finish();
+            if (!finished) {
+                failure = plain(finishing->errMessage);
+                error_number = finishing->error_number;
+            }
+            finishing.reset();
         }
-        std::string failure;
-        if (reports_ && fflush(reports_) == 0 && ftell(reports_) > before &&
-            fseek(reports_, before, SEEK_SET) == 0) {
-            char text[2048] = {0};
-            size_t got = fread(text, 1, sizeof text - 1, reports_);
-            text[got] = '\0';
-            failure = plain(text);
-        }
-        if (!failure.empty())
-            raise(0, "the file could not be finished: " + failure);
+        if (!finished)
+            raise_failure("the file could not be finished: " + failure, error_number);
     }
 
     ~Writer()
@@ -299,21 +339,12 @@ class Writer {
             vid_.reset();
         } catch (...) {
         }
-        if (reports_)
-            fclose(reports_);
     }
 
   private:
-    VidHeader& open_vid()
-    {
-        if (!vid_)
-            raise(0, "the writer was closed");
-        return *vid_;
-    }
-
     std::unique_ptr<VidHeader> vid_;
     std::mutex mutex_;
-    FILE* reports_ = nullptr; // the container's reports about this file
+    int frames_ = 0;
 };
 
 } // namespace
@@ -332,11 +363,12 @@ PYBIND11_MODULE(_vid, m)
         .def_property_readonly("width", &Reader::width)
         .def_property_readonly("height", &Reader::height)
         .def_property_readonly("kind", &Reader::kind)
+        .def_property_readonly("closed", &Reader::closed)
         .def("read", &Reader::read, py::arg("first"), py::arg("count"), py::arg("workers") = 0)
         .def("mosaic", &Reader::mosaic)
         .def("close", &Reader::close);
     py::class_<Writer>(m, "Writer")
-        .def(py::init<const std::string&, int, int, int, int>())
+        .def(py::init<const std::string&, int, int, int64_t, int>())
         .def("append", &Writer::append)
         .def_property_readonly("frames", &Writer::frames)
         .def("close", &Writer::close);

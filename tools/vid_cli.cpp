@@ -2,6 +2,7 @@
 #include "vid_cli.h"
 
 #include "file_offset.h"
+#include "report.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -22,38 +23,18 @@ int vid_cli_usage_error(const char* sub, const std::string& problem)
 
 void vid_cli_condense(char* text)
 {
-    std::string in = text, out;
-    for (size_t i = 0; i < in.size(); i++) {
-        char c = in[i];
-        if (c == '\r' || c == '\n' || c == '\t')
-            c = ' ';
-        if (c == ' ' && (out.empty() || out.back() == ' '))
-            continue;
-        out += c;
+    std::string clean = vid_report_plain(text);
+    memcpy(text, clean.c_str(), clean.size() + 1); // never longer than the text
+}
+
+bool vid_cli_end_of_options(int argc, char** argv, int i, bool& options_ended)
+{
+    (void)argc;
+    if (!options_ended && strcmp(argv[i], "--") == 0) {
+        options_ended = true;
+        return true;
     }
-    const char* banner = "Framewise error ";
-    size_t at;
-    while ((at = out.find(banner)) != std::string::npos)
-        out.erase(at, strlen(banner));
-    // Drop "Source:123 " prefixes: the place in our sources means nothing to a user.
-    std::string clean;
-    size_t i = 0;
-    while (i < out.size()) {
-        size_t space = out.find(' ', i);
-        std::string word =
-            out.substr(i, space == std::string::npos ? std::string::npos : space - i);
-        size_t colon = word.find(':');
-        bool place = colon != std::string::npos && colon > 0 && colon + 1 < word.size() &&
-                     word.find_first_not_of("0123456789", colon + 1) == std::string::npos;
-        if (!place)
-            clean += (clean.empty() ? "" : " ") + word;
-        if (space == std::string::npos)
-            break;
-        i = space + 1;
-    }
-    while (!clean.empty() && clean.back() == ' ')
-        clean.pop_back();
-    snprintf(text, in.size() + 1, "%s", clean.c_str());
+    return false;
 }
 
 VidReaderText::VidReaderText() : stream_(tmpfile()) {}
@@ -64,19 +45,30 @@ VidReaderText::~VidReaderText()
         fclose(stream_);
 }
 
-std::string VidReaderText::text(const char* fallback)
+std::string VidReaderText::text(const char* fallback, int error_number)
 {
-    if (stream_ == nullptr)
-        return fallback;
-    std::vector<char> buffer(4096, '\0');
-    rewind(stream_);
-    size_t got = fread(buffer.data(), 1, buffer.size() - 1, stream_);
-    buffer[got] = '\0';
-    // Start afresh for the next report.
-    fclose(stream_);
-    stream_ = tmpfile();
-    vid_cli_condense(buffer.data());
-    return buffer[0] ? std::string(buffer.data()) : std::string(fallback);
+    std::string report;
+    if (stream_ != nullptr && fflush(stream_) == 0) {
+        // The reader keeps writing into this stream: it is read from where the last call
+        // stopped, never closed or replaced while the reader lives.
+        int64_t end = vid_ftell(stream_);
+        if (end > read_until_ && vid_fseek(stream_, read_until_, SEEK_SET) == 0) {
+            std::vector<char> buffer(size_t(end - read_until_) + 1, '\0');
+            size_t got = fread(buffer.data(), 1, buffer.size() - 1, stream_);
+            buffer[got] = '\0';
+            report = vid_report_plain(buffer.data());
+        }
+        vid_fseek(stream_, 0, SEEK_END);
+        read_until_ = end > read_until_ ? end : read_until_;
+    }
+    if (report.empty())
+        report = fallback;
+    if (error_number != 0) {
+        std::string reason = strerror(error_number);
+        if (report.find(reason) == std::string::npos)
+            report += (report.empty() ? "" : ": ") + reason;
+    }
+    return report;
 }
 
 VidProgress::VidProgress(const char* what, int64_t total)

@@ -14,6 +14,10 @@ int vid_cli_usage_error(const char* sub, const std::string& problem);
 // the error banner become single spaces.
 void vid_cli_condense(char* text);
 
+// True (and options_ended set) when argv[i] is the "--" that ends the options: every later
+// argument is a name, even one that begins with "-".
+bool vid_cli_end_of_options(int argc, char** argv, int i, bool& options_ended);
+
 // Gives a VidHeader a stream of its own for its reports, so that a subcommand can put the
 // reason of a failure into its own one-line message.
 class VidReaderText {
@@ -23,11 +27,13 @@ class VidReaderText {
     VidReaderText(const VidReaderText&) = delete;
     VidReaderText& operator=(const VidReaderText&) = delete;
     FILE* stream() const { return stream_; }
-    // The reports since the last call, condensed to one line, or `fallback` if none.
-    std::string text(const char* fallback);
+    // The reports since the last call, condensed to one line, or `fallback` if none; with
+    // the system's reason (strerror(error_number)) added when it is not already said.
+    std::string text(const char* fallback, int error_number = 0);
 
   private:
     FILE* stream_;
+    int64_t read_until_ = 0;
 };
 
 // A progress bar on stderr, drawn only when stderr is a terminal.

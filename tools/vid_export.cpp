@@ -10,6 +10,8 @@
 #include "VidHeader.h"
 #include "file_offset.h"
 #include "image_io.h"
+#include "vid_output_file.h"
+#include "vid_read.h"
 #include "vid_cli.h"
 
 namespace {
@@ -87,8 +89,17 @@ std::string default_folder(const char* file)
 
 int parse(int argc, char** argv, Options& o)
 {
+    bool names_only = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
+        if (vid_cli_end_of_options(argc, argv, i, names_only))
+            continue;
+        if (names_only) {
+            if (o.file != nullptr)
+                return vid_cli_usage_error("export", "more than one FILE given");
+            o.file = argv[i];
+            continue;
+        }
         auto value = [&](const char* option) -> const char* {
             if (i + 1 >= argc) {
                 vid_cli_usage_error("export", std::string(option) + " needs a value");
@@ -177,7 +188,8 @@ int vid_export_main(int argc, char** argv)
     VidReaderText reader_text;
     VidHeader reader(o.file, reader_text.stream());
     if (reader.compressed_buffer == nullptr) {
-        fprintf(stderr, "vid export: %s: %s\n", o.file, reader_text.text("cannot open").c_str());
+        fprintf(stderr, "vid export: %s: %s\n", o.file,
+                reader_text.text("cannot open", reader.error_number).c_str());
         return 1;
     }
     const bool bayer = reader.vid_is_bayer_interpolated == 1;
@@ -198,7 +210,7 @@ int vid_export_main(int argc, char** argv)
     const int w = reader.width, h = reader.height;
     const bool two_bytes = reader.vid_uses_two_bytes_per_pixel == 1;
     FILE* raw = nullptr;
-    std::string raw_temp;
+    VidOutputFile raw_file; // a regular file whole or not at all; a device or pipe directly
     std::string folder;
     if (o.format == Format::raw) {
         if (o.out == "-") {
@@ -206,11 +218,11 @@ int vid_export_main(int argc, char** argv)
             vid_binary_stream(stdout);
         } else {
             std::string error;
-            raw = vid_cli_create_temporary(o.out, raw_temp, error);
-            if (raw == nullptr) {
+            if (!raw_file.open(o.out, error)) {
                 fprintf(stderr, "vid export: %s\n", error.c_str());
                 return 1;
             }
+            raw = raw_file.stream();
         }
     } else {
         folder = o.out_given ? o.out : default_folder(o.file);
@@ -218,37 +230,54 @@ int vid_export_main(int argc, char** argv)
             return 1;
     }
 
+    // Mosaics are read into a buffer of their own: zero-length records (black frames) give
+    // zeros there, whether or not the reader has an expansion buffer.
     std::vector<uint16_t> samples;
+    std::vector<unsigned char> stored;
     if (o.mosaic && two_bytes)
         samples.resize(size_t(w) * size_t(h));
+    if (o.mosaic)
+        stored.resize(size_t(reader.uncompressed_buffer_size));
+    std::vector<unsigned char> black; // an RGB frame of zeros, made at the first black frame
     VidProgress progress("export", last - first);
     long failed = 0;
     bool raw_ok = true;
     for (long k = first; k < last && raw_ok; k++) {
         progress.update(k - first);
-        if (!reader.readFrameFromVideoFile(int(k))) {
+        VidReadFailure failure;
+        bool read = true;
+        const unsigned char* data = reader.pixmap;
+        if (o.mosaic) {
+            read = vid_read_mosaic(reader, int(k), stored.data(), o.format == Format::raw, failure);
+            data = stored.data();
+            if (read && two_bytes && o.format != Format::raw)
+                memcpy(samples.data(), stored.data(), stored.size());
+        } else if (reader.recordBytes(int(k)) == 0) {
+            black.resize(size_t(reader.pixmap_size));
+            data = black.data();
+        } else {
+            read = reader.readFrameFromVideoFile(int(k));
+            failure.error_number = reader.error_number;
+        }
+        if (!read) {
             fprintf(stderr, "vid export: %s: frame %ld: %s\n", o.file, k,
-                    reader_text.text("cannot be read").c_str());
+                    reader_text.text("cannot be read", failure.error_number).c_str());
             failed++;
             if (o.format == Format::raw) {
                 raw_ok = false; // a gap would shift every later frame of the stream
             }
             continue;
         }
-        const unsigned char* data = o.mosaic ? reader.uncompressed_buffer : reader.pixmap;
-        size_t bytes = o.mosaic ? reader.uncompressed_buffer_size : size_t(reader.pixmap_size);
+        size_t bytes = o.mosaic ? stored.size() : size_t(reader.pixmap_size);
         if (o.format == Format::raw) {
             if (fwrite(data, 1, bytes, raw) != bytes) {
                 fprintf(stderr, "vid export: %s: cannot write: %s\n",
                         o.out == "-" ? "standard output" : o.out.c_str(), strerror(errno));
                 raw_ok = false;
-                failed++;
+                failed += last - k; // this frame and every later one are missing
             }
             continue;
         }
-        if (o.mosaic && two_bytes)
-            for (size_t i = 0; i < samples.size(); i++)
-                samples[i] = uint16_t(data[2 * i] | data[2 * i + 1] << 8);
         char name[32];
         snprintf(name, sizeof name, "/%05ld.%s", k, o.format == Format::png ? "png" : "ppm");
         std::string path = folder + name;
@@ -263,17 +292,20 @@ int vid_export_main(int argc, char** argv)
         if (!ok) {
             fprintf(stderr, "vid export: %s\n", error.c_str());
             failed++;
-            if (errno == ENOSPC || errno == EACCES || errno == EROFS)
-                break; // every further image would fail the same way
+            if (errno == ENOSPC || errno == EACCES || errno == EROFS) {
+                failed += last - k - 1; // every further image would fail the same way
+                break;
+            }
         }
     }
     progress.done();
 
     if (raw != nullptr && raw != stdout) {
         std::string error;
-        if (!vid_cli_finish_temporary(raw, raw_temp, o.out, raw_ok, error)) {
-            if (raw_ok)
-                fprintf(stderr, "vid export: %s\n", error.c_str());
+        if (!raw_ok) {
+            raw_file.abandon();
+        } else if (!raw_file.commit(error)) {
+            fprintf(stderr, "vid export: %s\n", error.c_str());
             return 1;
         }
     } else if (raw == stdout && fflush(stdout) != 0) {

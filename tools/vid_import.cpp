@@ -12,22 +12,28 @@
 #include "compress_uncompress_MT.h"
 #include "image_io.h"
 #include "vid_cli.h"
+#include "vid_format.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: vid import OUT.vid --size WxH (-|RAWFILE) [--frames N] [--effort E]\n"
-    "       vid import OUT.vid IMAGE... [--effort E]\n"
+    "usage: vid import OUT.vid --size WxH (-|RAWFILE) [--frames N] [--effort E] [--force]\n"
+    "       vid import OUT.vid IMAGE... [--effort E] [--force]\n"
     "\n"
     "Builds an RGB VID file from a raw rgb24 stream (rows from the top, frames back to back)\n"
     "read from standard input (-) or RAWFILE and cut into W x H frames, or from PNG/PPM/PGM\n"
     "images taken in the order given (all of one size; 8-bit; gray is spread to RGB).\n"
-    "  --frames N   frames to expect from a stream (reserves the table; the stream may\n"
-    "               still end earlier or run on)\n"
+    "  --frames N   frames to expect from a stream (reserves the table, at most 1048576\n"
+    "               entries up front; the stream may still end earlier or run on)\n"
+    "  --force      replace OUT even when it exists and is not a VID file\n"
+    "  --           ends the options: every later argument is a name\n"
     "  --effort E   compression effort 1 (fastest) to 9 (smallest, the default); 2 is about\n"
     "               twice as fast as 9 at the same size\n"
-    "OUT is written under a temporary name in its folder and renamed when complete. A stream\n"
-    "that ends inside a frame keeps every whole frame (OUT is written) and exits 1.\n"
+    "OUT is written under a temporary name in its folder and renamed when complete. An OUT\n"
+    "that exists must be a VID file (else --force), and never one of the inputs. A stream\n"
+    "that ends inside a frame keeps every whole frame (OUT is written) and exits 1; when a\n"
+    "stream's file cannot be finished, what was written is kept under the temporary name,\n"
+    "which the message gives.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 usage error.\n";
 
@@ -38,6 +44,7 @@ struct Options {
     bool stream = false;
     long frames = -1;
     int effort = max_compression_effort;
+    bool force = false;
 };
 
 bool parse_size(const char* text, int& w, int& h)
@@ -50,8 +57,22 @@ bool parse_size(const char* text, int& w, int& h)
 
 int parse(int argc, char** argv, Options& o)
 {
+    bool names_only = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
+        if (vid_cli_end_of_options(argc, argv, i, names_only))
+            continue;
+        if (names_only) {
+            if (o.out.empty())
+                o.out = a;
+            else
+                o.inputs.push_back(a);
+            continue;
+        }
+        if (a == "--force") {
+            o.force = true;
+            continue;
+        }
         if (a == "--help" || a == "-h")
             return vid_cli_help(kUsage);
         if (a == "--size" || a == "--frames" || a == "--effort") {
@@ -67,7 +88,9 @@ int parse(int argc, char** argv, Options& o)
             } else if (a == "--frames") {
                 errno = 0;
                 o.frames = strtol(v, &end, 10);
-                if (*end != '\0' || errno != 0 || o.frames < 0 || o.frames > INT32_MAX / 2)
+                if (*end == '\0' && errno == 0 && o.frames > INT32_MAX)
+                    o.frames = INT32_MAX; // a hint: the table is bounded anyway
+                if (*end != '\0' || errno != 0 || o.frames < 0)
                     return vid_cli_usage_error("import", std::string("bad frame count ") + v);
             } else {
                 o.effort = int(strtol(v, &end, 10));
@@ -93,11 +116,53 @@ int parse(int argc, char** argv, Options& o)
     return -1;
 }
 
-// The writer under a temporary name in OUT's folder; renamed into place by finish().
+// OUT may replace a VID file, never anything else unless --force says so, and never one of
+// the inputs. A forgotten OUT (`vid import 00000.ppm 00001.ppm`) is so caught before the
+// first image is overwritten. Prints the reason and returns false when OUT is refused.
+bool out_is_replaceable(const Options& o)
+{
+    const char* out = o.out.c_str();
+    VidPathKind kind = vid_path_kind(out);
+    if (kind == VidPathKind::missing)
+        return true;
+    if (kind != VidPathKind::regular) {
+        fprintf(stderr, "vid import: %s: is %s; OUT must be a VID file to write\n", out,
+                vid_path_kind_text(kind));
+        return false;
+    }
+    struct stat out_stat;
+    bool out_known = stat(out, &out_stat) == 0 && out_stat.st_ino != 0;
+    for (const std::string& input : o.inputs) {
+        struct stat in_stat;
+        if (input == o.out || (out_known && stat(input.c_str(), &in_stat) == 0 &&
+                               in_stat.st_dev == out_stat.st_dev &&
+                               in_stat.st_ino == out_stat.st_ino)) {
+            fprintf(stderr, "vid import: %s is also an input; give the VID file to write first\n",
+                    out);
+            return false;
+        }
+    }
+    if (o.force)
+        return true;
+    VidReaderText text;
+    VidHeader existing(out, text.stream());
+    if (existing.compressed_buffer == nullptr) {
+        fprintf(stderr,
+                "vid import: %s exists and is not a VID file (was the name of the file to write "
+                "forgotten?); --force replaces it\n",
+                out);
+        return false;
+    }
+    return true;
+}
+
+// The writer under a temporary name in OUT's folder; renamed into place by finish(). A stream
+// cannot be read twice: when its file cannot be finished or renamed, the temporary file is
+// kept with everything written so far and the message names it.
 class Output {
   public:
-    Output(const Options& o, int width, int height, long reserve)
-        : out_(o.out), width_(width), height_(height)
+    Output(const Options& o, int width, int height, long reserve, bool keep_on_failure)
+        : out_(o.out), keep_on_failure_(keep_on_failure)
     {
         std::string error;
         FILE* placeholder = vid_cli_create_temporary(out_, temp_, error);
@@ -107,10 +172,10 @@ class Output {
         }
         fclose(placeholder);
         writer_ = new VidHeader(temp_.c_str(), text_.stream(), width, height,
-                                int(reserve > 0 ? reserve : 1), o.effort);
+                                vid_hinted_table_entries(reserve), o.effort);
         if (writer_->compressed_buffer == nullptr) {
-            fprintf(stderr, "vid import: %s: %s\n", out_.c_str(),
-                    text_.text("cannot create the file").c_str());
+            fprintf(stderr, "vid import: %s: cannot create the file: %s\n", out_.c_str(),
+                    reason("cannot create the file").c_str());
             delete writer_;
             writer_ = nullptr;
             remove(temp_.c_str());
@@ -120,47 +185,101 @@ class Output {
     }
     ~Output()
     {
-        if (writer_ != nullptr) { // not finished: leave nothing behind
-            delete writer_;
-            remove(temp_.c_str());
+        if (writer_ != nullptr) { // not finished
+            if (keep_on_failure_ && writer_->current_frame > 0) {
+                finish_kept("the import failed");
+            } else {
+                delete writer_;
+                remove(temp_.c_str());
+            }
         }
     }
     bool ok() const { return writer_ != nullptr; }
     unsigned char* pixels() { return writer_->pixmap; }
-    long frames() const { return writer_ ? writer_->current_frame : 0; }
+    long frames() const { return writer_ ? writer_->current_frame : frames_; }
 
     bool append()
     {
         if (writer_->writeNextFrameToVideoFile())
             return true;
-        fprintf(stderr, "vid import: %s: frame %ld: %s\n", out_.c_str(), frames(),
-                text_.text("cannot be written").c_str());
+        fprintf(stderr, "vid import: %s: frame %ld cannot be written: %s\n", out_.c_str(),
+                frames(), reason("cannot be written").c_str());
         return false;
     }
 
     // Finishes the file and renames it to OUT.
     bool finish()
     {
-        delete writer_; // writes header and table (and rewrites once if the table grew)
+        frames_ = writer_->current_frame;
+        bool finished = writer_->finish(); // header and table (one rewrite if the table grew)
+        std::string why = finished ? "" : reason("cannot be finished");
+        int reserved = writer_->num_frames;
+        delete writer_;
         writer_ = nullptr;
-        std::string reports = text_.text("");
-        if (!reports.empty()) {
-            fprintf(stderr, "vid import: %s: %s\n", out_.c_str(), reports.c_str());
-            remove(temp_.c_str());
+        if (!finished) {
+            if (keep_on_failure_) {
+                fprintf(stderr,
+                        "vid import: %s: cannot finish the file: %s. The %ld frames written are "
+                        "kept in %s: its first %d frames read as they are, and vid repair %s "
+                        "FIXED.vid recovers all of them\n",
+                        out_.c_str(), why.c_str(), frames_, temp_.c_str(),
+                        frames_ < reserved ? int(frames_) : reserved, temp_.c_str());
+            } else {
+                fprintf(stderr, "vid import: %s: cannot finish the file: %s\n", out_.c_str(),
+                        why.c_str());
+                remove(temp_.c_str());
+            }
             return false;
         }
         if (vid_replace_file(temp_.c_str(), out_.c_str()) != 0) {
-            fprintf(stderr, "vid import: %s: cannot rename the finished file into place: %s\n",
-                    out_.c_str(), strerror(errno));
-            remove(temp_.c_str());
+            int error_number = errno;
+            if (keep_on_failure_)
+                fprintf(stderr,
+                        "vid import: %s: cannot rename the finished file into place: %s; it is "
+                        "kept, complete, as %s\n",
+                        out_.c_str(), strerror(error_number), temp_.c_str());
+            else
+                fprintf(stderr, "vid import: %s: cannot rename the finished file into place: %s\n",
+                        out_.c_str(), strerror(error_number));
+            if (!keep_on_failure_)
+                remove(temp_.c_str());
             return false;
         }
         return true;
     }
 
   private:
+    // The writer's last report in plain words, without the temporary name, with the system's
+    // reason where it refused.
+    std::string reason(const char* fallback)
+    {
+        std::string report = text_.text(fallback);
+        int error_number = writer_ != nullptr ? writer_->error_number : 0;
+        if (error_number != 0)
+            return strerror(error_number);
+        size_t at;
+        while (!temp_.empty() && (at = report.find(temp_)) != std::string::npos)
+            report.replace(at, temp_.size(), out_);
+        return report;
+    }
+
+    // After a failure with frames written from a stream: the file is finished as far as it
+    // goes and kept under its temporary name.
+    void finish_kept(const char* what)
+    {
+        frames_ = writer_->current_frame;
+        bool finished = writer_->finish();
+        std::string why = finished ? "" : reason("cannot be finished");
+        delete writer_;
+        writer_ = nullptr;
+        fprintf(stderr, "vid import: %s: %s; the %ld frames written before are kept in %s%s%s\n",
+                out_.c_str(), what, frames_, temp_.c_str(),
+                finished ? "" : " (vid repair recovers them: ", finished ? "" : (why + ")").c_str());
+    }
+
     std::string out_, temp_;
-    int width_, height_;
+    bool keep_on_failure_;
+    long frames_ = 0;
     VidReaderText text_;
     VidHeader* writer_ = nullptr;
 };
@@ -173,7 +292,7 @@ int import_images(const Options& o)
         fprintf(stderr, "vid import: %s\n", error.c_str());
         return 1;
     }
-    Output out(o, first.width, first.height, long(o.inputs.size()));
+    Output out(o, first.width, first.height, long(o.inputs.size()), false);
     if (!out.ok())
         return 1;
     VidProgress progress("import", long(o.inputs.size()));
@@ -221,7 +340,7 @@ int import_stream(const Options& o)
     const char* label = from_stdin ? "standard input" : name.c_str();
     int status = 0;
     {
-        Output out(o, o.width, o.height, expected > 0 ? expected : 1024);
+        Output out(o, o.width, o.height, expected > 0 ? expected : 1024, true);
         if (!out.ok()) {
             if (!from_stdin)
                 fclose(in);
@@ -285,5 +404,7 @@ int vid_import_main(int argc, char** argv)
     int status = parse(argc, argv, o);
     if (status >= 0)
         return status;
+    if (!out_is_replaceable(o))
+        return 1;
     return o.stream ? import_stream(o) : import_images(o);
 }

@@ -11,6 +11,7 @@
 #include "vid_commands.h"
 #include "vid_format.h"
 #include "vid_salvage.h"
+#include "file_offset.h"
 
 namespace {
 
@@ -19,15 +20,19 @@ const char kUsage[] =
     "\n"
     "Rebuilds a readable VID file OUT from IN, a file left unfinished (a writer that was\n"
     "killed, also one from before writers kept their files readable, whose header and table\n"
-    "are all zeros) or damaged. IN is scanned for records; every record that expands to one\n"
-    "whole frame is kept, in order, and OUT gets a header and a table for exactly those.\n"
+    "are all zeros) or damaged. Every frame that reads intact through IN's table is kept as it\n"
+    "is (black zero-length records and plain zlib streams too); only where table entries\n"
+    "point outside the records, and behind the frames the header counts (a writer that\n"
+    "outgrew its table), is IN scanned for records that expand to one whole frame. Every\n"
+    "frame dropped is listed on standard error with its number and reason.\n"
+    "  --keep-numbering  a black (zero-length) frame in place of each dropped frame, so that\n"
+    "                    later frames keep their numbers\n"
     "The frame size comes from IN's header when it has one, else from --size (RGB frames\n"
     "unless --bayer8 or --bayer16 says the records hold one- or two-byte Bayer samples).\n"
     "Without either, the sizes that fit the records are listed.\n"
     "IN is never changed; OUT is written under a temporary name beside it and renamed when\n"
-    "complete.\n"
-    "\n"
-    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n";
+    "complete (a device or named pipe is written into directly).\n"
+    "\n"    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n";
 
 struct Geometry {
     int width = 0, height = 0;
@@ -94,22 +99,28 @@ int vid_repair_main(int argc, char** argv)
     const char* out = nullptr;
     Geometry given;
     int kind_flags = 0;
+    bool keep_numbering = false;
+    bool names_only = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
-        if (a == "--help" || a == "-h")
+        if (vid_cli_end_of_options(argc, argv, i, names_only))
+            continue;
+        if (!names_only && (a == "--help" || a == "-h"))
             return vid_cli_help(kUsage);
-        if (a == "--size") {
+        if (!names_only && a == "--size") {
             char x = 0, tail = 0;
             if (i + 1 >= argc ||
                 sscanf(argv[++i], "%d%c%d%c", &given.width, &x, &given.height, &tail) != 3 ||
                 (x != 'x' && x != 'X') || given.width < 1 || given.height < 1 ||
                 given.width > kVidMaxWriterWidth || given.height > kVidMaxHeight)
                 return vid_cli_usage_error("repair", "--size needs WxH within 36863x65535");
-        } else if (a == "--bayer8" || a == "--bayer16") {
+        } else if (!names_only && (a == "--bayer8" || a == "--bayer16")) {
             given.bayer = true;
             given.two_bytes = a == "--bayer16";
             kind_flags++;
-        } else if (a.size() > 1 && a[0] == '-') {
+        } else if (!names_only && a == "--keep-numbering") {
+            keep_numbering = true;
+        } else if (!names_only && a.size() > 1 && a[0] == '-') {
             return vid_cli_usage_error("repair", "unknown option " + a);
         } else if (in == nullptr) {
             in = argv[i];
@@ -125,114 +136,90 @@ int vid_repair_main(int argc, char** argv)
         return vid_cli_usage_error("repair", "--bayer8 and --bayer16 exclude each other");
     if (kind_flags > 0 && !given.known())
         return vid_cli_usage_error("repair", "--bayer8/--bayer16 go with --size");
-    struct stat in_stat, out_stat;
-    if (stat(in, &in_stat) != 0) {
-        fprintf(stderr, "vid repair: %s: %s\n", in, strerror(errno));
+    VidPathKind in_kind = vid_path_kind(in);
+    if (in_kind != VidPathKind::regular) {
+        fprintf(stderr, "vid repair: %s: %s\n", in,
+                in_kind == VidPathKind::missing
+                    ? strerror(errno)
+                    : (std::string("is ") + vid_path_kind_text(in_kind) + ", not a VID file")
+                          .c_str());
         return 1;
     }
+    struct stat in_stat, out_stat;
     // Systems without file numbers (Windows reports 0) cannot be checked this way.
-    if (stat(out, &out_stat) == 0 && in_stat.st_ino != 0 && out_stat.st_dev == in_stat.st_dev &&
-        out_stat.st_ino == in_stat.st_ino) {
+    if (stat(in, &in_stat) == 0 && stat(out, &out_stat) == 0 && in_stat.st_ino != 0 &&
+        out_stat.st_dev == in_stat.st_dev && out_stat.st_ino == in_stat.st_ino) {
         fprintf(stderr, "vid repair: %s is IN itself; IN is never changed\n", out);
         return 1;
     }
 
-    // Geometry: from --size, else from IN's header where it has one.
-    Geometry g = given;
-    if (!g.known()) {
-        FILE* f = fopen(in, "rb");
-        unsigned char raw[kVidHeaderBytes];
-        if (f != nullptr && fread(raw, 1, sizeof raw, f) == sizeof raw) {
-            VidFileHeader h = vid_decode_header(raw);
-            g.width = h.width;
-            g.height = h.height;
-            g.two_bytes = h.two_bytes;
-            // A writer stopped before its first count leaves count 0 (which reads as Bayer):
-            // the records' size settles the kind below.
-            g.bayer = h.count_field > 0 || !h.two_bytes;
-        }
-        if (f != nullptr)
-            fclose(f);
-    }
-
+    VidRepairOptions options;
+    options.width = given.width;
+    options.height = given.height;
+    options.bayer = given.bayer;
+    options.two_bytes = given.two_bytes;
+    options.keep_numbering = keep_numbering;
     VidProgress progress("scan", 1000);
     g_progress = &progress;
-    VidSalvageScan scan;
+    VidRepairPlan plan;
     std::string error;
-    bool scanned = vid_salvage_scan(in, 0, scan, error, scan_progress);
+    bool planned = vid_repair_plan(in, options, plan, error, scan_progress);
     progress.done();
     g_progress = nullptr;
-    if (!scanned) {
+    if (!planned) {
         fprintf(stderr, "vid repair: %s\n", error.c_str());
         return 1;
     }
-    if (scan.records.empty()) {
-        fprintf(stderr, "vid repair: %s: no intact record found; nothing to keep\n", in);
-        return 1;
-    }
-    // The size most records expand to is the frame's.
-    std::map<uint64_t, int> sizes;
-    for (const VidSalvageRecord& r : scan.records)
-        sizes[r.expanded_bytes]++;
-    uint64_t common = 0;
-    int most = 0;
-    for (const auto& s : sizes)
-        if (s.second > most) {
-            most = s.second;
-            common = s.first;
-        }
-    if (!g.known()) {
+    Geometry g;
+    g.width = plan.width;
+    g.height = plan.height;
+    g.bayer = plan.bayer;
+    g.two_bytes = plan.two_bytes;
+    if (!g.known() && plan.common_record_bytes > 0) {
         fprintf(stderr,
                 "vid repair: %s has no frame size in its header; its records expand to %" PRIu64
                 " bytes. Give one of these (or another) to vid repair:\n%s",
-                in, common, candidate_sizes(common).c_str());
+                in, plan.common_record_bytes, candidate_sizes(plan.common_record_bytes).c_str());
         return 1;
     }
-    if (!given.known() && g.frame_bytes() != common) {
-        // The header's width and height with the kind the records' size tells.
-        Geometry rgb = g, b16 = g, b8 = g;
-        rgb.bayer = false;
-        b16.bayer = true;
-        b16.two_bytes = true;
-        b8.bayer = true;
-        b8.two_bytes = false;
-        for (const Geometry& k : {rgb, b16, b8})
-            if (k.frame_bytes() == common)
-                g = k;
-    }
-    const uint64_t frame_bytes = g.frame_bytes();
-    std::vector<VidSalvageRecord> kept;
-    std::vector<int64_t> dropped = scan.damaged;
-    for (const VidSalvageRecord& r : scan.records) {
-        // Readers refuse records longer than twice the frame: such a record is not kept.
-        if (r.expanded_bytes == frame_bytes && uint64_t(r.length) <= 2 * frame_bytes)
-            kept.push_back(r);
+    // Every frame dropped is said, with its number where the table gave it one.
+    size_t listed = 0;
+    for (const VidRepairDropped& d : plan.dropped) {
+        if (listed++ >= 64) {
+            fprintf(stderr, "vid repair: %s: ... and %zu more dropped\n", in,
+                    plan.dropped.size() - 64);
+            break;
+        }
+        if (d.frame >= 0)
+            fprintf(stderr, "vid repair: %s: frame %" PRId64 " (offset %" PRId64 ") dropped%s: %s\n",
+                    in, d.frame, d.offset, keep_numbering ? ", black in its place" : "",
+                    d.reason.c_str());
         else
-            dropped.push_back(r.offset);
+            fprintf(stderr, "vid repair: %s: record at offset %" PRId64 " dropped: %s\n", in,
+                    d.offset, d.reason.c_str());
     }
-    if (kept.empty()) {
-        fprintf(stderr,
-                "vid repair: %s: no record expands to a %d x %d %s frame (%" PRIu64
-                " bytes); the records hold %" PRIu64 " bytes each\n",
-                in, g.width, g.height, g.bayer ? "Bayer" : "RGB", frame_bytes, common);
+    bool any_frame = false;
+    for (const VidSalvageRecord& r : plan.records)
+        any_frame = any_frame || r.length > 0 || plan.from_table > 0;
+    if (plan.records.empty() || !g.known() || !any_frame) {
+        fprintf(stderr, "vid repair: %s: no intact frame found; nothing to keep\n", in);
         return 1;
     }
-    if (!vid_salvage_write(in, out, g.width, g.height, g.bayer, g.two_bytes, kept, error)) {
+    if (!vid_salvage_write(in, out, g.width, g.height, g.bayer, g.two_bytes, plan.records,
+                           error)) {
         fprintf(stderr, "vid repair: %s\n", error.c_str());
         return 1;
     }
-    printf("%s: kept %zu frames of %d x %d %s", out, kept.size(), g.width, g.height,
-           g.bayer ? (g.two_bytes ? "Bayer two-byte" : "Bayer one-byte") : "RGB");
-    if (!dropped.empty()) {
-        printf("; dropped %zu damaged record%s at offset%s", dropped.size(),
-               dropped.size() == 1 ? "" : "s", dropped.size() == 1 ? "" : "s");
-        for (size_t i = 0; i < dropped.size() && i < 8; i++)
-            printf(" %" PRId64, dropped[i]);
-        if (dropped.size() > 8)
-            printf(" ...");
-    }
-    if (scan.torn_tail >= 0)
-        printf("; dropped a record cut short at offset %" PRId64, scan.torn_tail);
+    int64_t kept = int64_t(plan.records.size());
+    printf("%s: kept %" PRId64 " frames of %d x %d %s (%" PRId64 " through the table, %" PRId64
+           " found by scanning)",
+           out, kept, g.width, g.height,
+           g.bayer ? (g.two_bytes ? "Bayer two-byte" : "Bayer one-byte") : "RGB", plan.from_table,
+           plan.from_scan);
+    if (!plan.dropped.empty())
+        printf("; dropped %zu (listed on standard error)", plan.dropped.size());
+    if (plan.torn_tail >= 0)
+        printf("; dropped a record cut short at offset %" PRId64, plan.torn_tail);
     printf("\n");
     return 0;
 }

@@ -15,6 +15,8 @@ MATLAB/Octave functions; pixel values equal clipReadMex's. Errors raise vid.VidE
 OSError (with errno) when the system refused a file, else a ValueError.
 """
 
+import os as _os
+
 import numpy as _np
 
 from . import _vid
@@ -40,12 +42,21 @@ _vid._set_errors(VidOSError, VidValueError)
 _KINDS = {"rgb": None, "bayer8": _np.uint8, "bayer16": _np.uint16}
 
 
+def _path_bytes(path):
+    """A path (str, bytes or os.PathLike) as the bytes the system gets, and as text for
+    messages: both ways through the file system encoding, as open() does."""
+    raw = _os.fsencode(_os.fspath(path))
+    if b"\0" in raw:
+        raise VidValueError("embedded null byte in the path %r" % _os.fsdecode(raw))
+    return raw, _os.fsdecode(raw)
+
+
 class Clip:
     """An open VID file. Index it like a sequence of (height, width, 3) uint8 frames."""
 
     def __init__(self, path):
-        self.path = str(path)
-        self._reader = _vid.Reader(self.path)
+        raw, self.path = _path_bytes(path)
+        self._reader = _vid.Reader(raw)
 
     def __enter__(self):
         return self
@@ -54,8 +65,12 @@ class Clip:
         self.close()
 
     def close(self):
-        """Closes the file; the clip can no longer be read."""
+        """Closes the file; the clip can no longer be read (reads then raise VidError)."""
         self._reader.close()
+
+    @property
+    def closed(self):
+        return self._reader.closed
 
     def __len__(self):
         return self._reader.frames
@@ -70,7 +85,8 @@ class Clip:
 
     @property
     def kind(self):
-        """'rgb', 'bayer8' (one-byte samples) or 'bayer16' (two-byte samples)."""
+        """'rgb', 'bayer8' (one-byte samples) or 'bayer16' (two-byte samples); None for an
+        empty file (no frames and nothing behind its table)."""
         return self._reader.kind
 
     @property
@@ -78,8 +94,10 @@ class Clip:
         return (len(self), self.height, self.width, 3)
 
     def __repr__(self):
+        if self.closed:
+            return "<vid.Clip %r: closed>" % self.path
         return "<vid.Clip %r: %d frames of %d x %d, %s>" % (
-            self.path, len(self), self.width, self.height, self.kind)
+            self.path, len(self), self.width, self.height, self.kind or "empty")
 
     def _index(self, k):
         n = len(self)
@@ -96,12 +114,23 @@ class Clip:
         return self._reader.read(first, count, workers)
 
     def __getitem__(self, key):
+        if isinstance(key, tuple):
+            # The numpy way: the frame index first, then rows, columns and channels.
+            if not key:
+                return self[:]
+            frames = self[key[0]]
+            rest = key[1:]
+            if not rest:
+                return frames
+            if isinstance(key[0], (int, _np.integer)) and not isinstance(key[0], (bool, _np.bool_)):
+                return frames[rest]
+            return frames[(slice(None),) + rest]
         if isinstance(key, slice):
             indices = range(*key.indices(len(self)))
             if indices.step == 1 and len(indices) > 0:
                 return self._reader.read(indices.start, len(indices))
             return self._many(list(indices))
-        if isinstance(key, (list, tuple, _np.ndarray)):
+        if isinstance(key, (list, _np.ndarray)):
             return self._many([self._index(k) for k in _np.asarray(key).ravel().tolist()])
         return self._reader.read(self._index(key), 1)[0]
 
@@ -125,10 +154,10 @@ class Writer:
     in the file when append returns; closing (or leaving the with block) finishes it."""
 
     def __init__(self, path, width, height, effort=9, frames_reserved=1024):
-        self.path = str(path)
+        raw, self.path = _path_bytes(path)
         self.width = int(width)
         self.height = int(height)
-        self._writer = _vid.Writer(self.path, self.width, self.height, int(frames_reserved),
+        self._writer = _vid.Writer(raw, self.width, self.height, int(frames_reserved),
                                    int(effort))
 
     def __enter__(self):
@@ -163,7 +192,8 @@ def create(path, width, height, effort=9, frames_reserved=1024):
     """Creates (or replaces) a VID file for frames of width x height: a Writer. effort is the
     compression effort, 1 (fastest) to 9 (smallest); 2 is about twice as fast as 9 at the
     same size. The frame count need not be known: frames beyond frames_reserved are taken,
-    and closing rewrites the file once with an exact table."""
+    and closing rewrites the file once with an exact table. frames_reserved is a hint: at
+    most 1048576 entries are reserved up front."""
     return Writer(path, width, height, effort, frames_reserved)
 
 
@@ -184,9 +214,14 @@ def dask_array(path, frames_per_chunk=64):
     import dask
     import dask.array as da
 
+    if (isinstance(frames_per_chunk, (bool, _np.bool_))
+            or not isinstance(frames_per_chunk, (int, _np.integer)) or frames_per_chunk < 1):
+        raise VidValueError("frames_per_chunk must be a whole number of at least 1, not %r"
+                            % (frames_per_chunk,))
+    frames_per_chunk = int(frames_per_chunk)
     with open(path) as clip:
         n, h, w = len(clip), clip.height, clip.width
-    path = str(path)
+    path = _os.fspath(path)
 
     def load(first, count):
         with open(path) as c:

@@ -1,0 +1,89 @@
+// Outputs written whole or not at all; see vid_output_file.h.
+#include "vid_output_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "file_offset.h"
+
+bool VidOutputFile::open(const std::string& path, std::string& error)
+{
+    abandon();
+    path_ = path;
+    error_number_ = 0;
+    VidPathKind kind = vid_path_kind(path.c_str());
+    if (kind == VidPathKind::missing && errno != ENOENT) {
+        error_number_ = errno;
+        error = path + ": " + strerror(errno);
+        return false;
+    }
+    if (kind == VidPathKind::device || kind == VidPathKind::pipe) {
+        // Written into as it is: a rename would replace the node with a regular file.
+        stream_ = fopen(path.c_str(), "wb");
+        if (stream_ == nullptr) {
+            error_number_ = errno;
+            error = path + ": " + strerror(errno);
+            return false;
+        }
+        direct_ = true;
+        return true;
+    }
+    if (kind != VidPathKind::missing && kind != VidPathKind::regular) {
+        error_number_ = kind == VidPathKind::folder ? EISDIR : EINVAL;
+        error = path + ": is " + vid_path_kind_text(kind) + "; the output must be a file, a " +
+                "device or a named pipe";
+        return false;
+    }
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        temp_ = path + ".partial" + std::to_string(attempt);
+        stream_ = vid_fopen_new(temp_.c_str());
+        if (stream_ != nullptr)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    error_number_ = errno;
+    error = path + ": cannot create a file there: " + strerror(errno);
+    temp_.clear();
+    return false;
+}
+
+bool VidOutputFile::commit(std::string& error)
+{
+    if (stream_ == nullptr) {
+        error = path_ + ": not open";
+        return false;
+    }
+    FILE* f = stream_;
+    stream_ = nullptr;
+    int why = ferror(f) ? (errno != 0 ? errno : EIO) : 0;
+    if (why == 0 && fflush(f) != 0)
+        why = errno;
+    if (why == 0 && !direct_ && vid_sync(f) != 0)
+        why = errno;
+    if (fclose(f) != 0 && why == 0)
+        why = errno;
+    if (why == 0 && !direct_ && vid_replace_file(temp_.c_str(), path_.c_str()) != 0)
+        why = errno;
+    if (why != 0) {
+        error_number_ = why;
+        error = path_ + ": cannot write: " + strerror(why);
+        if (!direct_)
+            remove(temp_.c_str());
+        temp_.clear();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+void VidOutputFile::abandon()
+{
+    if (stream_ != nullptr)
+        fclose(stream_);
+    stream_ = nullptr;
+    if (!direct_ && !temp_.empty())
+        remove(temp_.c_str());
+    temp_.clear();
+    direct_ = false;
+}
