@@ -514,9 +514,14 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
         compressed_block_sizes_total > max_format_value, VID_CODEC_DATA_ERROR,
         "The block sizes add up to %llu bytes, more than a blocked-compress buffer can hold.\n",
         (unsigned long long)compressed_block_sizes_total);
-    VID_RETURN_IF(compressed_block_sizes_total != compressed_size, VID_CODEC_DATA_ERROR,
-                  "Mismatch in compressed sizes %u vs. %lu", uint(compressed_block_sizes_total),
-                  compressed_size);
+    if (compressed_block_sizes_total != compressed_size) {
+        // A buffer cut short or run on: the caller learns the total its header announces,
+        // as it always has, and nothing of that size is allocated.
+        uncompressed_size = T;
+        VID_REPORT_STDERR("Mismatch in compressed sizes %u vs. %lu",
+                          uint(compressed_block_sizes_total), compressed_size);
+        return VID_CODEC_DATA_ERROR;
+    }
     // Deflate cannot expand beyond 1032:1 (a 258-byte match in two bits); a block announcing
     // more than its stream could produce is damaged, and refusing it here keeps a small
     // damaged buffer from asking for gigabytes.

@@ -139,8 +139,9 @@ int compress_MT_at_effort(unsigned char* compressed_buffer, unsigned long& compr
 // input's length or header is inconsistent, a block announces more bytes than a deflate
 // stream of its length can produce (1032:1), or a block's stream ends before it fills its
 // range; -4 the output could not be allocated; -5 the caller's buffer is smaller than the
-// announced total, which uncompressed_size then holds. For a plain zlib stream the result
-// is zlib's own.
+// announced total, which uncompressed_size then holds (as it does when the input is longer or
+// shorter than its header's block sizes add up to: -3, nothing allocated). For a plain zlib
+// stream the result is zlib's own.
 int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                   unsigned char* compressed_buffer, unsigned long compressed_size);
 // uncompress_MT, telling `notify` (when not null) of each worker's final bytes.

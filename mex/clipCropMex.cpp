@@ -257,6 +257,8 @@ void open_reader(int i, const mxArray* a)
     char name[kNameBytes];
     if (!read_name(a, name))
         raise_error("Input video file name is too long.");
+    if (vid_mex_name_has_nul(a, name, kNameBytes - 1))
+        raise_error("Input video file name holds a NUL character: it would name another file.");
     VidSlot& slot = g_call.readers[i];
     prepare_slot(slot);
     new (slot.storage) VidHeader(name, stderr);
@@ -390,6 +392,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     char name[kNameBytes];
     if (!read_name(prhs[1], name))
         raise_error("Output video file name is too long.");
+    if (vid_mex_name_has_nul(prhs[1], name, kNameBytes - 1))
+        raise_error("Output video file name holds a NUL character: it would name another file.");
     allocate_readers(k);
     if (vid_mex_is_class(prhs[0], mxCELL_CLASS)) {
         for (int i = 0; i < k; i++)

@@ -71,9 +71,15 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
     // The name gets room for 2 x N + 1 characters, N being the array's number of columns: a
     // char array of several rows is cut there.
-    char* name = vid_mex_string_copy(prhs[0], 2 * size_t(mxGetN(prhs[0])) + 1);
+    const size_t name_room = 2 * size_t(mxGetN(prhs[0])) + 1;
+    char* name = vid_mex_string_copy(prhs[0], name_room);
     if (name == nullptr) {
         mexErrMsgTxt("Out of memory for the video file name.\n");
+        return;
+    }
+    if (vid_mex_name_has_nul(prhs[0], name, name_room - 1)) {
+        mxFree(name);
+        mexErrMsgTxt("The video file name holds a NUL character: it would name another file.\n");
         return;
     }
     // The outputs exist before the file is opened, so that nothing can fail between a

@@ -91,3 +91,13 @@ inline char* vid_mex_string_copy(const mxArray* a, size_t buffer_length)
     s[buffer_length - 1] = '\0';
     return s;
 }
+
+// True when a name copied from the char array a (at most `limit` bytes of it, as above)
+// holds a NUL before its end: the C library would stop there and reach another file (a name
+// 'victim\0.vid' would open 'victim'). Such names are refused, as Python's open() does.
+inline bool vid_mex_name_has_nul(const mxArray* a, const char* copy, size_t limit)
+{
+    size_t chars = mxGetNumberOfElements(a);
+    size_t wanted = chars < limit ? chars : limit;
+    return strnlen(copy, wanted) < wanted;
+}

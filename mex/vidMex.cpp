@@ -22,6 +22,7 @@
 #include <new>
 
 #include "VidHeader.h"
+#include "vid_format.h"
 #include "mex.h"
 #include "mex_args.h"
 #include "vid_frame_planes.h"
@@ -86,6 +87,8 @@ void open_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     mxArray* info = mxCreateDoubleMatrix(1, 4, mxREAL);
     if (name == nullptr || info == nullptr)
         return fail("Out of memory.");
+    if (vid_mex_name_has_nul(prhs[1], name, 2 * size_t(mxGetN(prhs[1]))))
+        return fail("The file name holds a NUL character: it would name another file.");
     mxArray* handle =
         new_handle([&](unsigned char* storage) { return new (storage) VidHeader(name, stderr); });
     mxFree(name);
@@ -177,6 +180,10 @@ void create_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     char* name = vid_mex_string_copy(prhs[1], 2 * size_t(mxGetN(prhs[1])) + 1);
     if (name == nullptr)
         return fail("Out of memory.");
+    if (vid_mex_name_has_nul(prhs[1], name, 2 * size_t(mxGetN(prhs[1]))))
+        return fail("The file name holds a NUL character: it would name another file.");
+    // The reservation is a hint: a bounded table up front, frames beyond it still taken.
+    reserve = vid_hinted_table_entries(reserve);
     mxArray* handle = new_handle([&](unsigned char* storage) {
         VidHeader* w = new (storage) VidHeader(name, stderr, width, height, reserve, effort);
         w->growTableWhenFull();

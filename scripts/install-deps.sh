@@ -4,8 +4,8 @@
 set -euo pipefail
 
 declare -A GROUPS_PKGS=(
-    [build]="build-essential cmake pkg-config zlib1g-dev libdeflate-dev libpng-dev pybind11-dev python3-dev python3-numpy"
-    [test]="libgtest-dev libgmock-dev octave liboctave-dev ffmpeg clang-format python3-pytest python3-dask"
+    [build]="build-essential cmake pkg-config zlib1g-dev libdeflate-dev libpng-dev pybind11-dev python3-dev python3-numpy help2man"
+    [test]="libgtest-dev libgmock-dev octave liboctave-dev ffmpeg clang-format python3-pytest python3-dask python3-pip python3-setuptools python3-wheel python3-venv"
     [fuzz]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev libopencv-imgproc-dev pigz"
     [package]="dpkg-dev file"

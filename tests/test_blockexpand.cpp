@@ -184,6 +184,10 @@ TEST_F(BlockExpand, RefusesDamagedOrForeignFilesAndKeepsThem)
     std::vector<uint8_t> good = blocked(data);
     std::vector<uint8_t> longer = good;
     longer.push_back(0);
+    std::vector<uint8_t> shorter(good.begin(), good.end() - 1);
+    // A buffer one byte off reports the total its header announces, as users are told.
+    const std::string announced =
+        "uncompress_MT gives out_file_size = " + std::to_string(data.size()) + " bytes.\n";
     struct Case {
         const char* name;
         std::vector<uint8_t> file;
@@ -193,6 +197,8 @@ TEST_F(BlockExpand, RefusesDamagedOrForeignFilesAndKeepsThem)
         {"one_byte_longer", longer,
          "Mismatch in compressed sizes " + std::to_string(good.size()) + " vs. " +
              std::to_string(longer.size()) + "blockexpand.cpp:"},
+        {"one_byte_longer_total", longer, announced},
+        {"one_byte_shorter_total", shorter, announced},
         {"plain_zlib", zlib_level9(data.data(), data.size()), "out_file_size = 0 bytes.\n"},
         {"garbage", random_bytes(5000, 4), "out_file_size = 0 bytes.\n"},
         {"empty", {}, "out_file_size = 0 bytes.\n"},

@@ -26,6 +26,15 @@ int main(int argc, char** argv)
         printf("framewise %s\n", VID_VERSION_STRING);
         return 0;
     }
+    if (strcmp(argv[1], "--help") == 0) {
+        printf("usage: framewise FILE.vid\n\n"
+               "Dumps every frame of a VID file as a binary PPM image into ./frames (created when\n"
+               "missing), named by the 0-based frame number with at least five digits; Bayer\n"
+               "frames are demosaiced. Each image is written under a temporary name and renamed\n"
+               "when complete. For ranges, PNG, raw streams or Bayer samples use vid export.\n\n"
+               "Exit status: 0 when every frame was read and written, 1 otherwise.\n");
+        return 0;
+    }
 
     VidHeader* reader = new (std::nothrow) VidHeader(argv[1], nullptr);
     if (reader == nullptr) {

@@ -10,9 +10,12 @@ classdef VidReader < handle
   %     Kind       'rgb', 'bayer8' or 'bayer16' (Bayer frames are demosaiced on reading)
   %
   %   Methods:
+  %     F = read(R)               every frame, Height x Width x 3 x NumFrames uint8
   %     F = read(R, K)            frames K (1-based: a scalar, a range such as 5:9, or any
-  %                               vector of indices) as a Height x Width x 3 x numel(K)
-  %                               uint8 array
+  %                               vector of three or more indices) as a Height x Width x 3 x
+  %                               numel(K) uint8 array
+  %     F = read(R, [A B])        frames A to B, as VideoReader reads them (B may be Inf: to
+  %                               the last frame)
   %     F = read(R, K, 'double')  the same frames as doubles 0 to 255 (what clipReadMex
   %                               returns)
   %     F = readFrame(R)          the next frame (uint8), for loops with hasFrame
@@ -54,13 +57,19 @@ classdef VidReader < handle
       if (nargin < 1 || ! ischar (file) || isempty (file))
         error ('vid:badArgument', 'VidReader needs a file name.');
       end
+      if (any (file(:) == char (0)))
+        error ('vid:badArgument', 'The file name holds a NUL character: it would name another file.');
+      end
+      if (exist (file, 'dir') == 7)
+        error ('vid:badFile', '%s is a folder, not a VID file.', file);
+      end
       if (exist (file, 'file') != 2)
         error ('vid:notFound', 'No such file: %s', file);
       end
       try
         [h, info] = vidMex ('open', file);
       catch err
-        error ('vid:badFile', 'Cannot read %s as a VID file: %s', file, VidReader.plain (err.message));
+        error ('vid:badFile', 'Cannot read %s as a VID file: %s', file, plain (err.message));
       end
       kinds = {'rgb', 'bayer8', 'bayer16'};
       r.Handle = h;
@@ -75,6 +84,14 @@ classdef VidReader < handle
     end
 
     function frames = read (r, k, cls)
+      if (nargin < 2)
+        % Every frame, as VideoReader's read(v).
+        if (r.NumFrames == 0)
+          frames = zeros (r.Height, r.Width, 3, 0, 'uint8');
+          return;
+        end
+        k = [1 r.NumFrames];
+      end
       if (nargin < 3)
         cls = 'uint8';
       elseif (! (strcmp (cls, 'uint8') || strcmp (cls, 'double')))
@@ -87,11 +104,24 @@ classdef VidReader < handle
           reader = r.Reader;
           frames = reader (r.Handle, double (k) - 1, 1, cls);
         catch err
-          r.failed (err);
+          failed (r, err, k);
         end
         return;
       end
-      k = r.check_index (k);
+      if (isnumeric (k) && numel (k) == 2)
+        % [A B] is the range A..B (B may be Inf), as in VideoReader.
+        last = k(2);
+        if (isinf (last) && last > 0)
+          last = r.NumFrames;
+        end
+        k = check_index (r, [k(1) last]);
+        if (k(2) < k(1))
+          error ('vid:badFrameIndex', 'The range [%d %d] is empty: [A B] reads frames A to B.', ...
+                 k(1), k(2));
+        end
+        k = k(1):k(2);
+      end
+      k = check_index (r, k);
       frames = zeros (r.Height, r.Width, 3, numel (k), cls);
       % Runs of consecutive frames are read in one call.
       i = 1;
@@ -100,7 +130,7 @@ classdef VidReader < handle
         while (j < numel (k) && k(j + 1) == k(j) + 1)
           j++;
         end
-        frames(:, :, :, i:j) = r.call (r.Reader, r.Handle, k(i) - 1, j - i + 1, cls);
+        frames(:, :, :, i:j) = call (r, k(i), r.Reader, r.Handle, k(i) - 1, j - i + 1, cls);
         i = j + 1;
       end
     end
@@ -126,11 +156,11 @@ classdef VidReader < handle
       if (strcmp (r.Kind, 'rgb'))
         error ('vid:notBayer', '%s holds RGB frames, not Bayer mosaics.', r.Name);
       end
-      k = r.check_index (k);
+      k = check_index (r, k);
       if (numel (k) != 1)
         error ('vid:badFrameIndex', 'readMosaic reads one frame at a time.');
       end
-      m = r.call (@vidMex, 'mosaic', r.Handle, k - 1);
+      m = call (r, k, @vidMex, 'mosaic', r.Handle, k - 1);
     end
 
     function delete (r)
@@ -143,41 +173,48 @@ classdef VidReader < handle
     end
   end
 
-  methods (Access = private)
-    function k = check_index (r, k)
-      if (isscalar (k) && isnumeric (k) && isreal (k) && k == fix (k) && k >= 1 ...
-          && k <= r.NumFrames)
-        k = double (k);
-        return;
-      end
-      if (! isnumeric (k) || isempty (k) || ! isreal (k) || any (k(:) != fix (k(:))) ...
-          || any (k(:) < 1) || any (k(:) > r.NumFrames))
-        error ('vid:badFrameIndex', ...
-               'Frame indices must be positive integers within 1..%d (%s has %d frames).', ...
-               r.NumFrames, r.Name, r.NumFrames);
-      end
-      k = double (k(:)');
-    end
+end
 
-    function out = call (r, gateway, varargin)
-      try
-        out = gateway (varargin{:});
-      catch err
-        r.failed (err);
-      end
-    end
+% Helpers of the class, kept out of its methods so that methods(r) lists only what users call.
 
-    function failed (r, err)
-      error ('vid:readFailed', 'Cannot read %s: %s', r.Name, VidReader.plain (err.message));
-    end
+function k = check_index (r, k)
+  if (isscalar (k) && isnumeric (k) && isreal (k) && k == fix (k) && k >= 1 ...
+      && k <= r.NumFrames)
+    k = double (k);
+    return;
   end
-
-  methods (Static, Hidden)
-    function text = plain (text)
-      % A report in plain words: no "<source>:<line>" prefixes, no carriage returns.
-      text = regexprep (text, '^\w+: ', '');
-      text = regexprep (text, '\w+(\.cpp)?:\d+ ', '');
-      text = strtrim (regexprep (text, '[\r\n\s]+', ' '));
-    end
+  if (! isnumeric (k) || isempty (k) || ! isreal (k) || any (k(:) != fix (k(:))) ...
+      || any (k(:) < 1) || any (k(:) > r.NumFrames))
+    error ('vid:badFrameIndex', ...
+           'Frame indices must be positive integers within 1..%d (%s has %d frames).', ...
+           r.NumFrames, r.Name, r.NumFrames);
   end
+  k = double (k(:)');
+end
+
+function out = call (r, k, gateway, varargin)
+  try
+    out = gateway (varargin{:});
+  catch err
+    failed (r, err, k);
+  end
+end
+
+% A read that failed, in the class's own numbers: frame K (1-based) for the reader's 0-based
+% "frame_number N", which becomes "frame N + 1".
+function failed (r, err, k)
+  text = plain (err.message);
+  [tok, from, to] = regexp (text, 'frame_?[Nn]umber (\d+)', 'tokens', 'start', 'end', 'once');
+  if (! isempty (tok))
+    text = [text(1:from - 1) sprintf('frame %d', str2double (tok{1}) + 1) text(to + 1:end)];
+    k = str2double (tok{1}) + 1;
+  end
+  error ('vid:readFailed', 'Cannot read frame %d of %s: %s', k, r.Name, text);
+end
+
+function text = plain (text)
+  % A report in plain words: no "<source>:<line>" prefixes, no carriage returns.
+  text = regexprep (text, '^\w+: ', '');
+  text = regexprep (text, '\w+(\.cpp)?:\d+ ', '');
+  text = strtrim (regexprep (text, '[\r\n\s]+', ' '));
 end

@@ -48,6 +48,9 @@ classdef VidWriter < handle
       if (nargin < 3 || ! ischar (file) || isempty (file))
         error ('vid:badArgument', 'VidWriter needs a file name, a width and a height.');
       end
+      if (any (file(:) == char (0)))
+        error ('vid:badArgument', 'The file name holds a NUL character: it would name another file.');
+      end
       if (! isscalar (width) || ! isscalar (height) || ! isnumeric (width) || ! isnumeric (height) ...
           || width != fix (width) || height != fix (height) || width < 1 || height < 1 ...
           || width > 36863 || height > 65535)
@@ -68,7 +71,9 @@ classdef VidWriter < handle
             end
             effort = value;
           case 'framesreserved'
-            if (! ok || value < 1 || value > 2^28)
+            % A hint: at most 1048576 entries are reserved up front, and frames beyond
+            % FramesReserved are still taken.
+            if (! ok || value < 1 || value > 2^31 - 1)
               error ('vid:badArgument', 'FramesReserved is a whole number from 1 on.');
             end
             reserve = value;
@@ -79,7 +84,7 @@ classdef VidWriter < handle
       try
         w.Handle = vidMex ('create', file, width, height, reserve, effort);
       catch err
-        error ('vid:writeFailed', 'Cannot create %s: %s', file, VidReader.plain (err.message));
+        error ('vid:writeFailed', 'Cannot create %s: %s', file, plain (err.message));
       end
       w.Name = file;
       w.Width = width;
@@ -100,7 +105,7 @@ classdef VidWriter < handle
       try
         vidMex ('write', w.Handle, frames);
       catch err
-        error ('vid:writeFailed', 'Cannot write to %s: %s', w.Name, VidReader.plain (err.message));
+        error ('vid:writeFailed', 'Cannot write to %s: %s', w.Name, plain (err.message));
       end
       w.FrameCount = before + size (frames, 4);
     end
@@ -112,7 +117,7 @@ classdef VidWriter < handle
         try
           vidMex ('close', h);
         catch err
-          error ('vid:writeFailed', 'Cannot finish %s: %s', w.Name, VidReader.plain (err.message));
+          error ('vid:writeFailed', 'Cannot finish %s: %s', w.Name, plain (err.message));
         end
       end
     end
@@ -132,4 +137,9 @@ classdef VidWriter < handle
       end
     end
   end
+end
+
+function text = plain (text)
+  % A report in plain words: no "<source>:<line>" prefixes, no line breaks.
+  text = strtrim (regexprep (regexprep (text, '\w+(\.cpp)?:\d+ ', ''), '[\r\n\s]+', ' '));
 end

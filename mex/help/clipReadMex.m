@@ -6,7 +6,11 @@
 %   green, blue). Bayer clips are demosaiced. Divide by 255 (or use
 %   uint8(IMG)) before IMSHOW.
 %
-%   A frame number outside the clip prints a notice and returns []. A frame
+%   F is rounded as fix(F + 0.5), so every F above -1.5 and below DIMS(3) - 0.5
+%   reads a frame (-1 reads frame 0). An F that rounds to DIMS(3), the frame
+%   count itself, raises the error "asked frameNumber N > num_frames N". An F
+%   that rounds below 0 or above DIMS(3), Inf and NaN print the notice
+%   "input frame number should be in [0, #frames]" and return []. A frame
 %   whose record is damaged raises an error naming the frame and the file.
 %   Exactly two inputs and one output.
 %

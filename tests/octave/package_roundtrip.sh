@@ -9,10 +9,17 @@ build=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tarball=$("$src/scripts/octave-package.sh" "$build" | tail -1)
-pkgs="pkg prefix $work/pkgs $work/pkgs; pkg local_list $work/pkgs/list;"
+# Nothing outside $work is touched: the package lists (the user's and the system-wide one,
+# which `pkg install` writes when run as root) and the prefix all live in $work, and so does
+# HOME.
+system_list=$(octave-cli --norc --no-history --eval "disp (pkg ('global_list'))" | tail -1)
+fingerprint() { if [ -e "$1" ]; then cksum < "$1"; else echo none; fi; }
+before=$(fingerprint "$system_list")
+export HOME=$work
+pkgs="pkg prefix $work/pkgs $work/pkgs; pkg local_list $work/pkgs/list; pkg global_list $work/pkgs/global_list;"
 mkdir -p "$work/pkgs"
 cd "$work"
-octave-cli --norc --no-history --eval "$pkgs pkg install $tarball" > install.log 2>&1 \
+octave-cli --norc --no-history --eval "$pkgs pkg install -local $tarball" > install.log 2>&1 \
     || { cat install.log; exit 1; }
 octave-cli --norc --no-history --eval "$pkgs pkg load vid;
   assert (exist ('vidReadFrames'), 3);
@@ -31,3 +38,5 @@ octave-cli --norc --no-history --eval "$pkgs pkg load vid;
   assert (! isempty (strfind (text, 'CLIPOPENMEX(FILENAME)')), text);
   assert (! isempty (strfind (evalc ('help VidReader'), 'readMosaic')));
   disp ('package round trip passed');"
+after=$(fingerprint "$system_list")
+[ "$before" = "$after" ] || { echo "the system-wide package list $system_list changed" >&2; exit 1; }
