@@ -10,64 +10,15 @@
 #include <sys/wait.h>
 
 #include "VidHeader.h"
-#include "vid_test_files.h"
+#include "vid_cli_fixture.h"
 
 using vidtest::Bytes;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string err;
-};
-
-std::string vid_path()
-{
-    const char* bin = getenv("VID_BIN_DIR");
-    return std::string(bin ? bin : ".") + "/vid";
-}
-
-bool have(const char* program)
-{
-    return system((std::string("command -v ") + program + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-class VidIo : public testing::Test {
-  protected:
-    void SetUp() override { ASSERT_FALSE(dir.path().empty()); }
-
-    std::string at(const std::string& name) const { return dir.path() + "/" + name; }
-
-    // Runs a shell command line in the test's folder; "vid" stands for the program.
-    Outcome sh(const std::string& line)
-    {
-        std::string command =
-            "cd '" + dir.path() + "' && VID='" + vid_path() + "' && (" + line + ") 2> stderr.txt";
-        Outcome r;
-        int raw = system(command.c_str());
-        if (raw != -1 && WIFEXITED(raw))
-            r.status = WEXITSTATUS(raw);
-        Bytes e = vidtest::read_file(at("stderr.txt"));
-        r.err.assign(e.begin(), e.end());
-        return r;
-    }
-
-    // Every frame of a VID file as the reader returns it (RGB), or the samples (mosaic).
-    std::vector<Bytes> frames_of(const std::string& name, bool mosaic = false)
-    {
-        std::vector<Bytes> out;
-        VidHeader r(at(name).c_str(), stderr);
-        for (int k = 0; r.compressed_buffer && k < r.num_frames; k++) {
-            EXPECT_TRUE(r.readFrameFromVideoFile(k)) << name << " frame " << k;
-            const unsigned char* p = mosaic ? r.uncompressed_buffer : r.pixmap;
-            size_t n = mosaic ? r.uncompressed_buffer_size : size_t(r.pixmap_size);
-            out.emplace_back(p, p + n);
-        }
-        return out;
-    }
-
-    vidtest::TempDir dir;
-};
+using VidIo = vidtest::VidCli;
+using vidtest::have;
+using vidtest::Outcome;
 
 TEST_F(VidIo, UsageAndExitStatuses)
 {
