@@ -129,3 +129,51 @@
 %! r = VidReader (name);
 %! assert (error_id (@() read (r, 2)), "vid:readFailed");
 %! assert (read (r, 3), frames(:, :, :, 3));
+
+%!test
+%! % read(r) reads every frame, [a b] is a range (b may be Inf), errors count from 1, only
+%! % what users call is listed, and folders and NUL names are refused
+%! name = vid_tmp ("ranges.vid");
+%! frames = zeros (6, 8, 3, 5, "uint8");
+%! for k = 1:5
+%!   frames(:, :, :, k) = vid_test_image (6, 8, 3, k);
+%! end
+%! w = VidWriter (name, 8, 6, "FramesReserved", 2^31 - 1);  % a hint, not a table of 16 GB
+%! writeVideo (w, frames);
+%! close (w);
+%! r = VidReader (name);
+%! assert (read (r), frames);
+%! assert (read (r, [2 4]), frames(:, :, :, 2:4));
+%! assert (read (r, [4 Inf]), frames(:, :, :, 4:5));
+%! assert (read (r, [5 1 3]), frames(:, :, :, [5 1 3]));
+%! assert (error_id (@() read (r, [4 2])), "vid:badFrameIndex");
+%! m = methods (r);
+%! for helper = {"check_index", "call", "failed", "plain"}
+%!   assert (! any (strcmp (m, helper{1})), helper{1});
+%! end
+%! % frame 4's record damaged: the error names frame 4, as the class counts
+%! fid = fopen (name, "r+");
+%! fseek (fid, 8 + 8 * 3, SEEK_SET);
+%! at = fread (fid, 2, "uint64");
+%! fseek (fid, at(1) + 25, SEEK_SET);
+%! fwrite (fid, repmat (uint8 (85), 1, 8));
+%! fclose (fid);
+%! r = VidReader (name);
+%! text = vid_error_text (@() read (r, 4));
+%! assert (! isempty (strfind (text, "frame 4")) && isempty (strfind (text, "frame 3")), text);
+%! text = vid_error_text (@() read (r, [3 5]));
+%! assert (! isempty (strfind (text, "frame 4")), text);
+%! assert (error_id (@() VidReader (tempdir ())), "vid:badFile");
+%! assert (! isempty (strfind (vid_error_text (@() VidReader (tempdir ())), "folder")));
+%! victim = vid_tmp ("victim2");
+%! fid = fopen (victim, "w"); fwrite (fid, "keep"); fclose (fid);
+%! assert (error_id (@() VidWriter ([victim char(0) ".vid"], 8, 6)), "vid:badArgument");
+%! text = "";
+%! try
+%!   h = clipOpenMex ([victim char(0) ".vid"], int32 ([8 6 1]));
+%! catch err
+%!   text = err.message;
+%! end
+%! assert (! isempty (strfind (text, "NUL")), text);
+%! assert (! isempty (strfind (vid_error_text (@() vidMex ("create", [victim char(0) ".vid"], 8, 6, 1, 9)), "NUL")));
+%! fid = fopen (victim); assert (fread (fid, Inf, "char=>char")', "keep"); fclose (fid);
