@@ -14,7 +14,8 @@ case "$(basename "$wheel")" in
     vid-*-"$tag".whl) ;;
     *) echo "wheel $(basename "$wheel") is not tagged $tag" >&2; exit 1 ;;
 esac
-/usr/bin/python3 -m zipfile -l "$wheel" | grep -q "vid/_vid\..*\.so" || { echo "no module in the wheel" >&2; exit 1; }
+listing=$(/usr/bin/python3 -m zipfile -l "$wheel")
+grep -q "vid/_vid\..*\.so" <<< "$listing" || { echo "no module in the wheel" >&2; exit 1; }
 for left in build vid.egg-info; do
     [ ! -e "$build/python/$left" ] || { echo "pip wrote $build/python/$left" >&2; exit 1; }
 done
