@@ -565,7 +565,7 @@ namespace {
 bool finish_writer(VidHeader& v)
 {
     bool finished = v.table_grows && v.current_frame > v.num_frames ? rewrite_with_grown_table(v)
-                                                                     : write_header_and_table(v);
+                                                                    : write_header_and_table(v);
     if (v.videoFile != nullptr) {
         int closed = fclose(v.videoFile);
         int why = errno;
@@ -622,8 +622,8 @@ int64_t VidHeader::recordBytes(int frame_number)
         unsigned char head[12 + 8 * 8];
         size_t got = 0;
         if (vid_fseek(videoFile, start, SEEK_SET) == 0)
-            got = fread(head, 1, end - start < int64_t(sizeof head) ? size_t(end - start)
-                                                                  : sizeof head,
+            got = fread(head, 1,
+                        end - start < int64_t(sizeof head) ? size_t(end - start) : sizeof head,
                         videoFile);
         int64_t announced = blocked_compress_length(head, (unsigned long)got);
         if (announced >= 0 && announced < end - start)

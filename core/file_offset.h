@@ -93,12 +93,18 @@ inline VidPathKind vid_path_kind(const char* path)
 inline const char* vid_path_kind_text(VidPathKind kind)
 {
     switch (kind) {
-    case VidPathKind::missing: return "missing";
-    case VidPathKind::regular: return "a file";
-    case VidPathKind::folder: return "a folder";
-    case VidPathKind::pipe: return "a pipe";
-    case VidPathKind::device: return "a device";
-    default: return "not a regular file";
+    case VidPathKind::missing:
+        return "missing";
+    case VidPathKind::regular:
+        return "a file";
+    case VidPathKind::folder:
+        return "a folder";
+    case VidPathKind::pipe:
+        return "a pipe";
+    case VidPathKind::device:
+        return "a device";
+    default:
+        return "not a regular file";
     }
 }
 

@@ -49,7 +49,8 @@ std::string vid_report_plain(const char* report)
     size_t i = 0;
     while (i < out.size()) {
         size_t space = out.find(' ', i);
-        std::string word = out.substr(i, space == std::string::npos ? std::string::npos : space - i);
+        std::string word =
+            out.substr(i, space == std::string::npos ? std::string::npos : space - i);
         size_t colon = word.find(':');
         bool place = colon != std::string::npos && colon > 0 && colon + 1 < word.size() &&
                      word.find_first_not_of("0123456789", colon + 1) == std::string::npos;

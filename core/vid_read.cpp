@@ -76,8 +76,8 @@ bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int wo
                                              VidHeader(v.videoFileName, v.error_outfile));
         // Only the very file v has open, holding the same frames, may serve v's frames.
         if (!other || other->compressed_buffer == nullptr ||
-            !vid_same_file(v.videoFile, other->videoFile) ||
-            other->pixmap_size != v.pixmap_size || other->num_frames < first + count ||
+            !vid_same_file(v.videoFile, other->videoFile) || other->pixmap_size != v.pixmap_size ||
+            other->num_frames < first + count ||
             other->vid_is_bayer_interpolated != v.vid_is_bayer_interpolated ||
             other->vid_uses_two_bytes_per_pixel != v.vid_uses_two_bytes_per_pixel)
             break;
@@ -117,8 +117,8 @@ bool vid_read_mosaic(VidHeader& v, int k, void* out, bool host_order, VidReadFai
     if (v.compressed_buffer == nullptr || v.file_open_read_or_write != 0)
         return fail(failure, std::string(v.videoFileName) + ": not open for reading", 0, -1);
     if (v.vid_is_bayer_interpolated != 1)
-        return fail(failure,
-                    std::string(v.videoFileName) + " holds RGB frames, not Bayer mosaics", 0, k);
+        return fail(failure, std::string(v.videoFileName) + " holds RGB frames, not Bayer mosaics",
+                    0, k);
     if (k < 0 || k >= v.num_frames)
         return fail(failure,
                     std::string(v.videoFileName) + ": frame " + std::to_string(k) +

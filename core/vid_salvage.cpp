@@ -334,7 +334,8 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
         if (!vid_salvage_scan(path, given ? frame_bytes : 0, scan, error, progress))
             return false;
         plan.common_record_bytes = scan.records.empty() ? 0 : scan.records[0].expanded_bytes;
-        if (!given && plan.width > 0 && plan.height > 0 && plan.common_record_bytes != frame_bytes) {
+        if (!given && plan.width > 0 && plan.height > 0 &&
+            plan.common_record_bytes != frame_bytes) {
             for (int kind = 0; kind < 3; kind++) {
                 bool bayer = kind > 0, two = kind != 2;
                 if (frame_bytes_of(plan.width, plan.height, bayer, two) ==
@@ -421,8 +422,8 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
         if (scan.torn_tail >= 0)
             plan.torn_tail = scan.torn_tail;
         if (!scan.records.empty())
-            records_end = std::max(records_end, scan.records.back().offset +
-                                                    scan.records.back().length);
+            records_end =
+                std::max(records_end, scan.records.back().offset + scan.records.back().length);
         else if (j < n)
             records_end = std::max(records_end, to);
         else

@@ -56,9 +56,9 @@ struct VidRepairPlan {
     bool bayer = false, two_bytes = true;
     std::vector<VidSalvageRecord> records; // the repaired file's frames, in order
     std::vector<VidRepairDropped> dropped;
-    int64_t from_table = 0;          // frames kept through the file's own table
-    int64_t from_scan = 0;           // records found by scanning
-    int64_t torn_tail = -1;          // a record cut short by the end of the file
+    int64_t from_table = 0;           // frames kept through the file's own table
+    int64_t from_scan = 0;            // records found by scanning
+    int64_t torn_tail = -1;           // a record cut short by the end of the file
     uint64_t common_record_bytes = 0; // the size most scanned records expand to
 };
 

@@ -153,8 +153,7 @@ class Reader {
         if (count < 1 || first < 0 || first > frames_ - count)
             throw py::index_error("frames " + std::to_string(first) + " to " +
                                   std::to_string(int64_t(first) + count - 1) +
-                                  " are outside the clip's " + std::to_string(frames_) +
-                                  " frames");
+                                  " are outside the clip's " + std::to_string(frames_) + " frames");
         if (width_ == 0 || height_ == 0)
             raise(0, "the clip's frames of " + std::to_string(width_) + " x " +
                          std::to_string(height_) + " pixels hold no pixels");

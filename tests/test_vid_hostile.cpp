@@ -67,17 +67,17 @@ TEST_F(Hostile, OutputsOntoPipesAndDevicesAreWrittenIntoOthersRefused)
     ASSERT_EQ(sh("$VID export a.vid --format raw -o plain.raw").status, 0);
     ASSERT_EQ(sh("mkfifo p1 p2 && mkdir folder").status, 0);
     // A reader on the pipe gets every byte, and the pipe stays a pipe.
-    EXPECT_EQ(sh("cat p1 > got.raw & $VID export a.vid --format raw -o p1; s=$?; wait; exit $s")
-                  .status,
-              0);
+    EXPECT_EQ(
+        sh("cat p1 > got.raw & $VID export a.vid --format raw -o p1; s=$?; wait; exit $s").status,
+        0);
     EXPECT_TRUE(is_fifo("p1"));
     EXPECT_EQ(vidtest::read_file(at("got.raw")), vidtest::read_file(at("plain.raw")));
     EXPECT_EQ(sh("cat p2 > got.vid & $VID repair a.vid p2 > /dev/null; s=$?; wait; exit $s").status,
               0);
     EXPECT_TRUE(is_fifo("p2"));
     EXPECT_EQ(frames_of("got.vid"), v.frames);
-    for (const char* refused : {"$VID export a.vid --format raw -o folder",
-                                "$VID repair a.vid folder"}) {
+    for (const char* refused :
+         {"$VID export a.vid --format raw -o folder", "$VID repair a.vid folder"}) {
         Outcome o = sh(refused);
         EXPECT_EQ(o.status, 1) << refused;
         EXPECT_NE(o.err.find("folder: is a folder"), std::string::npos) << o.err;
@@ -133,12 +133,13 @@ TEST_F(Hostile, RepairKeepsWhatVerifyCallsIntactAndSaysWhatItDrops)
     Mixed m = mixed_file(64, 48);
     ASSERT_TRUE(vidtest::write_file(at("m.vid"), m.file));
     EXPECT_EQ(sh("$VID verify m.vid > v.txt").status, 1);
-    EXPECT_NE(text_of("v.txt").find("1 of 5 frames damaged"), std::string::npos) << text_of("v.txt");
+    EXPECT_NE(text_of("v.txt").find("1 of 5 frames damaged"), std::string::npos)
+        << text_of("v.txt");
     Outcome r = sh("$VID repair m.vid r.vid > /dev/null");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("frame 3 (offset "), std::string::npos) << r.err;
-    EXPECT_EQ(frames_of("r.vid"), (std::vector<Bytes>{m.frames[0], m.frames[1], m.frames[2],
-                                                      m.frames[4]}));
+    EXPECT_EQ(frames_of("r.vid"),
+              (std::vector<Bytes>{m.frames[0], m.frames[1], m.frames[2], m.frames[4]}));
     ASSERT_EQ(sh("$VID repair m.vid k.vid --keep-numbering > /dev/null").status, 0);
     std::vector<Bytes> numbered = m.frames;
     numbered[3].assign(numbered[3].size(), 0);
@@ -160,8 +161,8 @@ TEST_F(Hostile, RepairOfForgedRecordsIsLinearAndBounded)
         memcpy(&file[at], marker, 8);
         put_le32(&file[at + 8], 1);
         put_le32(&file[at + 12], uint32_t(3 * w * h));
-        put_le32(&file[at + 16], uint32_t(file.size() - at - 20 < 6000000 ? file.size() - at - 20
-                                                                           : 6000000));
+        put_le32(&file[at + 16],
+                 uint32_t(file.size() - at - 20 < 6000000 ? file.size() - at - 20 : 6000000));
     }
     ASSERT_TRUE(vidtest::write_file(at("forged.vid"), file));
     Outcome r = sh("$VID repair forged.vid out.vid --size 1000x1000");

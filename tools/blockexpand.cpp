@@ -80,12 +80,13 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc == 2 && strcmp(argv[1], "--help") == 0) {
-        printf("usage: blockexpand FILE\n\n"
-               "Expands FILE, whose whole content is one blocked-compress buffer, into FILE's name\n"
-               "cut before the file name's first .zlib (or FILE.unzlib when it has none), written\n"
-               "under a temporary name, synced and renamed into place; only then is FILE deleted.\n"
-               "On any failure FILE and an existing output stay as they were.\n\n"
-               "Exit status: 0 on success, 1 on any failure.\n");
+        printf(
+            "usage: blockexpand FILE\n\n"
+            "Expands FILE, whose whole content is one blocked-compress buffer, into FILE's name\n"
+            "cut before the file name's first .zlib (or FILE.unzlib when it has none), written\n"
+            "under a temporary name, synced and renamed into place; only then is FILE deleted.\n"
+            "On any failure FILE and an existing output stay as they were.\n\n"
+            "Exit status: 0 on success, 1 on any failure.\n");
         return 0;
     }
     const char* input_name = argv[1];

@@ -134,9 +134,9 @@ bool out_is_replaceable(const Options& o)
     bool out_known = stat(out, &out_stat) == 0 && out_stat.st_ino != 0;
     for (const std::string& input : o.inputs) {
         struct stat in_stat;
-        if (input == o.out || (out_known && stat(input.c_str(), &in_stat) == 0 &&
-                               in_stat.st_dev == out_stat.st_dev &&
-                               in_stat.st_ino == out_stat.st_ino)) {
+        if (input == o.out ||
+            (out_known && stat(input.c_str(), &in_stat) == 0 && in_stat.st_dev == out_stat.st_dev &&
+             in_stat.st_ino == out_stat.st_ino)) {
             fprintf(stderr, "vid import: %s is also an input; give the VID file to write first\n",
                     out);
             return false;
@@ -202,8 +202,8 @@ class Output {
     {
         if (writer_->writeNextFrameToVideoFile())
             return true;
-        fprintf(stderr, "vid import: %s: frame %ld cannot be written: %s\n", out_.c_str(),
-                frames(), reason("cannot be written").c_str());
+        fprintf(stderr, "vid import: %s: frame %ld cannot be written: %s\n", out_.c_str(), frames(),
+                reason("cannot be written").c_str());
         return false;
     }
 
@@ -272,9 +272,10 @@ class Output {
         std::string why = finished ? "" : reason("cannot be finished");
         delete writer_;
         writer_ = nullptr;
-        fprintf(stderr, "vid import: %s: %s; the %ld frames written before are kept in %s%s%s\n",
-                out_.c_str(), what, frames_, temp_.c_str(),
-                finished ? "" : " (vid repair recovers them: ", finished ? "" : (why + ")").c_str());
+        fprintf(
+            stderr, "vid import: %s: %s; the %ld frames written before are kept in %s%s%s\n",
+            out_.c_str(), what, frames_, temp_.c_str(),
+            finished ? "" : " (vid repair recovers them: ", finished ? "" : (why + ")").c_str());
     }
 
     std::string out_, temp_;

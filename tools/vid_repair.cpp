@@ -32,7 +32,8 @@ const char kUsage[] =
     "Without either, the sizes that fit the records are listed.\n"
     "IN is never changed; OUT is written under a temporary name beside it and renamed when\n"
     "complete (a device or named pipe is written into directly).\n"
-    "\n"    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n";
+    "\n"
+    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n";
 
 struct Geometry {
     int width = 0, height = 0;
@@ -138,11 +139,11 @@ int vid_repair_main(int argc, char** argv)
         return vid_cli_usage_error("repair", "--bayer8/--bayer16 go with --size");
     VidPathKind in_kind = vid_path_kind(in);
     if (in_kind != VidPathKind::regular) {
-        fprintf(stderr, "vid repair: %s: %s\n", in,
-                in_kind == VidPathKind::missing
-                    ? strerror(errno)
-                    : (std::string("is ") + vid_path_kind_text(in_kind) + ", not a VID file")
-                          .c_str());
+        fprintf(
+            stderr, "vid repair: %s: %s\n", in,
+            in_kind == VidPathKind::missing
+                ? strerror(errno)
+                : (std::string("is ") + vid_path_kind_text(in_kind) + ", not a VID file").c_str());
         return 1;
     }
     struct stat in_stat, out_stat;
@@ -191,8 +192,9 @@ int vid_repair_main(int argc, char** argv)
             break;
         }
         if (d.frame >= 0)
-            fprintf(stderr, "vid repair: %s: frame %" PRId64 " (offset %" PRId64 ") dropped%s: %s\n",
-                    in, d.frame, d.offset, keep_numbering ? ", black in its place" : "",
+            fprintf(stderr,
+                    "vid repair: %s: frame %" PRId64 " (offset %" PRId64 ") dropped%s: %s\n", in,
+                    d.frame, d.offset, keep_numbering ? ", black in its place" : "",
                     d.reason.c_str());
         else
             fprintf(stderr, "vid repair: %s: record at offset %" PRId64 " dropped: %s\n", in,
@@ -205,8 +207,7 @@ int vid_repair_main(int argc, char** argv)
         fprintf(stderr, "vid repair: %s: no intact frame found; nothing to keep\n", in);
         return 1;
     }
-    if (!vid_salvage_write(in, out, g.width, g.height, g.bayer, g.two_bytes, plan.records,
-                           error)) {
+    if (!vid_salvage_write(in, out, g.width, g.height, g.bayer, g.two_bytes, plan.records, error)) {
         fprintf(stderr, "vid repair: %s\n", error.c_str());
         return 1;
     }

@@ -20,8 +20,8 @@ const uint64_t kMaxFrameBytes = uint64_t(16) << 20;
 const std::string& input_path()
 {
     static const std::string path =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-        "/fuzz_vid_read_path." + std::to_string(getpid()) + ".vid";
+        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/fuzz_vid_read_path." +
+        std::to_string(getpid()) + ".vid";
     return path;
 }
 
@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         VidHeader reader(input_path().c_str(), quiet_stream());
         if (reader.compressed_buffer != nullptr) {
             const int count = reader.num_frames < 3 ? reader.num_frames : 3;
-            std::vector<unsigned char> out(size_t(reader.pixmap_size) * size_t(count > 0 ? count : 1));
+            std::vector<unsigned char> out(size_t(reader.pixmap_size) *
+                                           size_t(count > 0 ? count : 1));
             VidReadFailure failure;
             vid_read_rgb(reader, 0, count, out.data(), 1, failure);
             vid_read_rgb(reader, 0, count, out.data(), 2, failure);
