@@ -70,6 +70,15 @@ inline int64_t vid_expanded_frame_bytes(const VidFileHeader& h)
         return 3 * pixels;
     return h.two_bytes ? 2 * pixels : pixels;
 }
+inline int64_t vid_expanded_frame_bytes(int width, int height, bool bayer, bool two_bytes)
+{
+    VidFileHeader h;
+    h.width = width;
+    h.height = height;
+    h.bayer = bayer;
+    h.two_bytes = two_bytes;
+    return vid_expanded_frame_bytes(h);
+}
 
 // Writers that take frames beyond their table (growTableWhenFull) treat the frames to reserve
 // as a hint: they reserve at most this many entries up front (8 MiB of table), and the frames

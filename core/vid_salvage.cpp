@@ -259,12 +259,7 @@ namespace {
 
 uint64_t frame_bytes_of(int width, int height, bool bayer, bool two_bytes)
 {
-    VidFileHeader h;
-    h.width = width;
-    h.height = height;
-    h.bayer = bayer;
-    h.two_bytes = two_bytes;
-    return uint64_t(vid_expanded_frame_bytes(h));
+    return uint64_t(vid_expanded_frame_bytes(width, height, bayer, two_bytes));
 }
 
 void add_scanned(VidRepairPlan& plan, const VidSalvageScan& scan)

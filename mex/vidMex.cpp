@@ -3,7 +3,7 @@
 // handles as clipOpenMex's (vid_handle.h): stale, closed and foreign ones are refused alike.
 //
 //   [h, info] = vidMex('open', name)          info = [width height frames kind], kind 0 RGB,
-//                                             1 Bayer one-byte, 2 Bayer two-byte
+//                                             1 Bayer one-byte, 2 Bayer two-byte, 3 empty
 //   img = vidMex('read', h, first, count, cls) frames first .. first+count-1 (0-based) as
 //                                             H x W x 3 x count, cls 'uint8' or 'double'
 //   m = vidMex('mosaic', h, k)                frame k's samples as stored: H x W uint16 or
@@ -23,6 +23,7 @@
 
 #include "VidHeader.h"
 #include "vid_format.h"
+#include "vid_read.h"
 #include "mex.h"
 #include "mex_args.h"
 #include "vid_frame_planes.h"
@@ -92,12 +93,16 @@ void open_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     mxArray* handle =
         new_handle([&](unsigned char* storage) { return new (storage) VidHeader(name, stderr); });
     mxFree(name);
-    const VidHeader* r = reinterpret_cast<const VidHeader*>(mxGetPr(handle));
+    VidHeader* r = reinterpret_cast<VidHeader*>(mxGetPr(handle));
     double* d = mxGetPr(info);
     d[0] = r->width;
     d[1] = r->height;
     d[2] = r->num_frames;
-    d[3] = !r->vid_is_bayer_interpolated ? 0 : r->vid_uses_two_bytes_per_pixel ? 2 : 1;
+    // 3: an empty file (no frames, nothing behind its table), of no kind.
+    d[3] = vid_is_empty(*r)                  ? 3
+           : !r->vid_is_bayer_interpolated   ? 0
+           : r->vid_uses_two_bytes_per_pixel ? 2
+                                             : 1;
     plhs[0] = handle;
     plhs[1] = info;
 }

@@ -39,15 +39,6 @@ struct Geometry {
     int width = 0, height = 0;
     bool bayer = false, two_bytes = true;
     bool known() const { return width > 0 && height > 0; }
-    uint64_t frame_bytes() const
-    {
-        VidFileHeader h;
-        h.width = width;
-        h.height = height;
-        h.bayer = bayer;
-        h.two_bytes = two_bytes;
-        return uint64_t(vid_expanded_frame_bytes(h));
-    }
 };
 
 VidProgress* g_progress = nullptr;

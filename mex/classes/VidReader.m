@@ -7,7 +7,8 @@ classdef VidReader < handle
   %     NumFrames  number of frames
   %     Width      frame width in pixels
   %     Height     frame height in pixels
-  %     Kind       'rgb', 'bayer8' or 'bayer16' (Bayer frames are demosaiced on reading)
+  %     Kind       'rgb', 'bayer8' or 'bayer16' (Bayer frames are demosaiced on reading);
+  %                '' for an empty file (no frames, nothing behind its table)
   %
   %   Methods:
   %     F = read(R)               every frame, Height x Width x 3 x NumFrames uint8
@@ -71,7 +72,7 @@ classdef VidReader < handle
       catch err
         error ('vid:badFile', 'Cannot read %s as a VID file: %s', file, plain (err.message));
       end
-      kinds = {'rgb', 'bayer8', 'bayer16'};
+      kinds = {'rgb', 'bayer8', 'bayer16', ''};   % '' for an empty file: no kind
       r.Handle = h;
       if (exist ('vidReadFrames') == 3)
         r.Reader = @vidReadFrames;

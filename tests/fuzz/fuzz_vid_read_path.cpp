@@ -10,26 +10,13 @@
 #include <vector>
 
 #include "VidHeader.h"
+#include "fuzz_input_file.h"
 #include "vid_format.h"
 #include "vid_read.h"
 
 namespace {
 
 const uint64_t kMaxFrameBytes = uint64_t(16) << 20;
-
-const std::string& input_path()
-{
-    static const std::string path =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/fuzz_vid_read_path." +
-        std::to_string(getpid()) + ".vid";
-    return path;
-}
-
-FILE* quiet_stream()
-{
-    static FILE* sink = fopen("/dev/null", "w");
-    return sink;
-}
 
 } // namespace
 
@@ -40,14 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (uint64_t(h.width) * uint64_t(h.height) * 3 > kMaxFrameBytes)
             return 0;
     }
-    FILE* f = fopen(input_path().c_str(), "wb");
-    if (f == nullptr)
-        return 0;
-    bool written = size == 0 || fwrite(data, size, 1, f) == 1;
-    if (fclose(f) != 0 || !written)
+    static const std::string path = fuzz_input_path("fuzz_vid_read_path");
+    if (!fuzz_write_input(path, data, size))
         return 0;
     {
-        VidHeader reader(input_path().c_str(), quiet_stream());
+        VidHeader reader(path.c_str(), fuzz_quiet_stream());
         if (reader.compressed_buffer != nullptr) {
             const int count = reader.num_frames < 3 ? reader.num_frames : 3;
             std::vector<unsigned char> out(size_t(reader.pixmap_size) *
@@ -63,6 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             vid_is_empty(reader);
         }
     }
-    unlink(input_path().c_str());
+    unlink(path.c_str());
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "VidHeader.h"
+#include "fuzz_input_file.h"
 #include "vid_format.h"
 
 namespace {
@@ -22,21 +23,6 @@ namespace {
 #endif
 const uint64_t kMaxFrameBytes = uint64_t(FUZZ_MAX_FRAME_MIB) << 20;
 const uint64_t kAllFramesBytes = uint64_t(1) << 20;
-
-const std::string& input_path()
-{
-    // Memory-backed when the system has it: the file is rewritten on every run.
-    static const std::string path =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/fuzz_vid_reader." +
-        std::to_string(getpid()) + ".vid";
-    return path;
-}
-
-FILE* quiet_stream()
-{
-    static FILE* sink = fopen("/dev/null", "w");
-    return sink;
-}
 
 } // namespace
 
@@ -48,15 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         frame_bytes = uint64_t(h.width) * uint64_t(h.height) * 3;
     }
 
-    FILE* f = fopen(input_path().c_str(), "wb");
-    if (f == nullptr)
-        return 0;
-    bool written = size == 0 || fwrite(data, size, 1, f) == 1;
-    if (fclose(f) != 0 || !written)
+    static const std::string path = fuzz_input_path("fuzz_vid_reader");
+    if (!fuzz_write_input(path, data, size))
         return 0;
 
     {
-        VidHeader reader(input_path().c_str(), quiet_stream());
+        VidHeader reader(path.c_str(), fuzz_quiet_stream());
         if (reader.compressed_buffer != nullptr) {
             int frames = reader.num_frames;
             if (frame_bytes > kAllFramesBytes && frames > 4)
@@ -70,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 reader.readNextFrameFromVideoFile();
         }
     }
-    unlink(input_path().c_str()); // leave nothing behind in /dev/shm
+    unlink(path.c_str()); // leave nothing behind in /dev/shm
     return 0;
 }

@@ -177,3 +177,9 @@
 %! assert (! isempty (strfind (text, "NUL")), text);
 %! assert (! isempty (strfind (vid_error_text (@() vidMex ("create", [victim char(0) ".vid"], 8, 6, 1, 9)), "NUL")));
 %! fid = fopen (victim); assert (fread (fid, Inf, "char=>char")', "keep"); fclose (fid);
+%! % a writer closed without frames leaves an empty file of no kind
+%! close (VidWriter (vid_tmp ("empty.vid"), 8, 6));
+%! r = VidReader (vid_tmp ("empty.vid"));
+%! assert (r.NumFrames, 0);
+%! assert (r.Kind, "");
+%! assert (size (read (r)), [6 8 3 0]);
