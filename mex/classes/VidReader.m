@@ -186,9 +186,14 @@ function k = check_index (r, k)
   end
   if (! isnumeric (k) || isempty (k) || ! isreal (k) || any (k(:) != fix (k(:))) ...
       || any (k(:) < 1) || any (k(:) > r.NumFrames))
+    bad = '';
+    if (isnumeric (k) && isreal (k) && ! isempty (k))
+      wrong = k(k(:) != fix (k(:)) | k(:) < 1 | k(:) > r.NumFrames);
+      bad = sprintf ('Frame %g is outside the clip. ', wrong(1));
+    end
     error ('vid:badFrameIndex', ...
-           'Frame indices must be positive integers within 1..%d (%s has %d frames).', ...
-           r.NumFrames, r.Name, r.NumFrames);
+           '%sFrame indices must be positive integers within 1..%d (%s has %d frames).', ...
+           bad, r.NumFrames, r.Name, r.NumFrames);
   end
   k = double (k(:)');
 end

@@ -147,6 +147,7 @@
 %! assert (read (r, [4 Inf]), frames(:, :, :, 4:5));
 %! assert (read (r, [5 1 3]), frames(:, :, :, [5 1 3]));
 %! assert (error_id (@() read (r, [4 2])), "vid:badFrameIndex");
+%! assert (! isempty (strfind (vid_error_text (@() read (r, 40)), "Frame 40 is outside")));
 %! m = methods (r);
 %! for helper = {"check_index", "call", "failed", "plain"}
 %!   assert (! any (strcmp (m, helper{1})), helper{1});
