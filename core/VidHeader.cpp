@@ -23,13 +23,17 @@
 #include <cstdarg>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
 #include "errbox.h"
 #include "file_offset.h"
 #include "le_bytes.h"
+#include "report.h"
 #include "vid_format.h"
+#include "vid_records.h"
+#include "vid_result.h"
 
 namespace {
 
@@ -41,8 +45,22 @@ const int kMinWritableFrameBytes = 33;
 // Offsets are read and written this many entries at a time.
 const int kTableChunkEntries = 512;
 
-__attribute__((format(printf, 2, 3))) void format_report(VidHeader& v, const char* format, ...)
+// Shows errMessage through displayMessageBox, unless the calling thread captures reports
+// (report.h): a program or binding that reads lastError() then keeps it off the terminal.
+void show_report(const VidHeader& v)
 {
+    if (!vid_report_keep(v.errMessage))
+        displayMessageBox(v.errMessage, v.error_outfile);
+}
+
+// Keeps a failure's kind, frame and plain-words detail beside its report in errMessage.
+__attribute__((format(printf, 5, 6))) void format_report(VidHeader& v, VidResult result, int frame,
+                                                         const char* detail, const char* format,
+                                                         ...)
+{
+    v.result = result;
+    v.error_frame = frame;
+    snprintf(v.error_detail, sizeof v.error_detail, "%s", detail != nullptr ? detail : "");
     va_list args;
     va_start(args, format);
     vsnprintf(v.errMessage, sizeof v.errMessage, format, args);
@@ -55,32 +73,44 @@ __attribute__((format(printf, 2, 3))) void format_report(VidHeader& v, const cha
 // prefix is part of what MATLAB users have always seen).
 const char kReportName[] = "VidHeader";
 
-// Formats a report "VidHeader:<line> ..." into obj.errMessage without showing it.
-#define VID_FORMAT(obj, format, ...)                                                               \
-    format_report(obj, "%s:%d " format, kReportName, __LINE__, __VA_ARGS__)
+// Formats a report "VidHeader:<line> ..." into obj.errMessage without showing it, and keeps
+// the failure's kind (VidResult), its 0-based frame (-1: none) and its detail in plain words
+// (null: none) for lastError().
+#define VID_FORMAT(obj, result, frame, detail, format, ...)                                        \
+    format_report(obj, result, frame, detail, "%s:%d " format, kReportName, __LINE__, __VA_ARGS__)
 // Formats and shows a report. In the MATLAB build this does not return.
-#define VID_REPORT(obj, format, ...)                                                               \
+#define VID_REPORT(obj, result, frame, detail, format, ...)                                        \
     do {                                                                                           \
-        VID_FORMAT(obj, format, __VA_ARGS__);                                                      \
-        displayMessageBox((obj).errMessage, (obj).error_outfile);                                  \
+        VID_FORMAT(obj, result, frame, detail, format, __VA_ARGS__);                               \
+        show_report(obj);                                                                          \
     } while (0)
 // In a constructor: when cond holds, releases what the object opened, reports and returns.
-#define VID_REFUSE_OPENING_IF(cond, format, ...)                                                   \
+#define VID_REFUSE_OPENING_IF(cond, result, frame, detail, format, ...)                            \
     do {                                                                                           \
         if (cond) {                                                                                \
             release(*this);                                                                        \
-            VID_REPORT(*this, format, __VA_ARGS__);                                                \
+            VID_REPORT(*this, result, frame, detail, format, __VA_ARGS__);                         \
             return;                                                                                \
         }                                                                                          \
     } while (0)
 
 namespace {
 
+// No failure: what an operation starts from.
+void clear_failure(VidHeader& v)
+{
+    v.error_number = 0;
+    v.result = VidResult::ok;
+    v.error_frame = -1;
+    v.error_detail[0] = '\0';
+}
+
 // The empty state shared by all constructors: no file, no buffers, every size 0.
 void clear_fields(VidHeader& v)
 {
     memset(v.videoFileName, 0, sizeof v.videoFileName);
     memset(v.errMessage, 0, sizeof v.errMessage);
+    memset(v.error_detail, 0, sizeof v.error_detail);
     v.videoFile = nullptr;
     v.file_open_read_or_write = 0;
     v.vid_is_bayer_interpolated = 1;
@@ -102,7 +132,8 @@ void clear_fields(VidHeader& v)
     v.error_outfile = nullptr;
     v.compression_effort = max_compression_effort;
     v.table_grows = 0;
-    v.error_number = 0;
+    v.file_bytes = 0;
+    clear_failure(v);
 }
 
 // Closes the file and frees every buffer the object owns, leaving the pointers null.
@@ -147,7 +178,8 @@ bool copy_name(VidHeader& v, const char* name)
 bool write_header_and_table(VidHeader& v)
 {
     if (v.videoFile == nullptr || v.offsets == nullptr || v.file_open_read_or_write != 1) {
-        VID_FORMAT(v, "video file is not open for writing \n %s \n", v.videoFileName);
+        VID_FORMAT(v, VidResult::not_open, -1, nullptr,
+                   "video file is not open for writing \n %s \n", v.videoFileName);
         return false;
     }
     // A writer whose table grew has more frames than entries: the file it runs into reads as
@@ -158,7 +190,8 @@ bool write_header_and_table(VidHeader& v)
     if (vid_fseek(v.videoFile, 0, SEEK_SET) != 0 ||
         fwrite(header, 1, sizeof header, v.videoFile) != sizeof header) {
         v.error_number = errno;
-        VID_FORMAT(v, "Unable to write header to video file \n %s \n", v.videoFileName);
+        VID_FORMAT(v, VidResult::write_failed, -1, nullptr,
+                   "Unable to write header to video file \n %s \n", v.videoFileName);
         return false;
     }
     // The table directly follows the header, so after the header the stream stands at entry 0.
@@ -170,14 +203,16 @@ bool write_header_and_table(VidHeader& v)
             put_le64(chunk + 8 * i, uint64_t(v.offsets[first + i]));
         if (fwrite(chunk, 8, size_t(count), v.videoFile) != size_t(count)) {
             v.error_number = errno;
-            VID_FORMAT(v, "Error writing offsets to video file \n %s \n", v.videoFileName);
+            VID_FORMAT(v, VidResult::write_failed, -1, nullptr,
+                       "Error writing offsets to video file \n %s \n", v.videoFileName);
             return false;
         }
     }
     // Records and table may still sit in the stream's buffer; a failed flush loses them.
     if (fflush(v.videoFile) != 0) {
         v.error_number = errno;
-        VID_FORMAT(v, "Unable to flush video file \n %s \n", v.videoFileName);
+        VID_FORMAT(v, VidResult::write_failed, -1, nullptr, "Unable to flush video file \n %s \n",
+                   v.videoFileName);
         return false;
     }
     return true;
@@ -195,28 +230,26 @@ bool rewrite_with_grown_table(VidHeader& v)
     if (fflush(v.videoFile) == 0 && vid_fseek(v.videoFile, 0, SEEK_END) == 0)
         file_end = vid_ftell(v.videoFile);
     if (file_end < 0) {
-        VID_FORMAT(v, "Unable to flush video file \n %s \n", v.videoFileName);
+        VID_FORMAT(v, VidResult::write_failed, -1, nullptr, "Unable to flush video file \n %s \n",
+                   v.videoFileName);
         return false;
     }
     const int64_t first_record = v.offsets[0];
     const int64_t shift = kVidTableEntryBytes * (frames - int64_t(v.num_frames));
     int64_t* table = new (std::nothrow) int64_t[size_t(frames)];
     if (table == nullptr) {
-        VID_FORMAT(v, "Unable to allocate the frame table for video file \n %s \n",
-                   v.videoFileName);
+        VID_FORMAT(v, VidResult::out_of_memory, -1, nullptr,
+                   "Unable to allocate the frame table for video file \n %s \n", v.videoFileName);
         return false;
     }
     // Walk the records by their own lengths.
     int64_t at = first_record;
     for (int64_t k = 0; k < frames; k++) {
-        unsigned char head[12 + 8 * 8];
-        size_t got = 0;
-        if (at < file_end && vid_fseek(v.videoFile, at, SEEK_SET) == 0)
-            got = fread(head, 1, sizeof head, v.videoFile);
-        int64_t length = blocked_compress_length(head, (unsigned long)got);
+        int64_t length = vid_announced_record_length(v.videoFile, at, file_end - at);
         if (length < 0 || length > file_end - at) {
             delete[] table;
-            VID_FORMAT(v,
+            VID_FORMAT(v, VidResult::damaged_record, int(k),
+                       "its record is missing or cut while the file is finished",
                        "record of frame %" PRId64 " not found while finishing video file "
                        "\n %s \n",
                        k, v.videoFileName);
@@ -234,7 +267,8 @@ bool rewrite_with_grown_table(VidHeader& v)
     }
     if (out == nullptr) {
         delete[] table;
-        VID_FORMAT(v, "Unable to create a file beside video file \n %s \n", v.videoFileName);
+        VID_FORMAT(v, VidResult::write_failed, -1, "cannot create a file beside it",
+                   "Unable to create a file beside video file \n %s \n", v.videoFileName);
         return false;
     }
     // The first refusal's errno is what the report gives as the reason.
@@ -279,7 +313,11 @@ bool rewrite_with_grown_table(VidHeader& v)
         // the others lie behind them for `vid repair`.
         remove(temp_name);
         v.error_number = why;
-        VID_FORMAT(v,
+        const std::string grown_detail = "the finished file could not be written; it keeps its " +
+                                         std::to_string(v.current_frame) + " frames: the first " +
+                                         std::to_string(v.num_frames) +
+                                         " read through its table, vid repair recovers the rest";
+        VID_FORMAT(v, vid_result_of_errno(why, VidResult::write_failed), -1, grown_detail.c_str(),
                    "Unable to write the finished video file \n %s \n (%s); it keeps its %d "
                    "frames: the first %d read through its table, vid repair recovers the rest\n",
                    v.videoFileName, strerror(why), v.current_frame, v.num_frames);
@@ -288,12 +326,28 @@ bool rewrite_with_grown_table(VidHeader& v)
     return true;
 }
 
+// The end of the last record, which starts at `start` within the file: the file's end at
+// opening, or, when a writer stopped in the middle of a frame left that frame's torn record
+// behind the last whole one, where the last record's own header says. (A finished file's last
+// record always ends at the end of the file.)
+int64_t last_record_end(VidHeader& v, int64_t start)
+{
+    int64_t end = v.file_bytes;
+    if (end - start > 12) {
+        int64_t announced = vid_announced_record_length(v.videoFile, start, end - start);
+        if (announced >= 0 && announced < end - start)
+            end = start + announced;
+    }
+    return end;
+}
+
 // Writes a width x height image of `channels` bytes per pixel as binary PPM (3) or PGM (1).
 // The image is written under a temporary name beside `name` and takes that name only when
 // complete, so a full disk never leaves a partial image under the final name.
 void write_image(VidHeader& v, const char* name, const unsigned char* data, const char* magic,
                  int channels)
 {
+    clear_failure(v);
     char temp[sizeof v.videoFileName + 32] = {0};
     FILE* image = nullptr;
     if (name != nullptr && strlen(name) < sizeof v.videoFileName) {
@@ -306,7 +360,8 @@ void write_image(VidHeader& v, const char* name, const unsigned char* data, cons
     }
     if (image == nullptr) {
         v.error_number = errno;
-        VID_REPORT(v, "Unable to open file to write image \r\n %s", name ? name : "");
+        VID_REPORT(v, vid_result_of_errno(v.error_number, VidResult::write_failed), -1, nullptr,
+                   "Unable to open file to write image \r\n %s", name ? name : "");
         return;
     }
     size_t bytes = 0;
@@ -328,7 +383,8 @@ void write_image(VidHeader& v, const char* name, const unsigned char* data, cons
     if (!ok) {
         remove(temp);
         v.error_number = why;
-        VID_REPORT(v, "Unable to write image to file \r\n %s", name);
+        VID_REPORT(v, VidResult::write_failed, -1, nullptr, "Unable to write image to file \r\n %s",
+                   name);
     }
 }
 
@@ -345,7 +401,8 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     error_outfile = in_error_outfile;
     file_open_read_or_write = 0;
     if (!copy_name(*this, inVideoFileName)) {
-        VID_REPORT(*this, "video file name missing or longer than %d bytes \n %s \n",
+        VID_REPORT(*this, VidResult::bad_argument, -1, "the path is missing or too long",
+                   "video file name missing or longer than %d bytes \n %s \n",
                    int(sizeof videoFileName) - 1, videoFileName);
         return;
     }
@@ -358,17 +415,21 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         // A folder keeps the system's EISDIR; a pipe or device is refused by us, not the system.
         error_number = kind == VidPathKind::regular || kind == VidPathKind::folder ? errno : 0;
         if (kind != VidPathKind::regular)
-            VID_REPORT(*this,
-                       "Unable to open following video file in  'rb' mode \r\n %s \r\n (it is "
-                       "%s, not a VID file)\r\n",
-                       videoFileName, vid_path_kind_text(kind));
+            VID_REPORT(
+                *this, VidResult::not_regular, -1,
+                (std::string("it is ") + vid_path_kind_text(kind) + ", not a VID file").c_str(),
+                "Unable to open following video file in  'rb' mode \r\n %s \r\n (it is "
+                "%s, not a VID file)\r\n",
+                videoFileName, vid_path_kind_text(kind));
         else
-            VID_REPORT(*this, "Unable to open following video file in  'rb' mode \r\n %s \r\n",
+            VID_REPORT(*this, vid_result_of_errno(error_number, VidResult::read_failed), -1,
+                       nullptr, "Unable to open following video file in  'rb' mode \r\n %s \r\n",
                        videoFileName);
         return;
     }
     unsigned char header[kVidHeaderBytes];
     VID_REFUSE_OPENING_IF(fread(header, 1, sizeof header, videoFile) != sizeof header,
+                          VidResult::not_vid_file, -1, "it is shorter than the 8-byte header",
                           "Unable to read from video file \n %s \n", videoFileName);
 
     const VidFileHeader fields = vid_decode_header(header);
@@ -379,11 +440,15 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     vid_uses_two_bytes_per_pixel = two_bytes;
 
     // Refuse what the fields cannot hold before anything is sized from the header.
-    VID_REFUSE_OPENING_IF(count_field == INT32_MIN,
+    VID_REFUSE_OPENING_IF(count_field == INT32_MIN, VidResult::not_vid_file, -1,
+                          "its frame count field is out of range",
                           "frame count field %" PRId32 " of video file is out of range \n %s \n",
                           count_field, videoFileName);
     int64_t frame_bytes = int64_t(width) * 3 * int64_t(height);
-    VID_REFUSE_OPENING_IF(frame_bytes > kVidMaxFrameBytes,
+    VID_REFUSE_OPENING_IF(frame_bytes > kVidMaxFrameBytes, VidResult::not_vid_file, -1,
+                          (std::to_string(width) + " x " + std::to_string(height) +
+                           " pixel frames exceed 2^31 - 1 bytes")
+                              .c_str(),
                           "frames of %d x %d pixels in video file exceed 2^31 - 1 bytes \n %s \n",
                           width, height, videoFileName);
     num_frames = count_field < 0 ? -count_field : count_field;
@@ -400,8 +465,14 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     int64_t file_size = -1;
     if (vid_fseek(videoFile, 0, SEEK_END) == 0)
         file_size = vid_ftell(videoFile);
-    VID_REFUSE_OPENING_IF(file_size < 8, "Unable to read from video file \n %s \n", videoFileName);
-    VID_REFUSE_OPENING_IF(int64_t(num_frames) > (file_size - 8) / 8,
+    file_bytes = file_size;
+    VID_REFUSE_OPENING_IF(file_size < 8, VidResult::not_vid_file, -1,
+                          "it is shorter than the 8-byte header",
+                          "Unable to read from video file \n %s \n", videoFileName);
+    VID_REFUSE_OPENING_IF(int64_t(num_frames) > (file_size - 8) / 8, VidResult::not_vid_file, -1,
+                          ("a table of " + std::to_string(num_frames) +
+                           " entries does not fit in its " + std::to_string(file_size) + " bytes")
+                              .c_str(),
                           "Error reading offsets to video file \n %s \n"
                           " (a table of %d entries does not fit in a file of %" PRId64 " bytes)\n",
                           videoFileName, num_frames, file_size);
@@ -430,7 +501,7 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         no_frames || (pixmap != nullptr && (uncompressed_buffer != nullptr || !expandable));
     if (buffers)
         offsets = new (std::nothrow) int64_t[no_frames ? 1 : size_t(num_frames)];
-    VID_REFUSE_OPENING_IF(offsets == nullptr,
+    VID_REFUSE_OPENING_IF(offsets == nullptr, VidResult::out_of_memory, -1, nullptr,
                           "Unable to allocate the frame buffers for video file \n %s \n",
                           videoFileName);
 
@@ -446,8 +517,8 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         for (int i = 0; i < count; i++)
             offsets[first + i] = int64_t(get_le64(chunk + 8 * i));
     }
-    VID_REFUSE_OPENING_IF(!table_read, "Error reading offsets to video file \n %s \n",
-                          videoFileName);
+    VID_REFUSE_OPENING_IF(!table_read, VidResult::read_failed, -1, "it ends inside its table",
+                          "Error reading offsets to video file \n %s \n", videoFileName);
 
     // The record buffer comes last: a non-null compressed_buffer marks a complete opening.
     uint64_t record_room = 2 * uint64_t(uncompressed_buffer_size);
@@ -455,7 +526,7 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
         record_room = uint64_t(longest_record > 0 ? longest_record : 1);
     compressed_buffer_size = (unsigned long)record_room;
     compressed_buffer = new (std::nothrow) unsigned char[compressed_buffer_size];
-    VID_REFUSE_OPENING_IF(compressed_buffer == nullptr,
+    VID_REFUSE_OPENING_IF(compressed_buffer == nullptr, VidResult::out_of_memory, -1, nullptr,
                           "Unable to allocate the frame buffers for video file \n %s \n",
                           videoFileName);
 }
@@ -472,7 +543,8 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     num_frames = out_num_frames;
     end_frame_number = out_num_frames;
     if (!copy_name(*this, outVideoFileName)) {
-        VID_REPORT(*this, "video file name missing or longer than %d bytes \n %s \n",
+        VID_REPORT(*this, VidResult::bad_argument, -1, "the path is missing or too long",
+                   "video file name missing or longer than %d bytes \n %s \n",
                    int(sizeof videoFileName) - 1, videoFileName);
         return;
     }
@@ -481,7 +553,8 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     // file of that name untouched. Widths above 0x8FFF would read back reduced by 0x8FFF.
     if (out_width < 1 || out_width > kVidMaxWriterWidth || out_height < 1 ||
         out_height > kVidMaxHeight) {
-        VID_REPORT(*this,
+        VID_REPORT(*this, VidResult::bad_argument, -1,
+                   "frames must be 1 to 36863 pixels wide and 1 to 65535 high",
                    "cannot write frames of %d x %d pixels (width 1 to 36863, height 1 to 65535)"
                    " to video file \n %s \n",
                    out_width, out_height, videoFileName);
@@ -489,20 +562,23 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     }
     int64_t frame_bytes = int64_t(out_width) * 3 * int64_t(out_height);
     if (frame_bytes > kVidMaxFrameBytes || frame_bytes < kMinWritableFrameBytes) {
-        VID_REPORT(*this,
+        VID_REPORT(*this, VidResult::bad_argument, -1, "a frame must hold 33 to 2^31 - 1 bytes",
                    "cannot write frames of %d x %d pixels: a frame must hold %d to 2^31 - 1 "
                    "bytes \n %s \n",
                    out_width, out_height, kMinWritableFrameBytes, videoFileName);
         return;
     }
     if (out_num_frames < 0) {
-        VID_REPORT(*this, "cannot reserve %d frames in video file \n %s \n", out_num_frames,
-                   videoFileName);
+        VID_REPORT(
+            *this, VidResult::bad_argument, -1, "a negative number of frames cannot be reserved",
+            "cannot reserve %d frames in video file \n %s \n", out_num_frames, videoFileName);
         return;
     }
     if (out_compression_effort < min_compression_effort ||
         out_compression_effort > max_compression_effort) {
-        VID_REPORT(*this, "compression effort %d is not one of 1 to 9 for video file \n %s \n",
+        VID_REPORT(*this, VidResult::bad_argument, -1,
+                   "the compression effort must be one of 1 to 9",
+                   "compression effort %d is not one of 1 to 9 for video file \n %s \n",
                    out_compression_effort, videoFileName);
         return;
     }
@@ -520,8 +596,8 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
         delete[] new_pixmap;
         delete[] new_offsets;
         delete[] new_record;
-        VID_REPORT(*this, "Unable to allocate the frame buffers for video file \n %s \n",
-                   videoFileName);
+        VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
+                   "Unable to allocate the frame buffers for video file \n %s \n", videoFileName);
         return;
     }
 
@@ -532,8 +608,8 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
         delete[] new_pixmap;
         delete[] new_offsets;
         delete[] new_record;
-        VID_REPORT(*this, "Unable to open following video file in  'wb' mode \r\n %s \r\n",
-                   videoFileName);
+        VID_REPORT(*this, vid_result_of_errno(error_number, VidResult::write_failed), -1, nullptr,
+                   "Unable to open following video file in  'wb' mode \r\n %s \r\n", videoFileName);
         return;
     }
 
@@ -553,7 +629,7 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     if (!write_header_and_table(*this)) {
         release(*this);
         compressed_buffer = nullptr;
-        displayMessageBox(errMessage, error_outfile);
+        show_report(*this);
         return;
     }
 }
@@ -572,7 +648,8 @@ bool finish_writer(VidHeader& v)
         v.videoFile = nullptr;
         if (closed != 0 && finished) {
             v.error_number = why;
-            VID_FORMAT(v, "Unable to close video file \n %s \n", v.videoFileName);
+            VID_FORMAT(v, VidResult::write_failed, -1, nullptr,
+                       "Unable to close video file \n %s \n", v.videoFileName);
             finished = false;
         }
     }
@@ -588,17 +665,17 @@ VidHeader::~VidHeader() noexcept(false)
     release(*this);
     // Report only after everything is released: in the MATLAB build the report unwinds.
     if (!finished)
-        displayMessageBox(errMessage, error_outfile);
+        show_report(*this);
 }
 
 bool VidHeader::finish()
 {
     if (file_open_read_or_write != 1 || videoFile == nullptr)
         return true;
-    error_number = 0;
+    clear_failure(*this);
     if (finish_writer(*this))
         return true;
-    displayMessageBox(errMessage, error_outfile);
+    show_report(*this);
     return false;
 }
 
@@ -613,23 +690,9 @@ int64_t VidHeader::recordBytes(int frame_number)
         end = offsets[frame_number + 1];
         return start >= kVidHeaderBytes && end >= start ? end - start : -1;
     }
-    if (start < kVidHeaderBytes || vid_fseek(videoFile, 0, SEEK_END) != 0)
+    if (start < kVidHeaderBytes || start > file_bytes)
         return -1;
-    end = vid_ftell(videoFile);
-    if (end < start)
-        return -1;
-    if (end - start > 12) {
-        unsigned char head[12 + 8 * 8];
-        size_t got = 0;
-        if (vid_fseek(videoFile, start, SEEK_SET) == 0)
-            got = fread(head, 1,
-                        end - start < int64_t(sizeof head) ? size_t(end - start) : sizeof head,
-                        videoFile);
-        int64_t announced = blocked_compress_length(head, (unsigned long)got);
-        if (announced >= 0 && announced < end - start)
-            end = start + announced;
-    }
-    return end - start;
+    return last_record_end(*this, start) - start;
 }
 
 bool VidHeader::readFrameFromVideoFile(int frame_number)
@@ -639,51 +702,53 @@ bool VidHeader::readFrameFromVideoFile(int frame_number)
 
 bool VidHeader::readFrameFromVideoFile(int frame_number, const VidExpandedBytes* notify)
 {
+    return readFrame(frame_number, notify, true);
+}
+
+bool VidHeader::readSamplesFromVideoFile(int frame_number)
+{
+    return readFrame(frame_number, nullptr, false);
+}
+
+// A failed read leaves a black frame in pixmap, never the previous frame or a part.
+#define VID_READ_FAILS(result, frame, detail, format, ...)                                         \
+    do {                                                                                           \
+        memset(pixmap, 0, size_t(pixmap_size));                                                    \
+        VID_REPORT(*this, result, frame, detail, format, __VA_ARGS__);                             \
+    } while (0)
+
+bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool demosaic)
+{
     if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 0) {
-        VID_REPORT(*this, "video file is not open for reading \n %s\n", videoFileName);
+        VID_REPORT(*this, VidResult::not_open, -1, "it is not open for reading",
+                   "video file is not open for reading \n %s\n", videoFileName);
         return false;
     }
-    error_number = 0;
+    clear_failure(*this);
     if (frame_number < 0 || frame_number >= num_frames) {
-        VID_REPORT(*this, "asked frameNumber %d > num_frames %d\n", frame_number, num_frames);
+        VID_REPORT(*this, VidResult::frame_out_of_range, frame_number,
+                   ("the file holds " + std::to_string(num_frames) + " frames").c_str(),
+                   "asked frameNumber %d > num_frames %d\n", frame_number, num_frames);
         return false;
     }
 
     int64_t start = offsets[frame_number];
     if (vid_fseek(videoFile, start, SEEK_SET) != 0) {
-        VID_REPORT(*this, "cannot seek to offset for frame_number %d in video_file \n %s\n",
-                   frame_number, videoFileName);
+        VID_REPORT(*this, VidResult::read_failed, frame_number, "its record cannot be reached",
+                   "cannot seek to offset for frame_number %d in video_file \n %s\n", frame_number,
+                   videoFileName);
         return false;
     }
     int64_t end;
     if (frame_number < num_frames - 1) {
         end = offsets[frame_number + 1];
     } else {
-        // The last record runs to the end of the file.
-        end = -1;
-        if (vid_fseek(videoFile, 0, SEEK_END) == 0)
-            end = vid_ftell(videoFile);
-        if (end < 0 || vid_fseek(videoFile, start, SEEK_SET) != 0) {
-            VID_REPORT(*this, "cannot seek to offset for frame_number %d in video_file \n %s\n",
-                       frame_number, videoFileName);
-            return false;
-        }
-    }
-
-    memset(pixmap, 0, size_t(pixmap_size));
-    // A writer stopped in the middle of a frame leaves that frame's torn record behind the
-    // last whole one: the last record then ends where its own header says, not at the end of
-    // the file. (A finished file's last record always ends at the end of the file.)
-    if (frame_number == num_frames - 1 && end - start > 12) {
-        unsigned char head[12 + 8 * 8];
-        size_t got =
-            fread(head, 1, end - start < int64_t(sizeof head) ? size_t(end - start) : sizeof head,
-                  videoFile);
-        int64_t announced = blocked_compress_length(head, (unsigned long)got);
-        if (announced >= 0 && announced < end - start)
-            end = start + announced;
+        end = start <= file_bytes ? last_record_end(*this, start) : file_bytes;
+        // pixmap is not cleared here: an expansion overwrites it whole, and every failure
+        // clears it.
         if (vid_fseek(videoFile, start, SEEK_SET) != 0) {
-            VID_REPORT(*this, "cannot seek to offset for frame_number %d in video_file \n %s\n",
+            VID_REPORT(*this, VidResult::read_failed, frame_number, "its record cannot be reached",
+                       "cannot seek to offset for frame_number %d in video_file \n %s\n",
                        frame_number, videoFileName);
             return false;
         }
@@ -691,10 +756,11 @@ bool VidHeader::readFrameFromVideoFile(int frame_number, const VidExpandedBytes*
     // Only a damaged table gives a record that runs backwards or outgrows the record buffer;
     // start >= 0 here since the seek to it succeeded, so end - start cannot overflow.
     if (end < start || uint64_t(end - start) > compressed_buffer_size) {
-        VID_REPORT(*this,
-                   "record of frame_number %d in video_file \n %s\n runs from offset %" PRId64
-                   " to %" PRId64 ", outside 0 to %lu bytes\n",
-                   frame_number, videoFileName, start, end, compressed_buffer_size);
+        VID_READ_FAILS(VidResult::damaged_record, frame_number,
+                       "its table entries give no record within the file",
+                       "record of frame_number %d in video_file \n %s\n runs from offset %" PRId64
+                       " to %" PRId64 ", outside 0 to %lu bytes\n",
+                       frame_number, videoFileName, start, end, compressed_buffer_size);
         return false;
     }
     unsigned long length = (unsigned long)(end - start);
@@ -702,49 +768,63 @@ bool VidHeader::readFrameFromVideoFile(int frame_number, const VidExpandedBytes*
         // A zero-length record is a black frame (and a mosaic of zeros).
         if (vid_is_bayer_interpolated == 1 && uncompressed_buffer != nullptr)
             memset(uncompressed_buffer, 0, uncompressed_buffer_size);
+        memset(pixmap, 0, size_t(pixmap_size));
         return true;
     }
     if (uncompressed_buffer == nullptr) {
-        VID_REPORT(*this,
-                   "record of frame_number %d in video_file \n %s\n (%lu bytes) cannot expand "
-                   "to a frame of %lu bytes\n",
-                   frame_number, videoFileName, length, uncompressed_buffer_size);
+        VID_READ_FAILS(VidResult::damaged_record, frame_number,
+                       ("its record of " + std::to_string(length) +
+                        " bytes cannot expand to the frame's " +
+                        std::to_string(uncompressed_buffer_size) + " bytes")
+                           .c_str(),
+                       "record of frame_number %d in video_file \n %s\n (%lu bytes) cannot expand "
+                       "to a frame of %lu bytes\n",
+                       frame_number, videoFileName, length, uncompressed_buffer_size);
         return false;
     }
 
     if (fread(compressed_buffer, length, 1, videoFile) != 1) {
         error_number = ferror(videoFile) ? errno : 0;
-        VID_REPORT(*this, "cannot read frame_number %d in video_file \n %s\n", frame_number,
-                   videoFileName);
+        VID_READ_FAILS(VidResult::read_failed, frame_number,
+                       error_number != 0 ? nullptr : "the file ends inside its record",
+                       "cannot read frame_number %d in video_file \n %s\n", frame_number,
+                       videoFileName);
         return false;
     }
     unsigned char* expanded = uncompressed_buffer;
     unsigned long expanded_size = uncompressed_buffer_size;
     // RGB records expand straight into pixmap, so what the codec finishes is final there.
-    int result = uncompress_MT_notify(expanded, expanded_size, compressed_buffer, length,
-                                      expanded == pixmap ? notify : nullptr);
-    if (result != 0 || expanded_size != uncompressed_buffer_size) {
+    int codec = uncompress_MT_notify(expanded, expanded_size, compressed_buffer, length,
+                                     expanded == pixmap ? notify : nullptr);
+    if (codec != 0 || expanded_size != uncompressed_buffer_size) {
         // Whatever the failed expansion left in the frame is not shown as this frame.
-        memset(pixmap, 0, size_t(pixmap_size));
-        VID_REPORT(*this, "error uncompressing frame_number %d in video: \n", frame_number);
+        const std::string detail = codec == VID_CODEC_MEM_ERROR
+                                       ? std::string("its record could not be expanded")
+                                       : "its record does not expand to the frame's " +
+                                             std::to_string(uncompressed_buffer_size) + " bytes";
+        VID_READ_FAILS(codec == VID_CODEC_MEM_ERROR ? VidResult::out_of_memory
+                                                    : VidResult::damaged_record,
+                       frame_number, detail.c_str(),
+                       "error uncompressing frame_number %d in video: \n", frame_number);
         return false;
     }
 
-    if (vid_is_bayer_interpolated == 1) {
+    if (vid_is_bayer_interpolated == 1 && demosaic) {
         // The demosaic needs a neighbour on every side: a 1-pixel-wide or -high mosaic would be
         // read out of bounds, so such frames stay black and are reported.
         if (width < 2 || height < 2) {
-            VID_REPORT(*this,
-                       "cannot demosaic frame_number %d: Bayer frames of %d x %d pixels are "
-                       "below 2 x 2\n",
-                       frame_number, width, height);
+            VID_READ_FAILS(VidResult::not_vid_file, frame_number,
+                           "Bayer frames below 2 x 2 pixels cannot be demosaiced",
+                           "cannot demosaic frame_number %d: Bayer frames of %d x %d pixels are "
+                           "below 2 x 2\n",
+                           frame_number, width, height);
             return false;
         }
         if (!bayer_interpolate_MT(uncompressed_buffer, pixmap, unsigned(width), unsigned(height),
                                   vid_uses_two_bytes_per_pixel ? 1 : 0)) {
-            memset(pixmap, 0, size_t(pixmap_size));
-            VID_REPORT(*this, "cannot demosaic frame_number %d in video_file \n %s\n", frame_number,
-                       videoFileName);
+            VID_READ_FAILS(VidResult::out_of_memory, frame_number, "the demosaic could not run",
+                           "cannot demosaic frame_number %d in video_file \n %s\n", frame_number,
+                           videoFileName);
             return false;
         }
     }
@@ -762,16 +842,21 @@ bool VidHeader::readNextFrameFromVideoFile()
 bool VidHeader::writeNextFrameToVideoFile()
 {
     if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 1) {
-        VID_REPORT(*this, "video file is not open for writing \n %s \n", videoFileName);
+        VID_REPORT(*this, VidResult::not_open, -1, "it is not open for writing",
+                   "video file is not open for writing \n %s \n", videoFileName);
         return false;
     }
     if (current_frame >= num_frames && !table_grows) {
-        VID_REPORT(*this, "asked frameNumber %d > num_frames %d\n", current_frame, num_frames);
+        VID_REPORT(*this, VidResult::frame_out_of_range, current_frame,
+                   ("the file reserved " + std::to_string(num_frames) + " frames").c_str(),
+                   "asked frameNumber %d > num_frames %d\n", current_frame, num_frames);
         return false;
     }
-    error_number = 0;
+    clear_failure(*this);
     if (current_frame == INT32_MAX) {
-        VID_REPORT(*this, "video file holds the most frames it can \n %s\n", videoFileName);
+        VID_REPORT(*this, VidResult::frame_out_of_range, current_frame,
+                   "the file holds the most frames it can",
+                   "video file holds the most frames it can \n %s\n", videoFileName);
         return false;
     }
 
@@ -780,7 +865,9 @@ bool VidHeader::writeNextFrameToVideoFile()
     if (compress_MT_at_effort(compressed_buffer, size, uncompressed_buffer,
                               (unsigned long)pixmap_size, compression_effort) != 0 ||
         size > compressed_buffer_size) {
-        VID_REPORT(*this, "cannot compress current_frame %d for video_file \n %s\n", current_frame,
+        VID_REPORT(*this, VidResult::out_of_memory, current_frame,
+                   "the frame could not be compressed",
+                   "cannot compress current_frame %d for video_file \n %s\n", current_frame,
                    videoFileName);
         return false;
     }
@@ -788,13 +875,15 @@ bool VidHeader::writeNextFrameToVideoFile()
     int seek = current_frame < num_frames ? vid_fseek(videoFile, offsets[current_frame], SEEK_SET)
                                           : vid_fseek(videoFile, 0, SEEK_END);
     if (seek != 0) {
-        VID_REPORT(*this, "cannot seek to offset for current_frame %d in video_file \n %s\n",
+        VID_REPORT(*this, VidResult::write_failed, current_frame, nullptr,
+                   "cannot seek to offset for current_frame %d in video_file \n %s\n",
                    current_frame, videoFileName);
         return false;
     }
     if (fwrite(compressed_buffer, size, 1, videoFile) != 1) {
         error_number = errno;
-        VID_REPORT(*this, "cannot write current_frame %d in video_file \n %s\n", current_frame,
+        VID_REPORT(*this, VidResult::write_failed, current_frame, nullptr,
+                   "cannot write current_frame %d in video_file \n %s\n", current_frame,
                    videoFileName);
         return false;
     }
@@ -822,7 +911,8 @@ bool VidHeader::writeNextFrameToVideoFile()
     }
     if (!ok || fflush(videoFile) != 0) {
         error_number = errno;
-        VID_REPORT(*this, "cannot write current_frame %d in video_file \n %s\n", current_frame,
+        VID_REPORT(*this, VidResult::write_failed, current_frame, nullptr,
+                   "cannot write current_frame %d in video_file \n %s\n", current_frame,
                    videoFileName);
         return false;
     }
@@ -839,7 +929,7 @@ void VidHeader::growTableWhenFull()
 bool VidHeader::writeFrameOffsetsToFile()
 {
     if (!write_header_and_table(*this)) {
-        displayMessageBox(errMessage, error_outfile);
+        show_report(*this);
         return false;
     }
     return true;
@@ -853,4 +943,26 @@ void VidHeader::writePPMimage(const char* imgFileName, unsigned char* write_pixm
 void VidHeader::writePGMimage(const char* imgFileName, unsigned char* write_pixmap)
 {
     write_image(*this, imgFileName, write_pixmap, "P5", 1);
+}
+
+VidError VidHeader::lastError() const
+{
+    VidError error;
+    error.result = result;
+    error.error_number = error_number;
+    error.frame = error_frame;
+    error.file = videoFileName;
+    error.detail = error_detail;
+    return error;
+}
+
+const char* VidHeader::reportText() const
+{
+    const size_t name = sizeof kReportName - 1;
+    if (strncmp(errMessage, kReportName, name) != 0 || errMessage[name] != ':')
+        return errMessage;
+    const char* p = errMessage + name + 1;
+    while (*p >= '0' && *p <= '9')
+        p++;
+    return *p == ' ' ? p + 1 : errMessage;
 }

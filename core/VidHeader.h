@@ -12,12 +12,17 @@
 // every operation. Used by one thread at a time.
 //
 // Failures are reported through displayMessageBox(errMessage, error_outfile): the
-// command-line build prints and the operation returns false (a constructor leaves an object
-// whose compressed_buffer is null); the MATLAB build raises an error and does not return.
+// command-line build prints (or, while the thread captures reports, keeps quiet; report.h)
+// and the operation returns false (a constructor leaves an object whose compressed_buffer is
+// null); the MATLAB build raises an error and does not return. Beside the report the object
+// keeps the failure as data (result, error_number, error_frame, error_detail; lastError()),
+// which is what the programs and bindings read.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+#include "vid_result.h"
 
 struct VidExpandedBytes; // compress_uncompress_MT.h
 
@@ -46,7 +51,13 @@ class VidHeader {
     FILE* error_outfile;                    // stream for displayMessageBox, may be null
     int compression_effort;                 // writer: 1 (fastest) to 9 (zlib level 9)
     int table_grows;                        // writer: frames beyond num_frames are taken
-    int error_number; // errno of the most recent report where the system refused, else 0
+    int64_t file_bytes; // reader: the file's size at opening (the last record's end)
+    // The most recent failure, as data (lastError). Every report rewrites these fields, so the
+    // MATLAB handle's checksum leaves them out, as it leaves out errMessage.
+    int error_number;        // errno where the system refused, else 0
+    VidResult result;        // its kind; ok after a clean open, read or write
+    int error_frame;         // its 0-based frame, or -1
+    char error_detail[1024]; // what makes it specific, in plain words, or ""
 
     // Empty object; no deliverable uses it.
     VidHeader();
@@ -69,6 +80,10 @@ class VidHeader {
     // that are final while the rest still expands (VidExpandedBytes), in files of RGB frames;
     // nothing is told of Bayer frames. On true, all of pixmap is final, told or not.
     bool readFrameFromVideoFile(int frame_number, const VidExpandedBytes* notify);
+    // A frame's samples as stored, into uncompressed_buffer, without the demosaic: for Bayer
+    // files the mosaic (one or two bytes per sample, little-endian), for RGB files the frame
+    // (then in pixmap too). For Bayer files pixmap holds no frame afterwards.
+    bool readSamplesFromVideoFile(int frame_number);
     // The length of frame frame_number's record as a read would take it (0: a black frame),
     // or -1 when the frame is out of range or its table entries do not give a record within
     // the file. Reads nothing but the last record's header; reports nothing.
@@ -94,7 +109,18 @@ class VidHeader {
     // that stays within num_frames finishes exactly as one without this call.
     void growTableWhenFull();
 
+    // The most recent failure as data (kind, errno, frame, file, detail): what the programs
+    // and bindings turn into their own errors. result is VidResult::ok when there was none.
+    VidError lastError() const;
+    // The most recent report's text without its "VidHeader:<line> " place.
+    const char* reportText() const;
+
+  private:
+    bool readFrame(int frame_number, const VidExpandedBytes* notify, bool demosaic);
+
+  public:
     // Dump a buffer of this object's width x height as binary PPM (RGB) or PGM (one byte).
+    // result is VidResult::ok afterwards when the image was written.
     void writePPMimage(const char* imgFileName, unsigned char* write_pixmap);
     void writePGMimage(const char* imgFileName, unsigned char* write_pixmap);
 };

@@ -7,6 +7,21 @@
 
 namespace {
 thread_local std::string* t_capture = nullptr;
+const size_t kCaptureLimit = 64 * 1024;
+
+void keep(const char* text)
+{
+    if (t_capture->size() < kCaptureLimit)
+        t_capture->append(text, strnlen(text, kCaptureLimit - t_capture->size()));
+}
+} // namespace
+
+bool vid_report_keep(const char* text)
+{
+    if (t_capture == nullptr)
+        return false;
+    keep(text);
+    return true;
 }
 
 std::string* vid_report_capture(std::string* sink)
@@ -26,7 +41,7 @@ int vid_report_printf(const char* format, ...)
     } else {
         char text[1024];
         n = vsnprintf(text, sizeof text, format, args);
-        t_capture->append(text);
+        keep(text);
     }
     va_end(args);
     return n;

@@ -28,7 +28,25 @@ constexpr const char* vid_base_name(const char* path)
 // the text to it instead (bindings that must not print, such as the Python module).
 __attribute__((format(printf, 1, 2))) int vid_report_printf(const char* format, ...);
 // Sends the calling thread's reports to `sink` (null: back to stderr). Returns the previous.
+// A capture keeps at most its first 64 KiB.
 std::string* vid_report_capture(std::string* sink);
+// While the calling thread captures, appends `text` to the capture and returns true; else
+// returns false (the caller then shows the text its own way).
+bool vid_report_keep(const char* text);
+
+// Captures the calling thread's reports for its lifetime and drops them: for a program or
+// binding that reads each failure as data (VidHeader::lastError) and words it itself.
+class VidReportsQuiet {
+  public:
+    VidReportsQuiet() : previous_(vid_report_capture(&text_)) {}
+    ~VidReportsQuiet() { vid_report_capture(previous_); }
+    VidReportsQuiet(const VidReportsQuiet&) = delete;
+    VidReportsQuiet& operator=(const VidReportsQuiet&) = delete;
+
+  private:
+    std::string text_;
+    std::string* previous_;
+};
 
 // Prints "<source>:<line> " and the formatted text on stderr (or the thread's capture).
 #define VID_REPORT_STDERR(format, ...)                                                             \

@@ -17,27 +17,42 @@
 
 namespace {
 
-bool fail(VidReadFailure& failure, const std::string& message, int error_number, int frame)
+bool fail(VidError& failure, VidResult result, const VidHeader& v, int frame,
+          const std::string& detail)
 {
-    failure.message = message;
-    failure.error_number = error_number;
+    failure = VidError();
+    failure.result = result;
     failure.frame = frame;
+    failure.file = v.videoFileName;
+    failure.detail = detail;
     return false;
 }
 
-bool has_pixels(VidHeader& v, VidReadFailure& failure)
+bool fail(VidError& failure, const VidHeader& v)
+{
+    failure = v.lastError();
+    return false;
+}
+
+bool has_pixels(VidHeader& v, VidError& failure)
 {
     if (v.width > 0 && v.height > 0)
         return true;
-    return fail(failure,
-                std::string(v.videoFileName) + ": its frames of " + std::to_string(v.width) +
-                    " x " + std::to_string(v.height) + " pixels hold no pixels",
-                0, -1);
+    return fail(failure, VidResult::not_vid_file, v, -1,
+                "its frames of " + std::to_string(v.width) + " x " + std::to_string(v.height) +
+                    " pixels hold no pixels");
+}
+
+bool open_for_reading(VidHeader& v, VidError& failure)
+{
+    if (v.compressed_buffer != nullptr && v.file_open_read_or_write == 0)
+        return true;
+    return fail(failure, VidResult::not_open, v, -1, "it is not open for reading");
 }
 
 // One worker's frames: first + i, first + i + step, ...
 void read_every(VidHeader& reader, int first, int count, int i, int step, unsigned char* out,
-                VidReadFailure& failure)
+                VidError& failure)
 {
     const size_t frame = size_t(reader.pixmap_size);
     for (int k = i; k < count; k += step) {
@@ -47,7 +62,7 @@ void read_every(VidHeader& reader, int first, int count, int i, int step, unsign
             continue;
         }
         if (!reader.readFrameFromVideoFile(first + k)) {
-            fail(failure, reader.errMessage, reader.error_number, first + k);
+            fail(failure, reader);
             return;
         }
         memcpy(dst, reader.pixmap, frame);
@@ -57,16 +72,15 @@ void read_every(VidHeader& reader, int first, int count, int i, int step, unsign
 } // namespace
 
 bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int workers,
-                  VidReadFailure& failure)
+                  VidError& failure)
 {
-    if (v.compressed_buffer == nullptr || v.file_open_read_or_write != 0)
-        return fail(failure, std::string(v.videoFileName) + ": not open for reading", 0, -1);
+    if (!open_for_reading(v, failure))
+        return false;
     if (count < 1 || first < 0 || first > v.num_frames - count)
-        return fail(failure,
-                    std::string(v.videoFileName) + ": frames " + std::to_string(first) + " to " +
+        return fail(failure, VidResult::frame_out_of_range, v, -1,
+                    "frames " + std::to_string(first) + " to " +
                         std::to_string(int64_t(first) + count - 1) + " are outside its " +
-                        std::to_string(v.num_frames) + " frames",
-                    0, first);
+                        std::to_string(v.num_frames) + " frames");
     if (!has_pixels(v, failure))
         return false;
     workers = std::max(1, std::min(workers, count));
@@ -84,7 +98,7 @@ bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int wo
         others.push_back(std::move(other));
     }
     const int step = int(others.size()) + 1;
-    std::vector<VidReadFailure> failures(static_cast<size_t>(step));
+    std::vector<VidError> failures(static_cast<size_t>(step));
     // The caller's report capture, if any, goes on in each worker (reports are then dropped).
     std::string* caller_capture = vid_report_capture(nullptr);
     vid_report_capture(caller_capture);
@@ -101,8 +115,8 @@ bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int wo
     for (std::thread& t : threads)
         t.join();
     // The earliest failed frame is the one reported.
-    const VidReadFailure* earliest = nullptr;
-    for (const VidReadFailure& f : failures)
+    const VidError* earliest = nullptr;
+    for (const VidError& f : failures)
         if (f.frame >= 0 && (earliest == nullptr || f.frame < earliest->frame))
             earliest = &f;
     if (earliest != nullptr) {
@@ -112,18 +126,16 @@ bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int wo
     return true;
 }
 
-bool vid_read_mosaic(VidHeader& v, int k, void* out, bool host_order, VidReadFailure& failure)
+bool vid_read_mosaic(VidHeader& v, int k, void* out, bool host_order, VidError& failure)
 {
-    if (v.compressed_buffer == nullptr || v.file_open_read_or_write != 0)
-        return fail(failure, std::string(v.videoFileName) + ": not open for reading", 0, -1);
+    if (!open_for_reading(v, failure))
+        return false;
     if (v.vid_is_bayer_interpolated != 1)
-        return fail(failure, std::string(v.videoFileName) + " holds RGB frames, not Bayer mosaics",
-                    0, k);
+        return fail(failure, VidResult::bad_argument, v, -1,
+                    "it holds RGB frames, not Bayer mosaics");
     if (k < 0 || k >= v.num_frames)
-        return fail(failure,
-                    std::string(v.videoFileName) + ": frame " + std::to_string(k) +
-                        " is outside its " + std::to_string(v.num_frames) + " frames",
-                    0, k);
+        return fail(failure, VidResult::frame_out_of_range, v, k,
+                    "the file holds " + std::to_string(v.num_frames) + " frames");
     if (!has_pixels(v, failure))
         return false;
     const size_t samples = size_t(v.width) * size_t(v.height);
@@ -133,8 +145,8 @@ bool vid_read_mosaic(VidHeader& v, int k, void* out, bool host_order, VidReadFai
         memset(out, 0, bytes);
         return true;
     }
-    if (!v.readFrameFromVideoFile(k))
-        return fail(failure, v.errMessage, v.error_number, k);
+    if (!v.readSamplesFromVideoFile(k))
+        return fail(failure, v);
     if (v.uncompressed_buffer == nullptr) { // only black frames can be read from this file
         memset(out, 0, bytes);
         return true;
@@ -146,64 +158,6 @@ bool vid_read_mosaic(VidHeader& v, int k, void* out, bool host_order, VidReadFai
             dst[i] = get_le16(s + 2 * i);
     } else {
         memcpy(out, v.uncompressed_buffer, bytes);
-    }
-    return true;
-}
-
-VidTail vid_records_behind(VidHeader& v)
-{
-    VidTail tail;
-    if (v.compressed_buffer == nullptr || v.videoFile == nullptr || v.num_frames == 0)
-        return tail;
-    int64_t size = -1;
-    if (vid_fseek(v.videoFile, 0, SEEK_END) == 0)
-        size = vid_ftell(v.videoFile);
-    tail.file_size = size;
-    const int last = v.num_frames - 1;
-    int64_t length = v.recordBytes(last);
-    if (size < 0 || length < 0)
-        return tail;
-    int64_t at = v.offsets[last] + length;
-    tail.records_end = at;
-    while (at < size) {
-        unsigned char head[12 + 8 * 8];
-        size_t got = 0;
-        if (vid_fseek(v.videoFile, at, SEEK_SET) == 0)
-            got = fread(head, 1, size - at < int64_t(sizeof head) ? size_t(size - at) : sizeof head,
-                        v.videoFile);
-        int64_t record = blocked_compress_length(head, (unsigned long)got);
-        if (record <= 0 || record > size - at) {
-            tail.torn = true;
-            break;
-        }
-        at += record;
-        tail.whole_records++;
-        tail.records_end = at;
-    }
-    return tail;
-}
-
-bool vid_is_empty(VidHeader& v)
-{
-    if (v.compressed_buffer == nullptr || v.videoFile == nullptr || v.num_frames != 0)
-        return false;
-    int64_t size = -1;
-    if (vid_fseek(v.videoFile, 0, SEEK_END) == 0)
-        size = vid_ftell(v.videoFile);
-    if (size < kVidHeaderBytes || (size - kVidHeaderBytes) % kVidTableEntryBytes != 0 ||
-        vid_fseek(v.videoFile, kVidHeaderBytes, SEEK_SET) != 0)
-        return false;
-    unsigned char chunk[8 * 512];
-    for (int64_t left = size - kVidHeaderBytes; left > 0;) {
-        size_t n = left < int64_t(sizeof chunk) ? size_t(left) : sizeof chunk;
-        if (fread(chunk, 1, n, v.videoFile) != n)
-            return false;
-        for (size_t i = 0; i < n; i += 8) {
-            int64_t entry = int64_t(get_le64(chunk + i));
-            if (entry != 0 && entry != size)
-                return false;
-        }
-        left -= int64_t(n);
     }
     return true;
 }

@@ -379,7 +379,10 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
                 plan.records.push_back(VidSalvageRecord{v.offsets[k], length, frame_bytes});
                 plan.from_table++;
             } else {
-                plan.dropped.push_back({k, v.offsets[k], vid_report_plain(v.errMessage)});
+                VidError why = v.lastError();
+                why.file.clear();
+                why.frame = -1;
+                plan.dropped.push_back({k, v.offsets[k], vid_error_message(why)});
                 if (options.keep_numbering)
                     plan.records.push_back(VidSalvageRecord{v.offsets[k], 0, frame_bytes});
             }

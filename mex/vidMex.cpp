@@ -15,15 +15,21 @@
 //
 // In Octave, VidReader reads frames through the oct-file vidReadFrames instead (the same
 // command; see there why).
-// The classes check indices and image sizes themselves and give the errors identifiers;
-// errors here carry plain texts. Container errors arrive with the container's text.
+// The classes check indices and image sizes themselves and give those errors identifiers.
+// The container's reports are captured here, never raised by the container: each of its
+// failures is raised with the identifier of its kind (vid_result_identifier) and a message
+// naming the file, the frame in the classes' 1-based numbering and the reason.
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "VidHeader.h"
 #include "vid_format.h"
+#include "report.h"
 #include "vid_read.h"
+#include "vid_records.h"
+#include "vid_result.h"
 #include "mex.h"
 #include "mex_args.h"
 #include "vid_frame_planes.h"
@@ -40,6 +46,16 @@ void fail(const char* message)
     mexErrMsgTxt(message);
 }
 
+// The container's reports of the current call (kept, not shown).
+std::string g_reports;
+
+// Raises a failure of the container as the classes' error.
+void raise_failure(const VidError& failure)
+{
+    mexErrMsgIdAndTxt(vid_result_identifier(failure.result), "%s",
+                      vid_error_message(failure, 1).c_str());
+}
+
 // The command: the first input as a short string.
 bool command_is(const mxArray* a, const char* name)
 {
@@ -53,8 +69,8 @@ bool scalar_int(const mxArray* a, int* out)
     return vid_mex_has_scalar_value(a) && vid_mex_round_to_int(mxGetScalar(a), out);
 }
 
-// A new sealed handle around a record constructed by `make` in its storage; the record's
-// constructor has reported (and, in this build, raised) any failure itself.
+// A new sealed handle around a record constructed by `make` in its storage; a record that
+// could not be opened is destroyed and its failure raised.
 template <class Make> mxArray* new_handle(Make make)
 {
     mxArray* handle = mxCreateDoubleMatrix(mwSize(kVidHandleRows), 1, mxREAL);
@@ -65,8 +81,9 @@ template <class Make> mxArray* new_handle(Make make)
     unsigned char* storage = reinterpret_cast<unsigned char*>(mxGetPr(handle));
     VidHeader* record = make(storage);
     if (record->compressed_buffer == nullptr) {
+        const VidError failure = record->lastError();
         record->~VidHeader();
-        fail("Error opening video file.");
+        raise_failure(failure);
         return nullptr;
     }
     // Made only once the file is open: nothing of ours is live when the container raises.
@@ -99,10 +116,8 @@ void open_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     d[1] = r->height;
     d[2] = r->num_frames;
     // 3: an empty file (no frames, nothing behind its table), of no kind.
-    d[3] = vid_is_empty(*r)                  ? 3
-           : !r->vid_is_bayer_interpolated   ? 0
-           : r->vid_uses_two_bytes_per_pixel ? 2
-                                             : 1;
+    const VidKind kind = vid_kind(*r);
+    d[3] = kind == VidKind::none ? 3 : kind == VidKind::rgb ? 0 : kind == VidKind::bayer16 ? 2 : 1;
     plhs[0] = handle;
     plhs[1] = info;
 }
@@ -131,7 +146,7 @@ void read_frames(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
             ? vid_read_frames_planes(r, first, count, mxGetPr(out))
             : vid_read_frames_planes(r, first, count, static_cast<unsigned char*>(mxGetData(out)));
     if (!read)
-        return fail(r->errMessage); // only a host that returns from the report gets here
+        return raise_failure(r->lastError());
     plhs[0] = out;
 }
 
@@ -153,11 +168,12 @@ void read_mosaic(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                          two ? mxUINT16_CLASS : mxUINT8_CLASS, mxREAL);
     if (out == nullptr)
         return fail("Out of memory for the mosaic.");
-    if (!r->readFrameFromVideoFile(k))
-        return fail(r->errMessage);
+    // A zero-length record (a black frame) is the array's zeros as created.
+    const bool black = r->recordBytes(k) == 0;
+    if (!black && !r->readSamplesFromVideoFile(k))
+        return raise_failure(r->lastError());
     const size_t w = size_t(r->width), h = size_t(r->height);
-    // A zero-length record (a black frame) may leave no expansion buffer: zeros then.
-    const unsigned char* samples = r->uncompressed_buffer;
+    const unsigned char* samples = black ? nullptr : r->uncompressed_buffer;
     if (two) {
         uint16_t* dst = static_cast<uint16_t*>(mxGetData(out));
         for (size_t x = 0; samples && x < w; x++)
@@ -218,7 +234,7 @@ void write_frames(int nlhs, int nrhs, const mxArray* prhs[])
         vid_planes_to_pixmap(data + frame * i, size_t(w->height), size_t(w->width), w->pixmap,
                              size_t(w->width), size_t(w->height));
         if (!w->writeNextFrameToVideoFile())
-            return fail(w->errMessage);
+            return raise_failure(w->lastError());
         // Sealed again after every frame, so that an error further on leaves a live handle.
         control->frames_written = w->current_frame;
         vid_handle_seal(reinterpret_cast<unsigned char*>(w), control);
@@ -245,8 +261,14 @@ void close_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         *mxGetPr(count) = double(closing->current_frame);
     }
     control->state = kVidControlClosed;
+    // A writer is finished with a verdict before it is destroyed: its failure is raised once
+    // everything is released.
+    const bool finished = closing->finish();
+    const VidError failure = closing->lastError();
     closing->~VidHeader();
     mxFree(copy);
+    if (!finished)
+        return raise_failure(failure);
     if (nlhs > 0)
         plhs[0] = count;
 }
@@ -255,6 +277,8 @@ void close_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
+    g_reports.clear();
+    vid_report_capture(&g_reports);
     if (nrhs < 1)
         return vid_mex_argument_error("No command given.", kUsage);
     if (command_is(prhs[0], "open"))

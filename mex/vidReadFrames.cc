@@ -18,27 +18,17 @@
 #include <string>
 
 #include "VidHeader.h"
+#include "report.h"
+#include "vid_result.h"
 #include "vid_frame_planes.h"
 #include "vid_handle_seal.h"
 
-// The container's reports: the text stays in the record's errMessage and is raised below as
-// an Octave error, so nothing is printed here (the module has no MEX context to raise from).
-int displayMessageBox(const char*, FILE*)
-{
-    return 0;
-}
-int displayMessageBox(const char*)
-{
-    return 0;
-}
-int displayMessageBox(char*, FILE*)
-{
-    return 0;
-}
-int displayMessageBox(char*)
-{
-    return 0;
-}
+// The container's reports are captured, not printed (the module has no MEX context to raise
+// from): each failure is raised below as an Octave error with the identifier of its kind, in
+// VidReader's 1-based numbering.
+namespace {
+std::string g_reports;
+} // namespace
 
 namespace {
 
@@ -70,8 +60,11 @@ template <class Value, class Element> octave_value read_into(VidHeader* r, int f
         allocator.deallocate(storage, size_t(dims.numel()));
         throw;
     }
-    if (!vid_read_frames_planes(r, first, count, reinterpret_cast<Element*>(storage)))
-        error("%s", r->errMessage);
+    if (!vid_read_frames_planes(r, first, count, reinterpret_cast<Element*>(storage))) {
+        const VidError failure = r->lastError();
+        error_with_id(vid_result_identifier(failure.result), "%s",
+                      vid_error_message(failure, 1).c_str());
+    }
     return octave_value(out);
 }
 
@@ -80,6 +73,8 @@ template <class Value, class Element> octave_value read_into(VidHeader* r, int f
 DEFUN_DLD(vidReadFrames, args, ,
           "IMG = vidReadFrames (H, FIRST, COUNT, CLS): VidReader's frame reader in Octave.")
 {
+    g_reports.clear();
+    vid_report_capture(&g_reports);
     int first = 0, count = 0;
     if (args.length() != 4 || !whole_number(args(1), &first) || !whole_number(args(2), &count) ||
         count < 1 || !args(3).is_string())

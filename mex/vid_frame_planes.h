@@ -46,7 +46,7 @@ template <class Element> struct VidFramePlanesJob {
 };
 
 // Reads frame k of the reader r into out (3 x width x height elements); false when the read
-// fails (r->errMessage then says why, and out holds no frame).
+// fails (r->lastError() then says why, and out holds no frame).
 template <class Element> bool vid_read_frame_planes(VidHeader* r, int k, Element* out)
 {
     VidFramePlanesJob<Element> job;
@@ -78,7 +78,7 @@ template <class Element> bool vid_read_frame_planes(VidHeader* r, int k, Element
 }
 
 // Reads frames first .. first + count - 1 of r into out, one frame after the other (each
-// 3 x width x height elements); false when a read fails (r->errMessage says why).
+// 3 x width x height elements); false when a read fails (r->lastError() says why).
 template <class Element>
 bool vid_read_frames_planes(VidHeader* r, int first, int count, Element* out)
 {

@@ -18,7 +18,8 @@
 //            clipCloseMex marks closed: every copy of a closed handle, shared or not, is then
 //            refused, even after `clear all`;
 //   checksum a hash, keyed with the process identity, over every byte of the handle except
-//            errMessage (current_frame and the zero tail included), and over the other seal
+//            errMessage and the failure fields (error_number to error_detail, which every
+//            report rewrites; current_frame and the zero tail included), and over the other seal
 //            fields: an array edited by hand, a truncated copy, or zeros of the right size
 //            are refused.
 // Only an exact copy (same bytes, same column shape) of a handle that clipOpenMex returned in
@@ -69,6 +70,11 @@ constexpr uint64_t kVidControlClosed = 0x44534F4C'43564421ULL;
 constexpr size_t kVidErrMessageOffset = offsetof(VidHeader, errMessage);
 constexpr size_t kVidErrMessageEnd = kVidErrMessageOffset + sizeof(VidHeader::errMessage);
 constexpr size_t kVidSealOffset = kVidErrMessageEnd - sizeof(VidHandleSeal);
+// The failure fields, rewritten by every report like errMessage: outside the checksum too.
+constexpr size_t kVidFailureOffset = offsetof(VidHeader, error_number);
+constexpr size_t kVidFailureEnd =
+    offsetof(VidHeader, error_detail) + sizeof(VidHeader::error_detail);
+static_assert(kVidErrMessageEnd <= kVidFailureOffset, "errMessage comes before the failure");
 static_assert(sizeof(VidHeader::errMessage) >= 8192, "the seal needs errMessage's far end");
 static_assert(kVidHandleBytes > kVidRecordBytes, "the handle holds the record and a tail");
 
@@ -108,13 +114,15 @@ inline uint64_t vid_handle_hash_bytes(uint64_t h, const unsigned char* p, size_t
     return h;
 }
 
-// Hash over the whole handle storage (kVidHandleBytes) except errMessage, then the seal's
-// tag, process and control fields.
+// Hash over the whole handle storage (kVidHandleBytes) except errMessage and the failure
+// fields, then the seal's tag, process and control fields.
 inline uint64_t vid_handle_checksum(const unsigned char* storage, uint64_t process)
 {
     uint64_t h = vid_handle_mix(process ^ 0x434845434B53554DULL);
     h = vid_handle_hash_bytes(h, storage, kVidErrMessageOffset);
-    h = vid_handle_hash_bytes(h, storage + kVidErrMessageEnd, kVidHandleBytes - kVidErrMessageEnd);
+    h = vid_handle_hash_bytes(h, storage + kVidErrMessageEnd,
+                              kVidFailureOffset - kVidErrMessageEnd);
+    h = vid_handle_hash_bytes(h, storage + kVidFailureEnd, kVidHandleBytes - kVidFailureEnd);
     h = vid_handle_hash_bytes(h, storage + kVidSealOffset, offsetof(VidHandleSeal, checksum));
     return h;
 }

@@ -25,6 +25,8 @@
 #include "report.h"
 #include "vid_format.h"
 #include "vid_read.h"
+#include "vid_records.h"
+#include "vid_result.h"
 #include "vid_version.h"
 
 namespace py = pybind11;
@@ -49,32 +51,9 @@ py::object g_value_error; // raised with (message) otherwise
     throw py::error_already_set();
 }
 
-// A report of the container in plain words: without the "VidHeader:<line> " place and
-// without line breaks.
-std::string plain(const char* report)
-{
-    return vid_report_plain(report);
-}
-
-// The reports of the codec and the demosaic on this thread, kept for the duration of a call.
-class Quiet {
-  public:
-    Quiet() : previous_(vid_report_capture(&text_)) {}
-    ~Quiet() { vid_report_capture(previous_); }
-    Quiet(const Quiet&) = delete;
-    Quiet& operator=(const Quiet&) = delete;
-
-  private:
-    std::string text_;
-    std::string* previous_;
-};
-
-// A stream for the container's reports (their text is read from errMessage).
-FILE* sink()
-{
-    static FILE* f = tmpfile();
-    return f;
-}
+// The reports of the codec, the demosaic and the container on this thread are kept off the
+// terminal for the duration of a call: failures are read as data (VidHeader::lastError).
+using Quiet = VidReportsQuiet;
 
 // Paths come as bytes (os.fsencode): refused, as Python's open() refuses them, when they hold
 // a NUL (the C library would stop at it and reach another file) or do not fit the name field.
@@ -90,16 +69,15 @@ void check_path(const std::string& path)
                                 " is the longest a VID file's name may be");
 }
 
-// The reason of a failure: the report, with the system's reason where it refused.
-[[noreturn]] void raise_failure(const std::string& report, int error_number)
+// A failure of the core as the exception its kind calls for: an OSError with errno where the
+// system refused, IndexError for a frame outside the clip, else ValueError; the message names
+// the file, the frame (0-based, as Python counts) and the reason.
+[[noreturn]] void raise_error(const VidError& error, const std::string& before = "")
 {
-    std::string message = report;
-    if (error_number != 0) {
-        std::string reason = strerror(error_number);
-        if (message.find(reason) == std::string::npos)
-            message += (message.empty() ? "" : ": ") + reason;
-    }
-    raise(error_number, message);
+    const std::string message = before + vid_error_message(error, 0);
+    if (error.error_number == 0 && error.result == VidResult::frame_out_of_range)
+        throw py::index_error(message);
+    raise(error.error_number, message);
 }
 
 const char kClosed[] = "the clip is closed";
@@ -110,23 +88,18 @@ class Reader {
     {
         check_path(path);
         Quiet quiet;
-        vid_.reset(new VidHeader(path.c_str(), sink()));
+        vid_.reset(new VidHeader(path.c_str(), nullptr));
         if (vid_->compressed_buffer == nullptr) {
-            int error_number = vid_->error_number;
-            std::string message = plain(vid_->errMessage);
+            const VidError error = vid_->lastError();
             vid_.reset();
-            raise_failure(message.empty() ? path + ": not a VID file" : message, error_number);
+            raise_error(error);
         }
         frames_ = vid_->num_frames;
         width_ = vid_->width;
         height_ = vid_->height;
         frame_bytes_ = size_t(vid_->pixmap_size);
-        if (vid_is_empty(*vid_))
-            kind_ = "";
-        else if (!vid_->vid_is_bayer_interpolated)
-            kind_ = "rgb";
-        else
-            kind_ = vid_->vid_uses_two_bytes_per_pixel ? "bayer16" : "bayer8";
+        const char* kind = vid_kind_name(vid_kind(*vid_));
+        kind_ = kind != nullptr ? kind : "";
         blocks_ = std::max<uint64_t>(
             1, std::min<uint64_t>(max_compress_MT_blocks,
                                   (uint64_t(vid_->uncompressed_buffer_size) + 76799) / 76800));
@@ -162,7 +135,7 @@ class Reader {
         py::array_t<uint8_t> out(
             {py::ssize_t(count), py::ssize_t(height_), py::ssize_t(width_), py::ssize_t(3)});
         uint8_t* data = out.mutable_data();
-        VidReadFailure failure;
+        VidError failure;
         bool ok = false, was_closed = false;
         {
             py::gil_scoped_release unlocked;
@@ -179,7 +152,7 @@ class Reader {
         if (was_closed)
             raise(0, kClosed);
         if (!ok)
-            raise_failure(plain(failure.message.c_str()), failure.error_number);
+            raise_error(failure);
         return out;
     }
 
@@ -196,7 +169,7 @@ class Reader {
         py::array out = two ? py::array(py::dtype::of<uint16_t>(), {height_, width_})
                             : py::array(py::dtype::of<uint8_t>(), {height_, width_});
         void* data = out.mutable_data();
-        VidReadFailure failure;
+        VidError failure;
         bool ok = false, was_closed = false;
         {
             py::gil_scoped_release unlocked;
@@ -211,7 +184,7 @@ class Reader {
         if (was_closed)
             raise(0, kClosed);
         if (!ok)
-            raise_failure(plain(failure.message.c_str()), failure.error_number);
+            raise_error(failure);
         return out;
     }
 
@@ -254,13 +227,12 @@ class Writer {
             raise(0, "frames_reserved must be at least 1");
         Quiet quiet;
         // The reservation is a hint: a bounded table up front, frames beyond it still taken.
-        vid_.reset(new VidHeader(path.c_str(), sink(), width, height,
+        vid_.reset(new VidHeader(path.c_str(), nullptr, width, height,
                                  vid_hinted_table_entries(reserve), effort));
         if (vid_->compressed_buffer == nullptr) {
-            int error_number = vid_->error_number;
-            std::string message = plain(vid_->errMessage);
+            const VidError error = vid_->lastError();
             vid_.reset();
-            raise_failure(message, error_number);
+            raise_error(error);
         }
         vid_->growTableWhenFull();
     }
@@ -269,8 +241,7 @@ class Writer {
     void append(py::buffer frame)
     {
         py::buffer_info info = frame.request();
-        std::string failure;
-        int error_number = 0;
+        VidError failure;
         bool was_closed = false, wrong_size = false;
         {
             py::gil_scoped_release unlocked;
@@ -282,18 +253,16 @@ class Writer {
             } else {
                 Quiet quiet;
                 memcpy(vid_->pixmap, info.ptr, size_t(vid_->pixmap_size));
-                if (!vid_->writeNextFrameToVideoFile()) {
-                    failure = plain(vid_->errMessage);
-                    error_number = vid_->error_number;
-                }
+                if (!vid_->writeNextFrameToVideoFile())
+                    failure = vid_->lastError();
             }
         }
         if (was_closed)
             raise(0, "the writer is closed");
         if (wrong_size)
             raise(0, "a frame must hold height * width * 3 bytes");
-        if (!failure.empty())
-            raise_failure(failure, error_number);
+        if (failure.result != VidResult::ok)
+            raise_error(failure);
     }
 
     int frames()
@@ -316,20 +285,17 @@ class Writer {
             return;
         frames_ = finishing->current_frame;
         bool finished = true;
-        std::string failure;
-        int error_number = 0;
+        VidError failure;
         {
             py::gil_scoped_release unlocked;
             Quiet quiet;
             finished = finishing->finish();
-            if (!finished) {
-                failure = plain(finishing->errMessage);
-                error_number = finishing->error_number;
-            }
+            if (!finished)
+                failure = finishing->lastError();
             finishing.reset();
         }
         if (!finished)
-            raise_failure("the file could not be finished: " + failure, error_number);
+            raise_error(failure, "the file could not be finished: ");
     }
 
     ~Writer()

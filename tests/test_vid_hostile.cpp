@@ -298,7 +298,7 @@ TEST_F(Hostile, MessagesAndJsonStayTrueOnOddInput)
     for (const char* expected : {"frame 1 at offset", "frame 2 at offset"}) {
         size_t at = lines.find(expected);
         ASSERT_NE(at, std::string::npos) << lines;
-        EXPECT_NE(lines.substr(at, lines.find('\n', at) - at).find("uncompressing"),
+        EXPECT_NE(lines.substr(at, lines.find('\n', at) - at).find("damaged record"),
                   std::string::npos)
             << lines;
     }

@@ -56,15 +56,14 @@ int main(int argc, char** argv)
     if (mkdir("./frames", 0777) != 0 && errno != EEXIST)
         fprintf(stderr, "Unable to create the folder ./frames: %s\n", strerror(errno));
 
-    // Image writes report through errMessage: a changed text tells a failed write.
+    // An image write that fails leaves its failure in the reader's result.
     char image_name[1000];
     int failed = 0;
     for (int i = 0; i < reader->num_frames; i++) {
         bool ok = reader->readFrameFromVideoFile(i);
         snprintf(image_name, sizeof image_name, "./frames/%05d.ppm", i);
-        reader->errMessage[0] = '\0';
         reader->writePPMimage(image_name, reader->pixmap);
-        if (!ok || reader->errMessage[0] != '\0')
+        if (!ok || reader->result != VidResult::ok)
             failed++;
         if (i % 20 == 1) {
             printf("Uncompressing frame %u to %s...\r", unsigned(i), image_name);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "report.h"
 #include "vid_cli.h"
 #include "vid_commands.h"
 #include "vid_version.h"
@@ -12,19 +13,19 @@ struct Subcommand {
     const char* name;
     const char* summary;
     int (*main)(int, char**);
-    const char* (*usage)();
+    const VidSubcommand& (*command)();
 };
 
 const Subcommand kSubcommands[] = {
-    {"verify", "read every frame; report damaged ones", vid_verify_main, vid_verify_usage},
+    {"verify", "read every frame; report damaged ones", vid_verify_main, vid_verify_command},
     {"repair", "a readable file from an unfinished or damaged one", vid_repair_main,
-     vid_repair_usage},
+     vid_repair_command},
     {"info", "what a VID file holds (kind, size, frames, ratio, state)", vid_info_main,
-     vid_info_usage},
+     vid_info_command},
     {"export", "frames as PNG/PPM images or a raw stream for encoders", vid_export_main,
-     vid_export_usage},
+     vid_export_command},
     {"import", "an RGB VID file from images or a raw rgb24 stream", vid_import_main,
-     vid_import_usage},
+     vid_import_command},
 };
 
 const Subcommand* find(const char* name)
@@ -53,6 +54,9 @@ int overview(FILE* out)
 
 int main(int argc, char** argv)
 {
+    // The container's and the codec's reports are not printed: each subcommand words every
+    // failure itself, from the failure's data (VidHeader::lastError).
+    VidReportsQuiet quiet;
     if (argc < 2) {
         overview(stderr);
         return 2;
@@ -69,7 +73,8 @@ int main(int argc, char** argv)
         const Subcommand* s = find(argv[2]);
         if (s == nullptr)
             return vid_cli_usage_error("help", std::string("no subcommand ") + argv[2]);
-        return vid_cli_help(s->usage());
+        fputs(vid_cli_usage_text(s->command()).c_str(), stdout);
+        return 0;
     }
     const Subcommand* s = find(argv[1]);
     if (s == nullptr) {

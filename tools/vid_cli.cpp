@@ -1,18 +1,121 @@
 // Shared plumbing of the vid subcommands; see vid_cli.h.
 #include "vid_cli.h"
 
+#include "VidHeader.h"
 #include "file_offset.h"
-#include "report.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-int vid_cli_help(const char* usage)
+bool VidArgs::has(const char* name) const
 {
-    fputs(usage, stdout);
-    return 0;
+    return value(name) != nullptr;
+}
+
+const char* VidArgs::value(const char* name) const
+{
+    const char* last = nullptr;
+    for (const auto& g : given)
+        if (strcmp(g.first, name) == 0)
+            last = g.second;
+    return last;
+}
+
+std::vector<const char*> VidArgs::values(const char* name) const
+{
+    std::vector<const char*> all;
+    for (const auto& g : given)
+        if (strcmp(g.first, name) == 0)
+            all.push_back(g.second);
+    return all;
+}
+
+std::string vid_cli_usage_text(const VidSubcommand& sub)
+{
+    std::string text = std::string("usage: vid ") + sub.name;
+    if (sub.operands[0] != '\0')
+        text += std::string(" ") + sub.operands;
+    if (!sub.options.empty())
+        text += " [OPTIONS]";
+    text += "\n\n";
+    text += sub.description;
+    if (!sub.options.empty()) {
+        text += "\nOptions:\n";
+        for (const VidOption& o : sub.options) {
+            std::string left = std::string("  ") + (o.alias ? std::string(o.alias) + ", " : "") +
+                               o.name + (o.value ? std::string(" ") + o.value : "");
+            if (left.size() < 26) {
+                left.resize(26, ' ');
+            } else {
+                text += left + "\n";
+                left = std::string(26, ' ');
+            }
+            // The help wrapped at 90 columns, its lines aligned.
+            std::string line = left;
+            const char* w = o.help;
+            while (*w) {
+                const char* end = strchr(w, ' ');
+                std::string word = end ? std::string(w, end) : std::string(w);
+                if (line.size() > 26 && line.size() + 1 + word.size() > 90) {
+                    text += line + "\n";
+                    line = std::string(26, ' ');
+                }
+                line += (line.size() > 26 ? " " : "") + word;
+                w = end ? end + 1 : w + strlen(w);
+            }
+            text += line + "\n";
+        }
+    }
+    text += "\n";
+    text += sub.epilogue;
+    return text;
+}
+
+int vid_cli_parse(const VidSubcommand& sub, int argc, char** argv, VidArgs& args)
+{
+    bool options_ended = false;
+    for (int i = 1; i < argc; i++) {
+        const char* a = argv[i];
+        if (options_ended || a[0] != '-' || a[1] == '\0') {
+            args.operands.push_back(a);
+            continue;
+        }
+        if (strcmp(a, "--") == 0) {
+            options_ended = true;
+            continue;
+        }
+        if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
+            fputs(vid_cli_usage_text(sub).c_str(), stdout);
+            return 0;
+        }
+        // "--name=value" as well as "--name value".
+        const char* equals = strncmp(a, "--", 2) == 0 ? strchr(a, '=') : nullptr;
+        const size_t length = equals ? size_t(equals - a) : strlen(a);
+        const VidOption* found = nullptr;
+        for (const VidOption& o : sub.options)
+            if ((strlen(o.name) == length && strncmp(o.name, a, length) == 0) ||
+                (o.alias && strlen(o.alias) == length && strncmp(o.alias, a, length) == 0))
+                found = &o;
+        if (found == nullptr)
+            return vid_cli_usage_error(sub.name, "unknown option " + std::string(a, length));
+        if (found->value == nullptr) {
+            if (equals)
+                return vid_cli_usage_error(sub.name, std::string(found->name) + " takes no value");
+            args.given.emplace_back(found->name, "");
+            continue;
+        }
+        if (equals) {
+            args.given.emplace_back(found->name, equals + 1);
+            continue;
+        }
+        if (i + 1 >= argc)
+            return vid_cli_usage_error(sub.name, std::string(found->name) + " needs a value (" +
+                                                     found->value + ")");
+        args.given.emplace_back(found->name, argv[++i]);
+    }
+    return -1;
 }
 
 int vid_cli_usage_error(const char* sub, const std::string& problem)
@@ -21,54 +124,58 @@ int vid_cli_usage_error(const char* sub, const std::string& problem)
     return 2;
 }
 
-void vid_cli_condense(char* text)
+std::string vid_cli_error(const VidHeader& v)
 {
-    std::string clean = vid_report_plain(text);
-    memcpy(text, clean.c_str(), clean.size() + 1); // never longer than the text
+    return vid_error_message(v.lastError(), 0);
 }
 
-bool vid_cli_end_of_options(int argc, char** argv, int i, bool& options_ended)
+namespace {
+
+// Length of the well-formed UTF-8 sequence at s (1 to 4), or 0 when s does not begin one.
+int utf8_sequence(const unsigned char* s)
 {
-    (void)argc;
-    if (!options_ended && strcmp(argv[i], "--") == 0) {
-        options_ended = true;
-        return true;
-    }
-    return false;
+    unsigned char c = s[0];
+    int n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || (n == 2 && c < 0xC2) || (n == 4 && c > 0xF4))
+        return 0;
+    for (int i = 1; i < n; i++)
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
+    if (n == 3 && ((c == 0xE0 && s[1] < 0xA0) || (c == 0xED && s[1] >= 0xA0)))
+        return 0; // overlong, or a surrogate
+    if (n == 4 && ((c == 0xF0 && s[1] < 0x90) || (c == 0xF4 && s[1] >= 0x90)))
+        return 0;
+    return n;
 }
 
-VidReaderText::VidReaderText() : stream_(tmpfile()) {}
+} // namespace
 
-VidReaderText::~VidReaderText()
+std::string vid_cli_json_string(const char* text)
 {
-    if (stream_)
-        fclose(stream_);
-}
-
-std::string VidReaderText::text(const char* fallback, int error_number)
-{
-    std::string report;
-    if (stream_ != nullptr && fflush(stream_) == 0) {
-        // The reader keeps writing into this stream: it is read from where the last call
-        // stopped, never closed or replaced while the reader lives.
-        int64_t end = vid_ftell(stream_);
-        if (end > read_until_ && vid_fseek(stream_, read_until_, SEEK_SET) == 0) {
-            std::vector<char> buffer(size_t(end - read_until_) + 1, '\0');
-            size_t got = fread(buffer.data(), 1, buffer.size() - 1, stream_);
-            buffer[got] = '\0';
-            report = vid_report_plain(buffer.data());
+    std::string out = "\"";
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    while (*s) {
+        unsigned char c = *s;
+        int n = utf8_sequence(s);
+        char escaped[8];
+        if (n == 0) {
+            snprintf(escaped, sizeof escaped, "\\udc%02x", c);
+            out += escaped;
+            s++;
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+            s++;
+        } else if (c < 0x20) {
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+            s++;
+        } else {
+            out.append(reinterpret_cast<const char*>(s), size_t(n));
+            s += n;
         }
-        vid_fseek(stream_, 0, SEEK_END);
-        read_until_ = end > read_until_ ? end : read_until_;
     }
-    if (report.empty())
-        report = fallback;
-    if (error_number != 0) {
-        std::string reason = strerror(error_number);
-        if (report.find(reason) == std::string::npos)
-            report += (report.empty() ? "" : ": ") + reason;
-    }
-    return report;
+    return out + "\"";
 }
 
 VidProgress::VidProgress(const char* what, int64_t total)

@@ -1,40 +1,67 @@
-// Shared plumbing of the vid subcommands: usage and help, a report catcher for the
-// container, a progress bar, and files written under a temporary name.
+// Shared plumbing of the vid subcommands: the option table with its usage and parser, the
+// container's failures in one line, JSON strings, a progress bar, and files written under a
+// temporary name.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-// Prints usage to standard output and returns 0.
-int vid_cli_help(const char* usage);
+#include <vector>
+
+#include "vid_result.h"
+
+class VidHeader;
+
+// One option of a subcommand: its name ("--frames"), another spelling or null ("-o" beside
+// "--output"), the value it takes as the usage shows it (null for a flag), one help line.
+struct VidOption {
+    const char* name;
+    const char* alias;
+    const char* value;
+    const char* help;
+};
+
+// A subcommand's command line: its name, its operands as the usage line shows them
+// ("FILE..."), what it does (the text between the usage line and the options), its options,
+// and what follows them (exit status). The usage and --help are made from this table.
+struct VidSubcommand {
+    const char* name;
+    const char* operands;
+    const char* description;
+    std::vector<VidOption> options;
+    const char* epilogue;
+};
+
+// A parsed command line: the operands in order, and each option's values in order (a flag
+// holds one empty value per time it was given), by the option's name.
+struct VidArgs {
+    std::vector<const char*> operands;
+    std::vector<std::pair<const char*, const char*>> given;
+    bool has(const char* name) const;
+    // The last value given for `name`, or null.
+    const char* value(const char* name) const;
+    std::vector<const char*> values(const char* name) const;
+};
+
+// The usage text: "usage: vid NAME OPERANDS [OPTIONS]", the description, one line per option.
+std::string vid_cli_usage_text(const VidSubcommand& sub);
+// Parses argv[1..argc-1] by the table: "--name VALUE", "--name=VALUE", flags, "--" (every later
+// argument is an operand, even one that begins with "-"), "-" (an operand: standard input or
+// output). Returns -1 when the command goes on, 0 after printing --help / -h, 2 after a usage
+// error ("unknown option X", "X needs a value") printed on stderr.
+int vid_cli_parse(const VidSubcommand& sub, int argc, char** argv, VidArgs& args);
+
 // Prints "vid SUB: PROBLEM" and a pointer to "vid SUB --help" on stderr; returns 2.
 int vid_cli_usage_error(const char* sub, const std::string& problem);
-// Squeezes a container report into one line in place: "Name:123 " prefixes, CR/LF runs and
-// the error banner become single spaces.
-void vid_cli_condense(char* text);
 
-// True (and options_ended set) when argv[i] is the "--" that ends the options: every later
-// argument is a name, even one that begins with "-".
-bool vid_cli_end_of_options(int argc, char** argv, int i, bool& options_ended);
+// A failure of the container in one line: file, frame (0-based), reason, the system's reason.
+std::string vid_cli_error(const VidHeader& v);
 
-// Gives a VidHeader a stream of its own for its reports, so that a subcommand can put the
-// reason of a failure into its own one-line message.
-class VidReaderText {
-  public:
-    VidReaderText();
-    ~VidReaderText();
-    VidReaderText(const VidReaderText&) = delete;
-    VidReaderText& operator=(const VidReaderText&) = delete;
-    FILE* stream() const { return stream_; }
-    // The reports since the last call, condensed to one line, or `fallback` if none; with
-    // the system's reason (strerror(error_number)) added when it is not already said.
-    std::string text(const char* fallback, int error_number = 0);
-
-  private:
-    FILE* stream_;
-    int64_t read_until_ = 0;
-};
+// JSON string with the characters JSON requires escaped. File names are bytes: a byte that
+// is not part of well-formed UTF-8 is written as \udcXX (XX the byte), the escape Python's
+// os.fsdecode uses for it, so the output is always valid JSON and the name can be restored.
+std::string vid_cli_json_string(const char* text);
 
 // A progress bar on stderr, drawn only when stderr is a terminal.
 class VidProgress {

@@ -1,16 +1,18 @@
 // The subcommands of the vid program. Each is one source with a main of its own and its
-// usage text; vid.cpp lists them. To add one: write tools/vid_<name>.cpp with these two
-// functions, declare them here, add a line to the table in vid.cpp and the source to
-// tools/CMakeLists.txt.
+// command-line table (vid_cli.h), from which its usage is made; vid.cpp lists them. To add
+// one: write tools/vid_<name>.cpp with these two functions, declare them here, add a line to
+// the table in vid.cpp and the source to tools/CMakeLists.txt.
 #pragma once
 
+struct VidSubcommand;
+
 int vid_info_main(int argc, char** argv);
-const char* vid_info_usage();
+const VidSubcommand& vid_info_command();
 int vid_export_main(int argc, char** argv);
-const char* vid_export_usage();
+const VidSubcommand& vid_export_command();
 int vid_import_main(int argc, char** argv);
-const char* vid_import_usage();
+const VidSubcommand& vid_import_command();
 int vid_verify_main(int argc, char** argv);
-const char* vid_verify_usage();
+const VidSubcommand& vid_verify_command();
 int vid_repair_main(int argc, char** argv);
-const char* vid_repair_usage();
+const VidSubcommand& vid_repair_command();

@@ -13,23 +13,29 @@
 #include "vid_output_file.h"
 #include "vid_read.h"
 #include "vid_cli.h"
+#include "vid_commands.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: vid export FILE [--frames A:B] [--format png|ppm|raw] [--mosaic] [-o DIR|FILE|-]\n"
-    "\n"
+const VidSubcommand kExport = {
+    "export",
+    "FILE",
     "Writes frames A to B-1 (0-based, default all; A: or :B leave one end open) of FILE.\n"
     "  png, ppm  one image per frame, NNNNN.png / NNNNN.ppm (the frame number), into DIR\n"
     "            (default: FILE's name without .vid, in the current folder; created)\n"
     "  raw       the frames back to back, rgb24, rows from the top, into FILE or onto\n"
     "            standard output with -o - (for a video encoder on a pipe)\n"
-    "  --mosaic  Bayer files only: the samples as stored, without demosaic and gains:\n"
-    "            16-bit gray PNG/PGM for two-byte samples, 8-bit for one-byte ones; with raw,\n"
-    "            the samples as stored (two-byte samples little-endian)\n"
-    "PNG images are written at zlib level 1.\n"
-    "\n"
-    "Exit status: 0 when every frame was written, 1 otherwise, 2 usage error.\n";
+    "PNG images are written at zlib level 1.\n",
+    {
+        {"--frames", nullptr, "A:B", "frames A to B-1 (A, A: or :B as well)"},
+        {"--format", nullptr, "png|ppm|raw", "images (default png) or one raw stream"},
+        {"--mosaic", nullptr, nullptr,
+         "Bayer files only: the samples as stored, without demosaic and gains: 16-bit gray "
+         "PNG/PGM for two-byte samples, 8-bit for one-byte ones; with raw, the samples as "
+         "stored (two-byte samples little-endian)"},
+        {"--output", "-o", "DIR|FILE|-", "where the images or the stream go"},
+    },
+    "Exit status: 0 when every frame was written, 1 otherwise, 2 usage error.\n"};
 
 enum class Format { png, ppm, raw };
 
@@ -89,64 +95,34 @@ std::string default_folder(const char* file)
 
 int parse(int argc, char** argv, Options& o)
 {
-    bool names_only = false;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        if (vid_cli_end_of_options(argc, argv, i, names_only))
-            continue;
-        if (names_only) {
-            if (o.file != nullptr)
-                return vid_cli_usage_error("export", "more than one FILE given");
-            o.file = argv[i];
-            continue;
-        }
-        auto value = [&](const char* option) -> const char* {
-            if (i + 1 >= argc) {
-                vid_cli_usage_error("export", std::string(option) + " needs a value");
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            vid_cli_help(kUsage);
-            return 0;
-        } else if (a == "--frames") {
-            const char* v = value("--frames");
-            if (v == nullptr)
-                return 2;
-            if (!parse_range(v, o.first, o.last))
-                return vid_cli_usage_error("export", std::string("bad frame range ") + v);
-        } else if (a == "--format") {
-            const char* v = value("--format");
-            if (v == nullptr)
-                return 2;
-            std::string f = v;
-            if (f == "png")
-                o.format = Format::png;
-            else if (f == "ppm")
-                o.format = Format::ppm;
-            else if (f == "raw")
-                o.format = Format::raw;
-            else
-                return vid_cli_usage_error("export", "unknown format " + f);
-        } else if (a == "--mosaic") {
-            o.mosaic = true;
-        } else if (a == "-o" || a == "--output") {
-            const char* v = value("-o");
-            if (v == nullptr)
-                return 2;
-            o.out = v;
-            o.out_given = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return vid_cli_usage_error("export", "unknown option " + a);
-        } else if (o.file == nullptr) {
-            o.file = argv[i];
-        } else {
-            return vid_cli_usage_error("export", "more than one FILE given");
-        }
-    }
-    if (o.file == nullptr)
+    VidArgs args;
+    int status = vid_cli_parse(kExport, argc, argv, args);
+    if (status >= 0)
+        return status;
+    if (args.operands.size() > 1)
+        return vid_cli_usage_error("export", "more than one FILE given");
+    if (args.operands.empty())
         return vid_cli_usage_error("export", "no FILE given");
+    o.file = args.operands[0];
+    if (const char* v = args.value("--frames"))
+        if (!parse_range(v, o.first, o.last))
+            return vid_cli_usage_error("export", std::string("bad frame range ") + v);
+    if (const char* v = args.value("--format")) {
+        std::string f = v;
+        if (f == "png")
+            o.format = Format::png;
+        else if (f == "ppm")
+            o.format = Format::ppm;
+        else if (f == "raw")
+            o.format = Format::raw;
+        else
+            return vid_cli_usage_error("export", "unknown format " + f);
+    }
+    o.mosaic = args.has("--mosaic");
+    if (const char* v = args.value("--output")) {
+        o.out = v;
+        o.out_given = true;
+    }
     if (o.format != Format::raw && o.out == "-")
         return vid_cli_usage_error("export", "-o - (standard output) takes --format raw only");
     if (o.format == Format::raw && !o.out_given)
@@ -173,9 +149,9 @@ bool make_folder(const std::string& dir)
 
 } // namespace
 
-const char* vid_export_usage()
+const VidSubcommand& vid_export_command()
 {
-    return kUsage;
+    return kExport;
 }
 
 int vid_export_main(int argc, char** argv)
@@ -185,11 +161,9 @@ int vid_export_main(int argc, char** argv)
     if (status >= 0)
         return status;
 
-    VidReaderText reader_text;
-    VidHeader reader(o.file, reader_text.stream());
+    VidHeader reader(o.file, nullptr);
     if (reader.compressed_buffer == nullptr) {
-        fprintf(stderr, "vid export: %s: %s\n", o.file,
-                reader_text.text("cannot open", reader.error_number).c_str());
+        fprintf(stderr, "vid export: %s\n", vid_cli_error(reader).c_str());
         return 1;
     }
     const bool bayer = reader.vid_is_bayer_interpolated == 1;
@@ -244,7 +218,7 @@ int vid_export_main(int argc, char** argv)
     bool raw_ok = true;
     for (long k = first; k < last && raw_ok; k++) {
         progress.update(k - first);
-        VidReadFailure failure;
+        VidError failure;
         bool read = true;
         const unsigned char* data = reader.pixmap;
         if (o.mosaic) {
@@ -257,11 +231,10 @@ int vid_export_main(int argc, char** argv)
             data = black.data();
         } else {
             read = reader.readFrameFromVideoFile(int(k));
-            failure.error_number = reader.error_number;
+            failure = reader.lastError();
         }
         if (!read) {
-            fprintf(stderr, "vid export: %s: frame %ld: %s\n", o.file, k,
-                    reader_text.text("cannot be read", failure.error_number).c_str());
+            fprintf(stderr, "vid export: %s\n", vid_error_message(failure).c_str());
             failed++;
             if (o.format == Format::raw) {
                 raw_ok = false; // a gap would shift every later frame of the stream

@@ -12,30 +12,33 @@
 #include "compress_uncompress_MT.h"
 #include "image_io.h"
 #include "vid_cli.h"
+#include "vid_commands.h"
 #include "vid_format.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: vid import OUT.vid --size WxH (-|RAWFILE) [--frames N] [--effort E] [--force]\n"
-    "       vid import OUT.vid IMAGE... [--effort E] [--force]\n"
-    "\n"
+const VidSubcommand kImport = {
+    "import",
+    "OUT.vid (IMAGE... | --size WxH -|RAWFILE)",
     "Builds an RGB VID file from a raw rgb24 stream (rows from the top, frames back to back)\n"
     "read from standard input (-) or RAWFILE and cut into W x H frames, or from PNG/PPM/PGM\n"
     "images taken in the order given (all of one size; 8-bit; gray is spread to RGB).\n"
-    "  --frames N   frames to expect from a stream (reserves the table, at most 1048576\n"
-    "               entries up front; the stream may still end earlier or run on)\n"
-    "  --force      replace OUT even when it exists and is not a VID file\n"
-    "  --           ends the options: every later argument is a name\n"
-    "  --effort E   compression effort 1 (fastest) to 9 (smallest, the default); 2 is about\n"
-    "               twice as fast as 9 at the same size\n"
     "OUT is written under a temporary name in its folder and renamed when complete. An OUT\n"
     "that exists must be a VID file (else --force), and never one of the inputs. A stream\n"
     "that ends inside a frame keeps every whole frame (OUT is written) and exits 1; when a\n"
     "stream's file cannot be finished, what was written is kept under the temporary name,\n"
-    "which the message gives.\n"
-    "\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+    "which the message gives. -- ends the options: every later argument is a name.\n",
+    {
+        {"--size", nullptr, "WxH", "the frame size of a raw stream (- or RAWFILE)"},
+        {"--frames", nullptr, "N",
+         "frames to expect from a stream (reserves the table, at most 1048576 entries up "
+         "front; the stream may still end earlier or run on)"},
+        {"--effort", nullptr, "E",
+         "compression effort 1 (fastest) to 9 (smallest, the default); 2 is about twice as "
+         "fast as 9 at the same size"},
+        {"--force", nullptr, nullptr, "replace OUT even when it exists and is not a VID file"},
+    },
+    "Exit status: 0 success, 1 failure, 2 usage error.\n"};
 
 struct Options {
     std::string out;
@@ -57,55 +60,35 @@ bool parse_size(const char* text, int& w, int& h)
 
 int parse(int argc, char** argv, Options& o)
 {
-    bool names_only = false;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        if (vid_cli_end_of_options(argc, argv, i, names_only))
-            continue;
-        if (names_only) {
-            if (o.out.empty())
-                o.out = a;
-            else
-                o.inputs.push_back(a);
-            continue;
-        }
-        if (a == "--force") {
-            o.force = true;
-            continue;
-        }
-        if (a == "--help" || a == "-h")
-            return vid_cli_help(kUsage);
-        if (a == "--size" || a == "--frames" || a == "--effort") {
-            if (i + 1 >= argc)
-                return vid_cli_usage_error("import", a + " needs a value");
-            const char* v = argv[++i];
-            char* end = nullptr;
-            if (a == "--size") {
-                if (!parse_size(v, o.width, o.height))
-                    return vid_cli_usage_error("import", std::string("bad size ") + v +
-                                                             " (expected WxH, e.g. 640x480)");
-                o.stream = true;
-            } else if (a == "--frames") {
-                errno = 0;
-                o.frames = strtol(v, &end, 10);
-                if (*end == '\0' && errno == 0 && o.frames > INT32_MAX)
-                    o.frames = INT32_MAX; // a hint: the table is bounded anyway
-                if (*end != '\0' || errno != 0 || o.frames < 0)
-                    return vid_cli_usage_error("import", std::string("bad frame count ") + v);
-            } else {
-                o.effort = int(strtol(v, &end, 10));
-                if (*end != '\0' || o.effort < min_compression_effort ||
-                    o.effort > max_compression_effort)
-                    return vid_cli_usage_error("import", std::string("compression effort ") + v +
-                                                             " is not one of 1 to 9");
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            return vid_cli_usage_error("import", "unknown option " + a);
-        } else if (o.out.empty()) {
-            o.out = a;
-        } else {
-            o.inputs.push_back(a);
-        }
+    VidArgs args;
+    int status = vid_cli_parse(kImport, argc, argv, args);
+    if (status >= 0)
+        return status;
+    for (const char* operand : args.operands)
+        (o.out.empty() ? o.out : o.inputs.emplace_back()) = operand;
+    o.force = args.has("--force");
+    if (const char* v = args.value("--size")) {
+        if (!parse_size(v, o.width, o.height))
+            return vid_cli_usage_error("import", std::string("bad size ") + v +
+                                                     " (expected WxH, e.g. 640x480)");
+        o.stream = true;
+    }
+    if (const char* v = args.value("--frames")) {
+        char* end = nullptr;
+        errno = 0;
+        o.frames = strtol(v, &end, 10);
+        if (*end == '\0' && errno == 0 && o.frames > INT32_MAX)
+            o.frames = INT32_MAX; // a hint: the table is bounded anyway
+        if (*v == '\0' || *end != '\0' || errno != 0 || o.frames < 0)
+            return vid_cli_usage_error("import", std::string("bad frame count ") + v);
+    }
+    if (const char* v = args.value("--effort")) {
+        char* end = nullptr;
+        o.effort = int(strtol(v, &end, 10));
+        if (*v == '\0' || *end != '\0' || o.effort < min_compression_effort ||
+            o.effort > max_compression_effort)
+            return vid_cli_usage_error("import", std::string("compression effort ") + v +
+                                                     " is not one of 1 to 9");
     }
     if (o.out.empty())
         return vid_cli_usage_error("import", "no OUT.vid given");
@@ -144,8 +127,7 @@ bool out_is_replaceable(const Options& o)
     }
     if (o.force)
         return true;
-    VidReaderText text;
-    VidHeader existing(out, text.stream());
+    VidHeader existing(out, nullptr);
     if (existing.compressed_buffer == nullptr) {
         fprintf(stderr,
                 "vid import: %s exists and is not a VID file (was the name of the file to write "
@@ -171,11 +153,11 @@ class Output {
             return;
         }
         fclose(placeholder);
-        writer_ = new VidHeader(temp_.c_str(), text_.stream(), width, height,
+        writer_ = new VidHeader(temp_.c_str(), nullptr, width, height,
                                 vid_hinted_table_entries(reserve), o.effort);
         if (writer_->compressed_buffer == nullptr) {
             fprintf(stderr, "vid import: %s: cannot create the file: %s\n", out_.c_str(),
-                    reason("cannot create the file").c_str());
+                    reason().c_str());
             delete writer_;
             writer_ = nullptr;
             remove(temp_.c_str());
@@ -203,7 +185,7 @@ class Output {
         if (writer_->writeNextFrameToVideoFile())
             return true;
         fprintf(stderr, "vid import: %s: frame %ld cannot be written: %s\n", out_.c_str(), frames(),
-                reason("cannot be written").c_str());
+                reason().c_str());
         return false;
     }
 
@@ -212,7 +194,7 @@ class Output {
     {
         frames_ = writer_->current_frame;
         bool finished = writer_->finish(); // header and table (one rewrite if the table grew)
-        std::string why = finished ? "" : reason("cannot be finished");
+        std::string why = finished ? "" : reason();
         int reserved = writer_->num_frames;
         delete writer_;
         writer_ = nullptr;
@@ -249,18 +231,14 @@ class Output {
     }
 
   private:
-    // The writer's last report in plain words, without the temporary name, with the system's
-    // reason where it refused.
-    std::string reason(const char* fallback)
+    // Why the writer failed, in plain words, without the temporary name (the messages name
+    // OUT) and with the system's reason where it refused.
+    std::string reason() const
     {
-        std::string report = text_.text(fallback);
-        int error_number = writer_ != nullptr ? writer_->error_number : 0;
-        if (error_number != 0)
-            return strerror(error_number);
-        size_t at;
-        while (!temp_.empty() && (at = report.find(temp_)) != std::string::npos)
-            report.replace(at, temp_.size(), out_);
-        return report;
+        VidError error = writer_->lastError();
+        error.file.clear();
+        error.frame = -1;
+        return vid_error_message(error);
     }
 
     // After a failure with frames written from a stream: the file is finished as far as it
@@ -269,7 +247,7 @@ class Output {
     {
         frames_ = writer_->current_frame;
         bool finished = writer_->finish();
-        std::string why = finished ? "" : reason("cannot be finished");
+        std::string why = finished ? "" : reason();
         delete writer_;
         writer_ = nullptr;
         fprintf(
@@ -281,7 +259,6 @@ class Output {
     std::string out_, temp_;
     bool keep_on_failure_;
     long frames_ = 0;
-    VidReaderText text_;
     VidHeader* writer_ = nullptr;
 };
 
@@ -394,9 +371,9 @@ int import_stream(const Options& o)
 
 } // namespace
 
-const char* vid_import_usage()
+const VidSubcommand& vid_import_command()
 {
-    return kUsage;
+    return kImport;
 }
 
 int vid_import_main(int argc, char** argv)

@@ -15,9 +15,9 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: vid repair IN OUT [--size WxH] [--bayer8|--bayer16]\n"
-    "\n"
+const VidSubcommand kRepair = {
+    "repair",
+    "IN OUT",
     "Rebuilds a readable VID file OUT from IN, a file left unfinished (a writer that was\n"
     "killed, also one from before writers kept their files readable, whose header and table\n"
     "are all zeros) or damaged. Every frame that reads intact through IN's table is kept as it\n"
@@ -25,15 +25,20 @@ const char kUsage[] =
     "point outside the records, and behind the frames the header counts (a writer that\n"
     "outgrew its table), is IN scanned for records that expand to one whole frame. Every\n"
     "frame dropped is listed on standard error with its number and reason.\n"
-    "  --keep-numbering  a black (zero-length) frame in place of each dropped frame, so that\n"
-    "                    later frames keep their numbers\n"
     "The frame size comes from IN's header when it has one, else from --size (RGB frames\n"
     "unless --bayer8 or --bayer16 says the records hold one- or two-byte Bayer samples).\n"
     "Without either, the sizes that fit the records are listed.\n"
     "IN is never changed; OUT is written under a temporary name beside it and renamed when\n"
-    "complete (a device or named pipe is written into directly).\n"
-    "\n"
-    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n";
+    "complete (a device or named pipe is written into directly).\n",
+    {
+        {"--size", nullptr, "WxH", "the frame size, for an IN whose header gives none"},
+        {"--bayer8", nullptr, nullptr, "with --size: the records hold one-byte Bayer samples"},
+        {"--bayer16", nullptr, nullptr, "with --size: the records hold two-byte Bayer samples"},
+        {"--keep-numbering", nullptr, nullptr,
+         "a black (zero-length) frame in place of each dropped frame, so that later frames "
+         "keep their numbers"},
+    },
+    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n"};
 
 struct Geometry {
     int width = 0, height = 0;
@@ -80,53 +85,37 @@ std::string candidate_sizes(uint64_t bytes)
 
 } // namespace
 
-const char* vid_repair_usage()
+const VidSubcommand& vid_repair_command()
 {
-    return kUsage;
+    return kRepair;
 }
 
 int vid_repair_main(int argc, char** argv)
 {
-    const char* in = nullptr;
-    const char* out = nullptr;
-    Geometry given;
-    int kind_flags = 0;
-    bool keep_numbering = false;
-    bool names_only = false;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        if (vid_cli_end_of_options(argc, argv, i, names_only))
-            continue;
-        if (!names_only && (a == "--help" || a == "-h"))
-            return vid_cli_help(kUsage);
-        if (!names_only && a == "--size") {
-            char x = 0, tail = 0;
-            if (i + 1 >= argc ||
-                sscanf(argv[++i], "%d%c%d%c", &given.width, &x, &given.height, &tail) != 3 ||
-                (x != 'x' && x != 'X') || given.width < 1 || given.height < 1 ||
-                given.width > kVidMaxWriterWidth || given.height > kVidMaxHeight)
-                return vid_cli_usage_error("repair", "--size needs WxH within 36863x65535");
-        } else if (!names_only && (a == "--bayer8" || a == "--bayer16")) {
-            given.bayer = true;
-            given.two_bytes = a == "--bayer16";
-            kind_flags++;
-        } else if (!names_only && a == "--keep-numbering") {
-            keep_numbering = true;
-        } else if (!names_only && a.size() > 1 && a[0] == '-') {
-            return vid_cli_usage_error("repair", "unknown option " + a);
-        } else if (in == nullptr) {
-            in = argv[i];
-        } else if (out == nullptr) {
-            out = argv[i];
-        } else {
-            return vid_cli_usage_error("repair", "more than IN and OUT given");
-        }
-    }
-    if (in == nullptr || out == nullptr)
+    VidArgs args;
+    int status = vid_cli_parse(kRepair, argc, argv, args);
+    if (status >= 0)
+        return status;
+    if (args.operands.size() > 2)
+        return vid_cli_usage_error("repair", "more than IN and OUT given");
+    if (args.operands.size() < 2)
         return vid_cli_usage_error("repair", "IN and OUT are both needed");
-    if (kind_flags > 1)
+    const char* in = args.operands[0];
+    const char* out = args.operands[1];
+    Geometry given;
+    if (const char* size = args.value("--size")) {
+        char x = 0, tail = 0;
+        if (sscanf(size, "%d%c%d%c", &given.width, &x, &given.height, &tail) != 3 ||
+            (x != 'x' && x != 'X') || given.width < 1 || given.height < 1 ||
+            given.width > kVidMaxWriterWidth || given.height > kVidMaxHeight)
+            return vid_cli_usage_error("repair", "--size needs WxH within 36863x65535");
+    }
+    const bool keep_numbering = args.has("--keep-numbering");
+    if (args.has("--bayer8") && args.has("--bayer16"))
         return vid_cli_usage_error("repair", "--bayer8 and --bayer16 exclude each other");
-    if (kind_flags > 0 && !given.known())
+    given.bayer = args.has("--bayer8") || args.has("--bayer16");
+    given.two_bytes = !args.has("--bayer8");
+    if (given.bayer && !given.known())
         return vid_cli_usage_error("repair", "--bayer8/--bayer16 go with --size");
     VidPathKind in_kind = vid_path_kind(in);
     if (in_kind != VidPathKind::regular) {

@@ -24,9 +24,10 @@ classdef VidReader < handle
   %     M = readMosaic(R, K)      a Bayer file's samples of frame K as stored: Height x
   %                               Width uint16 (two-byte) or uint8 (one-byte), no gains
   %
-  %   Indices that are not positive integers within 1..NumFrames are errors. Errors have
-  %   identifiers: vid:notFound, vid:badFile, vid:badFrameIndex, vid:notBayer,
-  %   vid:readFailed, vid:badArgument.
+  %   Indices that are not positive integers within 1..NumFrames are errors. Errors name the
+  %   file, the frame (counted from 1) and the reason, and have identifiers: vid:notFound,
+  %   vid:notPermitted, vid:badFile, vid:badFrameIndex, vid:notBayer, vid:readFailed,
+  %   vid:outOfMemory, vid:badArgument.
   %
   %   Example:
   %      r = VidReader('clip.vid');
@@ -70,7 +71,7 @@ classdef VidReader < handle
       try
         [h, info] = vidMex ('open', file);
       catch err
-        error ('vid:badFile', 'Cannot read %s as a VID file: %s', file, plain (err.message));
+        failed (err);
       end
       kinds = {'rgb', 'bayer8', 'bayer16', ''};   % '' for an empty file: no kind
       r.Handle = h;
@@ -101,12 +102,8 @@ classdef VidReader < handle
       % One frame, the common case: checked and read here, with no further method calls.
       if (isscalar (k) && isnumeric (k) && isreal (k) && k == fix (k) && k >= 1 ...
           && k <= r.NumFrames)
-        try
-          reader = r.Reader;
-          frames = reader (r.Handle, double (k) - 1, 1, cls);
-        catch err
-          failed (r, err, k);
-        end
+        reader = r.Reader;
+        frames = reader (r.Handle, double (k) - 1, 1, cls);
         return;
       end
       if (isnumeric (k) && numel (k) == 2)
@@ -131,7 +128,8 @@ classdef VidReader < handle
         while (j < numel (k) && k(j + 1) == k(j) + 1)
           j++;
         end
-        frames(:, :, :, i:j) = call (r, k(i), r.Reader, r.Handle, k(i) - 1, j - i + 1, cls);
+        reader = r.Reader;
+        frames(:, :, :, i:j) = reader (r.Handle, k(i) - 1, j - i + 1, cls);
         i = j + 1;
       end
     end
@@ -161,7 +159,11 @@ classdef VidReader < handle
       if (numel (k) != 1)
         error ('vid:badFrameIndex', 'readMosaic reads one frame at a time.');
       end
-      m = call (r, k, @vidMex, 'mosaic', r.Handle, k - 1);
+      try
+        m = vidMex ('mosaic', r.Handle, k - 1);
+      catch err
+        failed (err);
+      end
     end
 
     function delete (r)
@@ -198,29 +200,8 @@ function k = check_index (r, k)
   k = double (k(:)');
 end
 
-function out = call (r, k, gateway, varargin)
-  try
-    out = gateway (varargin{:});
-  catch err
-    failed (r, err, k);
-  end
-end
-
-% A read that failed, in the class's own numbers: frame K (1-based) for the reader's 0-based
-% "frame_number N", which becomes "frame N + 1".
-function failed (r, err, k)
-  text = plain (err.message);
-  [tok, from, to] = regexp (text, 'frame_?[Nn]umber (\d+)', 'tokens', 'start', 'end', 'once');
-  if (! isempty (tok))
-    text = [text(1:from - 1) sprintf('frame %d', str2double (tok{1}) + 1) text(to + 1:end)];
-    k = str2double (tok{1}) + 1;
-  end
-  error ('vid:readFailed', 'Cannot read frame %d of %s: %s', k, r.Name, text);
-end
-
-function text = plain (text)
-  % A report in plain words: no "<source>:<line>" prefixes, no carriage returns.
-  text = regexprep (text, '^\w+: ', '');
-  text = regexprep (text, '\w+(\.cpp)?:\d+ ', '');
-  text = strtrim (regexprep (text, '[\r\n\s]+', ' '));
+function failed (err)
+  % The gateway's errors name the file, the frame (from 1) and the reason, with the identifier
+  % of their kind; raised as the class's own, without the host's "vidMex: " before them.
+  error (err.identifier, '%s', regexprep (err.message, '^vidMex: ', ''));
 end

@@ -84,7 +84,7 @@ classdef VidWriter < handle
       try
         w.Handle = vidMex ('create', file, width, height, reserve, effort);
       catch err
-        error ('vid:writeFailed', 'Cannot create %s: %s', file, plain (err.message));
+        failed (err);
       end
       w.Name = file;
       w.Width = width;
@@ -105,7 +105,7 @@ classdef VidWriter < handle
       try
         vidMex ('write', w.Handle, frames);
       catch err
-        error ('vid:writeFailed', 'Cannot write to %s: %s', w.Name, plain (err.message));
+        failed (err);
       end
       w.FrameCount = before + size (frames, 4);
     end
@@ -117,7 +117,7 @@ classdef VidWriter < handle
         try
           vidMex ('close', h);
         catch err
-          error ('vid:writeFailed', 'Cannot finish %s: %s', w.Name, plain (err.message));
+          failed (err);
         end
       end
     end
@@ -139,7 +139,12 @@ classdef VidWriter < handle
   end
 end
 
-function text = plain (text)
-  % A report in plain words: no "<source>:<line>" prefixes, no line breaks.
-  text = strtrim (regexprep (regexprep (text, '\w+(\.cpp)?:\d+ ', ''), '[\r\n\s]+', ' '));
+function failed (err)
+  % The gateway names the file, the frame and the reason, with the identifier of the failure's
+  % kind; a writer's failures are vid:writeFailed unless an argument was refused.
+  id = 'vid:writeFailed';
+  if (strcmp (err.identifier, 'vid:badArgument'))
+    id = err.identifier;
+  end
+  error (id, '%s', regexprep (err.message, '^vidMex: ', ''));
 end

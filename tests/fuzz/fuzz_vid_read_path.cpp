@@ -13,6 +13,7 @@
 #include "fuzz_input_file.h"
 #include "vid_format.h"
 #include "vid_read.h"
+#include "vid_records.h"
 
 namespace {
 
@@ -36,15 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const int count = reader.num_frames < 3 ? reader.num_frames : 3;
             std::vector<unsigned char> out(size_t(reader.pixmap_size) *
                                            size_t(count > 0 ? count : 1));
-            VidReadFailure failure;
+            VidError failure;
             vid_read_rgb(reader, 0, count, out.data(), 1, failure);
             vid_read_rgb(reader, 0, count, out.data(), 2, failure);
             vid_read_rgb(reader, reader.num_frames - 1, 2, out.data(), 1, failure); // beyond
             std::vector<unsigned char> mosaic(size_t(reader.uncompressed_buffer_size) + 1);
             vid_read_mosaic(reader, 0, mosaic.data(), true, failure);
             vid_read_mosaic(reader, count - 1, mosaic.data(), false, failure);
-            vid_records_behind(reader);
-            vid_is_empty(reader);
+            vid_file_state(reader);
+            vid_kind(reader);
         }
     }
     unlink(path.c_str());

@@ -94,7 +94,10 @@ def test_errors_are_exceptions_and_nothing_is_printed(tmp_path, capfd):
         assert np.array_equal(clip[0], data[0])
         with pytest.raises(ValueError) as e:
             clip[2]
-        assert isinstance(e.value, vid.VidError) and "frame_number 2" in str(e.value)
+        # the file, the frame as Python counts it, the reason in plain words
+        assert isinstance(e.value, vid.VidError)
+        assert str(e.value) == "%s: frame 2: damaged record (its record does not expand to " \
+            "the frame's %d bytes)" % (damaged, 3 * clip.width * clip.height), str(e.value)
     (tmp_path / "junk.vid").write_bytes(b"xyz")
     with pytest.raises(ValueError):
         vid.open(tmp_path / "junk.vid")

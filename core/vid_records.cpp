@@ -1,0 +1,171 @@
+// What a file holds as records; see vid_records.h.
+#include "vid_records.h"
+
+#include <cstring>
+
+#include "VidHeader.h"
+#include "compress_uncompress_MT.h"
+#include "file_offset.h"
+#include "le_bytes.h"
+#include "vid_format.h"
+
+int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)
+{
+    unsigned char head[12 + 8 * max_compress_MT_blocks];
+    size_t got = 0;
+    if (available > 0 && vid_fseek(f, at, SEEK_SET) == 0)
+        got = fread(head, 1, available < int64_t(sizeof head) ? size_t(available) : sizeof head, f);
+    return blocked_compress_length(head, (unsigned long)got);
+}
+
+VidKind vid_kind(VidHeader& v)
+{
+    if (vid_is_empty(v))
+        return VidKind::none;
+    if (!v.vid_is_bayer_interpolated)
+        return VidKind::rgb;
+    return v.vid_uses_two_bytes_per_pixel ? VidKind::bayer16 : VidKind::bayer8;
+}
+
+const char* vid_kind_name(VidKind kind)
+{
+    switch (kind) {
+    case VidKind::rgb:
+        return "rgb";
+    case VidKind::bayer8:
+        return "bayer8";
+    case VidKind::bayer16:
+        return "bayer16";
+    case VidKind::none:
+        break;
+    }
+    return nullptr;
+}
+
+const char* vid_kind_text(VidKind kind)
+{
+    switch (kind) {
+    case VidKind::rgb:
+        return "RGB";
+    case VidKind::bayer8:
+        return "Bayer one-byte";
+    case VidKind::bayer16:
+        return "Bayer two-byte";
+    case VidKind::none:
+        break;
+    }
+    return "none";
+}
+
+VidTail vid_records_behind(VidHeader& v)
+{
+    VidTail tail;
+    if (v.compressed_buffer == nullptr || v.videoFile == nullptr || v.num_frames == 0)
+        return tail;
+    const int64_t size = v.file_bytes;
+    tail.file_size = size;
+    const int last = v.num_frames - 1;
+    int64_t length = v.recordBytes(last);
+    if (size < 0 || length < 0)
+        return tail;
+    int64_t at = v.offsets[last] + length;
+    tail.records_end = at;
+    while (at < size) {
+        int64_t record = vid_announced_record_length(v.videoFile, at, size - at);
+        if (record <= 0 || record > size - at) {
+            tail.torn = true;
+            break;
+        }
+        at += record;
+        tail.whole_records++;
+        tail.records_end = at;
+    }
+    return tail;
+}
+
+bool vid_is_empty(VidHeader& v)
+{
+    if (v.compressed_buffer == nullptr || v.videoFile == nullptr || v.num_frames != 0)
+        return false;
+    const int64_t size = v.file_bytes;
+    if (size < kVidHeaderBytes || (size - kVidHeaderBytes) % kVidTableEntryBytes != 0 ||
+        vid_fseek(v.videoFile, kVidHeaderBytes, SEEK_SET) != 0)
+        return false;
+    unsigned char chunk[8 * 512];
+    for (int64_t left = size - kVidHeaderBytes; left > 0;) {
+        size_t n = left < int64_t(sizeof chunk) ? size_t(left) : sizeof chunk;
+        if (fread(chunk, 1, n, v.videoFile) != n)
+            return false;
+        for (size_t i = 0; i < n; i += 8) {
+            int64_t entry = int64_t(get_le64(chunk + i));
+            if (entry != 0 && entry != size)
+                return false;
+        }
+        left -= int64_t(n);
+    }
+    return true;
+}
+
+VidFileState vid_file_state(VidHeader& v)
+{
+    VidFileState s;
+    if (v.compressed_buffer == nullptr || v.videoFile == nullptr)
+        return s;
+    const int64_t size = v.file_bytes;
+    const int64_t frames = v.num_frames;
+    s.file_size = size;
+    // The table ends where the first record begins; without frames, where the file ends. A
+    // first entry outside the file says nothing of the table.
+    int64_t table_end = size;
+    if (frames > 0)
+        table_end = v.offsets[0] >= kVidHeaderBytes && v.offsets[0] <= size
+                        ? v.offsets[0]
+                        : kVidHeaderBytes + kVidTableEntryBytes * frames;
+    s.table_entries =
+        table_end >= kVidHeaderBytes ? (table_end - kVidHeaderBytes) / kVidTableEntryBytes : 0;
+    if (vid_is_empty(v)) {
+        s.state = VidState::empty;
+        return s;
+    }
+    // Records the table announces beyond the file's end: the file lost its end.
+    for (int k = 0; k < v.num_frames; k++) {
+        const int64_t start = v.offsets[k];
+        if (k < v.num_frames - 1) {
+            const int64_t end = v.offsets[k + 1];
+            if (end <= size)
+                continue;
+            if (start >= size)
+                s.frames_missing++;
+            else
+                s.frames_cut++;
+        } else if (start > size) {
+            s.frames_missing++;
+        } else if (size - start > 12) {
+            if (vid_announced_record_length(v.videoFile, start, size - start) > size - start)
+                s.frames_cut++;
+        }
+    }
+    if (s.frames_missing + s.frames_cut > 0) {
+        s.state = VidState::truncated;
+        return s;
+    }
+    s.tail = vid_records_behind(v);
+    if (s.tail.torn || s.tail.whole_records > 0 || frames == 0)
+        s.state = VidState::unfinished;
+    return s;
+}
+
+const char* vid_state_name(VidState state)
+{
+    switch (state) {
+    case VidState::complete:
+        return "complete";
+    case VidState::empty:
+        return "empty";
+    case VidState::unfinished:
+        return "unfinished";
+    case VidState::truncated:
+        return "truncated";
+    }
+    return "complete";
+}

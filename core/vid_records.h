@@ -1,0 +1,59 @@
+// What an open reader's file holds as records: the kind of its frames, where its records end
+// and the state the file is in. The programs and bindings ask this unit instead of walking
+// the table and the records' headers themselves.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+class VidHeader;
+
+// The length the record at `at` announces in its own blocked-compress header, read from at
+// most the first bytes of the `available` ones there; -1 when they hold no such header. This
+// is how a record's end is found where the table does not give it (the last record, records
+// behind the table).
+int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available);
+
+// The kind of frames a file holds.
+enum class VidKind { none, rgb, bayer8, bayer16 };
+
+// The kind of an open reader's frames; none for an empty file (vid_is_empty).
+VidKind vid_kind(VidHeader& v);
+// "rgb", "bayer8", "bayer16"; null for none.
+const char* vid_kind_name(VidKind kind);
+// "RGB", "Bayer one-byte", "Bayer two-byte"; "none" for none.
+const char* vid_kind_text(VidKind kind);
+
+// What follows the last counted record: whole records a writer appended beyond its table
+// (a writer that grew its table and was stopped before it finished), and the bytes of a
+// record cut short. Walks the records' own headers; expands nothing.
+struct VidTail {
+    int64_t whole_records = 0;
+    bool torn = false;
+    int64_t records_end = 0; // where the last whole record ends
+    int64_t file_size = 0;
+};
+VidTail vid_records_behind(VidHeader& v);
+
+// True for a file without frames and without anything behind its table: the table's entries
+// all point to its end (or are zero). Such a file is empty and intact, of no kind.
+bool vid_is_empty(VidHeader& v);
+
+// The state of a file as its table and its records' headers tell it; nothing is expanded.
+enum class VidState {
+    complete,   // every record the table announces is there, nothing behind the last one
+    empty,      // no frames and nothing behind the table
+    unfinished, // a writer was stopped: bytes or whole records behind the last counted one
+    truncated,  // records the table announces are missing or cut: the file lost its end
+};
+struct VidFileState {
+    VidState state = VidState::complete;
+    int64_t file_size = 0;
+    int64_t table_entries = 0;  // entries between the header and the first record
+    int64_t frames_missing = 0; // counted frames whose records start at or past the file's end
+    int64_t frames_cut = 0;     // counted frames whose records run past the file's end
+    VidTail tail;
+};
+VidFileState vid_file_state(VidHeader& v);
+// "complete", "empty", "unfinished", "truncated".
+const char* vid_state_name(VidState state);

@@ -1,0 +1,96 @@
+// Failures as data; see vid_result.h.
+#include "vid_result.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+struct Names {
+    const char* words;
+    const char* identifier;
+};
+
+Names names(VidResult result)
+{
+    switch (result) {
+    case VidResult::ok:
+        return {"no error", "vid:ok"};
+    case VidResult::not_found:
+        return {"no such file", "vid:notFound"};
+    case VidResult::not_permitted:
+        return {"access refused", "vid:notPermitted"};
+    case VidResult::not_regular:
+        return {"not a regular file", "vid:badFile"};
+    case VidResult::not_vid_file:
+        return {"not a VID file", "vid:badFile"};
+    case VidResult::damaged_record:
+        return {"damaged record", "vid:readFailed"};
+    case VidResult::frame_out_of_range:
+        return {"no such frame", "vid:badFrameIndex"};
+    case VidResult::read_failed:
+        return {"cannot read", "vid:readFailed"};
+    case VidResult::write_failed:
+        return {"cannot write", "vid:writeFailed"};
+    case VidResult::out_of_memory:
+        return {"out of memory", "vid:outOfMemory"};
+    case VidResult::bad_argument:
+        return {"refused argument", "vid:badArgument"};
+    case VidResult::not_open:
+        return {"not open", "vid:closed"};
+    }
+    return {"unknown failure", "vid:failed"};
+}
+
+} // namespace
+
+const char* vid_result_words(VidResult result)
+{
+    return names(result).words;
+}
+
+const char* vid_result_identifier(VidResult result)
+{
+    return names(result).identifier;
+}
+
+VidResult vid_result_of_errno(int error_number, VidResult otherwise)
+{
+    switch (error_number) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return VidResult::not_found;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return VidResult::not_permitted;
+    case EISDIR:
+        return VidResult::not_regular;
+    case ENOMEM:
+        return VidResult::out_of_memory;
+    default:
+        return otherwise;
+    }
+}
+
+std::string vid_error_message(const VidError& error, int frame_base)
+{
+    std::string text = error.file.empty() ? std::string() : error.file + ": ";
+    if (error.frame >= 0)
+        text += "frame " + std::to_string(int64_t(error.frame) + frame_base) + ": ";
+    const std::string system = error.error_number != 0 ? strerror(error.error_number) : "";
+    // Where the system's reason says it all ("No such file or directory"), it stands alone.
+    const bool system_says_it =
+        error.detail.empty() && !system.empty() &&
+        (error.result == VidResult::not_found || error.result == VidResult::not_permitted ||
+         error.result == VidResult::not_regular);
+    if (system_says_it)
+        return text + system;
+    text += vid_result_words(error.result);
+    if (!error.detail.empty())
+        text += " (" + error.detail + ")";
+    if (!system.empty() && text.find(system) == std::string::npos)
+        text += ": " + system;
+    return text;
+}
