@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "VidHeader.h"
-#include "clipCropPlan.h"
+#include "vid_crop_plan.h"
 
 using namespace clip_crop;
 

@@ -35,7 +35,7 @@
 #include "mex.h"
 
 #include "VidHeader.h"
-#include "clipCropPlan.h"
+#include "vid_crop_plan.h"
 #include "mex_args.h"
 
 using namespace clip_crop;

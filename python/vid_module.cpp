@@ -8,6 +8,7 @@
 // are captured per thread.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "compress_uncompress_MT.h"
 #include "report.h"
 #include "vid_format.h"
+#include "vid_crop.h"
 #include "vid_read.h"
 #include "vid_records.h"
 #include "vid_result.h"
@@ -33,7 +35,8 @@ namespace py = pybind11;
 
 namespace {
 
-py::object g_os_error;    // raised with (errno, message) when the system gave an errno
+py::object g_os_error;    // called with (errno, message) when the system gave an errno: the
+                          // OSError subclass the errno calls for (FileNotFoundError ...)
 py::object g_value_error; // raised with (message) otherwise
 
 [[noreturn]] void raise(int error_number, const std::string& message)
@@ -47,7 +50,7 @@ py::object g_value_error; // raised with (message) otherwise
     if (!text)
         throw py::error_already_set();
     py::object instance = error_number != 0 ? type(error_number, text) : type(text);
-    PyErr_SetObject(type.ptr(), instance.ptr());
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(instance.ptr())), instance.ptr());
     throw py::error_already_set();
 }
 
@@ -312,6 +315,44 @@ class Writer {
     int frames_ = 0;
 };
 
+// vid.crop's work (the checks and defaults are in vid/__init__.py): each input is (path,
+// first, last, boxed, left, top, width, height); layout 0 side by side, 1 stacked, 2 one after
+// the other. Gives (frames, height, width) of the file written.
+using CropInput = std::tuple<std::string, int64_t, int64_t, bool, int, int, int, int>;
+py::tuple crop(const std::string& out, const std::vector<CropInput>& given, int layout, int gap,
+               std::tuple<int, int, int> background, int effort, bool replace_any)
+{
+    check_path(out);
+    std::vector<VidCropInput> inputs;
+    for (const CropInput& g : given) {
+        VidCropInput in;
+        std::tie(in.path, in.first, in.last, in.boxed, in.left, in.top, in.width, in.height) = g;
+        check_path(in.path);
+        inputs.push_back(in);
+    }
+    VidCropOptions options;
+    options.layout = layout == 0   ? VidCropLayout::side_by_side
+                     : layout == 1 ? VidCropLayout::stacked
+                                   : VidCropLayout::sequence;
+    options.gap = gap;
+    options.background[0] = static_cast<unsigned char>(std::get<0>(background));
+    options.background[1] = static_cast<unsigned char>(std::get<1>(background));
+    options.background[2] = static_cast<unsigned char>(std::get<2>(background));
+    options.effort = effort;
+    options.replace_any = replace_any;
+    VidCropOutcome outcome;
+    VidError error;
+    bool written = false;
+    {
+        py::gil_scoped_release unlocked;
+        Quiet quiet;
+        written = vid_crop(out, inputs, options, outcome, error);
+    }
+    if (!written)
+        raise_error(error);
+    return py::make_tuple(outcome.frames, outcome.height, outcome.width);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_vid, m)
@@ -322,6 +363,7 @@ PYBIND11_MODULE(_vid, m)
         g_value_error = value_error;
     });
     m.attr("__version__") = VID_VERSION_STRING;
+    m.def("crop", &crop);
     py::class_<Reader>(m, "Reader")
         .def(py::init<const std::string&>())
         .def_property_readonly("frames", &Reader::frames)

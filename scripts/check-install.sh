@@ -51,7 +51,7 @@ dev_contents=$(dpkg-deb --contents "$dev")
 for f in usr/bin/vid usr/bin/framewise usr/bin/blockexpand usr/bin/memsoak \
          usr/share/doc/vid/LICENSE usr/lib/vid/mex/clipOpenMex.mex \
          usr/lib/python3/dist-packages/vid/__init__.py \
-         usr/share/man/man1/vid.1.gz usr/share/man/man1/vid-repair.1.gz \
+         usr/share/man/man1/vid.1.gz usr/share/man/man1/vid-repair.1.gz usr/share/man/man1/vid-crop.1.gz \
          usr/share/man/man1/framewise.1.gz usr/share/man/man1/blockexpand.1.gz \
          usr/share/man/man1/memsoak.1.gz; do
     grep -q " \./$f\$" <<< "$contents" || fail "$f is not in $deb"

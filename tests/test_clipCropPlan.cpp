@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../mex/clipCropPlan.h"
+#include "vid_crop_plan.h"
 
 using namespace clip_crop;
 

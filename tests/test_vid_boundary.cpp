@@ -145,3 +145,61 @@ TEST_F(Boundary, EverySubcommandParsesByItsTable)
 }
 
 } // namespace
+
+namespace {
+
+// The RGB pixel at column x, row y of a frame of width w.
+Bytes pixel(const Bytes& frame, int w, int x, int y)
+{
+    const size_t at = (size_t(y) * size_t(w) + size_t(x)) * 3;
+    return Bytes(frame.begin() + long(at), frame.begin() + long(at) + 3);
+}
+
+TEST_F(Boundary, CropTrimsCropsAndMergesByThePlansRules)
+{
+    vidtest::VidFile a = vidtest::make_rgb_vid(16, 8, 6);
+    vidtest::VidFile b = vidtest::make_rgb_vid(24, 16, 4);
+    ASSERT_TRUE(vidtest::write_file(at("a.vid"), a.bytes));
+    ASSERT_TRUE(vidtest::write_file(at("b.vid"), b.bytes));
+    ASSERT_EQ(sh("$VID crop t.vid a.vid --frames 2:5 > /dev/null").status, 0);
+    EXPECT_EQ(frames_of("t.vid"), std::vector<Bytes>(a.frames.begin() + 2, a.frames.begin() + 5));
+
+    // Side by side, 8 pixels apart: a's 8 x 8 box centred in the 16 rows, b's 16 x 16 box
+    // after the gap; as many frames as a has, b's place white once b has none left.
+    ASSERT_EQ(sh("$VID crop m.vid a.vid b.vid --side-by-side --gap 8 --box 0,0,8,8 "
+                 "--box 8,0,16,16 > /dev/null")
+                  .status,
+              0);
+    std::vector<Bytes> m = frames_of("m.vid");
+    ASSERT_EQ(m.size(), 6u);
+    const Bytes white{255, 255, 255};
+    for (int f : {0, 3, 5}) {
+        SCOPED_TRACE(f);
+        EXPECT_EQ(pixel(m[size_t(f)], 32, 0, 4), pixel(a.frames[size_t(f)], 16, 0, 0));
+        EXPECT_EQ(pixel(m[size_t(f)], 32, 7, 11), pixel(a.frames[size_t(f)], 16, 7, 7));
+        EXPECT_EQ(pixel(m[size_t(f)], 32, 0, 0), white);  // above a's box
+        EXPECT_EQ(pixel(m[size_t(f)], 32, 12, 8), white); // the gap
+        EXPECT_EQ(pixel(m[size_t(f)], 32, 31, 15),
+                  f < 4 ? pixel(b.frames[size_t(f)], 24, 23, 15) : white);
+    }
+
+    const struct {
+        const char* line;
+        const char* err;
+    } refused[] = {
+        {"$VID crop a.vid a.vid", "vid crop: a.vid: refused argument (it is also an input"},
+        {"$VID crop o.vid missing.vid", "vid crop: missing.vid: No such file or directory"},
+        {"$VID crop o.vid a.vid --frames 7:9", "vid crop: o.vid: refused argument (the frame"},
+        {"$VID crop o.vid a.vid b.vid --frames 1:2 --frames 1:2 --frames 1:2",
+         "vid crop: --frames is given once, or once per input"},
+    };
+    for (const auto& c : refused) {
+        Outcome r = sh(c.line);
+        EXPECT_NE(r.status, 0) << c.line;
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << c.line << "\n" << r.err;
+    }
+    EXPECT_EQ(vidtest::read_file(at("a.vid")), a.bytes);
+    EXPECT_TRUE(vidtest::read_file(at("o.vid")).empty());
+}
+
+} // namespace

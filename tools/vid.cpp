@@ -26,6 +26,7 @@ const Subcommand kSubcommands[] = {
      vid_export_command},
     {"import", "an RGB VID file from images or a raw rgb24 stream", vid_import_main,
      vid_import_command},
+    {"crop", "trim, crop or merge clips into a new VID file", vid_crop_main, vid_crop_command},
 };
 
 const Subcommand* find(const char* name)

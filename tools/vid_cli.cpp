@@ -118,6 +118,35 @@ int vid_cli_parse(const VidSubcommand& sub, int argc, char** argv, VidArgs& args
     return -1;
 }
 
+bool vid_cli_parse_range(const char* text, long& first, long& last)
+{
+    const char* colon = strchr(text, ':');
+    char* end = nullptr;
+    if (colon == nullptr) {
+        errno = 0;
+        first = strtol(text, &end, 10);
+        if (end == text || *end != '\0' || errno != 0 || first < 0)
+            return false;
+        last = first + 1;
+        return true;
+    }
+    first = 0;
+    last = -1;
+    if (colon != text) {
+        errno = 0;
+        first = strtol(text, &end, 10);
+        if (end != colon || errno != 0 || first < 0)
+            return false;
+    }
+    if (colon[1] != '\0') {
+        errno = 0;
+        last = strtol(colon + 1, &end, 10);
+        if (*end != '\0' || errno != 0 || last < 0)
+            return false;
+    }
+    return true;
+}
+
 int vid_cli_usage_error(const char* sub, const std::string& problem)
 {
     fprintf(stderr, "vid %s: %s (see vid %s --help)\n", sub, problem.c_str(), sub);
@@ -198,6 +227,15 @@ void VidProgress::update(int64_t done)
     bar[30] = '\0';
     fprintf(stderr, "\r%s [%s] %3d%% (%lld/%lld)", what_, bar, percent, (long long)done,
             (long long)total_);
+}
+
+void VidProgress::update(int64_t done, int64_t total)
+{
+    if (total != total_) {
+        total_ = total;
+        shown_ = vid_is_terminal(stderr) && total > 1;
+    }
+    update(done);
 }
 
 void VidProgress::done()

@@ -52,6 +52,10 @@ std::string vid_cli_usage_text(const VidSubcommand& sub);
 // error ("unknown option X", "X needs a value") printed on stderr.
 int vid_cli_parse(const VidSubcommand& sub, int argc, char** argv, VidArgs& args);
 
+// A frame range "A:B" (frames A to B-1), "A:" or ":B" (one end open: last is -1 for the
+// end), or "A" (frame A alone). False for anything else or a negative number.
+bool vid_cli_parse_range(const char* text, long& first, long& last);
+
 // Prints "vid SUB: PROBLEM" and a pointer to "vid SUB --help" on stderr; returns 2.
 int vid_cli_usage_error(const char* sub, const std::string& problem);
 
@@ -68,6 +72,8 @@ class VidProgress {
   public:
     VidProgress(const char* what, int64_t total);
     void update(int64_t done);
+    // For work whose total is known only once it runs.
+    void update(int64_t done, int64_t total);
     void done();
 
   private:

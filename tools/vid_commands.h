@@ -14,5 +14,7 @@ int vid_import_main(int argc, char** argv);
 const VidSubcommand& vid_import_command();
 int vid_verify_main(int argc, char** argv);
 const VidSubcommand& vid_verify_command();
+int vid_crop_main(int argc, char** argv);
+const VidSubcommand& vid_crop_command();
 int vid_repair_main(int argc, char** argv);
 const VidSubcommand& vid_repair_command();

@@ -49,36 +49,6 @@ struct Options {
     long last = -1; // exclusive; -1: to the end
 };
 
-// "A:B", "A:", ":B" or "A" (one frame).
-bool parse_range(const char* text, long& first, long& last)
-{
-    const char* colon = strchr(text, ':');
-    char* end = nullptr;
-    if (colon == nullptr) {
-        errno = 0;
-        first = strtol(text, &end, 10);
-        if (end == text || *end != '\0' || errno != 0 || first < 0)
-            return false;
-        last = first + 1;
-        return true;
-    }
-    first = 0;
-    last = -1;
-    if (colon != text) {
-        errno = 0;
-        first = strtol(text, &end, 10);
-        if (end != colon || errno != 0 || first < 0)
-            return false;
-    }
-    if (colon[1] != '\0') {
-        errno = 0;
-        last = strtol(colon + 1, &end, 10);
-        if (*end != '\0' || errno != 0 || last < 0)
-            return false;
-    }
-    return true;
-}
-
 // The default folder: the file's name without its folder and without ".vid".
 std::string default_folder(const char* file)
 {
@@ -105,7 +75,7 @@ int parse(int argc, char** argv, Options& o)
         return vid_cli_usage_error("export", "no FILE given");
     o.file = args.operands[0];
     if (const char* v = args.value("--frames"))
-        if (!parse_range(v, o.first, o.last))
+        if (!vid_cli_parse_range(v, o.first, o.last))
             return vid_cli_usage_error("export", std::string("bad frame range ") + v);
     if (const char* v = args.value("--format")) {
         std::string f = v;

@@ -8,6 +8,7 @@
     with vid.create("out.vid", 640, 480) as w: # the frame count need not be known
         w.append(frame)
     vid.write("out.vid", frames)               # an (n, height, width, 3) uint8 array
+    vid.crop("short.vid", "clip.vid", frames=(100, 200), box=(0, 0, 320, 240))
     lazy = vid.dask_array("clip.vid")          # dask, when installed
 
 Frames are read and written by the same C++ core as the command-line programs and the
@@ -15,6 +16,7 @@ MATLAB/Octave functions; pixel values equal clipReadMex's. Errors raise vid.VidE
 OSError (with errno) when the system refused a file, else a ValueError.
 """
 
+import errno as _errno
 import os as _os
 
 import numpy as _np
@@ -22,7 +24,7 @@ import numpy as _np
 from . import _vid
 
 __version__ = _vid.__version__
-__all__ = ["open", "create", "write", "dask_array", "Clip", "Writer", "VidError"]
+__all__ = ["open", "create", "write", "crop", "dask_array", "Clip", "Writer", "VidError"]
 
 
 class VidError(Exception):
@@ -37,7 +39,30 @@ class VidValueError(VidError, ValueError):
     """The file's contents or the arguments are wrong."""
 
 
-_vid._set_errors(VidOSError, VidValueError)
+class VidFileNotFoundError(VidOSError, FileNotFoundError):
+    """No such file or folder."""
+
+
+class VidPermissionError(VidOSError, PermissionError):
+    """The system refused access."""
+
+
+class VidIsADirectoryError(VidOSError, IsADirectoryError):
+    """A folder where a file was wanted."""
+
+
+_OS_ERRORS = {_errno.ENOENT: VidFileNotFoundError, _errno.ENOTDIR: VidFileNotFoundError,
+              _errno.EACCES: VidPermissionError, _errno.EPERM: VidPermissionError,
+              _errno.EISDIR: VidIsADirectoryError}
+
+
+def _os_error(number, message):
+    """The VidOSError for an errno: also the built-in subclass Python gives it, so that
+    `except FileNotFoundError` catches a missing file as it does for open()."""
+    return _OS_ERRORS.get(number, VidOSError)(number, message)
+
+
+_vid._set_errors(_os_error, VidValueError)
 
 _KINDS = {"rgb": None, "bayer8": _np.uint8, "bayer16": _np.uint16}
 
@@ -206,6 +231,70 @@ def write(path, frames, effort=9):
     with create(path, frames.shape[2], frames.shape[1], effort, max(1, len(frames))) as w:
         for frame in frames:
             w.append(frame)
+
+
+_LAYOUTS = {"side-by-side": 0, "stacked": 1, "sequence": 2}
+
+
+def _per_input(value, n, what, size):
+    """None, one value for every input, or a list of one value per input."""
+    if value is None:
+        return [None] * n
+    if isinstance(value, list) and all(
+            v is None or isinstance(v, (tuple, list, range, slice)) for v in value):
+        if len(value) != n:
+            raise VidValueError("%s: give one for every input, or a list of %d" % (what, n))
+        return value
+    return [value] * n
+
+
+def crop(out, inputs, frames=None, box=None, layout="sequence", gap=0,
+         background=(255, 255, 255), effort=9, force=False):
+    """Writes the VID file `out` from frames and boxes of `inputs` (one path or a list):
+    trimmed, cropped, or merged side by side ("side-by-side"), stacked ("stacked") or one
+    after the other ("sequence", the default), by the rules of `vid crop` and clipCropMex.
+
+    frames: (first, stop) 0-based, stop excluded (None for an open end), or a range or slice
+    of step 1; box: (left, top, width, height). Each is one value for every input or a list of
+    one per input. The output frame is the boxes (and gaps) rounded up to multiples of 8, on
+    `background` where no box lands. `out` is written under a temporary name and renamed when
+    complete; an existing `out` that is not a VID file is replaced only with force=True.
+    Returns (frames, height, width) of the file written."""
+    paths = [inputs] if isinstance(inputs, (str, bytes, _os.PathLike)) else list(inputs)
+    if not paths:
+        raise VidValueError("crop needs at least one input")
+    if layout not in _LAYOUTS:
+        raise VidValueError("layout is one of %s, not %r" % (", ".join(_LAYOUTS), layout))
+    if not (isinstance(gap, int) and gap >= 0):
+        raise VidValueError("gap is a whole number of pixels from 0 on, not %r" % (gap,))
+    if not (isinstance(effort, int) and 1 <= effort <= 9):
+        raise VidValueError("compression effort %r is not one of 1 to 9" % (effort,))
+    colour = tuple(background)
+    if len(colour) != 3 or not all(isinstance(c, int) and 0 <= c <= 255 for c in colour):
+        raise VidValueError("background is (r, g, b) from 0 to 255, not %r" % (background,))
+    given = []
+    for path, f, b in zip(paths, _per_input(frames, len(paths), "frames", 2),
+                          _per_input(box, len(paths), "box", 4)):
+        first, stop = 0, 2**63 - 1
+        if isinstance(f, (range, slice)):
+            if f.step not in (None, 1):
+                raise VidValueError("frames are taken with step 1, not %r" % (f.step,))
+            f = (f.start, f.stop)
+        if f is not None:
+            first = 0 if f[0] is None else int(f[0])
+            stop = 2**63 - 1 if f[1] is None else int(f[1])
+            if first < 0 or stop < 0:
+                raise VidValueError("frame numbers count from 0, not %r" % (f,))
+        boxed, l, t, w, h = False, 0, 0, 0, 0
+        if b is not None:
+            l, t, w, h = (int(v) for v in b)
+            if min(l, t) < 0 or min(w, h) < 1 or max(l, t, w, h) > 65535:
+                raise VidValueError("box is (left, top, width, height), width and height from "
+                                    "1, not %r" % (b,))
+            boxed = True
+        given.append((_path_bytes(path)[0], first, stop, boxed, l, t, w, h))
+    return _vid.crop(_path_bytes(out)[0], given, _LAYOUTS[layout], gap, colour, effort,
+                     bool(force))
 
 
 def dask_array(path, frames_per_chunk=64):

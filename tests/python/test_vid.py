@@ -138,3 +138,25 @@ def test_dask_array_per_frame_mean(tmp_path):
     assert lazy.shape == data.shape and lazy.chunks[0] == (4, 4, 2)
     means = lazy.mean(axis=(1, 2, 3)).compute(scheduler="threads")
     assert np.allclose(means, data.mean(axis=(1, 2, 3)))
+
+
+def test_crop_trims_merges_and_refuses_like_the_command(tmp_path):
+    data = frames(6, 8, 16)
+    a = tmp_path / "a.vid"
+    vid.write(a, data)
+    assert vid.crop(tmp_path / "t.vid", a, frames=range(1, 4)) == (3, 8, 16)
+    with vid.open(tmp_path / "t.vid") as t:
+        assert np.array_equal(t[:], data[1:4])
+    # stacked, the second input's box only, 8 rows of black between them
+    n, h, w = vid.crop(tmp_path / "s.vid", [a, a], layout="stacked", gap=8,
+                       box=[None, (4, 0, 8, 8)], background=(0, 0, 0))
+    assert (n, h, w) == (6, 24, 16)
+    with vid.open(tmp_path / "s.vid") as s:
+        assert np.array_equal(s[2][:8], data[2])
+        assert not s[2][8:16].any()
+        assert np.array_equal(s[2][16:, 4:12], data[2][:, 4:12])
+    with pytest.raises(vid.VidError, match="also an input"):
+        vid.crop(a, a)
+    with pytest.raises(FileNotFoundError):
+        vid.crop(tmp_path / "o.vid", tmp_path / "missing.vid")
+    assert not (tmp_path / "o.vid").exists()

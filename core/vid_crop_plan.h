@@ -1,7 +1,8 @@
-// The arithmetic of clipCropMex, free of the MEX API: number conversion, frame ranges, crop
-// boxes, the output geometry and frame count, where each box lands, and the loop that
-// assembles and writes the output frames. clipCropMex parses its arguments into these
-// values; the unit tests and the crop benchmark use them directly.
+// The arithmetic of cropping and merging clips: number conversion, frame ranges, crop boxes,
+// the output geometry and frame count, where each box lands, and the loop that assembles and
+// writes the output frames. clipCropMex parses its arguments into these values, vid_crop
+// (vid_crop.h: `vid crop`, Python's vid.crop) its options; the unit tests and the crop
+// benchmark use them directly.
 //
 // Everything here works on plain values and on caller-owned buffers; nothing allocates or
 // keeps state. The merge loop drives readers and a writer that the caller opened and still
@@ -286,14 +287,27 @@ inline void report_progress(FILE* progress, int n, int period, int phase, int to
     fflush(progress);
 }
 
+// Told after each output frame written: frames done, frames in all.
+struct MergeProgress {
+    void (*told)(void* context, int64_t done, int64_t total);
+    void* context;
+    void operator()(int64_t done, int64_t total) const
+    {
+        if (told != nullptr)
+            told(context, done, total);
+    }
+};
+
 // Assembles and writes the plan's F output frames. Vid is a VidHeader-like type: fields
 // width, height, pixmap, pixmap_size and the operations readFrameFromVideoFile(int) and
 // writeNextFrameToVideoFile(). readers[i] belongs to inputs[i]; the writer was created for
 // out_width x out_height and at least num_frames frames. Progress lines go to `progress`
-// (none when null). Stops at the first failure and says which.
+// (none when null), and `told` hears of each frame written. Stops at the first failure and
+// says which.
 template <class Vid>
 MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* const* readers, int k,
-                         Vid& writer, FILE* progress = nullptr)
+                         Vid& writer, FILE* progress = nullptr,
+                         MergeProgress told = {nullptr, nullptr})
 {
     const int64_t out_pixels = int64_t(plan.out_width) * plan.out_height;
     if (writer.pixmap == nullptr || writer.width != plan.out_width ||
@@ -319,6 +333,7 @@ MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* co
                     return {MergeResult::kWriteFailed, -1};
                 report_progress(progress, n, plan.seq_period, plan.seq_phase, plan.num_frames);
                 n++;
+                told(n, plan.num_frames);
             }
         }
         return {MergeResult::kOk, -1};
@@ -347,6 +362,7 @@ MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* co
         if (!writer.writeNextFrameToVideoFile())
             return {MergeResult::kWriteFailed, -1};
         report_progress(progress, f, plan.side_period, plan.side_phase, plan.num_frames);
+        told(f + 1, plan.num_frames);
     }
     return {MergeResult::kOk, -1};
 }

@@ -1,0 +1,175 @@
+// Cropping, trimming and merging clips into a new VID file; see vid_crop.h.
+#include "vid_crop.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
+
+#include "VidHeader.h"
+#include "file_offset.h"
+#include "vid_crop_plan.h"
+
+namespace {
+
+bool refuse(VidError& error, VidResult result, const std::string& file, const std::string& detail,
+            int error_number = 0)
+{
+    error = VidError();
+    error.result = result;
+    error.file = file;
+    error.detail = detail;
+    error.error_number = error_number;
+    return false;
+}
+
+bool same_path(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    return a == b || (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_ino != 0 &&
+                      sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino);
+}
+
+// Removes the temporary file unless it was renamed into place.
+struct Temporary {
+    std::string name;
+    bool kept = false;
+    ~Temporary()
+    {
+        if (!kept && !name.empty())
+            remove(name.c_str());
+    }
+};
+
+} // namespace
+
+bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
+              const VidCropOptions& options, VidCropOutcome& outcome, VidError& error,
+              VidCropProgress progress, void* context)
+{
+    using namespace clip_crop;
+    if (inputs.empty())
+        return refuse(error, VidResult::bad_argument, out, "no input given");
+    if (options.gap < 0)
+        return refuse(error, VidResult::bad_argument, out, "the gap is negative");
+    for (const VidCropInput& in : inputs)
+        if (same_path(in.path, out))
+            return refuse(error, VidResult::bad_argument, out,
+                          "it is also an input; inputs are never changed");
+    VidPathKind out_kind = vid_path_kind(out.c_str());
+    if (out_kind != VidPathKind::missing && out_kind != VidPathKind::regular)
+        return refuse(error, VidResult::not_regular, out,
+                      std::string("it is ") + vid_path_kind_text(out_kind) +
+                          "; the output must be a VID file");
+    if (out_kind == VidPathKind::regular && !options.replace_any) {
+        VidHeader existing(out.c_str(), nullptr);
+        if (existing.compressed_buffer == nullptr)
+            return refuse(error, VidResult::bad_argument, out,
+                          "it exists and is not a VID file; it is replaced only when asked to");
+    }
+
+    // Readers, plans and the output's geometry.
+    const int k = int(inputs.size());
+    std::vector<std::unique_ptr<VidHeader>> readers;
+    std::vector<VidHeader*> reader_list;
+    std::vector<InputPlan> plans(inputs.size());
+    for (int i = 0; i < k; i++) {
+        const VidCropInput& in = inputs[size_t(i)];
+        readers.emplace_back(new VidHeader(in.path.c_str(), nullptr));
+        VidHeader& r = *readers.back();
+        if (r.compressed_buffer == nullptr) {
+            error = r.lastError();
+            return false;
+        }
+        if (r.width < 1 || r.height < 1)
+            return refuse(error, VidResult::not_vid_file, in.path, "its frames hold no pixels");
+        reader_list.push_back(&r);
+        plans[size_t(i)].range = clamp_range(double(in.first), double(in.last), r.num_frames);
+        double box[4] = {double(in.left), double(in.top), double(in.width), double(in.height)};
+        CropBox& b = plans[size_t(i)].box;
+        set_bounds(in.boxed ? box : nullptr, 0, r, b.l, b.t, b.w, b.h);
+    }
+    const int mode = options.layout == VidCropLayout::side_by_side ? kHorizontal
+                     : options.layout == VidCropLayout::stacked    ? kVertical
+                                                                   : kSequential;
+    const OutputGeometry geo = output_geometry(mode, options.gap, plans.data(), k);
+    const int64_t frames = output_frame_count(mode, plans.data(), k);
+    if (geo.width8 < 8 || geo.height8 < 8)
+        return refuse(error, VidResult::bad_argument, out, "the boxes hold no pixels");
+    if (!geo.fits())
+        return refuse(error, VidResult::bad_argument, out,
+                      "an output frame of " + std::to_string(geo.width8) + " x " +
+                          std::to_string(geo.height8) + " pixels does not fit a VID file");
+    if (frames < 1)
+        return refuse(error, VidResult::bad_argument, out, "the frame ranges hold no frames");
+    if (frames > INT32_MAX)
+        return refuse(error, VidResult::bad_argument, out, "more frames than a VID file holds");
+
+    // The writer, under a name beside OUT that nothing has yet.
+    Temporary temp;
+    for (int attempt = 0; attempt < 1000 && temp.name.empty(); attempt++) {
+        std::string name = out + ".partial" + std::to_string(attempt);
+        FILE* f = vid_fopen_new(name.c_str());
+        if (f != nullptr) {
+            fclose(f);
+            temp.name = name;
+        } else if (errno != EEXIST) {
+            return refuse(error, vid_result_of_errno(errno, VidResult::write_failed), out,
+                          "cannot create a file beside it", errno);
+        }
+    }
+    if (temp.name.empty())
+        return refuse(error, VidResult::write_failed, out, "cannot create a file beside it");
+    VidHeader writer(temp.name.c_str(), nullptr, int(geo.width8), int(geo.height8), int(frames),
+                     options.effort);
+    if (writer.compressed_buffer == nullptr) {
+        error = writer.lastError();
+        error.file = out;
+        return false;
+    }
+
+    MergePlan plan;
+    plan.mode = mode;
+    plan.gap = options.gap;
+    plan.out_width = int(geo.width8);
+    plan.out_height = int(geo.height8);
+    plan.num_frames = int(frames);
+    memcpy(plan.rgb, options.background, 3);
+    plan.centre_across = true;
+    plan.side_period = plan.side_phase = plan.seq_period = plan.seq_phase = 0;
+    const MergeResult merged = merge_frames(plan, plans.data(), reader_list.data(), k, writer,
+                                            nullptr, MergeProgress{progress, context});
+    if (merged.status == MergeResult::kReadFailed) {
+        error = reader_list[size_t(merged.input)]->lastError();
+        return false;
+    }
+    if (merged.status != MergeResult::kOk) {
+        error = writer.lastError();
+        if (error.result == VidResult::ok)
+            error = VidError{VidResult::write_failed, 0, -1, "", "a box fell outside its frame"};
+        error.file = out;
+        return false;
+    }
+    if (!writer.finish()) {
+        error = writer.lastError();
+        error.file = out;
+        return false;
+    }
+    // Synced before it takes OUT's name: a crash never leaves OUT empty or partial.
+    FILE* done = fopen(temp.name.c_str(), "rb");
+    const bool synced = done != nullptr && vid_sync(done) == 0;
+    const int why = errno;
+    if (done != nullptr)
+        fclose(done);
+    if (!synced || vid_replace_file(temp.name.c_str(), out.c_str()) != 0)
+        return refuse(error, VidResult::write_failed, out,
+                      synced ? "cannot rename the finished file into place"
+                             : "cannot sync the finished file",
+                      synced ? errno : why);
+    temp.kept = true;
+    outcome.width = plan.out_width;
+    outcome.height = plan.out_height;
+    outcome.frames = frames;
+    return true;
+}
