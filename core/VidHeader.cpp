@@ -1,14 +1,8 @@
-// VidHeader: opening, reading, writing and finishing VID files, and the PPM/PGM dumps.
+// VidHeader: opening, reading, writing and finishing VID files.
 //
-// File layout (all fields little-endian, assembled byte by byte):
-//   offset 0      2 bytes   width field: up to 0x8FFF the width itself (Bayer: two bytes per
-//                           sample); from 0x9000 on the width plus 0x8FFF (Bayer: one byte)
-//   offset 2      2 bytes   height
-//   offset 4      4 bytes   frame count: -N for N RGB frames, N >= 0 for N Bayer frames
-//   offset 8      8T bytes  record offsets (signed 64-bit); a reader uses the first N of them
-//   then                    the records back to back, each one blocked-compress buffer; the
-//                           length of record i is entry i+1 - entry i, for the last record
-//                           the file size - entry i
+// The file's layout and rules are in vid_format.h, the records unit in vid_records.h; the
+// failure's data and the report macros in vid_header_report.h; the grown-table rewrite and the
+// PPM/PGM dumps in vid_header_files.cpp.
 //
 // Every report is formatted into errMessage as "VidHeader:<line> <text>" and handed to
 // displayMessageBox. In the MATLAB build that call does not return, so each report is made
@@ -20,10 +14,10 @@
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
-#include <cstdarg>
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
@@ -32,6 +26,8 @@
 #include "le_bytes.h"
 #include "report.h"
 #include "vid_format.h"
+#include "vid_header_report.h"
+#include "vid_output_file.h"
 #include "vid_records.h"
 #include "vid_result.h"
 
@@ -42,68 +38,10 @@ namespace {
 // S + (S >> 12) + (S >> 14) + 13 bytes (zlib's bound for incompressible data). 2S holds that
 // from S = 33 on; larger frames have several blocks and even wider margins.
 const int kMinWritableFrameBytes = 33;
-// Offsets are read and written this many entries at a time.
-const int kTableChunkEntries = 512;
-
-// Shows errMessage through displayMessageBox, unless the calling thread captures reports
-// (report.h): a program or binding that reads lastError() then keeps it off the terminal.
-void show_report(const VidHeader& v)
-{
-    if (!vid_report_keep(v.errMessage))
-        displayMessageBox(v.errMessage, v.error_outfile);
-}
-
-// Keeps a failure's kind, frame and plain-words detail beside its report in errMessage.
-__attribute__((format(printf, 5, 6))) void format_report(VidHeader& v, VidResult result, int frame,
-                                                         const char* detail, const char* format,
-                                                         ...)
-{
-    v.result = result;
-    v.error_frame = frame;
-    snprintf(v.error_detail, sizeof v.error_detail, "%s", detail != nullptr ? detail : "");
-    va_list args;
-    va_start(args, format);
-    vsnprintf(v.errMessage, sizeof v.errMessage, format, args);
-    va_end(args);
-}
 
 } // namespace
 
-// Reports of the container are prefixed "VidHeader:<line> " (the class, not the file: the
-// prefix is part of what MATLAB users have always seen).
-const char kReportName[] = "VidHeader";
-
-// Formats a report "VidHeader:<line> ..." into obj.errMessage without showing it, and keeps
-// the failure's kind (VidResult), its 0-based frame (-1: none) and its detail in plain words
-// (null: none) for lastError().
-#define VID_FORMAT(obj, result, frame, detail, format, ...)                                        \
-    format_report(obj, result, frame, detail, "%s:%d " format, kReportName, __LINE__, __VA_ARGS__)
-// Formats and shows a report. In the MATLAB build this does not return.
-#define VID_REPORT(obj, result, frame, detail, format, ...)                                        \
-    do {                                                                                           \
-        VID_FORMAT(obj, result, frame, detail, format, __VA_ARGS__);                               \
-        show_report(obj);                                                                          \
-    } while (0)
-// In a constructor: when cond holds, releases what the object opened, reports and returns.
-#define VID_REFUSE_OPENING_IF(cond, result, frame, detail, format, ...)                            \
-    do {                                                                                           \
-        if (cond) {                                                                                \
-            release(*this);                                                                        \
-            VID_REPORT(*this, result, frame, detail, format, __VA_ARGS__);                         \
-            return;                                                                                \
-        }                                                                                          \
-    } while (0)
-
 namespace {
-
-// No failure: what an operation starts from.
-void clear_failure(VidHeader& v)
-{
-    v.error_number = 0;
-    v.result = VidResult::ok;
-    v.error_frame = -1;
-    v.error_detail[0] = '\0';
-}
 
 // The empty state shared by all constructors: no file, no buffers, every size 0.
 void clear_fields(VidHeader& v)
@@ -133,7 +71,7 @@ void clear_fields(VidHeader& v)
     v.compression_effort = max_compression_effort;
     v.table_grows = 0;
     v.file_bytes = 0;
-    clear_failure(v);
+    vid_header_clear_failure(v);
 }
 
 // Closes the file and frees every buffer the object owns, leaving the pointers null.
@@ -195,132 +133,17 @@ bool write_header_and_table(VidHeader& v)
         return false;
     }
     // The table directly follows the header, so after the header the stream stands at entry 0.
-    unsigned char chunk[8 * kTableChunkEntries];
-    for (int first = 0; first < v.num_frames; first += kTableChunkEntries) {
-        int count =
-            v.num_frames - first < kTableChunkEntries ? v.num_frames - first : kTableChunkEntries;
-        for (int i = 0; i < count; i++)
-            put_le64(chunk + 8 * i, uint64_t(v.offsets[first + i]));
-        if (fwrite(chunk, 8, size_t(count), v.videoFile) != size_t(count)) {
-            v.error_number = errno;
-            VID_FORMAT(v, VidResult::write_failed, -1, nullptr,
-                       "Error writing offsets to video file \n %s \n", v.videoFileName);
-            return false;
-        }
+    if (!vid_write_table(v.videoFile, v.offsets, v.num_frames)) {
+        v.error_number = errno;
+        VID_FORMAT(v, VidResult::write_failed, -1, nullptr,
+                   "Error writing offsets to video file \n %s \n", v.videoFileName);
+        return false;
     }
     // Records and table may still sit in the stream's buffer; a failed flush loses them.
     if (fflush(v.videoFile) != 0) {
         v.error_number = errno;
         VID_FORMAT(v, VidResult::write_failed, -1, nullptr, "Unable to flush video file \n %s \n",
                    v.videoFileName);
-        return false;
-    }
-    return true;
-}
-
-// Finishes a writer whose table grew: the records lie back to back from offsets[0] to the
-// end of the file, in frame order, each as long as its blocked-compress header says. They
-// are copied once into a new file with a table of exactly current_frame entries, which then
-// replaces the old one. On failure the old file stays as it is (its first num_frames frames
-// readable) and the new one is removed. Formats a report and returns false on failure.
-bool rewrite_with_grown_table(VidHeader& v)
-{
-    const int64_t frames = v.current_frame;
-    int64_t file_end = -1;
-    if (fflush(v.videoFile) == 0 && vid_fseek(v.videoFile, 0, SEEK_END) == 0)
-        file_end = vid_ftell(v.videoFile);
-    if (file_end < 0) {
-        VID_FORMAT(v, VidResult::write_failed, -1, nullptr, "Unable to flush video file \n %s \n",
-                   v.videoFileName);
-        return false;
-    }
-    const int64_t first_record = v.offsets[0];
-    const int64_t shift = kVidTableEntryBytes * (frames - int64_t(v.num_frames));
-    int64_t* table = new (std::nothrow) int64_t[size_t(frames)];
-    if (table == nullptr) {
-        VID_FORMAT(v, VidResult::out_of_memory, -1, nullptr,
-                   "Unable to allocate the frame table for video file \n %s \n", v.videoFileName);
-        return false;
-    }
-    // Walk the records by their own lengths.
-    int64_t at = first_record;
-    for (int64_t k = 0; k < frames; k++) {
-        int64_t length = vid_announced_record_length(v.videoFile, at, file_end - at);
-        if (length < 0 || length > file_end - at) {
-            delete[] table;
-            VID_FORMAT(v, VidResult::damaged_record, int(k),
-                       "its record is missing or cut while the file is finished",
-                       "record of frame %" PRId64 " not found while finishing video file "
-                       "\n %s \n",
-                       k, v.videoFileName);
-            return false;
-        }
-        table[k] = at + shift;
-        at += length;
-    }
-
-    char temp_name[sizeof v.videoFileName + 32];
-    FILE* out = nullptr;
-    for (int attempt = 0; attempt < 100 && out == nullptr; attempt++) {
-        snprintf(temp_name, sizeof temp_name, "%s.grow%d", v.videoFileName, attempt);
-        out = vid_fopen_new(temp_name);
-    }
-    if (out == nullptr) {
-        delete[] table;
-        VID_FORMAT(v, VidResult::write_failed, -1, "cannot create a file beside it",
-                   "Unable to create a file beside video file \n %s \n", v.videoFileName);
-        return false;
-    }
-    // The first refusal's errno is what the report gives as the reason.
-    int why = 0;
-    auto step = [&why](bool done) {
-        if (!done && why == 0)
-            why = errno != 0 ? errno : EIO;
-        return done;
-    };
-    unsigned char header[kVidHeaderBytes];
-    vid_encode_header(header, v.width, v.height, frames, false, true);
-    bool ok = step(fwrite(header, 1, sizeof header, out) == sizeof header);
-    unsigned char chunk[8 * kTableChunkEntries];
-    for (int64_t first = 0; ok && first < frames; first += kTableChunkEntries) {
-        int64_t count = frames - first < kTableChunkEntries ? frames - first : kTableChunkEntries;
-        for (int64_t i = 0; i < count; i++)
-            put_le64(chunk + 8 * i, uint64_t(table[first + i]));
-        ok = step(fwrite(chunk, 8, size_t(count), out) == size_t(count));
-    }
-    delete[] table;
-    // The records, unchanged; the record buffer serves as the copy buffer.
-    ok = ok && vid_fseek(v.videoFile, first_record, SEEK_SET) == 0;
-    for (int64_t left = file_end - first_record; ok && left > 0;) {
-        size_t piece = left < int64_t(v.compressed_buffer_size) ? size_t(left)
-                                                                : size_t(v.compressed_buffer_size);
-        ok = step(fread(v.compressed_buffer, 1, piece, v.videoFile) == piece) &&
-             step(fwrite(v.compressed_buffer, 1, piece, out) == piece);
-        left -= int64_t(piece);
-    }
-    ok = step(fflush(out) == 0) && ok;
-    ok = step(vid_sync(out) == 0) && ok;
-    ok = step(fclose(out) == 0) && ok;
-    if (ok) {
-        // The old file is closed before the new one takes its name (Windows cannot rename
-        // over an open file); from here on the object has no file.
-        fclose(v.videoFile);
-        v.videoFile = nullptr;
-        ok = step(vid_replace_file(temp_name, v.videoFileName) == 0);
-    }
-    if (!ok) {
-        // The old file is kept as it is: its first num_frames frames read through its table,
-        // the others lie behind them for `vid repair`.
-        remove(temp_name);
-        v.error_number = why;
-        const std::string grown_detail = "the finished file could not be written; it keeps its " +
-                                         std::to_string(v.current_frame) + " frames: the first " +
-                                         std::to_string(v.num_frames) +
-                                         " read through its table, vid repair recovers the rest";
-        VID_FORMAT(v, vid_result_of_errno(why, VidResult::write_failed), -1, grown_detail.c_str(),
-                   "Unable to write the finished video file \n %s \n (%s); it keeps its %d "
-                   "frames: the first %d read through its table, vid repair recovers the rest\n",
-                   v.videoFileName, strerror(why), v.current_frame, v.num_frames);
         return false;
     }
     return true;
@@ -341,54 +164,17 @@ int64_t last_record_end(VidHeader& v, int64_t start)
     return end;
 }
 
-// Writes a width x height image of `channels` bytes per pixel as binary PPM (3) or PGM (1).
-// The image is written under a temporary name beside `name` and takes that name only when
-// complete, so a full disk never leaves a partial image under the final name.
-void write_image(VidHeader& v, const char* name, const unsigned char* data, const char* magic,
-                 int channels)
-{
-    clear_failure(v);
-    char temp[sizeof v.videoFileName + 32] = {0};
-    FILE* image = nullptr;
-    if (name != nullptr && strlen(name) < sizeof v.videoFileName) {
-        for (int attempt = 0; attempt < 100 && image == nullptr; attempt++) {
-            snprintf(temp, sizeof temp, "%s.partial%d", name, attempt);
-            image = vid_fopen_new(temp);
-            if (image == nullptr && errno != EEXIST)
-                break;
-        }
-    }
-    if (image == nullptr) {
-        v.error_number = errno;
-        VID_REPORT(v, vid_result_of_errno(v.error_number, VidResult::write_failed), -1, nullptr,
-                   "Unable to open file to write image \r\n %s", name ? name : "");
-        return;
-    }
-    size_t bytes = 0;
-    if (v.width > 0 && v.height > 0)
-        bytes = size_t(v.width) * size_t(v.height) * size_t(channels);
-    bool ok = fprintf(image, "%s\n%d %d\n255\n", magic, v.width, v.height) > 0;
-    if (ok && bytes > 0)
-        ok = data != nullptr && fwrite(data, bytes, 1, image) == 1;
-    ok = fflush(image) == 0 && ok;
-    int why = ok ? 0 : errno;
-    if (fclose(image) != 0 && ok) {
-        ok = false;
-        why = errno;
-    }
-    if (ok && vid_replace_file(temp, name) != 0) {
-        ok = false;
-        why = errno;
-    }
-    if (!ok) {
-        remove(temp);
-        v.error_number = why;
-        VID_REPORT(v, VidResult::write_failed, -1, nullptr, "Unable to write image to file \r\n %s",
-                   name);
-    }
-}
-
 } // namespace
+
+// In a constructor: when cond holds, releases what the object opened, reports and returns.
+#define VID_REFUSE_OPENING_IF(cond, result, frame, detail, format, ...)                            \
+    do {                                                                                           \
+        if (cond) {                                                                                \
+            release(*this);                                                                        \
+            VID_REPORT(*this, result, frame, detail, format, __VA_ARGS__);                         \
+            return;                                                                                \
+        }                                                                                          \
+    } while (0)
 
 VidHeader::VidHeader()
 {
@@ -466,10 +252,11 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     if (vid_fseek(videoFile, 0, SEEK_END) == 0)
         file_size = vid_ftell(videoFile);
     file_bytes = file_size;
-    VID_REFUSE_OPENING_IF(file_size < 8, VidResult::not_vid_file, -1,
+    VID_REFUSE_OPENING_IF(file_size < kVidHeaderBytes, VidResult::not_vid_file, -1,
                           "it is shorter than the 8-byte header",
                           "Unable to read from video file \n %s \n", videoFileName);
-    VID_REFUSE_OPENING_IF(int64_t(num_frames) > (file_size - 8) / 8, VidResult::not_vid_file, -1,
+    VID_REFUSE_OPENING_IF(int64_t(num_frames) > (file_size - kVidHeaderBytes) / kVidTableEntryBytes,
+                          VidResult::not_vid_file, -1,
                           ("a table of " + std::to_string(num_frames) +
                            " entries does not fit in its " + std::to_string(file_size) + " bytes")
                               .c_str(),
@@ -482,7 +269,7 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
     // nothing frame-sized. A Bayer frame's expansion buffer exists only when the longest
     // record could expand to a whole frame (deflate expands at most about 1032:1); without it
     // only zero-length records (black frames) can be read.
-    const int64_t table_end = 8 + 8 * int64_t(num_frames);
+    const int64_t table_end = vid_table_end(num_frames);
     const int64_t longest_record = file_size - table_end;
     const bool no_frames = num_frames == 0;
     // pixmap is not cleared here: every read clears it first, and leaving the fresh pages
@@ -505,18 +292,8 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
                           "Unable to allocate the frame buffers for video file \n %s \n",
                           videoFileName);
 
-    bool table_read = vid_fseek(videoFile, 8, SEEK_SET) == 0;
-    unsigned char chunk[8 * kTableChunkEntries];
-    for (int first = 0; table_read && first < num_frames; first += kTableChunkEntries) {
-        int count =
-            num_frames - first < kTableChunkEntries ? num_frames - first : kTableChunkEntries;
-        if (fread(chunk, 8, size_t(count), videoFile) != size_t(count)) {
-            table_read = false;
-            break;
-        }
-        for (int i = 0; i < count; i++)
-            offsets[first + i] = int64_t(get_le64(chunk + 8 * i));
-    }
+    bool table_read = vid_fseek(videoFile, kVidHeaderBytes, SEEK_SET) == 0 &&
+                      vid_read_table(videoFile, offsets, num_frames);
     VID_REFUSE_OPENING_IF(!table_read, VidResult::read_failed, -1, "it ends inside its table",
                           "Error reading offsets to video file \n %s \n", videoFileName);
 
@@ -614,7 +391,7 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     }
 
     // Record 0 starts right behind the reserved table; every unused entry points there too.
-    int64_t first_record = 8 + 8 * int64_t(out_num_frames);
+    int64_t first_record = vid_table_end(out_num_frames);
     for (size_t i = 0; i < table_entries; i++)
         new_offsets[i] = first_record;
     current_frame = 0;
@@ -629,7 +406,7 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
     if (!write_header_and_table(*this)) {
         release(*this);
         compressed_buffer = nullptr;
-        show_report(*this);
+        vid_header_show_report(*this);
         return;
     }
 }
@@ -640,8 +417,9 @@ namespace {
 // shows nothing. The file is closed either way.
 bool finish_writer(VidHeader& v)
 {
-    bool finished = v.table_grows && v.current_frame > v.num_frames ? rewrite_with_grown_table(v)
-                                                                    : write_header_and_table(v);
+    bool finished = v.table_grows && v.current_frame > v.num_frames
+                        ? vid_header_rewrite_grown_table(v)
+                        : write_header_and_table(v);
     if (v.videoFile != nullptr) {
         int closed = fclose(v.videoFile);
         int why = errno;
@@ -665,17 +443,17 @@ VidHeader::~VidHeader() noexcept(false)
     release(*this);
     // Report only after everything is released: in the MATLAB build the report unwinds.
     if (!finished)
-        show_report(*this);
+        vid_header_show_report(*this);
 }
 
 bool VidHeader::finish()
 {
     if (file_open_read_or_write != 1 || videoFile == nullptr)
         return true;
-    clear_failure(*this);
+    vid_header_clear_failure(*this);
     if (finish_writer(*this))
         return true;
-    show_report(*this);
+    vid_header_show_report(*this);
     return false;
 }
 
@@ -724,7 +502,7 @@ bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool
                    "video file is not open for reading \n %s\n", videoFileName);
         return false;
     }
-    clear_failure(*this);
+    vid_header_clear_failure(*this);
     if (frame_number < 0 || frame_number >= num_frames) {
         VID_REPORT(*this, VidResult::frame_out_of_range, frame_number,
                    ("the file holds " + std::to_string(num_frames) + " frames").c_str(),
@@ -852,7 +630,7 @@ bool VidHeader::writeNextFrameToVideoFile()
                    "asked frameNumber %d > num_frames %d\n", current_frame, num_frames);
         return false;
     }
-    clear_failure(*this);
+    vid_header_clear_failure(*this);
     if (current_frame == INT32_MAX) {
         VID_REPORT(*this, VidResult::frame_out_of_range, current_frame,
                    "the file holds the most frames it can",
@@ -929,40 +707,8 @@ void VidHeader::growTableWhenFull()
 bool VidHeader::writeFrameOffsetsToFile()
 {
     if (!write_header_and_table(*this)) {
-        show_report(*this);
+        vid_header_show_report(*this);
         return false;
     }
     return true;
-}
-
-void VidHeader::writePPMimage(const char* imgFileName, unsigned char* write_pixmap)
-{
-    write_image(*this, imgFileName, write_pixmap, "P6", 3);
-}
-
-void VidHeader::writePGMimage(const char* imgFileName, unsigned char* write_pixmap)
-{
-    write_image(*this, imgFileName, write_pixmap, "P5", 1);
-}
-
-VidError VidHeader::lastError() const
-{
-    VidError error;
-    error.result = result;
-    error.error_number = error_number;
-    error.frame = error_frame;
-    error.file = videoFileName;
-    error.detail = error_detail;
-    return error;
-}
-
-const char* VidHeader::reportText() const
-{
-    const size_t name = sizeof kReportName - 1;
-    if (strncmp(errMessage, kReportName, name) != 0 || errMessage[name] != ':')
-        return errMessage;
-    const char* p = errMessage + name + 1;
-    while (*p >= '0' && *p <= '9')
-        p++;
-    return *p == ' ' ? p + 1 : errMessage;
 }

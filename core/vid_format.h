@@ -80,6 +80,12 @@ inline int64_t vid_expanded_frame_bytes(int width, int height, bool bayer, bool 
     return vid_expanded_frame_bytes(h);
 }
 
+// Where a table of `entries` entries ends, and the first record can begin.
+constexpr int64_t vid_table_end(int64_t entries)
+{
+    return kVidHeaderBytes + kVidTableEntryBytes * entries;
+}
+
 // Writers that take frames beyond their table (growTableWhenFull) treat the frames to reserve
 // as a hint: they reserve at most this many entries up front (8 MiB of table), and the frames
 // beyond are still taken.

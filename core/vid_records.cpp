@@ -1,6 +1,7 @@
 // What a file holds as records; see vid_records.h.
 #include "vid_records.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "VidHeader.h"
@@ -11,7 +12,7 @@
 
 int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)
 {
-    unsigned char head[12 + 8 * max_compress_MT_blocks];
+    unsigned char head[12 + 8 * max_compress_MT_blocks]; // the longest blocked-compress header
     size_t got = 0;
     if (available > 0 && vid_fseek(f, at, SEEK_SET) == 0)
         got = fread(head, 1, available < int64_t(sizeof head) ? size_t(available) : sizeof head, f);
@@ -91,12 +92,12 @@ bool vid_is_empty(VidHeader& v)
     if (size < kVidHeaderBytes || (size - kVidHeaderBytes) % kVidTableEntryBytes != 0 ||
         vid_fseek(v.videoFile, kVidHeaderBytes, SEEK_SET) != 0)
         return false;
-    unsigned char chunk[8 * 512];
+    unsigned char chunk[kVidTableEntryBytes * 512];
     for (int64_t left = size - kVidHeaderBytes; left > 0;) {
         size_t n = left < int64_t(sizeof chunk) ? size_t(left) : sizeof chunk;
         if (fread(chunk, 1, n, v.videoFile) != n)
             return false;
-        for (size_t i = 0; i < n; i += 8) {
+        for (size_t i = 0; i < n; i += kVidTableEntryBytes) {
             int64_t entry = int64_t(get_le64(chunk + i));
             if (entry != 0 && entry != size)
                 return false;
@@ -168,4 +169,77 @@ const char* vid_state_name(VidState state)
         return "truncated";
     }
     return "complete";
+}
+
+namespace {
+// Table entries are read and written this many at a time.
+const int kTableChunkEntries = 512;
+} // namespace
+
+bool vid_read_table(FILE* f, int64_t* entries, int64_t count)
+{
+    unsigned char chunk[kVidTableEntryBytes * kTableChunkEntries];
+    for (int64_t first = 0; first < count; first += kTableChunkEntries) {
+        const int64_t n = count - first < kTableChunkEntries ? count - first : kTableChunkEntries;
+        if (fread(chunk, kVidTableEntryBytes, size_t(n), f) != size_t(n))
+            return false;
+        for (int64_t i = 0; i < n; i++)
+            entries[first + i] = int64_t(get_le64(chunk + kVidTableEntryBytes * i));
+    }
+    return true;
+}
+
+bool vid_write_table(FILE* f, const int64_t* entries, int64_t count)
+{
+    unsigned char chunk[kVidTableEntryBytes * kTableChunkEntries];
+    for (int64_t first = 0; first < count; first += kTableChunkEntries) {
+        const int64_t n = count - first < kTableChunkEntries ? count - first : kTableChunkEntries;
+        for (int64_t i = 0; i < n; i++)
+            put_le64(chunk + kVidTableEntryBytes * i, uint64_t(entries[first + i]));
+        if (fwrite(chunk, kVidTableEntryBytes, size_t(n), f) != size_t(n))
+            return false;
+    }
+    return true;
+}
+
+bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, bool two_bytes,
+                       const std::vector<VidRecordSpan>& records, VidError& error)
+{
+    const int64_t frames = int64_t(records.size());
+    auto failed = [&error](VidResult result, const char* detail) {
+        error = VidError();
+        error.result = result;
+        error.error_number = errno != 0 ? errno : EIO;
+        error.detail = detail;
+        return false;
+    };
+    unsigned char header[kVidHeaderBytes];
+    vid_encode_header(header, width, height, frames, bayer, two_bytes);
+    errno = 0;
+    if (fwrite(header, 1, sizeof header, out) != sizeof header)
+        return failed(VidResult::write_failed, "");
+    std::vector<int64_t> table(records.size());
+    int64_t next = vid_table_end(frames);
+    for (size_t k = 0; k < records.size(); k++) {
+        table[k] = next;
+        next += records[k].length;
+    }
+    if (!vid_write_table(out, table.data(), frames))
+        return failed(VidResult::write_failed, "");
+    std::vector<unsigned char> buffer;
+    for (const VidRecordSpan& r : records) {
+        if (r.length == 0)
+            continue;
+        buffer.resize(size_t(r.length));
+        errno = 0;
+        if (vid_fseek(in, r.offset, SEEK_SET) != 0 ||
+            fread(buffer.data(), 1, buffer.size(), in) != buffer.size())
+            return failed(VidResult::read_failed, "a record");
+        if (fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size())
+            return failed(VidResult::write_failed, "");
+    }
+    errno = 0;
+    if (fflush(out) != 0)
+        return failed(VidResult::write_failed, "");
+    return true;
 }

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
+
+#include "vid_result.h"
 
 class VidHeader;
 
@@ -57,3 +60,23 @@ struct VidFileState {
 VidFileState vid_file_state(VidHeader& v);
 // "complete", "empty", "unfinished", "truncated".
 const char* vid_state_name(VidState state);
+
+// The table's entries as stored, from or to the stream's current position (the table begins
+// right behind the header). False when a read or write fell short.
+bool vid_read_table(FILE* f, int64_t* entries, int64_t count);
+bool vid_write_table(FILE* f, const int64_t* entries, int64_t count);
+
+// A record of an existing file, kept verbatim: where it lies and how long it is (0: a black
+// frame).
+struct VidRecordSpan {
+    int64_t offset;
+    int64_t length;
+};
+// Writes a whole VID file into `out`, a fresh stream (a file, or a pipe: nothing is sought): a
+// header for `records.size()` frames of width x height (RGB, or Bayer of one or two bytes), the
+// table, and the records copied verbatim from `in`. False with `error` (the errno in
+// error.error_number; error.file is left for the caller) when a read or write failed. The caller
+// completes `out` (VidOutputFile: synced, then renamed into place): the grown-table rewrite and vid
+// repair both write so.
+bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, bool two_bytes,
+                       const std::vector<VidRecordSpan>& records, VidError& error);

@@ -16,6 +16,7 @@
 #include "report.h"
 #include "vid_format.h"
 #include "vid_output_file.h"
+#include "vid_records.h"
 
 namespace {
 
@@ -455,39 +456,15 @@ bool vid_salvage_write(const char* in_path, const char* out_path, int width, int
     VidOutputFile out;
     if (!out.open(out_path, error))
         return false;
-
-    const int64_t frames = int64_t(records.size());
-    unsigned char header[kVidHeaderBytes];
-    vid_encode_header(header, width, height, frames, bayer, two_bytes);
-    bool ok = fwrite(header, 1, sizeof header, out.stream()) == sizeof header;
-    int64_t next = kVidHeaderBytes + kVidTableEntryBytes * frames;
-    for (const VidSalvageRecord& r : records) {
-        unsigned char entry[kVidTableEntryBytes];
-        put_le64(entry, uint64_t(next));
-        ok = ok && fwrite(entry, 1, sizeof entry, out.stream()) == sizeof entry;
-        next += r.length;
-    }
-    std::vector<unsigned char> buffer;
-    int read_error = 0;
-    for (const VidSalvageRecord& r : records) {
-        if (!ok || r.length == 0)
-            continue;
-        buffer.resize(size_t(r.length));
-        if (!read_at(in.get(), r.offset, buffer.data(), buffer.size())) {
-            read_error = errno != 0 ? errno : EIO;
-            ok = false;
-        }
-        ok = ok && fwrite(buffer.data(), 1, buffer.size(), out.stream()) == buffer.size();
-    }
-    if (read_error != 0) {
+    std::vector<VidRecordSpan> spans;
+    for (const VidSalvageRecord& r : records)
+        spans.push_back({r.offset, r.length});
+    VidError failure;
+    if (!vid_write_records(in.get(), out.stream(), width, height, bayer, two_bytes, spans,
+                           failure)) {
         out.abandon();
-        error = std::string(in_path) + ": cannot read a record" + reason_text(read_error);
-        return false;
-    }
-    if (!ok) {
-        int why = errno != 0 ? errno : EIO;
-        out.abandon();
-        error = std::string(out_path) + ": cannot write" + reason_text(why);
+        failure.file = failure.result == VidResult::read_failed ? in_path : out_path;
+        error = vid_error_message(failure);
         return false;
     }
     // A repaired file replaces what may be the only copy of a recording: on the disk first.

@@ -7,6 +7,7 @@
 
 #include "VidHeader.h"
 #include "vid_commands.h"
+#include "vid_format.h"
 #include "vid_records.h"
 
 namespace {
@@ -50,7 +51,7 @@ bool describe(const char* path, bool json)
     const int64_t frames = reader.num_frames;
     const int64_t lost = file.frames_missing + file.frames_cut;
     const VidKind kind = vid_kind(reader);
-    const int64_t table_end = 8 + 8 * file.table_entries;
+    const int64_t table_end = vid_table_end(file.table_entries);
     // The records' end: behind the last record's own announced length, whole records of a
     // writer that outgrew its table, or bytes of one cut short.
     int64_t records_end =

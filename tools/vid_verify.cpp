@@ -8,6 +8,7 @@
 #include "VidHeader.h"
 #include "vid_cli.h"
 #include "vid_commands.h"
+#include "vid_format.h"
 #include "vid_records.h"
 
 namespace {
@@ -88,7 +89,7 @@ bool verify(const char* path, bool json)
         else
             printf("%s: no frames in its header, yet %" PRId64 " bytes follow it: left by a "
                    "writer that was stopped (vid repair recovers its frames)\n",
-                   path, file.file_size - 8);
+                   path, file.file_size - kVidHeaderBytes);
         return false;
     }
     VidProgress progress("verify", reader.num_frames);

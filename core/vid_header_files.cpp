@@ -1,0 +1,156 @@
+// The files a VidHeader writes beside its own: the one rewrite of a writer whose table grew,
+// and the PPM/PGM dumps of a frame.
+#include "vid_header_report.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "file_offset.h"
+#include "vid_output_file.h"
+#include "vid_records.h"
+
+// Finishes a writer whose table grew: the records lie back to back from offsets[0] to the
+// end of the file, in frame order, each as long as its blocked-compress header says. They
+// are copied once into a new file with a table of exactly current_frame entries, which then
+// replaces the old one. On failure the old file stays as it is (its first num_frames frames
+// readable) and the new one is removed. Formats a report and returns false on failure.
+bool vid_header_rewrite_grown_table(VidHeader& v)
+{
+    const int64_t frames = v.current_frame;
+    int64_t file_end = -1;
+    if (fflush(v.videoFile) == 0 && vid_fseek(v.videoFile, 0, SEEK_END) == 0)
+        file_end = vid_ftell(v.videoFile);
+    if (file_end < 0) {
+        VID_FORMAT(v, VidResult::write_failed, -1, nullptr, "Unable to flush video file \n %s \n",
+                   v.videoFileName);
+        return false;
+    }
+    std::vector<VidRecordSpan> records;
+    try {
+        records.reserve(size_t(frames));
+    } catch (const std::bad_alloc&) {
+        VID_FORMAT(v, VidResult::out_of_memory, -1, nullptr,
+                   "Unable to allocate the frame table for video file \n %s \n", v.videoFileName);
+        return false;
+    }
+    // Walk the records by their own lengths.
+    int64_t at = v.offsets[0];
+    for (int64_t k = 0; k < frames; k++) {
+        int64_t length = vid_announced_record_length(v.videoFile, at, file_end - at);
+        if (length < 0 || length > file_end - at) {
+            VID_FORMAT(v, VidResult::damaged_record, int(k),
+                       "its record is missing or cut while the file is finished",
+                       "record of frame %" PRId64 " not found while finishing video file "
+                       "\n %s \n",
+                       k, v.videoFileName);
+            return false;
+        }
+        records.push_back({at, length});
+        at += length;
+    }
+
+    VidOutputFile out;
+    std::string error;
+    if (!out.open(v.videoFileName, error)) {
+        v.error_number = out.error_number();
+        VID_FORMAT(v, vid_result_of_errno(v.error_number, VidResult::write_failed), -1,
+                   "cannot create a file beside it",
+                   "Unable to create a file beside video file \n %s \n", v.videoFileName);
+        return false;
+    }
+    VidError failure;
+    bool ok = vid_write_records(v.videoFile, out.stream(), v.width, v.height, false, true, records,
+                                failure);
+    int why = failure.error_number;
+    if (ok) {
+        // The old file is closed before the new one takes its name (Windows cannot rename
+        // over an open file); from here on the object has no file.
+        fclose(v.videoFile);
+        v.videoFile = nullptr;
+        ok = out.commit(error); // synced, then renamed
+        why = out.error_number();
+    } else {
+        out.abandon();
+    }
+    if (!ok) {
+        // The old file is kept as it is: its first num_frames frames read through its table,
+        // the others lie behind them for `vid repair`.
+        why = why != 0 ? why : EIO;
+        v.error_number = why;
+        const std::string grown_detail = "it keeps its " + std::to_string(v.current_frame) +
+                                         " frames: the first " + std::to_string(v.num_frames) +
+                                         " read through its table, vid repair recovers the rest";
+        VID_FORMAT(v, vid_result_of_errno(why, VidResult::write_failed), -1, grown_detail.c_str(),
+                   "Unable to write the finished video file \n %s \n (%s); it keeps its %d "
+                   "frames: the first %d read through its table, vid repair recovers the rest\n",
+                   v.videoFileName, strerror(why), v.current_frame, v.num_frames);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Writes a width x height image of `channels` bytes per pixel as binary PPM (3) or PGM (1).
+// The image is written under a temporary name beside `name` and takes that name only when
+// complete, so a full disk never leaves a partial image under the final name.
+void write_image(VidHeader& v, const char* name, const unsigned char* data, const char* magic,
+                 int channels)
+{
+    vid_header_clear_failure(v);
+    char temp[sizeof v.videoFileName + 32] = {0};
+    FILE* image = nullptr;
+    if (name != nullptr && strlen(name) < sizeof v.videoFileName) {
+        for (int attempt = 0; attempt < 100 && image == nullptr; attempt++) {
+            snprintf(temp, sizeof temp, "%s.partial%d", name, attempt);
+            image = vid_fopen_new(temp);
+            if (image == nullptr && errno != EEXIST)
+                break;
+        }
+    }
+    if (image == nullptr) {
+        v.error_number = errno;
+        VID_REPORT(v, vid_result_of_errno(v.error_number, VidResult::write_failed), -1, nullptr,
+                   "Unable to open file to write image \r\n %s", name ? name : "");
+        return;
+    }
+    size_t bytes = 0;
+    if (v.width > 0 && v.height > 0)
+        bytes = size_t(v.width) * size_t(v.height) * size_t(channels);
+    bool ok = fprintf(image, "%s\n%d %d\n255\n", magic, v.width, v.height) > 0;
+    if (ok && bytes > 0)
+        ok = data != nullptr && fwrite(data, bytes, 1, image) == 1;
+    ok = fflush(image) == 0 && ok;
+    int why = ok ? 0 : errno;
+    if (fclose(image) != 0 && ok) {
+        ok = false;
+        why = errno;
+    }
+    if (ok && vid_replace_file(temp, name) != 0) {
+        ok = false;
+        why = errno;
+    }
+    if (!ok) {
+        remove(temp);
+        v.error_number = why;
+        VID_REPORT(v, VidResult::write_failed, -1, nullptr, "Unable to write image to file \r\n %s",
+                   name);
+    }
+}
+
+} // namespace
+
+void VidHeader::writePPMimage(const char* imgFileName, unsigned char* write_pixmap)
+{
+    write_image(*this, imgFileName, write_pixmap, "P6", 3);
+}
+
+void VidHeader::writePGMimage(const char* imgFileName, unsigned char* write_pixmap)
+{
+    write_image(*this, imgFileName, write_pixmap, "P5", 1);
+}

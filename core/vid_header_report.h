@@ -1,0 +1,38 @@
+// The container's reports and failures, shared by VidHeader's sources (not installed): every
+// report is formatted into errMessage as "VidHeader:<line> <text>" and shown through
+// displayMessageBox (or kept, while the thread captures reports), with the failure's data
+// (kind, errno, frame, detail) beside it for lastError().
+#pragma once
+
+#include "VidHeader.h"
+
+// The failure cleared: what an operation starts from.
+void vid_header_clear_failure(VidHeader& v);
+// Keeps a failure's kind, frame and plain-words detail beside its report in errMessage.
+__attribute__((format(printf, 5, 6))) void vid_header_format_report(VidHeader& v, VidResult result,
+                                                                    int frame, const char* detail,
+                                                                    const char* format, ...);
+// Shows errMessage through displayMessageBox, unless the calling thread captures reports
+// (report.h): a program or binding that reads lastError() then keeps it off the terminal.
+void vid_header_show_report(const VidHeader& v);
+
+// Reports of the container are prefixed "VidHeader:<line> " (the class, not the file: the
+// prefix is part of what MATLAB users have always seen).
+extern const char kVidReportName[];
+
+// Formats a report "VidHeader:<line> ..." into obj.errMessage without showing it, and keeps
+// the failure's kind (VidResult), its 0-based frame (-1: none) and its detail in plain words
+// (null: none) for lastError().
+#define VID_FORMAT(obj, result, frame, detail, format, ...)                                        \
+    vid_header_format_report(obj, result, frame, detail, "%s:%d " format, kVidReportName,          \
+                             __LINE__, __VA_ARGS__)
+// Formats and shows a report. In the MATLAB build this does not return.
+#define VID_REPORT(obj, result, frame, detail, format, ...)                                        \
+    do {                                                                                           \
+        VID_FORMAT(obj, result, frame, detail, format, __VA_ARGS__);                               \
+        vid_header_show_report(obj);                                                               \
+    } while (0)
+
+// Finishes a writer whose table grew (vid_header_files.cpp). Formats a report and returns
+// false on failure; shows nothing.
+bool vid_header_rewrite_grown_table(VidHeader& v);
