@@ -16,6 +16,11 @@ void keep(const char* text)
 }
 } // namespace
 
+bool vid_report_capturing()
+{
+    return t_capture != nullptr;
+}
+
 bool vid_report_keep(const char* text)
 {
     if (t_capture == nullptr)

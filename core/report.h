@@ -30,6 +30,8 @@ __attribute__((format(printf, 1, 2))) int vid_report_printf(const char* format, 
 // Sends the calling thread's reports to `sink` (null: back to stderr). Returns the previous.
 // A capture keeps at most its first 64 KiB.
 std::string* vid_report_capture(std::string* sink);
+// True while the calling thread captures its reports.
+bool vid_report_capturing();
 // While the calling thread captures, appends `text` to the capture and returns true; else
 // returns false (the caller then shows the text its own way).
 bool vid_report_keep(const char* text);

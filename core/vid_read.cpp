@@ -2,6 +2,7 @@
 #include "vid_read.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -13,6 +14,7 @@
 #include "file_offset.h"
 #include "le_bytes.h"
 #include "report.h"
+#include "threading.h"
 #include "vid_format.h"
 
 namespace {
@@ -50,40 +52,90 @@ bool open_for_reading(VidHeader& v, VidError& failure)
     return fail(failure, VidResult::not_open, v, -1, "it is not open for reading");
 }
 
-// One worker's frames: first + i, first + i + step, ...
-void read_every(VidHeader& reader, int first, int count, int i, int step, unsigned char* out,
-                VidError& failure)
-{
-    const size_t frame = size_t(reader.pixmap_size);
-    for (int k = i; k < count; k += step) {
-        unsigned char* dst = out + frame * size_t(k);
-        if (reader.recordBytes(first + k) == 0) {
-            memset(dst, 0, frame);
-            continue;
-        }
-        if (!reader.readFrameFromVideoFile(first + k)) {
-            fail(failure, reader);
+// The rows of one frame, each delivered to the sink exactly once: on the codec's workers as
+// their blocks finish (RGB files), the rest after the read. Nothing allocated: a host that
+// ends the call at a report without unwinding (the MATLAB build) leaves nothing behind.
+struct FrameRows {
+    const VidRowSink* sink;
+    int k; // within the call
+    const unsigned char* pixmap;
+    size_t width, height;
+    static const int kSlots = int(max_compress_MT_blocks); // one range per codec worker at most
+    std::atomic<int> told{0};
+    size_t first[kSlots], last[kSlots];
+
+    // The whole rows inside bytes [begin, end) of the frame, on a codec worker.
+    static void ready(void* context, unsigned long begin, unsigned long end)
+    {
+        FrameRows* job = static_cast<FrameRows*>(context);
+        const size_t row_bytes = 3 * job->width;
+        if (row_bytes == 0)
             return;
-        }
-        memcpy(dst, reader.pixmap, frame);
+        size_t from = (size_t(begin) + row_bytes - 1) / row_bytes;
+        size_t to = std::min(size_t(end) / row_bytes, job->height);
+        if (from >= to)
+            return;
+        int slot = job->told.fetch_add(1);
+        if (slot >= kSlots)
+            return; // never: the codec has no more workers than blocks; left for afterwards
+        job->first[slot] = from;
+        job->last[slot] = to;
+        job->sink->rows(job->sink->context, job->k, from, to, job->pixmap);
     }
+
+    // After the read: the rows no worker delivered.
+    void rest()
+    {
+        int n = std::min(told.load(), kSlots);
+        for (int i = 1; i < n; i++)
+            for (int j = i; j > 0 && first[j] < first[j - 1]; j--) {
+                std::swap(first[j], first[j - 1]);
+                std::swap(last[j], last[j - 1]);
+            }
+        size_t y = 0;
+        for (int i = 0; i <= n; i++) {
+            const size_t gap_end = i < n ? first[i] : height;
+            if (gap_end > y)
+                sink->rows(sink->context, k, y, gap_end, pixmap);
+            if (i < n && last[i] > y)
+                y = last[i];
+        }
+    }
+};
+
+// Frame first + k of `reader` to the sink: black rows for a zero-length record.
+bool read_one(VidHeader& reader, int first, int k, const VidRowSink& sink, VidError& failure)
+{
+    if (reader.recordBytes(first + k) == 0) {
+        sink.rows(sink.context, k, 0, size_t(reader.height), nullptr);
+        return true;
+    }
+    FrameRows job;
+    job.sink = &sink;
+    job.k = k;
+    job.pixmap = reader.pixmap;
+    job.width = size_t(reader.width);
+    job.height = size_t(reader.height);
+    VidExpandedBytes notify{&FrameRows::ready, &job};
+    if (!reader.readFrameFromVideoFile(first + k, &notify))
+        return fail(failure, reader);
+    job.rest();
+    return true;
 }
 
-} // namespace
-
-bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int workers,
-                  VidError& failure)
+// One worker's frames: k = i, i + step, ... of the call.
+void read_every(VidHeader& reader, int first, int count, int i, int step, const VidRowSink& sink,
+                VidError& failure)
 {
-    if (!open_for_reading(v, failure))
-        return false;
-    if (count < 1 || first < 0 || first > v.num_frames - count)
-        return fail(failure, VidResult::frame_out_of_range, v, -1,
-                    "frames " + std::to_string(first) + " to " +
-                        std::to_string(int64_t(first) + count - 1) + " are outside its " +
-                        std::to_string(v.num_frames) + " frames");
-    if (!has_pixels(v, failure))
-        return false;
-    workers = std::max(1, std::min(workers, count));
+    for (int k = i; k < count; k += step)
+        if (!read_one(reader, first, k, sink, failure))
+            return;
+}
+
+// Frames [first, first + count) of the open reader v side by side on `workers` readers.
+bool read_side_by_side(VidHeader& v, int first, int count, const VidRowSink& sink, int workers,
+                       VidError& failure)
+{
     std::vector<std::unique_ptr<VidHeader>> others;
     for (int i = 1; i < workers; i++) {
         std::unique_ptr<VidHeader> other(new (std::nothrow)
@@ -99,31 +151,86 @@ bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int wo
     }
     const int step = int(others.size()) + 1;
     std::vector<VidError> failures(static_cast<size_t>(step));
-    // The caller's report capture, if any, goes on in each worker (reports are then dropped).
-    std::string* caller_capture = vid_report_capture(nullptr);
-    vid_report_capture(caller_capture);
+    std::vector<int> failed_at(static_cast<size_t>(step), -1);
+    // The caller's report capture goes on in each worker (reports are then dropped).
     std::vector<std::thread> threads;
     for (int i = 1; i < step; i++)
         threads.emplace_back([&, i] {
             std::string scratch;
-            if (caller_capture != nullptr)
-                vid_report_capture(&scratch);
-            read_every(*others[size_t(i - 1)], first, count, i, step, out, failures[size_t(i)]);
+            vid_report_capture(&scratch);
+            read_every(*others[size_t(i - 1)], first, count, i, step, sink, failures[size_t(i)]);
             vid_report_capture(nullptr);
         });
-    read_every(v, first, count, 0, step, out, failures[0]);
+    read_every(v, first, count, 0, step, sink, failures[0]);
     for (std::thread& t : threads)
         t.join();
     // The earliest failed frame is the one reported.
     const VidError* earliest = nullptr;
     for (const VidError& f : failures)
-        if (f.frame >= 0 && (earliest == nullptr || f.frame < earliest->frame))
+        if (f.result != VidResult::ok && (earliest == nullptr || f.frame < earliest->frame))
             earliest = &f;
     if (earliest != nullptr) {
         failure = *earliest;
         return false;
     }
     return true;
+}
+
+struct CopyInto {
+    unsigned char* out;
+    size_t frame_bytes, row_bytes;
+    static void rows(void* context, int k, size_t begin, size_t end, const unsigned char* frame)
+    {
+        const CopyInto* c = static_cast<const CopyInto*>(context);
+        unsigned char* dst = c->out + c->frame_bytes * size_t(k) + c->row_bytes * begin;
+        if (frame == nullptr)
+            memset(dst, 0, c->row_bytes * (end - begin));
+        else
+            memcpy(dst, frame + c->row_bytes * begin, c->row_bytes * (end - begin));
+    }
+};
+
+} // namespace
+
+int vid_read_workers(const VidHeader& v, int count)
+{
+    // A frame of B bytes expands as ceil(B / min_block_size) blocks (at most 8), each keeping
+    // one processor busy: frames run side by side only on processors beyond that.
+    const uint64_t blocks = std::max<uint64_t>(
+        1, std::min<uint64_t>(max_compress_MT_blocks,
+                              (uint64_t(v.uncompressed_buffer_size) + min_block_size - 1) /
+                                  min_block_size));
+    const int workers = int(std::max<uint64_t>(1, uint64_t(get_num_processing_cores()) / blocks));
+    return std::max(1, std::min(workers, count));
+}
+
+bool vid_read_frames(VidHeader& v, int first, int count, const VidRowSink& sink, int workers,
+                     VidError& failure)
+{
+    if (!open_for_reading(v, failure))
+        return false;
+    if (count < 1)
+        return true;
+    // A frame outside the file is refused by the reader itself, with the report its callers
+    // (clipReadMex) have always given.
+    if (workers <= 0)
+        workers = vid_read_workers(v, count);
+    workers = std::max(1, std::min(workers, count));
+    // Frames side by side only where a failure comes back as data: a reader that shows its
+    // reports (the MATLAB build raises them) must fail on the calling thread.
+    if (workers > 1 && vid_report_capturing() && first >= 0 && first <= v.num_frames - count)
+        return read_side_by_side(v, first, count, sink, workers, failure);
+    for (int k = 0; k < count; k++)
+        if (!read_one(v, first, k, sink, failure))
+            return false;
+    return true;
+}
+
+bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int workers,
+                  VidError& failure)
+{
+    CopyInto copy{out, size_t(v.pixmap_size), 3 * size_t(v.width > 0 ? v.width : 0)};
+    return vid_read_frames(v, first, count, VidRowSink{&CopyInto::rows, &copy}, workers, failure);
 }
 
 bool vid_read_mosaic(VidHeader& v, int k, void* out, bool host_order, VidError& failure)

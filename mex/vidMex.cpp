@@ -20,6 +20,7 @@
 // failures is raised with the identifier of its kind (vid_result_identifier) and a message
 // naming the file, the frame in the classes' 1-based numbering and the reason.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -49,11 +50,15 @@ void fail(const char* message)
 // The container's reports of the current call (kept, not shown).
 std::string g_reports;
 
-// Raises a failure of the container as the classes' error.
-void raise_failure(const VidError& failure)
+// Raises a failure of the container as the classes' error. The failure's own strings are
+// released first: the host may end the call without unwinding.
+void raise_failure(VidError& failure)
 {
-    mexErrMsgIdAndTxt(vid_result_identifier(failure.result), "%s",
-                      vid_error_message(failure, 1).c_str());
+    static char message[2 * sizeof(VidHeader::videoFileName)];
+    snprintf(message, sizeof message, "%s", vid_error_message(failure, 1).c_str());
+    const char* identifier = vid_result_identifier(failure.result);
+    failure = VidError();
+    mexErrMsgIdAndTxt(identifier, "%s", message);
 }
 
 // The command: the first input as a short string.
@@ -81,7 +86,7 @@ template <class Make> mxArray* new_handle(Make make)
     unsigned char* storage = reinterpret_cast<unsigned char*>(mxGetPr(handle));
     VidHeader* record = make(storage);
     if (record->compressed_buffer == nullptr) {
-        const VidError failure = record->lastError();
+        VidError failure = record->lastError();
         record->~VidHeader();
         raise_failure(failure);
         return nullptr;
@@ -141,12 +146,15 @@ void read_frames(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                               as_double ? mxDOUBLE_CLASS : mxUINT8_CLASS, mxREAL);
     if (out == nullptr)
         return fail("Out of memory for the frames.");
+    VidError failure;
     const bool read =
-        as_double
-            ? vid_read_frames_planes(r, first, count, mxGetPr(out))
-            : vid_read_frames_planes(r, first, count, static_cast<unsigned char*>(mxGetData(out)));
-    if (!read)
-        return raise_failure(r->lastError());
+        as_double ? vid_read_frames_planes(r, first, count, mxGetPr(out), failure)
+                  : vid_read_frames_planes(r, first, count,
+                                           static_cast<unsigned char*>(mxGetData(out)), failure);
+    if (!read) {
+        mxDestroyArray(out);
+        return raise_failure(failure);
+    }
     plhs[0] = out;
 }
 
@@ -170,8 +178,10 @@ void read_mosaic(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return fail("Out of memory for the mosaic.");
     // A zero-length record (a black frame) is the array's zeros as created.
     const bool black = r->recordBytes(k) == 0;
-    if (!black && !r->readSamplesFromVideoFile(k))
-        return raise_failure(r->lastError());
+    if (!black && !r->readSamplesFromVideoFile(k)) {
+        VidError failure = r->lastError();
+        return raise_failure(failure);
+    }
     const size_t w = size_t(r->width), h = size_t(r->height);
     const unsigned char* samples = black ? nullptr : r->uncompressed_buffer;
     if (two) {
@@ -233,8 +243,10 @@ void write_frames(int nlhs, int nrhs, const mxArray* prhs[])
     for (size_t i = 0; i < frames; i++) {
         vid_planes_to_pixmap(data + frame * i, size_t(w->height), size_t(w->width), w->pixmap,
                              size_t(w->width), size_t(w->height));
-        if (!w->writeNextFrameToVideoFile())
-            return raise_failure(w->lastError());
+        if (!w->writeNextFrameToVideoFile()) {
+            VidError failure = w->lastError();
+            return raise_failure(failure);
+        }
         // Sealed again after every frame, so that an error further on leaves a live handle.
         control->frames_written = w->current_frame;
         vid_handle_seal(reinterpret_cast<unsigned char*>(w), control);
@@ -264,7 +276,7 @@ void close_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     // A writer is finished with a verdict before it is destroyed: its failure is raised once
     // everything is released.
     const bool finished = closing->finish();
-    const VidError failure = closing->lastError();
+    VidError failure = closing->lastError();
     closing->~VidHeader();
     mxFree(copy);
     if (!finished)

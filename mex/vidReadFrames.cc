@@ -60,8 +60,8 @@ template <class Value, class Element> octave_value read_into(VidHeader* r, int f
         allocator.deallocate(storage, size_t(dims.numel()));
         throw;
     }
-    if (!vid_read_frames_planes(r, first, count, reinterpret_cast<Element*>(storage))) {
-        const VidError failure = r->lastError();
+    VidError failure;
+    if (!vid_read_frames_planes(r, first, count, reinterpret_cast<Element*>(storage), failure)) {
         error_with_id(vid_result_identifier(failure.result), "%s",
                       vid_error_message(failure, 1).c_str());
     }

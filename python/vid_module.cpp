@@ -103,9 +103,6 @@ class Reader {
         frame_bytes_ = size_t(vid_->pixmap_size);
         const char* kind = vid_kind_name(vid_kind(*vid_));
         kind_ = kind != nullptr ? kind : "";
-        blocks_ = std::max<uint64_t>(
-            1, std::min<uint64_t>(max_compress_MT_blocks,
-                                  (uint64_t(vid_->uncompressed_buffer_size) + 76799) / 76800));
     }
 
     int frames() const { return open_or_raise(), frames_; }
@@ -119,10 +116,8 @@ class Reader {
         return kind_.empty() ? py::object(py::none()) : py::object(py::str(kind_));
     }
 
-    // Frames [first, first + count) into a (count, h, w, 3) uint8 array: one copy each.
-    // workers 0 chooses: frames are decoded side by side only where the machine has more
-    // processors than a frame has blocks (each frame already keeps that many busy), each
-    // further worker with a reader of its own on the same open file.
+    // Frames [first, first + count) into a (count, h, w, 3) uint8 array, each row copied
+    // once as it is final. workers 0 leaves the frame-parallel policy to the core.
     py::array_t<uint8_t> read(int first, int count, int workers)
     {
         open_or_raise();
@@ -133,8 +128,6 @@ class Reader {
         if (width_ == 0 || height_ == 0)
             raise(0, "the clip's frames of " + std::to_string(width_) + " x " +
                          std::to_string(height_) + " pixels hold no pixels");
-        if (workers <= 0)
-            workers = int(std::max<uint64_t>(1, uint64_t(get_num_processing_cores()) / blocks_));
         py::array_t<uint8_t> out(
             {py::ssize_t(count), py::ssize_t(height_), py::ssize_t(width_), py::ssize_t(3)});
         uint8_t* data = out.mutable_data();
@@ -215,7 +208,6 @@ class Reader {
     std::atomic<bool> closed_{false};
     int frames_ = 0, width_ = 0, height_ = 0;
     size_t frame_bytes_ = 0;
-    uint64_t blocks_ = 1;
     std::string kind_;
 };
 

@@ -182,7 +182,9 @@ int vid_export_main(int argc, char** argv)
         samples.resize(size_t(w) * size_t(h));
     if (o.mosaic)
         stored.resize(size_t(reader.uncompressed_buffer_size));
-    std::vector<unsigned char> black; // an RGB frame of zeros, made at the first black frame
+    std::vector<unsigned char> rgb; // RGB frames come through the core's read path
+    if (!o.mosaic)
+        rgb.resize(size_t(reader.pixmap_size));
     VidProgress progress("export", last - first);
     long failed = 0;
     bool raw_ok = true;
@@ -190,18 +192,13 @@ int vid_export_main(int argc, char** argv)
         progress.update(k - first);
         VidError failure;
         bool read = true;
-        const unsigned char* data = reader.pixmap;
+        const unsigned char* data = o.mosaic ? stored.data() : rgb.data();
         if (o.mosaic) {
             read = vid_read_mosaic(reader, int(k), stored.data(), o.format == Format::raw, failure);
-            data = stored.data();
             if (read && two_bytes && o.format != Format::raw)
                 memcpy(samples.data(), stored.data(), stored.size());
-        } else if (reader.recordBytes(int(k)) == 0) {
-            black.resize(size_t(reader.pixmap_size));
-            data = black.data();
         } else {
-            read = reader.readFrameFromVideoFile(int(k));
-            failure = reader.lastError();
+            read = vid_read_rgb(reader, int(k), 1, rgb.data(), 1, failure);
         }
         if (!read) {
             fprintf(stderr, "vid export: %s\n", vid_error_message(failure).c_str());
