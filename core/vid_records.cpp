@@ -19,13 +19,21 @@ int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)
     return blocked_compress_length(head, (unsigned long)got);
 }
 
+VidKind vid_kind_of(bool bayer, bool two_bytes)
+{
+    return !bayer ? VidKind::rgb : two_bytes ? VidKind::bayer16 : VidKind::bayer8;
+}
+
 VidKind vid_kind(VidHeader& v)
 {
     if (vid_is_empty(v))
         return VidKind::none;
-    if (!v.vid_is_bayer_interpolated)
-        return VidKind::rgb;
-    return v.vid_uses_two_bytes_per_pixel ? VidKind::bayer16 : VidKind::bayer8;
+    return vid_kind_of(v.vid_is_bayer_interpolated == 1, v.vid_uses_two_bytes_per_pixel == 1);
+}
+
+int64_t vid_record_offset(const VidHeader& v, int k)
+{
+    return v.offsets != nullptr && k >= 0 && k < v.num_frames ? v.offsets[k] : -1;
 }
 
 const char* vid_kind_name(VidKind kind)

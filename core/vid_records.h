@@ -22,6 +22,10 @@ enum class VidKind { none, rgb, bayer8, bayer16 };
 
 // The kind of an open reader's frames; none for an empty file (vid_is_empty).
 VidKind vid_kind(VidHeader& v);
+// The kind of frames a header's flags describe.
+VidKind vid_kind_of(bool bayer, bool two_bytes);
+// Where frame k's record starts, as the table says (-1 outside the frames).
+int64_t vid_record_offset(const VidHeader& v, int k);
 // "rgb", "bayer8", "bayer16"; null for none.
 const char* vid_kind_name(VidKind kind);
 // "RGB", "Bayer one-byte", "Bayer two-byte"; "none" for none.

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "VidHeader.h"
+#include "le_bytes.h"
 #include "vid_format.h"
 #include "report.h"
 #include "vid_read.h"
@@ -189,7 +190,7 @@ void read_mosaic(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         for (size_t x = 0; samples && x < w; x++)
             for (size_t y = 0; y < h; y++) {
                 const unsigned char* s = samples + 2 * (y * w + x);
-                dst[x * h + y] = uint16_t(s[0] | s[1] << 8);
+                dst[x * h + y] = get_le16(s);
             }
     } else {
         unsigned char* dst = static_cast<unsigned char*>(mxGetData(out));

@@ -10,6 +10,7 @@
 #include "vid_cli.h"
 #include "vid_commands.h"
 #include "vid_format.h"
+#include "vid_records.h"
 #include "vid_salvage.h"
 #include "file_offset.h"
 
@@ -194,9 +195,8 @@ int vid_repair_main(int argc, char** argv)
     int64_t kept = int64_t(plan.records.size());
     printf("%s: kept %" PRId64 " frames of %d x %d %s (%" PRId64 " through the table, %" PRId64
            " found by scanning)",
-           out, kept, g.width, g.height,
-           g.bayer ? (g.two_bytes ? "Bayer two-byte" : "Bayer one-byte") : "RGB", plan.from_table,
-           plan.from_scan);
+           out, kept, g.width, g.height, vid_kind_text(vid_kind_of(g.bayer, g.two_bytes)),
+           plan.from_table, plan.from_scan);
     if (!plan.dropped.empty())
         printf("; dropped %zu (listed on standard error)", plan.dropped.size());
     if (plan.torn_tail >= 0)

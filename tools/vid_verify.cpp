@@ -104,9 +104,9 @@ bool verify(const char* path, bool json)
             VidError error = reader.lastError();
             error.file.clear();
             error.frame = -1;
-            damaged.push_back({k, reader.offsets[k], vid_error_message(error)});
+            damaged.push_back({k, vid_record_offset(reader, k), vid_error_message(error)});
             if (!json)
-                printf("%s: frame %d at offset %" PRId64 ": %s\n", path, k, reader.offsets[k],
+                printf("%s: frame %d at offset %" PRId64 ": %s\n", path, k, damaged.back().offset,
                        damaged.back().reason.c_str());
         }
     }
