@@ -24,9 +24,16 @@ const size_t kWindow = size_t(4) << 20;
 const unsigned char kMarker[8] = {0x81, 0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
 const size_t kLongestHead = 12 + 8 * 8;
 
-std::string reason_text(int error_number)
+// A failure of the salvage path, in the shape every part of the core reports.
+bool fail(VidError& error, VidResult result, const char* path, const std::string& detail,
+          int error_number)
 {
-    return error_number != 0 ? std::string(": ") + strerror(error_number) : std::string();
+    error = VidError();
+    error.result = result;
+    error.file = path;
+    error.detail = detail;
+    error.error_number = error_number;
+    return false;
 }
 
 class File {
@@ -97,7 +104,7 @@ struct Candidate {
 // Finds every marker-led header in [from, to) in one pass; `visit` decides where the search
 // goes on (returns the next offset to search from). Returns false on a read error.
 template <class Visit>
-bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, std::string& error,
+bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, VidError& error,
                     const char* path, void (*progress)(int64_t, int64_t), Visit visit)
 {
     Window window(f, to);
@@ -111,9 +118,8 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, std
         size_t available = 0;
         const unsigned char* p = window.at(at, kLongestHead, available);
         if (p == nullptr) {
-            error = std::string(path) + ": cannot read at offset " + std::to_string(at) +
-                    reason_text(errno);
-            return false;
+            return fail(error, VidResult::read_failed, path, "at offset " + std::to_string(at),
+                        errno);
         }
         const unsigned char* found = nullptr;
         for (const unsigned char* q = p; q + sizeof kMarker <= p + available; q++) {
@@ -134,8 +140,8 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, std
         size_t head_bytes = 0;
         const unsigned char* head = window.at(candidate, kLongestHead, head_bytes);
         if (head == nullptr) {
-            error = std::string(path) + ": cannot read at offset " + std::to_string(candidate);
-            return false;
+            return fail(error, VidResult::read_failed, path,
+                        "at offset " + std::to_string(candidate), errno);
         }
         head_bytes = std::min(head_bytes, kLongestHead);
         int64_t length = blocked_compress_length(head, (unsigned long)head_bytes);
@@ -163,20 +169,17 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, std
 } // namespace
 
 bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t frame_bytes,
-                            VidSalvageScan& scan, std::string& error,
+                            VidSalvageScan& scan, VidError& error,
                             void (*progress)(int64_t, int64_t))
 {
     File file(fopen(path, "rb"));
-    if (file.get() == nullptr) {
-        error = std::string(path) + reason_text(errno);
-        return false;
-    }
+    if (file.get() == nullptr)
+        return fail(error, vid_result_of_errno(errno, VidResult::read_failed), path, "", errno);
     int64_t size = -1;
     if (vid_fseek(file.get(), 0, SEEK_END) == 0)
         size = vid_ftell(file.get());
     if (size < 0) {
-        error = std::string(path) + ": cannot find the file's size" + reason_text(errno);
-        return false;
+        return fail(error, VidResult::read_failed, path, "its size is not known", errno);
     }
     scan = VidSalvageScan();
     scan.file_size = size;
@@ -209,9 +212,8 @@ bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t
 
     std::unique_ptr<unsigned char[]> frame(new (std::nothrow) unsigned char[size_t(frame_bytes)]);
     if (!frame) {
-        error = std::string(path) + ": cannot allocate a frame of " + std::to_string(frame_bytes) +
-                " bytes";
-        return false;
+        return fail(error, VidResult::out_of_memory, path,
+                    "a frame of " + std::to_string(frame_bytes) + " bytes", 0);
     }
     std::vector<unsigned char> record;
     // Expanding candidates that lie inside a record that failed is what a hostile file could
@@ -244,14 +246,13 @@ bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t
             return c.offset + c.length;
         });
     if (ok && read_failed) {
-        error = std::string(path) + ": cannot read a record" + reason_text(errno);
-        return false;
+        return fail(error, VidResult::read_failed, path, "a record", errno);
     }
     return ok;
 }
 
-bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& scan,
-                      std::string& error, void (*progress)(int64_t, int64_t))
+bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& scan, VidError& error,
+                      void (*progress)(int64_t, int64_t))
 {
     return vid_salvage_scan_range(path, kVidHeaderBytes, -1, frame_bytes, scan, error, progress);
 }
@@ -299,7 +300,7 @@ void settle_geometry(const char* path, const VidRepairOptions& options, VidRepai
 } // namespace
 
 bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepairPlan& plan,
-                     std::string& error, void (*progress)(int64_t, int64_t))
+                     VidError& error, void (*progress)(int64_t, int64_t))
 {
     plan = VidRepairPlan();
     settle_geometry(path, options, plan);
@@ -307,19 +308,15 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
 
     // The table first, read by the same reader every program uses: what it reads intact is
     // kept as it is.
-    std::string quiet;
-    std::string* previous = vid_report_capture(&quiet);
-    FILE* reports = tmpfile();
-    std::unique_ptr<VidHeader> reader(new (std::nothrow) VidHeader(path, reports));
-    vid_report_capture(previous);
+    // Failures are read as data: the reader's and the codec's reports are kept quiet.
+    VidReportsQuiet quiet;
+    std::unique_ptr<VidHeader> reader(new (std::nothrow) VidHeader(path, nullptr));
     bool table = reader && reader->compressed_buffer != nullptr && reader->num_frames > 0 &&
                  (!given || (reader->width == options.width && reader->height == options.height &&
                              (reader->vid_is_bayer_interpolated == 1) == options.bayer &&
                              (reader->vid_uses_two_bytes_per_pixel == 1) == options.two_bytes));
     if (!table) {
         reader.reset();
-        if (reports)
-            fclose(reports);
         uint64_t frame_bytes =
             plan.width > 0 && plan.height > 0
                 ? frame_bytes_of(plan.width, plan.height, plan.bayer, plan.two_bytes)
@@ -372,10 +369,7 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
             progress(records_end, size);
         int64_t length = v.recordBytes(k);
         if (length >= 0) {
-            std::string capture;
-            previous = vid_report_capture(&capture);
             bool intact = v.readFrameFromVideoFile(k);
-            vid_report_capture(previous);
             if (intact) {
                 plan.records.push_back(VidSalvageRecord{v.offsets[k], length, frame_bytes});
                 plan.from_table++;
@@ -430,8 +424,6 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
         k = j;
     }
     reader.reset();
-    if (reports)
-        fclose(reports);
     if (!ok)
         return false;
     // Frames behind the table's last one: a writer that grew its table and was stopped.
@@ -446,27 +438,26 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
 
 bool vid_salvage_write(const char* in_path, const char* out_path, int width, int height, bool bayer,
                        bool two_bytes, const std::vector<VidSalvageRecord>& records,
-                       std::string& error)
+                       VidError& error)
 {
     File in(fopen(in_path, "rb"));
-    if (in.get() == nullptr) {
-        error = std::string(in_path) + reason_text(errno);
-        return false;
-    }
+    if (in.get() == nullptr)
+        return fail(error, vid_result_of_errno(errno, VidResult::read_failed), in_path, "", errno);
     VidOutputFile out;
-    if (!out.open(out_path, error))
-        return false;
+    std::string why;
+    if (!out.open(out_path, why))
+        return fail(error, vid_result_of_errno(out.error_number(), VidResult::write_failed),
+                    out_path, "", out.error_number());
     std::vector<VidRecordSpan> spans;
     for (const VidSalvageRecord& r : records)
         spans.push_back({r.offset, r.length});
-    VidError failure;
-    if (!vid_write_records(in.get(), out.stream(), width, height, bayer, two_bytes, spans,
-                           failure)) {
+    if (!vid_write_records(in.get(), out.stream(), width, height, bayer, two_bytes, spans, error)) {
         out.abandon();
-        failure.file = failure.result == VidResult::read_failed ? in_path : out_path;
-        error = vid_error_message(failure);
+        error.file = error.result == VidResult::read_failed ? in_path : out_path;
         return false;
     }
     // A repaired file replaces what may be the only copy of a recording: on the disk first.
-    return out.commit(error);
+    if (!out.commit(why))
+        return fail(error, VidResult::write_failed, out_path, "", out.error_number());
+    return true;
 }

@@ -9,12 +9,15 @@
 // is not expanded at all. The scan reads the file once, sequentially; candidates inside a
 // record that failed to expand are examined only within a budget of a few times the file's
 // size, so no file makes the work grow faster than its size. Nothing here prints; failures
-// come back as text. Not thread-safe per object; separate calls are independent.
+// come back as a VidError (vid_result.h). Not thread-safe per object; separate calls are
+// independent.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "vid_result.h"
 
 struct VidSalvageRecord {
     int64_t offset = 0;
@@ -33,11 +36,11 @@ struct VidSalvageScan {
 // exactly that many bytes are kept (others count as damaged); with 0 the size most record
 // headers announce is taken as the frame's, and the records of that size are kept.
 // progress(done, total), when given, is called now and then with bytes scanned.
-bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& scan,
-                      std::string& error, void (*progress)(int64_t, int64_t) = nullptr);
+bool vid_salvage_scan(const char* path, uint64_t frame_bytes, VidSalvageScan& scan, VidError& error,
+                      void (*progress)(int64_t, int64_t) = nullptr);
 // The same over the bytes [from, to) of the file only (to -1: its end).
 bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t frame_bytes,
-                            VidSalvageScan& scan, std::string& error,
+                            VidSalvageScan& scan, VidError& error,
                             void (*progress)(int64_t, int64_t) = nullptr);
 
 // What a repair keeps and drops.
@@ -69,7 +72,7 @@ struct VidRepairPlan {
 // scanned for records. Files whose header cannot be read (all zeros, a table that does not
 // fit) are scanned whole. False only when the file cannot be read at all.
 bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepairPlan& plan,
-                     std::string& error, void (*progress)(int64_t, int64_t) = nullptr);
+                     VidError& error, void (*progress)(int64_t, int64_t) = nullptr);
 
 // Writes a VID file at out_path holding `records` of in_path verbatim, in order, behind a
 // header for width x height frames (RGB, or Bayer with one- or two-byte samples) and a table
@@ -78,4 +81,4 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
 // named pipe is written into directly (vid_output_file.h).
 bool vid_salvage_write(const char* in_path, const char* out_path, int width, int height, bool bayer,
                        bool two_bytes, const std::vector<VidSalvageRecord>& records,
-                       std::string& error);
+                       VidError& error);

@@ -76,11 +76,17 @@ TEST_F(Hostile, OutputsOntoPipesAndDevicesAreWrittenIntoOthersRefused)
               0);
     EXPECT_TRUE(is_fifo("p2"));
     EXPECT_EQ(frames_of("got.vid"), v.frames);
-    for (const char* refused :
-         {"$VID export a.vid --format raw -o folder", "$VID repair a.vid folder"}) {
-        Outcome o = sh(refused);
-        EXPECT_EQ(o.status, 1) << refused;
-        EXPECT_NE(o.err.find("folder: is a folder"), std::string::npos) << o.err;
+    const struct {
+        const char* line;
+        const char* err;
+    } refused[] = {
+        {"$VID export a.vid --format raw -o folder", "vid export: folder: is a folder"},
+        {"$VID repair a.vid folder", "vid repair: folder: Is a directory\n"},
+    };
+    for (const auto& r : refused) {
+        Outcome o = sh(r.line);
+        EXPECT_EQ(o.status, 1) << r.line;
+        EXPECT_EQ(o.err.rfind(r.err, 0), 0u) << o.err;
     }
     EXPECT_EQ(sh("ls folder | wc -l | grep -qx 0").status, 0) << "nothing written into it";
 }

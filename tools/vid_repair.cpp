@@ -144,12 +144,12 @@ int vid_repair_main(int argc, char** argv)
     VidProgress progress("scan", 1000);
     g_progress = &progress;
     VidRepairPlan plan;
-    std::string error;
+    VidError error;
     bool planned = vid_repair_plan(in, options, plan, error, scan_progress);
     progress.done();
     g_progress = nullptr;
     if (!planned) {
-        fprintf(stderr, "vid repair: %s\n", error.c_str());
+        fprintf(stderr, "vid repair: %s\n", vid_error_message(error).c_str());
         return 1;
     }
     Geometry g;
@@ -189,7 +189,7 @@ int vid_repair_main(int argc, char** argv)
         return 1;
     }
     if (!vid_salvage_write(in, out, g.width, g.height, g.bayer, g.two_bytes, plan.records, error)) {
-        fprintf(stderr, "vid repair: %s\n", error.c_str());
+        fprintf(stderr, "vid repair: %s\n", vid_error_message(error).c_str());
         return 1;
     }
     int64_t kept = int64_t(plan.records.size());
