@@ -10,6 +10,7 @@
 #include "VidHeader.h"
 #include "file_offset.h"
 #include "vid_crop_plan.h"
+#include "vid_output_file.h"
 
 namespace {
 
@@ -108,19 +109,12 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
 
     // The writer, under a name beside OUT that nothing has yet.
     Temporary temp;
-    for (int attempt = 0; attempt < 1000 && temp.name.empty(); attempt++) {
-        std::string name = out + ".partial" + std::to_string(attempt);
-        FILE* f = vid_fopen_new(name.c_str());
-        if (f != nullptr) {
-            fclose(f);
-            temp.name = name;
-        } else if (errno != EEXIST) {
-            return refuse(error, vid_result_of_errno(errno, VidResult::write_failed), out,
-                          "cannot create a file beside it", errno);
-        }
-    }
-    if (temp.name.empty())
-        return refuse(error, VidResult::write_failed, out, "cannot create a file beside it");
+    int why = 0;
+    FILE* created = vid_create_beside(out, temp.name, why);
+    if (created == nullptr)
+        return refuse(error, vid_result_of_errno(why, VidResult::write_failed), out,
+                      "cannot create a file beside it", why);
+    fclose(created);
     VidHeader writer(temp.name.c_str(), nullptr, int(geo.width8), int(geo.height8), int(frames),
                      options.effort);
     if (writer.compressed_buffer == nullptr) {
@@ -157,16 +151,8 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
         return false;
     }
     // Synced before it takes OUT's name: a crash never leaves OUT empty or partial.
-    FILE* done = fopen(temp.name.c_str(), "rb");
-    const bool synced = done != nullptr && vid_sync(done) == 0;
-    const int why = errno;
-    if (done != nullptr)
-        fclose(done);
-    if (!synced || vid_replace_file(temp.name.c_str(), out.c_str()) != 0)
-        return refuse(error, VidResult::write_failed, out,
-                      synced ? "cannot rename the finished file into place"
-                             : "cannot sync the finished file",
-                      synced ? errno : why);
+    if (!vid_commit_beside(temp.name, out, why))
+        return refuse(error, VidResult::write_failed, out, "", why);
     temp.kept = true;
     outcome.width = plan.out_width;
     outcome.height = plan.out_height;

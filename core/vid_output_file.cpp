@@ -34,18 +34,40 @@ bool VidOutputFile::open(const std::string& path, std::string& error)
                 "device or a named pipe";
         return false;
     }
+    stream_ = vid_create_beside(path, temp_, error_number_);
+    if (stream_ != nullptr)
+        return true;
+    error = path + ": cannot create a file there: " + strerror(error_number_);
+    return false;
+}
+
+FILE* vid_create_beside(const std::string& path, std::string& temp, int& error_number)
+{
     for (int attempt = 0; attempt < 1000; attempt++) {
-        temp_ = path + ".partial" + std::to_string(attempt);
-        stream_ = vid_fopen_new(temp_.c_str());
-        if (stream_ != nullptr)
-            return true;
+        temp = path + ".partial" + std::to_string(attempt);
+        FILE* f = vid_fopen_new(temp.c_str());
+        if (f != nullptr)
+            return f;
         if (errno != EEXIST)
             break;
     }
-    error_number_ = errno;
-    error = path + ": cannot create a file there: " + strerror(errno);
-    temp_.clear();
-    return false;
+    error_number = errno != 0 ? errno : EEXIST;
+    temp.clear();
+    return nullptr;
+}
+
+bool vid_commit_beside(const std::string& temp, const std::string& path, int& error_number)
+{
+    FILE* f = fopen(temp.c_str(), "rb");
+    bool ok = f != nullptr && vid_sync(f) == 0;
+    error_number = ok ? 0 : errno;
+    if (f != nullptr)
+        fclose(f);
+    if (ok && vid_replace_file(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error_number = errno;
+    }
+    return ok;
 }
 
 bool VidOutputFile::commit(std::string& error)

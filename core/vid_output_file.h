@@ -1,4 +1,7 @@
-// An output file that is either written whole or not at all.
+// An output file that is either written whole or not at all, and the one rule every file
+// written under a temporary name follows: created beside its name, written, flushed, synced to
+// the disk, and only then renamed into place (on failure removed, and whatever had the name
+// stays as it was).
 //
 // A missing name or a regular file is written under a temporary name beside it, synced to
 // the disk and renamed into place only when complete; on failure (or when abandoned) the
@@ -36,3 +39,10 @@ class VidOutputFile {
     bool direct_ = false;
     int error_number_ = 0;
 };
+
+// A new empty file beside `path` that nothing had yet (path + ".partial<n>"), for a writer
+// that opens it by name (a VidHeader). Null with error_number set when none can be made.
+FILE* vid_create_beside(const std::string& path, std::string& temp, int& error_number);
+// A temporary file its writer has completed and closed takes `path`: synced, then renamed.
+// False with error_number set; the temporary file is then left as it is.
+bool vid_commit_beside(const std::string& temp, const std::string& path, int& error_number);

@@ -2,6 +2,7 @@
 // checks its output files, reports and exit statuses.
 #include "codec_test_data.h"
 #include "compress_uncompress_MT.h"
+#include "program_run.h"
 
 #include <gtest/gtest.h>
 
@@ -39,51 +40,29 @@ void write_file(const std::string& p, const std::vector<uint8_t>& bytes)
 
 class BlockExpand : public testing::Test {
   protected:
-    std::string dir;
-    std::string program;
+    vidtest::TempDir scratch;
+    std::string dir = scratch.path();
+    std::string program = vidtest::bin_path("blockexpand");
 
-    void SetUp() override
-    {
-        const char* bin = getenv("VID_BIN_DIR");
-        ASSERT_NE(bin, nullptr) << "VID_BIN_DIR must name the directory of the programs";
-        program = std::string(bin) + "/blockexpand";
-        char tmpl[] = "/tmp/blockexpand_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-
-    void TearDown() override
-    {
-        if (!dir.empty()) {
-            EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
-        }
-    }
+    void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
     std::string path(const std::string& name) const { return dir + "/" + name; }
 
-    // The scratch folder's entries (one level), sorted, without the captured stderr.
+    // The scratch folder's entries (one level), sorted, without the captured output.
     std::string listing() const
     {
-        std::string cmd = "cd '" + dir + "' && ls -A | grep -v '^.stderr$' | tr '\\n' ' '";
-        FILE* p = popen(cmd.c_str(), "r");
-        std::string out;
-        char buf[256];
-        while (p && fgets(buf, sizeof buf, p))
-            out += buf;
-        if (p)
-            pclose(p);
-        return out;
+        return vidtest::run_in(dir,
+                               "ls -A | grep -v '^\\.out$' | grep -v '^\\.err$' | tr '\\n' ' '")
+            .out;
     }
 
     // Runs blockexpand with the given argument text from inside the scratch directory;
     // returns its exit status and leaves its standard error in `err`.
     int run(const std::string& args)
     {
-        std::string cmd = "cd '" + dir + "' && '" + program + "' " + args + " 2> '" + dir +
-                          "/.stderr' > /dev/null";
-        int status = system(cmd.c_str());
-        err = read_file(path(".stderr"));
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        vidtest::Outcome r = vidtest::run_in(dir, "'" + program + "' " + args);
+        err = r.err;
+        return r.status;
     }
 
     std::string err;

@@ -8,41 +8,20 @@
 #include <sys/wait.h>
 
 #include "bayer_interpolate_MT.h"
+#include "program_run.h"
 #include "vid_test_files.h"
 
 using vidtest::Bytes;
 
 namespace {
 
-struct ProcessResult {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string framewise_path()
-{
-    const char* bin = getenv("VID_BIN_DIR");
-    return std::string(bin ? bin : ".") + "/framewise";
-}
-
-std::string text_of(const std::string& path)
-{
-    Bytes b = vidtest::read_file(path);
-    return std::string(b.begin(), b.end());
-}
+using ProcessResult = vidtest::Outcome;
+using vidtest::text_of;
 
 // Runs framewise with `args` (already shell-quoted) in directory `cwd`.
 ProcessResult run_framewise(const std::string& cwd, const std::string& args)
 {
-    ProcessResult run;
-    std::string cmd = "cd '" + cwd + "' && '" + framewise_path() + "' " + args +
-                      " > framewise.out 2> framewise.err";
-    int raw = system(cmd.c_str());
-    if (raw != -1 && WIFEXITED(raw))
-        run.status = WEXITSTATUS(raw);
-    run.out = text_of(cwd + "/framewise.out");
-    run.err = text_of(cwd + "/framewise.err");
-    return run;
+    return vidtest::run_in(cwd, "'" + vidtest::bin_path("framewise") + "' " + args);
 }
 
 Bytes ppm(int width, int height, const Bytes& rgb)
@@ -71,7 +50,7 @@ class Framewise : public testing::Test {
     void SetUp() override
     {
         ASSERT_FALSE(dir.path().empty());
-        ASSERT_TRUE(exists(framewise_path())) << framewise_path();
+        ASSERT_TRUE(exists(vidtest::bin_path("framewise"))) << vidtest::bin_path("framewise");
         ASSERT_EQ(mkdir(dir.file("frames").c_str(), 0755), 0);
     }
     vidtest::TempDir dir;

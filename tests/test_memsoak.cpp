@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "program_run.h"
 #include "memsoak_run.h"
 
 namespace {
@@ -492,48 +493,17 @@ TEST(MemsoakRun, MoreMemoryThanTheMachineHasGivesOnlyTheAllocationReport)
 // The program
 
 namespace {
-struct ProgramResult {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string read_file(const std::string& path)
-{
-    std::string text;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return text;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
-        text.append(chunk, got);
-    fclose(f);
-    return text;
-}
+using ProgramResult = vidtest::Outcome;
 
 // Runs memsoak (with arguments it must ignore) through the shell after the given shell
 // commands; a run that has not ended after two minutes is stopped and counts as a failure.
 ProgramResult run_program(const std::string& before)
 {
-    ProgramResult result;
-    const char* bin_dir = getenv("VID_BIN_DIR");
-    if (!bin_dir)
-        return result;
-    char dir[] = "/tmp/memsoak_test_XXXXXX";
-    if (!mkdtemp(dir))
-        return result;
-    std::string out = std::string(dir) + "/out", err = std::string(dir) + "/err";
-    std::string command = before + "exec timeout 120 '" + bin_dir + "/memsoak' ignored args >'" +
-                          out + "' 2>'" + err + "'";
-    int raw = system(command.c_str());
-    if (raw != -1 && WIFEXITED(raw))
-        result.status = WEXITSTATUS(raw);
-    result.out = read_file(out);
-    result.err = read_file(err);
-    unlink(out.c_str());
-    unlink(err.c_str());
-    rmdir(dir);
-    return result;
+    vidtest::TempDir dir;
+    if (dir.path().empty() || getenv("VID_BIN_DIR") == nullptr)
+        return ProgramResult();
+    return vidtest::run_in(dir.path(), before + "exec timeout 120 '" +
+                                           vidtest::bin_path("memsoak") + "' ignored args");
 }
 } // namespace
 

@@ -4,25 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "VidHeader.h"
+#include "program_run.h"
 #include "vid_test_files.h"
 
 namespace vidtest {
 
-struct Outcome {
-    int status = -1;
-    std::string err;
-};
-
 inline std::string vid_path()
 {
-    const char* bin = getenv("VID_BIN_DIR");
-    return std::string(bin ? bin : ".") + "/vid";
+    return bin_path("vid");
 }
 
 inline bool have(const char* program)
@@ -36,18 +29,11 @@ class VidCli : public testing::Test {
 
     std::string at(const std::string& name) const { return dir.path() + "/" + name; }
 
-    // Runs a shell command line in the test's folder; "vid" stands for the program.
+    // Runs a shell command line in the test's folder; $VID stands for the program. Standard
+    // output goes where the line sends it (else it is kept in .out).
     Outcome sh(const std::string& line)
     {
-        std::string command =
-            "cd '" + dir.path() + "' && VID='" + vid_path() + "' && (" + line + ") 2> stderr.txt";
-        Outcome r;
-        int raw = system(command.c_str());
-        if (raw != -1 && WIFEXITED(raw))
-            r.status = WEXITSTATUS(raw);
-        Bytes e = read_file(at("stderr.txt"));
-        r.err.assign(e.begin(), e.end());
-        return r;
+        return run_in(dir.path(), "VID='" + vid_path() + "'; " + line);
     }
 
     // Every frame of a VID file as the reader returns it (RGB), or the samples (mosaic).

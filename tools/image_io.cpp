@@ -3,7 +3,7 @@
 // only by a whole new one.
 #include "image_io.h"
 
-#include "vid_cli.h"
+#include "vid_output_file.h"
 
 #if VID_HAVE_PNG
 #include <png.h>
@@ -23,6 +23,16 @@
 const int kPngCompressionLevel = 1;
 
 namespace {
+
+// Completes an image file written through `out`, or gives it up (error already says why).
+bool finish(VidOutputFile& out, bool ok, std::string& error)
+{
+    if (!ok) {
+        out.abandon();
+        return false;
+    }
+    return out.commit(error);
+}
 
 std::string reason(int error_number)
 {
@@ -209,10 +219,10 @@ bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error
 bool write_png(const std::string& path, int width, int height, int channels, int bit_depth,
                const unsigned char* pixels, const uint16_t* gray16, std::string& error)
 {
-    std::string temp_name;
-    FILE* f = vid_cli_create_temporary(path, temp_name, error);
-    if (f == nullptr)
+    VidOutputFile out; // under a temporary name, synced, then renamed
+    if (!out.open(path, error))
         return false;
+    FILE* f = out.stream();
     // Rows are converted one at a time; 16-bit samples become big-endian in `row`.
     size_t row_bytes = size_t(width) * size_t(channels) * size_t(bit_depth / 8);
     std::vector<unsigned char> row(row_bytes);
@@ -225,12 +235,12 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     if (info == nullptr) {
         png_destroy_write_struct(&png, nullptr);
         error = path + ": out of memory writing PNG";
-        return vid_cli_finish_temporary(f, temp_name, path, false, error);
+        return finish(out, false, error);
     }
     if (setjmp(errors.jump)) {
         png_destroy_write_struct(&png, &info);
         error = path + ": cannot write PNG: " + errors.message;
-        return vid_cli_finish_temporary(f, temp_name, path, false, error);
+        return finish(out, false, error);
     }
     png_init_io(png, f);
     png_set_compression_level(png, kPngCompressionLevel);
@@ -253,7 +263,7 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return vid_cli_finish_temporary(f, temp_name, path, true, error);
+    return finish(out, true, error);
 }
 #else
 bool write_png(const std::string& path, int, int, int, int, const unsigned char*, const uint16_t*,
@@ -268,10 +278,10 @@ bool write_png(const std::string& path, int, int, int, int, const unsigned char*
 bool write_pnm(const std::string& path, int width, int height, int channels, int bit_depth,
                const unsigned char* pixels, const uint16_t* gray16, std::string& error)
 {
-    std::string temp_name;
-    FILE* f = vid_cli_create_temporary(path, temp_name, error);
-    if (f == nullptr)
+    VidOutputFile out; // under a temporary name, synced, then renamed
+    if (!out.open(path, error))
         return false;
+    FILE* f = out.stream();
     bool ok = fprintf(f, "%s\n%d %d\n%d\n", channels == 3 ? "P6" : "P5", width, height,
                       bit_depth == 16 ? 65535 : 255) > 0;
     size_t samples = size_t(width) * size_t(height) * size_t(channels);
@@ -290,5 +300,5 @@ bool write_pnm(const std::string& path, int width, int height, int channels, int
     }
     if (!ok)
         error = path + ": cannot write: " + reason(errno);
-    return vid_cli_finish_temporary(f, temp_name, path, ok, error);
+    return finish(out, ok, error);
 }

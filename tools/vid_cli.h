@@ -1,6 +1,6 @@
 // Shared plumbing of the vid subcommands: the option table with its usage and parser, the
-// container's failures in one line, JSON strings, a progress bar, and files written under a
-// temporary name.
+// container's failures in one line, JSON strings and a progress bar. Files written under a
+// temporary name go through vid_output_file.h.
 #pragma once
 
 #include <cstdint>
@@ -82,12 +82,3 @@ class VidProgress {
     bool shown_;
     int last_percent_ = -1;
 };
-
-// Creates a temporary file in the folder of `path` (its name: path + ".partial<n>").
-// Returns the open stream, or null with `error` naming the file and the reason.
-FILE* vid_cli_create_temporary(const std::string& path, std::string& temp_name, std::string& error);
-// Closes the temporary file and, when ok, renames it to `path`; otherwise, or when closing
-// or renaming fails, removes it. Returns true when `path` now holds the complete file;
-// `error` names the file and the reason otherwise.
-bool vid_cli_finish_temporary(FILE* f, const std::string& temp_name, const std::string& path,
-                              bool ok, std::string& error);

@@ -13,6 +13,7 @@
 #include "image_io.h"
 #include "vid_cli.h"
 #include "vid_commands.h"
+#include "vid_output_file.h"
 #include "vid_format.h"
 
 namespace {
@@ -146,10 +147,11 @@ class Output {
     Output(const Options& o, int width, int height, long reserve, bool keep_on_failure)
         : out_(o.out), keep_on_failure_(keep_on_failure)
     {
-        std::string error;
-        FILE* placeholder = vid_cli_create_temporary(out_, temp_, error);
+        int why = 0;
+        FILE* placeholder = vid_create_beside(out_, temp_, why);
         if (placeholder == nullptr) {
-            fprintf(stderr, "vid import: %s\n", error.c_str());
+            fprintf(stderr, "vid import: %s: cannot create a file there: %s\n", out_.c_str(),
+                    strerror(why));
             return;
         }
         fclose(placeholder);
@@ -213,8 +215,9 @@ class Output {
             }
             return false;
         }
-        if (vid_replace_file(temp_.c_str(), out_.c_str()) != 0) {
-            int error_number = errno;
+        // Synced, then renamed: the one rule of every file written under a temporary name.
+        int error_number = 0;
+        if (!vid_commit_beside(temp_, out_, error_number)) {
             if (keep_on_failure_)
                 fprintf(stderr,
                         "vid import: %s: cannot rename the finished file into place: %s; it is "
