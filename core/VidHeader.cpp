@@ -13,21 +13,15 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <climits>
 #include <cstring>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
-#include "errbox.h"
 #include "file_offset.h"
-#include "le_bytes.h"
-#include "report.h"
 #include "vid_format.h"
 #include "vid_header_report.h"
-#include "vid_output_file.h"
 #include "vid_records.h"
 #include "vid_result.h"
 
@@ -39,38 +33,14 @@ namespace {
 // from S = 33 on; larger frames have several blocks and even wider margins.
 const int kMinWritableFrameBytes = 33;
 
-} // namespace
-
-namespace {
-
-// The empty state shared by all constructors: no file, no buffers, every size 0.
+// The empty state shared by all constructors: no file, no buffers, every size 0 (a plain
+// record: all of it zeros first), a Bayer reader's flags and the strongest effort.
 void clear_fields(VidHeader& v)
 {
-    memset(v.videoFileName, 0, sizeof v.videoFileName);
-    memset(v.errMessage, 0, sizeof v.errMessage);
-    memset(v.error_detail, 0, sizeof v.error_detail);
-    v.videoFile = nullptr;
-    v.file_open_read_or_write = 0;
+    memset(static_cast<void*>(&v), 0, sizeof v);
     v.vid_is_bayer_interpolated = 1;
     v.vid_uses_two_bytes_per_pixel = 1;
-    v.width = 0;
-    v.height = 0;
-    v.num_frames = 0;
-    v.current_frame = 0;
-    v.pixmap_size = 0;
-    v.start_frame_number = 0;
-    v.end_frame_number = 0;
-    v.set_brightness = 0.0;
-    v.offsets = nullptr;
-    v.compressed_buffer_size = 0;
-    v.uncompressed_buffer_size = 0;
-    v.compressed_buffer = nullptr;
-    v.uncompressed_buffer = nullptr;
-    v.pixmap = nullptr;
-    v.error_outfile = nullptr;
     v.compression_effort = max_compression_effort;
-    v.table_grows = 0;
-    v.file_bytes = 0;
     vid_header_clear_failure(v);
 }
 
@@ -147,21 +117,6 @@ bool write_header_and_table(VidHeader& v)
         return false;
     }
     return true;
-}
-
-// The end of the last record, which starts at `start` within the file: the file's end at
-// opening, or, when a writer stopped in the middle of a frame left that frame's torn record
-// behind the last whole one, where the last record's own header says. (A finished file's last
-// record always ends at the end of the file.)
-int64_t last_record_end(VidHeader& v, int64_t start)
-{
-    int64_t end = v.file_bytes;
-    if (end - start > 12) {
-        int64_t announced = vid_announced_record_length(v.videoFile, start, end - start);
-        if (announced >= 0 && announced < end - start)
-            end = start + announced;
-    }
-    return end;
 }
 
 } // namespace
@@ -457,22 +412,6 @@ bool VidHeader::finish()
     return false;
 }
 
-int64_t VidHeader::recordBytes(int frame_number)
-{
-    if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 0 ||
-        frame_number < 0 || frame_number >= num_frames)
-        return -1;
-    int64_t start = offsets[frame_number];
-    int64_t end = -1;
-    if (frame_number < num_frames - 1) {
-        end = offsets[frame_number + 1];
-        return start >= kVidHeaderBytes && end >= start ? end - start : -1;
-    }
-    if (start < kVidHeaderBytes || start > file_bytes)
-        return -1;
-    return last_record_end(*this, start) - start;
-}
-
 bool VidHeader::readFrameFromVideoFile(int frame_number)
 {
     return readFrameFromVideoFile(frame_number, nullptr);
@@ -521,7 +460,7 @@ bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool
     if (frame_number < num_frames - 1) {
         end = offsets[frame_number + 1];
     } else {
-        end = start <= file_bytes ? last_record_end(*this, start) : file_bytes;
+        end = start <= file_bytes ? vid_last_record_end(*this, start) : file_bytes;
         // pixmap is not cleared here: an expansion overwrites it whole, and every failure
         // clears it.
         if (vid_fseek(videoFile, start, SEEK_SET) != 0) {

@@ -19,6 +19,33 @@ int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)
     return blocked_compress_length(head, (unsigned long)got);
 }
 
+int64_t vid_last_record_end(VidHeader& v, int64_t start)
+{
+    int64_t end = v.file_bytes;
+    if (end - start > 12) {
+        int64_t announced = vid_announced_record_length(v.videoFile, start, end - start);
+        if (announced >= 0 && announced < end - start)
+            end = start + announced;
+    }
+    return end;
+}
+
+int64_t VidHeader::recordBytes(int frame_number)
+{
+    if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 0 ||
+        frame_number < 0 || frame_number >= num_frames)
+        return -1;
+    int64_t start = offsets[frame_number];
+    int64_t end = -1;
+    if (frame_number < num_frames - 1) {
+        end = offsets[frame_number + 1];
+        return start >= kVidHeaderBytes && end >= start ? end - start : -1;
+    }
+    if (start < kVidHeaderBytes || start > file_bytes)
+        return -1;
+    return vid_last_record_end(*this, start) - start;
+}
+
 VidKind vid_kind_of(bool bayer, bool two_bytes)
 {
     return !bayer ? VidKind::rgb : two_bytes ? VidKind::bayer16 : VidKind::bayer8;

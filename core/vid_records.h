@@ -17,6 +17,13 @@ class VidHeader;
 // behind the table).
 int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available);
 
+// The end of an open reader's last record, which starts at `start` within the file: the
+// file's end at opening, or, when a writer stopped in the middle of a frame left that frame's
+// torn record behind the last whole one, where the last record's own header says. (A finished
+// file's last record always ends at the end of the file.) VidHeader::recordBytes and the
+// reads use it.
+int64_t vid_last_record_end(VidHeader& v, int64_t start);
+
 // The kind of frames a file holds.
 enum class VidKind { none, rgb, bayer8, bayer16 };
 
