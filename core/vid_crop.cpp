@@ -17,11 +17,7 @@ namespace {
 bool refuse(VidError& error, VidResult result, const std::string& file, const std::string& detail,
             int error_number = 0)
 {
-    error = VidError();
-    error.result = result;
-    error.file = file;
-    error.detail = detail;
-    error.error_number = error_number;
+    error = vid_error(result, file, detail, error_number);
     return false;
 }
 

@@ -38,13 +38,7 @@ void vid_header_show_report(const VidHeader& v)
 
 VidError VidHeader::lastError() const
 {
-    VidError error;
-    error.result = result;
-    error.error_number = error_number;
-    error.frame = error_frame;
-    error.file = videoFileName;
-    error.detail = error_detail;
-    return error;
+    return vid_error(result, videoFileName, error_detail, error_number, error_frame);
 }
 
 const char* VidHeader::reportText() const

@@ -22,11 +22,7 @@ namespace {
 bool fail(VidError& failure, VidResult result, const VidHeader& v, int frame,
           const std::string& detail)
 {
-    failure = VidError();
-    failure.result = result;
-    failure.frame = frame;
-    failure.file = v.videoFileName;
-    failure.detail = detail;
+    failure = vid_error(result, v.videoFileName, detail, 0, frame);
     return false;
 }
 

@@ -44,6 +44,18 @@ Names names(VidResult result)
 
 } // namespace
 
+VidError vid_error(VidResult result, const std::string& file, const std::string& detail,
+                   int error_number, int frame)
+{
+    VidError e;
+    e.result = result;
+    e.file = file;
+    e.detail = detail;
+    e.error_number = error_number;
+    e.frame = frame;
+    return e;
+}
+
 const char* vid_result_words(VidResult result)
 {
     return names(result).words;

@@ -33,6 +33,10 @@ struct VidError {
     std::string detail;
 };
 
+// A failure of `result` for `file`, with its detail, the system's errno and the frame.
+VidError vid_error(VidResult result, const std::string& file, const std::string& detail,
+                   int error_number = 0, int frame = -1);
+
 // The kind in plain words ("not a VID file").
 const char* vid_result_words(VidResult result);
 // The kind as the MATLAB message identifier the VidReader and VidWriter classes raise:

@@ -28,11 +28,7 @@ const size_t kLongestHead = 12 + 8 * 8;
 bool fail(VidError& error, VidResult result, const char* path, const std::string& detail,
           int error_number)
 {
-    error = VidError();
-    error.result = result;
-    error.file = path;
-    error.detail = detail;
-    error.error_number = error_number;
+    error = vid_error(result, path, detail, error_number);
     return false;
 }
 

@@ -13,20 +13,20 @@ struct Subcommand {
     const char* name;
     const char* summary;
     int (*main)(int, char**);
-    const VidSubcommand& (*command)();
+    const VidSubcommand* command;
 };
 
 const Subcommand kSubcommands[] = {
-    {"verify", "read every frame; report damaged ones", vid_verify_main, vid_verify_command},
+    {"verify", "read every frame; report damaged ones", vid_verify_main, &vid_verify_command},
     {"repair", "a readable file from an unfinished or damaged one", vid_repair_main,
-     vid_repair_command},
+     &vid_repair_command},
     {"info", "what a VID file holds (kind, size, frames, ratio, state)", vid_info_main,
-     vid_info_command},
+     &vid_info_command},
     {"export", "frames as PNG/PPM images or a raw stream for encoders", vid_export_main,
-     vid_export_command},
+     &vid_export_command},
     {"import", "an RGB VID file from images or a raw rgb24 stream", vid_import_main,
-     vid_import_command},
-    {"crop", "trim, crop or merge clips into a new VID file", vid_crop_main, vid_crop_command},
+     &vid_import_command},
+    {"crop", "trim, crop or merge clips into a new VID file", vid_crop_main, &vid_crop_command},
 };
 
 const Subcommand* find(const char* name)
@@ -74,7 +74,7 @@ int main(int argc, char** argv)
         const Subcommand* s = find(argv[2]);
         if (s == nullptr)
             return vid_cli_usage_error("help", std::string("no subcommand ") + argv[2]);
-        fputs(vid_cli_usage_text(s->command()).c_str(), stdout);
+        fputs(vid_cli_usage_text(*s->command).c_str(), stdout);
         return 0;
     }
     const Subcommand* s = find(argv[1]);

@@ -115,6 +115,8 @@ int vid_cli_parse(const VidSubcommand& sub, int argc, char** argv, VidArgs& args
                                                      found->value + ")");
         args.given.emplace_back(found->name, argv[++i]);
     }
+    if (args.operands.size() < sub.min_operands)
+        return vid_cli_usage_error(sub.name, sub.too_few);
     return -1;
 }
 

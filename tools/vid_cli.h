@@ -31,6 +31,8 @@ struct VidSubcommand {
     const char* description;
     std::vector<VidOption> options;
     const char* epilogue;
+    size_t min_operands; // fewer is a usage error, worded `too_few`
+    const char* too_few;
 };
 
 // A parsed command line: the operands in order, and each option's values in order (a flag
@@ -49,7 +51,8 @@ std::string vid_cli_usage_text(const VidSubcommand& sub);
 // Parses argv[1..argc-1] by the table: "--name VALUE", "--name=VALUE", flags, "--" (every later
 // argument is an operand, even one that begins with "-"), "-" (an operand: standard input or
 // output). Returns -1 when the command goes on, 0 after printing --help / -h, 2 after a usage
-// error ("unknown option X", "X needs a value") printed on stderr.
+// error ("unknown option X", "X needs a value", fewer operands than the table asks) printed on
+// stderr.
 int vid_cli_parse(const VidSubcommand& sub, int argc, char** argv, VidArgs& args);
 
 // A frame range "A:B" (frames A to B-1), "A:" or ":B" (one end open: last is -1 for the

@@ -1,20 +1,20 @@
 // The subcommands of the vid program. Each is one source with a main of its own and its
 // command-line table (vid_cli.h), from which its usage is made; vid.cpp lists them. To add
-// one: write tools/vid_<name>.cpp with these two functions, declare them here, add a line to
-// the table in vid.cpp and the source to tools/CMakeLists.txt.
+// one: write tools/vid_<name>.cpp with its main and table, declare them here, add a line to
+// the list in vid.cpp and the source to tools/CMakeLists.txt.
 #pragma once
 
 struct VidSubcommand;
 
 int vid_info_main(int argc, char** argv);
-const VidSubcommand& vid_info_command();
+extern const VidSubcommand vid_info_command;
 int vid_export_main(int argc, char** argv);
-const VidSubcommand& vid_export_command();
+extern const VidSubcommand vid_export_command;
 int vid_import_main(int argc, char** argv);
-const VidSubcommand& vid_import_command();
+extern const VidSubcommand vid_import_command;
 int vid_verify_main(int argc, char** argv);
-const VidSubcommand& vid_verify_command();
+extern const VidSubcommand vid_verify_command;
 int vid_crop_main(int argc, char** argv);
-const VidSubcommand& vid_crop_command();
+extern const VidSubcommand vid_crop_command;
 int vid_repair_main(int argc, char** argv);
-const VidSubcommand& vid_repair_command();
+extern const VidSubcommand vid_repair_command;

@@ -9,9 +9,7 @@
 #include "vid_commands.h"
 #include "vid_crop.h"
 
-namespace {
-
-const VidSubcommand kCrop = {
+const VidSubcommand vid_crop_command = {
     "crop",
     "OUT.vid IN.vid...",
     "Writes OUT from frames and boxes of the inputs: one input trimmed (--frames) or cropped\n"
@@ -34,7 +32,11 @@ const VidSubcommand kCrop = {
         {"--effort", nullptr, "E", "compression effort 1 (fastest) to 9 (smallest, default)"},
         {"--force", nullptr, nullptr, "replace OUT even when it exists and is not a VID file"},
     },
-    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n"};
+    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n",
+    2,
+    "OUT and at least one IN are needed"};
+
+namespace {
 
 bool whole(const char* text, long low, long high, long& out)
 {
@@ -69,19 +71,12 @@ void told(void*, int64_t done, int64_t total)
 
 } // namespace
 
-const VidSubcommand& vid_crop_command()
-{
-    return kCrop;
-}
-
 int vid_crop_main(int argc, char** argv)
 {
     VidArgs args;
-    int status = vid_cli_parse(kCrop, argc, argv, args);
+    int status = vid_cli_parse(vid_crop_command, argc, argv, args);
     if (status >= 0)
         return status;
-    if (args.operands.size() < 2)
-        return vid_cli_usage_error("crop", "OUT and at least one IN are needed");
     const std::string out = args.operands[0];
     std::vector<VidCropInput> inputs(args.operands.size() - 1);
     for (size_t i = 0; i < inputs.size(); i++)

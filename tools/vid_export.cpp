@@ -15,9 +15,7 @@
 #include "vid_cli.h"
 #include "vid_commands.h"
 
-namespace {
-
-const VidSubcommand kExport = {
+const VidSubcommand vid_export_command = {
     "export",
     "FILE",
     "Writes frames A to B-1 (0-based, default all; A: or :B leave one end open) of FILE.\n"
@@ -35,7 +33,11 @@ const VidSubcommand kExport = {
          "stored (two-byte samples little-endian)"},
         {"--output", "-o", "DIR|FILE|-", "where the images or the stream go"},
     },
-    "Exit status: 0 when every frame was written, 1 otherwise, 2 usage error.\n"};
+    "Exit status: 0 when every frame was written, 1 otherwise, 2 usage error.\n",
+    1,
+    "no FILE given"};
+
+namespace {
 
 enum class Format { png, ppm, raw };
 
@@ -66,13 +68,11 @@ std::string default_folder(const char* file)
 int parse(int argc, char** argv, Options& o)
 {
     VidArgs args;
-    int status = vid_cli_parse(kExport, argc, argv, args);
+    int status = vid_cli_parse(vid_export_command, argc, argv, args);
     if (status >= 0)
         return status;
     if (args.operands.size() > 1)
         return vid_cli_usage_error("export", "more than one FILE given");
-    if (args.operands.empty())
-        return vid_cli_usage_error("export", "no FILE given");
     o.file = args.operands[0];
     if (const char* v = args.value("--frames"))
         if (!vid_cli_parse_range(v, o.first, o.last))
@@ -118,11 +118,6 @@ bool make_folder(const std::string& dir)
 }
 
 } // namespace
-
-const VidSubcommand& vid_export_command()
-{
-    return kExport;
-}
 
 int vid_export_main(int argc, char** argv)
 {

@@ -16,9 +16,7 @@
 #include "vid_output_file.h"
 #include "vid_format.h"
 
-namespace {
-
-const VidSubcommand kImport = {
+const VidSubcommand vid_import_command = {
     "import",
     "OUT.vid (IMAGE... | --size WxH -|RAWFILE)",
     "Builds an RGB VID file from a raw rgb24 stream (rows from the top, frames back to back)\n"
@@ -39,7 +37,11 @@ const VidSubcommand kImport = {
          "fast as 9 at the same size"},
         {"--force", nullptr, nullptr, "replace OUT even when it exists and is not a VID file"},
     },
-    "Exit status: 0 success, 1 failure, 2 usage error.\n"};
+    "Exit status: 0 success, 1 failure, 2 usage error.\n",
+    0,
+    ""};
+
+namespace {
 
 struct Options {
     std::string out;
@@ -62,7 +64,7 @@ bool parse_size(const char* text, int& w, int& h)
 int parse(int argc, char** argv, Options& o)
 {
     VidArgs args;
-    int status = vid_cli_parse(kImport, argc, argv, args);
+    int status = vid_cli_parse(vid_import_command, argc, argv, args);
     if (status >= 0)
         return status;
     for (const char* operand : args.operands)
@@ -373,11 +375,6 @@ int import_stream(const Options& o)
 }
 
 } // namespace
-
-const VidSubcommand& vid_import_command()
-{
-    return kImport;
-}
 
 int vid_import_main(int argc, char** argv)
 {

@@ -10,9 +10,7 @@
 #include "vid_format.h"
 #include "vid_records.h"
 
-namespace {
-
-const VidSubcommand kInfo = {
+const VidSubcommand vid_info_command = {
     "info",
     "FILE...",
     "Prints, for each VID file: its kind (RGB, Bayer one-byte, Bayer two-byte), width,\n"
@@ -31,7 +29,11 @@ const VidSubcommand kInfo = {
          "that are not UTF-8 are written as \\udcXX, as Python's os.fsdecode gives them."},
     },
     "Exit status: 0 when every file was read and none is truncated, 1 otherwise, 2 usage\n"
-    "error.\n"};
+    "error.\n",
+    1,
+    "no FILE given"};
+
+namespace {
 
 // One file; false when it cannot be opened as a VID file (the reason is on stderr and, with
 // --json, in an object of its own on stdout) or lost records its table announces.
@@ -109,19 +111,12 @@ bool describe(const char* path, bool json)
 
 } // namespace
 
-const VidSubcommand& vid_info_command()
-{
-    return kInfo;
-}
-
 int vid_info_main(int argc, char** argv)
 {
     VidArgs args;
-    int status = vid_cli_parse(kInfo, argc, argv, args);
+    int status = vid_cli_parse(vid_info_command, argc, argv, args);
     if (status >= 0)
         return status;
-    if (args.operands.empty())
-        return vid_cli_usage_error("info", "no FILE given");
     bool all = true;
     for (const char* file : args.operands)
         all = describe(file, args.has("--json")) && all;

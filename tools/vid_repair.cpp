@@ -14,9 +14,7 @@
 #include "vid_salvage.h"
 #include "file_offset.h"
 
-namespace {
-
-const VidSubcommand kRepair = {
+const VidSubcommand vid_repair_command = {
     "repair",
     "IN OUT",
     "Rebuilds a readable VID file OUT from IN, a file left unfinished (a writer that was\n"
@@ -39,7 +37,11 @@ const VidSubcommand kRepair = {
          "a black (zero-length) frame in place of each dropped frame, so that later frames "
          "keep their numbers"},
     },
-    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n"};
+    "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n",
+    2,
+    "IN and OUT are both needed"};
+
+namespace {
 
 struct Geometry {
     int width = 0, height = 0;
@@ -86,21 +88,14 @@ std::string candidate_sizes(uint64_t bytes)
 
 } // namespace
 
-const VidSubcommand& vid_repair_command()
-{
-    return kRepair;
-}
-
 int vid_repair_main(int argc, char** argv)
 {
     VidArgs args;
-    int status = vid_cli_parse(kRepair, argc, argv, args);
+    int status = vid_cli_parse(vid_repair_command, argc, argv, args);
     if (status >= 0)
         return status;
     if (args.operands.size() > 2)
         return vid_cli_usage_error("repair", "more than IN and OUT given");
-    if (args.operands.size() < 2)
-        return vid_cli_usage_error("repair", "IN and OUT are both needed");
     const char* in = args.operands[0];
     const char* out = args.operands[1];
     Geometry given;

@@ -11,9 +11,7 @@
 #include "vid_format.h"
 #include "vid_records.h"
 
-namespace {
-
-const VidSubcommand kVerify = {
+const VidSubcommand vid_verify_command = {
     "verify",
     "FILE...",
     "Reads and expands every frame of each VID file (Bayer frames are demosaiced once) and\n"
@@ -30,7 +28,11 @@ const VidSubcommand kVerify = {
          "cannot be opened gives {\"file\": ..., \"intact\": false, \"error\": ...}"},
     },
     "Exit status: 0 when every frame of every file is intact, 1 when a frame is damaged, whole\n"
-    "frames lie beyond the table or a file cannot be opened, 2 usage error.\n"};
+    "frames lie beyond the table or a file cannot be opened, 2 usage error.\n",
+    1,
+    "no FILE given"};
+
+namespace {
 
 struct Damage {
     int frame;
@@ -138,19 +140,12 @@ bool verify(const char* path, bool json)
 
 } // namespace
 
-const VidSubcommand& vid_verify_command()
-{
-    return kVerify;
-}
-
 int vid_verify_main(int argc, char** argv)
 {
     VidArgs args;
-    int status = vid_cli_parse(kVerify, argc, argv, args);
+    int status = vid_cli_parse(vid_verify_command, argc, argv, args);
     if (status >= 0)
         return status;
-    if (args.operands.empty())
-        return vid_cli_usage_error("verify", "no FILE given");
     bool all = true;
     for (const char* file : args.operands)
         all = verify(file, args.has("--json")) && all;
