@@ -56,7 +56,7 @@ struct FrameRows {
     int k; // within the call
     const unsigned char* pixmap;
     size_t width, height;
-    static const int kSlots = int(max_compress_MT_blocks); // one range per codec worker at most
+    static constexpr int kSlots = int(max_compress_MT_blocks); // one range per codec worker at most
     std::atomic<int> told{0};
     size_t first[kSlots], last[kSlots];
 
