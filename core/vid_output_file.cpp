@@ -58,7 +58,8 @@ FILE* vid_create_beside(const std::string& path, std::string& temp, int& error_n
 
 bool vid_commit_beside(const std::string& temp, const std::string& path, int& error_number)
 {
-    FILE* f = fopen(temp.c_str(), "rb");
+    // Write access: Windows syncs (FlushFileBuffers) only a file opened for writing.
+    FILE* f = fopen(temp.c_str(), "r+b");
     bool ok = f != nullptr && vid_sync(f) == 0;
     error_number = ok ? 0 : errno;
     if (f != nullptr)
