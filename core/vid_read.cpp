@@ -178,6 +178,8 @@ struct CopyInto {
     static void rows(void* context, int k, size_t begin, size_t end, const unsigned char* frame)
     {
         const CopyInto* c = static_cast<const CopyInto*>(context);
+        if (c->row_bytes == 0 || end <= begin)
+            return; // frames without pixels: nothing to copy (and maybe no buffer)
         unsigned char* dst = c->out + c->frame_bytes * size_t(k) + c->row_bytes * begin;
         if (frame == nullptr)
             memset(dst, 0, c->row_bytes * (end - begin));

@@ -166,6 +166,8 @@ VidFileState vid_file_state(VidHeader& v)
     // Records the table announces beyond the file's end: the file lost its end.
     for (int k = 0; k < v.num_frames; k++) {
         const int64_t start = v.offsets[k];
+        if (start < kVidHeaderBytes)
+            continue; // an entry into the header is a damaged table, not a lost end
         if (k < v.num_frames - 1) {
             const int64_t end = v.offsets[k + 1];
             if (end <= size)
