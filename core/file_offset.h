@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <direct.h>
@@ -168,6 +169,15 @@ inline bool vid_same_file(FILE* a, FILE* b)
            fstat(fileno(b), &sb) == 0 && sa.st_ino != 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 #endif
+}
+
+// True when two paths name the same file: the same text, or the same device and file number.
+// Systems that report no file numbers (Windows gives 0) compare the text alone.
+inline bool vid_same_path(const char* a, const char* b)
+{
+    struct stat sa, sb;
+    return strcmp(a, b) == 0 || (stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_ino != 0 &&
+                                 sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino);
 }
 
 // Renames `from` to `to`, replacing `to` if it exists, in one step where the file system

@@ -63,8 +63,3 @@ class VidReportsQuiet {
             return result;                                                                         \
         }                                                                                          \
     } while (0)
-
-// A report in plain words, on one line: every "<Source>:<line> " place (such as the
-// container's "VidHeader:123 "), the error banner and runs of line breaks and spaces are
-// dropped. For programs and bindings that show a report inside a sentence of their own.
-std::string vid_report_plain(const char* report);

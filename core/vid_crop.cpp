@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <sys/stat.h>
 
 #include "VidHeader.h"
 #include "file_offset.h"
@@ -19,13 +18,6 @@ bool refuse(VidError& error, VidResult result, const std::string& file, const st
 {
     error = vid_error(result, file, detail, error_number);
     return false;
-}
-
-bool same_path(const std::string& a, const std::string& b)
-{
-    struct stat sa, sb;
-    return a == b || (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_ino != 0 &&
-                      sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino);
 }
 
 // Removes the temporary file unless it was renamed into place.
@@ -51,7 +43,7 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
     if (options.gap < 0)
         return refuse(error, VidResult::bad_argument, out, "the gap is negative");
     for (const VidCropInput& in : inputs)
-        if (same_path(in.path, out))
+        if (vid_same_path(in.path.c_str(), out.c_str()))
             return refuse(error, VidResult::bad_argument, out,
                           "it is also an input; inputs are never changed");
     VidPathKind out_kind = vid_path_kind(out.c_str());

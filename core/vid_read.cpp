@@ -147,7 +147,6 @@ bool read_side_by_side(VidHeader& v, int first, int count, const VidRowSink& sin
     }
     const int step = int(others.size()) + 1;
     std::vector<VidError> failures(static_cast<size_t>(step));
-    std::vector<int> failed_at(static_cast<size_t>(step), -1);
     // The caller's report capture goes on in each worker (reports are then dropped).
     std::vector<std::thread> threads;
     for (int i = 1; i < step; i++)

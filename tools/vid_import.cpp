@@ -116,13 +116,8 @@ bool out_is_replaceable(const Options& o)
                 vid_path_kind_text(kind));
         return false;
     }
-    struct stat out_stat;
-    bool out_known = stat(out, &out_stat) == 0 && out_stat.st_ino != 0;
     for (const std::string& input : o.inputs) {
-        struct stat in_stat;
-        if (input == o.out ||
-            (out_known && stat(input.c_str(), &in_stat) == 0 && in_stat.st_dev == out_stat.st_dev &&
-             in_stat.st_ino == out_stat.st_ino)) {
+        if (vid_same_path(input.c_str(), out)) {
             fprintf(stderr, "vid import: %s is also an input; give the VID file to write first\n",
                     out);
             return false;

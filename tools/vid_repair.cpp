@@ -122,10 +122,7 @@ int vid_repair_main(int argc, char** argv)
                 : (std::string("is ") + vid_path_kind_text(in_kind) + ", not a VID file").c_str());
         return 1;
     }
-    struct stat in_stat, out_stat;
-    // Systems without file numbers (Windows reports 0) cannot be checked this way.
-    if (stat(in, &in_stat) == 0 && stat(out, &out_stat) == 0 && in_stat.st_ino != 0 &&
-        out_stat.st_dev == in_stat.st_dev && out_stat.st_ino == in_stat.st_ino) {
+    if (vid_same_path(in, out)) {
         fprintf(stderr, "vid repair: %s is IN itself; IN is never changed\n", out);
         return 1;
     }
