@@ -16,10 +16,12 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
 #include "file_offset.h"
+#include "vid_clip.h"
 #include "vid_format.h"
 #include "vid_header_report.h"
 #include "vid_records.h"
@@ -62,6 +64,8 @@ bool release(VidHeader& v)
     v.compressed_buffer = nullptr;
     delete[] v.offsets;
     v.offsets = nullptr;
+    delete[] v.timestamps;
+    v.timestamps = nullptr;
     return closed;
 }
 
@@ -94,7 +98,8 @@ bool write_header_and_table(VidHeader& v)
     // its first num_frames frames until finishing rewrites it.
     int frames_in_table = v.current_frame < v.num_frames ? v.current_frame : v.num_frames;
     unsigned char header[kVidHeaderBytes];
-    vid_encode_header(header, v.width, v.height, frames_in_table, false, true);
+    vid_encode_header(header, v.width, v.height, frames_in_table, v.vid_is_bayer_interpolated == 1,
+                      v.vid_uses_two_bytes_per_pixel == 1);
     if (vid_fseek(v.videoFile, 0, SEEK_SET) != 0 ||
         fwrite(header, 1, sizeof header, v.videoFile) != sizeof header) {
         v.error_number = errno;
@@ -266,10 +271,31 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
 VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
                      int out_height, int out_num_frames, int out_compression_effort)
 {
+    VidRecording classic;
+    classic.effort = out_compression_effort;
+    classic.clip_block = false;
+    createWriter(outVideoFileName, in_error_outfile, out_width, out_height, out_num_frames,
+                 classic);
+}
+
+VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
+                     int out_height, int out_num_frames, const VidRecording& recording)
+{
+    createWriter(outVideoFileName, in_error_outfile, out_width, out_height, out_num_frames,
+                 recording);
+}
+
+void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
+                             int out_height, int out_num_frames, const VidRecording& recording)
+{
+    const int out_compression_effort = recording.effort;
+    const bool bayer = recording.kind == VidKind::bayer8 || recording.kind == VidKind::bayer16;
+    const bool two_bytes = recording.kind != VidKind::bayer8;
     clear_fields(*this);
     error_outfile = in_error_outfile;
     file_open_read_or_write = 1;
-    vid_is_bayer_interpolated = 0;
+    vid_is_bayer_interpolated = bayer ? 1 : 0;
+    vid_uses_two_bytes_per_pixel = two_bytes ? 1 : 0;
     width = out_width;
     height = out_height;
     num_frames = out_num_frames;
@@ -283,6 +309,16 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
 
     // Geometry is checked before the file is created, so a refused writer leaves any existing
     // file of that name untouched. Widths above 0x8FFF would read back reduced by 0x8FFF.
+    if (bayer && !two_bytes &&
+        (out_width < 1 || out_width > kVidMaxBayer8Width || out_height < 1 ||
+         out_height > kVidMaxHeight)) {
+        VID_REPORT(*this, VidResult::bad_argument, -1,
+                   "one-byte Bayer frames must be 1 to 28672 pixels wide and 1 to 65535 high",
+                   "cannot write one-byte Bayer frames of %d x %d pixels (width 1 to 28672, "
+                   "height 1 to 65535) to video file \n %s \n",
+                   out_width, out_height, videoFileName);
+        return;
+    }
     if (out_width < 1 || out_width > kVidMaxWriterWidth || out_height < 1 ||
         out_height > kVidMaxHeight) {
         VID_REPORT(*this, VidResult::bad_argument, -1,
@@ -292,8 +328,11 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
                    out_width, out_height, videoFileName);
         return;
     }
+    // Readers hold a Bayer frame demosaiced too: its RGB size is bounded as an RGB frame's.
     int64_t frame_bytes = int64_t(out_width) * 3 * int64_t(out_height);
-    if (frame_bytes > kVidMaxFrameBytes || frame_bytes < kMinWritableFrameBytes) {
+    const int64_t record_bytes =
+        bayer ? vid_expanded_frame_bytes(out_width, out_height, true, two_bytes) : frame_bytes;
+    if (frame_bytes > kVidMaxFrameBytes || record_bytes < kMinWritableFrameBytes) {
         VID_REPORT(*this, VidResult::bad_argument, -1, "a frame must hold 33 to 2^31 - 1 bytes",
                    "cannot write frames of %d x %d pixels: a frame must hold %d to 2^31 - 1 "
                    "bytes \n %s \n",
@@ -315,11 +354,27 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
         return;
     }
     compression_effort = out_compression_effort;
+    if (recording.clip_block) {
+        const std::string refused =
+            vid_clip_check(recording.frame_rate, recording.start_time, recording.metadata);
+        if (!refused.empty()) {
+            VID_REPORT(*this, VidResult::bad_argument, -1, refused.c_str(),
+                       "%s for video file \n %s \n", refused.c_str(), videoFileName);
+            return;
+        }
+    }
 
-    pixmap_size = int(frame_bytes);
+    // A Bayer writer takes the mosaic as stored in pixmap (which is the record's input), so
+    // pixmap_size is the mosaic's size there.
+    pixmap_size = int(record_bytes);
     uncompressed_buffer_size = (unsigned long)pixmap_size;
     compressed_buffer_size = 2 * uncompressed_buffer_size;
-    // A writer reserved for no frames still keeps one entry: where record 0 would start.
+    // A writer reserved for no frames still keeps one entry: where record 0 would start. With a
+    // clip block that entry is written, so that readers find the block.
+    if (recording.clip_block && out_num_frames < 1)
+        out_num_frames = 1;
+    num_frames = out_num_frames;
+    end_frame_number = out_num_frames;
     size_t table_entries = out_num_frames > 0 ? size_t(out_num_frames) : 1;
     unsigned char* new_pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
     int64_t* new_offsets = new (std::nothrow) int64_t[table_entries];
@@ -345,8 +400,42 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
         return;
     }
 
-    // Record 0 starts right behind the reserved table; every unused entry points there too.
-    int64_t first_record = vid_table_end(out_num_frames);
+    // Record 0 starts right behind the reserved table and the clip block; every unused entry
+    // points there too.
+    std::vector<unsigned char> block;
+    int64_t* new_timestamps = nullptr;
+    if (recording.clip_block) {
+        VidClip clip;
+        clip.frame_rate = recording.frame_rate;
+        clip.start_time = recording.start_time != nullptr && *recording.start_time != '\0'
+                              ? std::string(recording.start_time)
+                              : vid_iso8601_utc(vid_clock_now_ns());
+        clip.metadata = recording.metadata != nullptr && *recording.metadata != '\0'
+                            ? std::string(recording.metadata)
+                            : std::string("{}");
+        try {
+            block = vid_clip_block(clip, {}, out_num_frames);
+        } catch (const std::bad_alloc&) {
+        }
+        new_timestamps = new (std::nothrow) int64_t[table_entries];
+        if (block.empty() || new_timestamps == nullptr) {
+            fclose(videoFile);
+            videoFile = nullptr;
+            delete[] new_pixmap;
+            delete[] new_offsets;
+            delete[] new_record;
+            delete[] new_timestamps;
+            VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
+                       "Unable to allocate the frame buffers for video file \n %s \n",
+                       videoFileName);
+            return;
+        }
+        clip_block_at = vid_table_end(out_num_frames);
+        clip_slots = out_num_frames;
+        timestamps = new_timestamps;
+        timestamps_room = int64_t(table_entries);
+    }
+    int64_t first_record = vid_table_end(out_num_frames) + int64_t(block.size());
     for (size_t i = 0; i < table_entries; i++)
         new_offsets[i] = first_record;
     current_frame = 0;
@@ -358,7 +447,17 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
 
     // From here on the file is always readable: header (frame count 0) and the reserved
     // table now, and each frame made part of the file as it is written.
-    if (!write_header_and_table(*this)) {
+    bool written = write_header_and_table(*this);
+    if (written && !block.empty()) {
+        written = fwrite(block.data(), 1, block.size(), videoFile) == block.size() &&
+                  fflush(videoFile) == 0;
+        if (!written) {
+            error_number = errno;
+            VID_FORMAT(*this, VidResult::write_failed, -1, nullptr,
+                       "Unable to write the clip block to video file \n %s \n", videoFileName);
+        }
+    }
+    if (!written) {
         release(*this);
         compressed_buffer = nullptr;
         vid_header_show_report(*this);
@@ -375,6 +474,16 @@ bool finish_writer(VidHeader& v)
     bool finished = v.table_grows && v.current_frame > v.num_frames
                         ? vid_header_rewrite_grown_table(v)
                         : write_header_and_table(v);
+    // The block says the writer finished (the grown rewrite wrote it so already).
+    if (finished && v.videoFile != nullptr && v.clip_block_at > 0) {
+        finished = vid_clip_mark_finished(v.videoFile, v.clip_block_at, v.clip_slots) &&
+                   fflush(v.videoFile) == 0;
+        if (!finished) {
+            v.error_number = errno;
+            VID_FORMAT(v, VidResult::write_failed, -1, nullptr,
+                       "Unable to write the clip block to video file \n %s \n", v.videoFileName);
+        }
+    }
     if (v.videoFile != nullptr) {
         int closed = fclose(v.videoFile);
         int why = errno;
@@ -558,6 +667,11 @@ bool VidHeader::readNextFrameFromVideoFile()
 
 bool VidHeader::writeNextFrameToVideoFile()
 {
+    return writeNextFrameToVideoFile(kVidNoTimestamp);
+}
+
+bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
+{
     if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 1) {
         VID_REPORT(*this, VidResult::not_open, -1, "it is not open for writing",
                    "video file is not open for writing \n %s \n", videoFileName);
@@ -580,7 +694,7 @@ bool VidHeader::writeNextFrameToVideoFile()
     memset(compressed_buffer, 0, compressed_buffer_size);
     unsigned long size = compressed_buffer_size;
     if (compress_MT_at_effort(compressed_buffer, size, uncompressed_buffer,
-                              (unsigned long)pixmap_size, compression_effort) != 0 ||
+                              uncompressed_buffer_size, compression_effort) != 0 ||
         size > compressed_buffer_size) {
         VID_REPORT(*this, VidResult::out_of_memory, current_frame,
                    "the frame could not be compressed",
@@ -611,7 +725,34 @@ bool VidHeader::writeNextFrameToVideoFile()
     // lie behind the last whole record, where readers ignore them.
     bool in_table = current_frame < num_frames;
     bool ok = true;
-    if (current_frame < num_frames - 1) {
+    if (timestamps != nullptr) {
+        // The frame's time goes in before the table and the count make the frame part of the
+        // file; frames beyond the block's slots keep theirs for the finish's rewrite.
+        if (timestamp_ns == kVidNoTimestamp)
+            timestamp_ns = vid_clock_now_ns();
+        if (current_frame >= timestamps_room) {
+            int64_t room = 2 * timestamps_room;
+            int64_t* grown = new (std::nothrow) int64_t[size_t(room)];
+            if (grown == nullptr) {
+                VID_REPORT(*this, VidResult::out_of_memory, current_frame, nullptr,
+                           "cannot keep the timestamp of current_frame %d for video_file \n %s\n",
+                           current_frame, videoFileName);
+                return false;
+            }
+            memcpy(grown, timestamps, size_t(timestamps_room) * sizeof *grown);
+            delete[] timestamps;
+            timestamps = grown;
+            timestamps_room = room;
+        }
+        timestamps[current_frame] = timestamp_ns;
+        if (current_frame < clip_slots) {
+            unsigned char stamp[8];
+            put_le64(stamp, uint64_t(timestamp_ns));
+            ok = vid_fseek(videoFile, clip_block_at + 8 * int64_t(current_frame), SEEK_SET) == 0 &&
+                 fwrite(stamp, sizeof stamp, 1, videoFile) == 1;
+        }
+    }
+    if (ok && current_frame < num_frames - 1) {
         offsets[current_frame + 1] = offsets[current_frame] + int64_t(size);
         unsigned char entry[kVidTableEntryBytes];
         put_le64(entry, uint64_t(offsets[current_frame + 1]));
@@ -622,7 +763,8 @@ bool VidHeader::writeNextFrameToVideoFile()
     }
     if (ok && in_table) {
         unsigned char count[4];
-        put_le32(count, uint32_t(-int64_t(current_frame + 1)));
+        const int64_t counted = current_frame + 1;
+        put_le32(count, uint32_t(vid_is_bayer_interpolated == 1 ? counted : -counted));
         ok = vid_fseek(videoFile, 4, SEEK_SET) == 0 &&
              fwrite(count, sizeof count, 1, videoFile) == 1;
     }

@@ -25,6 +25,7 @@
 #include "vid_result.h"
 
 struct VidExpandedBytes; // compress_uncompress_MT.h
+struct VidRecording;     // vid_clip.h
 
 class VidHeader {
   public:
@@ -58,6 +59,12 @@ class VidHeader {
     VidResult result;        // its kind; ok after a clean open, read or write
     int error_frame;         // its 0-based frame, or -1
     char error_detail[1024]; // what makes it specific, in plain words, or ""
+    // A writer's clip block (vid_clip.h): where it starts (0: the file has none), its timestamp
+    // slots, and the timestamps of every frame written (timestamps_room allocated).
+    int64_t clip_block_at;
+    int64_t clip_slots;
+    int64_t* timestamps;
+    int64_t timestamps_room;
 
     // Empty object; no deliverable uses it.
     VidHeader();
@@ -69,6 +76,12 @@ class VidHeader {
     // created.
     VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width, int out_height,
               int out_num_frames, int compression_effort = 9);
+    // Creates a writer of the recording interfaces: RGB frames or Bayer mosaics (one or two
+    // bytes per sample, stored as given in pixmap, pixmap_size bytes, two-byte samples
+    // little-endian), with a clip block (timestamps, frame rate, start time, metadata) unless
+    // recording.clip_block is false. Refused arguments leave any existing file untouched.
+    VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width, int out_height,
+              int out_num_frames, const VidRecording& recording);
     // Finishes a writer (header and table), closes the file and releases the buffers.
     // May report an error while finishing a writer; in the MATLAB build that report unwinds,
     // hence noexcept(false).
@@ -90,8 +103,12 @@ class VidHeader {
     int64_t recordBytes(int frame_number);
     // Reads frame current_frame and advances current_frame on success.
     bool readNextFrameFromVideoFile();
-    // Compresses the RGB frame in pixmap and appends it as frame current_frame.
+    // Compresses the frame in pixmap (RGB, or a Bayer writer's mosaic) and appends it as frame
+    // current_frame. A writer with a clip block records the host's clock as its timestamp.
     bool writeNextFrameToVideoFile();
+    // The same with the frame's timestamp in nanoseconds (kVidNoTimestamp: the host's clock);
+    // a writer without a clip block ignores it.
+    bool writeNextFrameToVideoFile(int64_t timestamp_ns);
     // Finishes a writer now: header and table (or the one rewrite of a table that grew), then
     // closes the file; the destructor then only releases the buffers. Returns false, with the
     // report shown and error_number set where the system refused, when the file could not be
@@ -117,6 +134,8 @@ class VidHeader {
 
   private:
     bool readFrame(int frame_number, const VidExpandedBytes* notify, bool demosaic);
+    void createWriter(const char* name, FILE* error_outfile, int width, int height, int frames,
+                      const VidRecording& recording);
 
   public:
     // Dump a buffer of this object's width x height as binary PPM (RGB) or PGM (one byte).

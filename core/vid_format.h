@@ -15,6 +15,9 @@
 
 #include "le_bytes.h"
 
+// The kind of frames a file holds (none: a file without frames and nothing behind its table).
+enum class VidKind { none, rgb, bayer8, bayer16 };
+
 // Bytes of the fixed header, and of one table entry.
 constexpr int kVidHeaderBytes = 8;
 constexpr int kVidTableEntryBytes = 8;
@@ -23,6 +26,8 @@ constexpr int kVidWidthFieldBase = 0x8FFF;
 // Widest and highest frames a header can describe for a writer (RGB widths stay below the
 // one-byte Bayer range) and the tallest frame of any file.
 constexpr int kVidMaxWriterWidth = kVidWidthFieldBase;
+// One-byte Bayer files keep width + 0x8FFF in the 16-bit field.
+constexpr int kVidMaxBayer8Width = 0xFFFF - kVidWidthFieldBase;
 constexpr int kVidMaxHeight = 65535;
 // width * 3 * height is held in a signed 32-bit int: frames of 2^31 bytes or more are refused.
 constexpr int64_t kVidMaxFrameBytes = INT32_MAX;

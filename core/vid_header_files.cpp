@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file_offset.h"
+#include "vid_clip.h"
 #include "vid_output_file.h"
 #include "vid_records.h"
 
@@ -63,9 +64,33 @@ bool vid_header_rewrite_grown_table(VidHeader& v)
                    "Unable to create a file beside video file \n %s \n", v.videoFileName);
         return false;
     }
+    // The clip block comes along with exactly one timestamp slot per frame, finished.
+    std::vector<unsigned char> block;
+    if (v.clip_block_at > 0) {
+        VidClip clip = vid_read_clip(v);
+        if (!clip.present) {
+            out.abandon();
+            VID_FORMAT(v, VidResult::damaged_record, -1, "its clip block cannot be read back",
+                       "Unable to read back the clip block of video file \n %s \n",
+                       v.videoFileName);
+            return false;
+        }
+        clip.flags |= kVidClipFinished;
+        try {
+            block = vid_clip_block(clip, std::vector<int64_t>(v.timestamps, v.timestamps + frames),
+                                   frames);
+        } catch (const std::bad_alloc&) {
+            out.abandon();
+            VID_FORMAT(v, VidResult::out_of_memory, -1, nullptr,
+                       "Unable to allocate the clip block for video file \n %s \n",
+                       v.videoFileName);
+            return false;
+        }
+    }
     VidError failure;
-    bool ok = vid_write_records(v.videoFile, out.stream(), v.width, v.height, false, true, records,
-                                failure);
+    bool ok = vid_write_records(v.videoFile, out.stream(), v.width, v.height,
+                                v.vid_is_bayer_interpolated == 1,
+                                v.vid_uses_two_bytes_per_pixel == 1, records, failure, &block);
     int why = failure.error_number;
     if (ok) {
         // The old file is closed before the new one takes its name (Windows cannot rename

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "VidHeader.h"
+#include "vid_clip.h"
 #include "compress_uncompress_MT.h"
 #include "file_offset.h"
 #include "le_bytes.h"
@@ -124,11 +125,14 @@ bool vid_is_empty(VidHeader& v)
     if (v.compressed_buffer == nullptr || v.videoFile == nullptr || v.num_frames != 0)
         return false;
     const int64_t size = v.file_bytes;
-    if (size < kVidHeaderBytes || (size - kVidHeaderBytes) % kVidTableEntryBytes != 0 ||
+    // A clip block lies between the table and the file's end (where record 0 would begin).
+    const VidClip clip = vid_read_clip(v);
+    const int64_t table_end = clip.present ? clip.block_at : size;
+    if (size < kVidHeaderBytes || (table_end - kVidHeaderBytes) % kVidTableEntryBytes != 0 ||
         vid_fseek(v.videoFile, kVidHeaderBytes, SEEK_SET) != 0)
         return false;
     unsigned char chunk[kVidTableEntryBytes * 512];
-    for (int64_t left = size - kVidHeaderBytes; left > 0;) {
+    for (int64_t left = table_end - kVidHeaderBytes; left > 0;) {
         size_t n = left < int64_t(sizeof chunk) ? size_t(left) : sizeof chunk;
         if (fread(chunk, 1, n, v.videoFile) != n)
             return false;
@@ -157,6 +161,9 @@ VidFileState vid_file_state(VidHeader& v)
         table_end = v.offsets[0] >= kVidHeaderBytes && v.offsets[0] <= size
                         ? v.offsets[0]
                         : kVidHeaderBytes + kVidTableEntryBytes * frames;
+    const VidClip clip = vid_read_clip(v);
+    if (clip.present)
+        table_end = clip.block_at;
     s.table_entries =
         table_end >= kVidHeaderBytes ? (table_end - kVidHeaderBytes) / kVidTableEntryBytes : 0;
     if (vid_is_empty(v)) {
@@ -240,7 +247,8 @@ bool vid_write_table(FILE* f, const int64_t* entries, int64_t count)
 }
 
 bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, bool two_bytes,
-                       const std::vector<VidRecordSpan>& records, VidError& error)
+                       const std::vector<VidRecordSpan>& records, VidError& error,
+                       const std::vector<unsigned char>* clip_block)
 {
     const int64_t frames = int64_t(records.size());
     auto failed = [&error](VidResult result, const char* detail) {
@@ -255,13 +263,17 @@ bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, b
     errno = 0;
     if (fwrite(header, 1, sizeof header, out) != sizeof header)
         return failed(VidResult::write_failed, "");
-    std::vector<int64_t> table(records.size());
-    int64_t next = vid_table_end(frames);
-    for (size_t k = 0; k < records.size(); k++) {
+    const bool block = clip_block != nullptr && !clip_block->empty();
+    const int64_t entries = block && frames == 0 ? 1 : frames;
+    std::vector<int64_t> table(static_cast<size_t>(entries));
+    int64_t next = vid_table_end(entries) + (block ? int64_t(clip_block->size()) : 0);
+    for (size_t k = 0; k < table.size(); k++) {
         table[k] = next;
-        next += records[k].length;
+        next += k < records.size() ? records[k].length : 0;
     }
-    if (!vid_write_table(out, table.data(), frames))
+    if (!vid_write_table(out, table.data(), entries))
+        return failed(VidResult::write_failed, "");
+    if (block && fwrite(clip_block->data(), 1, clip_block->size(), out) != clip_block->size())
         return failed(VidResult::write_failed, "");
     std::vector<unsigned char> buffer;
     for (const VidRecordSpan& r : records) {

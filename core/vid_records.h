@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "vid_format.h"
 #include "vid_result.h"
 
 class VidHeader;
@@ -23,9 +24,6 @@ int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available);
 // file's last record always ends at the end of the file.) VidHeader::recordBytes and the
 // reads use it.
 int64_t vid_last_record_end(VidHeader& v, int64_t start);
-
-// The kind of frames a file holds.
-enum class VidKind { none, rgb, bayer8, bayer16 };
 
 // The kind of an open reader's frames; none for an empty file (vid_is_empty).
 VidKind vid_kind(VidHeader& v);
@@ -89,5 +87,8 @@ struct VidRecordSpan {
 // error.error_number; error.file is left for the caller) when a read or write failed. The caller
 // completes `out` (VidOutputFile: synced, then renamed into place): the grown-table rewrite and vid
 // repair both write so.
+// `clip_block`, when given and not empty, is placed between the table and the first record
+// (vid_clip.h; its slots must equal the frames, and a file of 0 frames then keeps one entry).
 bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, bool two_bytes,
-                       const std::vector<VidRecordSpan>& records, VidError& error);
+                       const std::vector<VidRecordSpan>& records, VidError& error,
+                       const std::vector<unsigned char>* clip_block = nullptr);

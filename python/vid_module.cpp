@@ -24,6 +24,7 @@
 #include "VidHeader.h"
 #include "compress_uncompress_MT.h"
 #include "report.h"
+#include "vid_clip.h"
 #include "vid_format.h"
 #include "vid_crop.h"
 #include "vid_read.h"
@@ -184,6 +185,46 @@ class Reader {
         return out;
     }
 
+    // The clip block: (present, damaged, problem, frame_rate, start_time, metadata, flags).
+    py::tuple clip()
+    {
+        VidClip clip;
+        bool was_closed = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!vid_)
+                was_closed = true;
+            else
+                clip = vid_read_clip(*vid_);
+        }
+        if (was_closed)
+            raise(0, kClosed);
+        return py::make_tuple(clip.present, clip.damaged, clip.problem, clip.frame_rate,
+                              clip.start_time, py::bytes(clip.metadata), clip.flags);
+    }
+
+    // Every frame's timestamp in nanoseconds (INT64_MIN where the file keeps none).
+    py::array_t<int64_t> timestamps()
+    {
+        std::vector<int64_t> stamps;
+        bool was_closed = false, read = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!vid_)
+                was_closed = true;
+            else
+                read = vid_read_timestamps(*vid_, vid_read_clip(*vid_), stamps);
+        }
+        if (was_closed)
+            raise(0, kClosed);
+        if (!read)
+            raise(EIO, path() + ": its timestamps cannot be read");
+        py::array_t<int64_t> out(py::ssize_t(stamps.size()));
+        if (!stamps.empty())
+            memcpy(out.mutable_data(), stamps.data(), stamps.size() * sizeof(int64_t));
+        return out;
+    }
+
     void close()
     {
         std::unique_ptr<VidHeader> closing;
@@ -213,17 +254,27 @@ class Reader {
 
 class Writer {
   public:
-    Writer(const std::string& path, int width, int height, int64_t reserve, int effort)
+    Writer(const std::string& path, int width, int height, int64_t reserve, int effort,
+           const std::string& kind, double frame_rate, const std::string& start_time,
+           const std::string& metadata)
     {
         check_path(path);
         if (effort < min_compression_effort || effort > max_compression_effort)
             raise(0, "compression effort " + std::to_string(effort) + " is not one of 1 to 9");
         if (reserve < 1)
             raise(0, "frames_reserved must be at least 1");
+        VidRecording recording;
+        recording.kind = kind == "bayer16"  ? VidKind::bayer16
+                         : kind == "bayer8" ? VidKind::bayer8
+                                            : VidKind::rgb;
+        recording.effort = effort;
+        recording.frame_rate = frame_rate;
+        recording.start_time = start_time.c_str();
+        recording.metadata = metadata.c_str();
         Quiet quiet;
         // The reservation is a hint: a bounded table up front, frames beyond it still taken.
         vid_.reset(new VidHeader(path.c_str(), nullptr, width, height,
-                                 vid_hinted_table_entries(reserve), effort));
+                                 vid_hinted_table_entries(reserve), recording));
         if (vid_->compressed_buffer == nullptr) {
             const VidError error = vid_->lastError();
             vid_.reset();
@@ -232,8 +283,10 @@ class Writer {
         vid_->growTableWhenFull();
     }
 
-    // One frame of exactly h * w * 3 contiguous bytes (the Python side checks and converts).
-    void append(py::buffer frame)
+    // One frame of exactly the file's frame bytes, contiguous (the Python side checks and
+    // converts: h * w * 3, or the mosaic's h * w samples, little-endian), and its timestamp
+    // in nanoseconds (INT64_MIN: the host's clock).
+    void append(py::buffer frame, int64_t timestamp)
     {
         py::buffer_info info = frame.request();
         VidError failure;
@@ -248,14 +301,14 @@ class Writer {
             } else {
                 Quiet quiet;
                 memcpy(vid_->pixmap, info.ptr, size_t(vid_->pixmap_size));
-                if (!vid_->writeNextFrameToVideoFile())
+                if (!vid_->writeNextFrameToVideoFile(timestamp))
                     failure = vid_->lastError();
             }
         }
         if (was_closed)
             raise(0, "the writer is closed");
         if (wrong_size)
-            raise(0, "a frame must hold height * width * 3 bytes");
+            raise(0, "a frame must hold the file's frame bytes");
         if (failure.result != VidResult::ok)
             raise_error(failure);
     }
@@ -365,9 +418,12 @@ PYBIND11_MODULE(_vid, m)
         .def_property_readonly("closed", &Reader::closed)
         .def("read", &Reader::read, py::arg("first"), py::arg("count"), py::arg("workers") = 0)
         .def("mosaic", &Reader::mosaic)
+        .def("clip", &Reader::clip)
+        .def("timestamps", &Reader::timestamps)
         .def("close", &Reader::close);
     py::class_<Writer>(m, "Writer")
-        .def(py::init<const std::string&, int, int, int64_t, int>())
+        .def(py::init<const std::string&, int, int, int64_t, int, const std::string&, double,
+                      const std::string&, const std::string&>())
         .def("append", &Writer::append)
         .def_property_readonly("frames", &Writer::frames)
         .def("close", &Writer::close);

@@ -8,6 +8,11 @@
     with vid.create("out.vid", 640, 480) as w: # the frame count need not be known
         w.append(frame)
     vid.write("out.vid", frames)               # an (n, height, width, 3) uint8 array
+    with vid.create("raw.vid", 1600, 1200, kind="bayer16", frame_rate=500.0,
+                    metadata={"camera": "cam0", "bit_depth": 12}) as w:
+        w.append(mosaic, timestamp=ns)         # (height, width) uint16; timestamp optional
+    clip.timestamps, clip.frame_rate, clip.start_time, clip.metadata
+    arr = vid.xarray("clip.vid")               # xarray over dask, time coordinate
     vid.crop("short.vid", "clip.vid", frames=(100, 200), box=(0, 0, 320, 240))
     lazy = vid.dask_array("clip.vid")          # dask, when installed
 
@@ -17,14 +22,17 @@ OSError (with errno) when the system refused a file, else a ValueError.
 """
 
 import errno as _errno
+import json as _json
 import os as _os
+import warnings as _warnings
 
 import numpy as _np
 
 from . import _vid
 
 __version__ = _vid.__version__
-__all__ = ["open", "create", "write", "crop", "dask_array", "Clip", "Writer", "VidError"]
+__all__ = ["open", "create", "write", "crop", "dask_array", "xarray", "Clip", "Writer",
+           "VidError", "VidMetadataWarning"]
 
 
 class VidError(Exception):
@@ -63,6 +71,11 @@ def _os_error(number, message):
 
 
 _vid._set_errors(_os_error, VidValueError)
+
+
+class VidMetadataWarning(UserWarning):
+    """A file's clip block (timestamps, frame rate, metadata) is damaged; its frames read as
+    ever."""
 
 _KINDS = {"rgb": None, "bayer8": _np.uint8, "bayer16": _np.uint16}
 
@@ -173,17 +186,97 @@ class Clip:
         """A Bayer file's samples of frame k as stored: (height, width) uint16 or uint8."""
         return self._reader.mosaic(self._index(k))
 
+    def __reduce__(self):
+        # A clip travels (to dask workers, through pickle) as its path and reopens there.
+        return (Clip, (self.path,))
+
+    def _clip(self):
+        """The clip block as a dict, or None when the file has none or it is damaged (then
+        a VidMetadataWarning says why, once per clip)."""
+        if getattr(self, "_block", False) is not False:
+            return self._block
+        present, damaged, problem, rate, start, metadata, flags = self._reader.clip()
+        block = None
+        if damaged:
+            _warnings.warn("%s: its clip block is damaged (%s); the frames read as ever"
+                           % (self.path, problem), VidMetadataWarning, stacklevel=3)
+        elif present:
+            try:
+                parsed = _json.loads(metadata.decode("utf-8")) if metadata else {}
+                if not isinstance(parsed, dict):
+                    raise ValueError("not a JSON object")
+            except ValueError as e:
+                _warnings.warn("%s: its metadata is damaged (%s); the frames read as ever"
+                               % (self.path, e), VidMetadataWarning, stacklevel=3)
+                parsed = None
+            block = {"frame_rate": rate or None, "start_time": start or None,
+                     "metadata": parsed, "finished": bool(flags & 1)}
+        self._block = block
+        return block
+
+    @property
+    def timestamps(self):
+        """Every frame's timestamp: a numpy int64 array of nanoseconds on the recorder's clock
+        (the host's real-time clock, from the UNIX epoch, unless the writer gave its own), or
+        None for a file without timestamps."""
+        if self._clip() is None:
+            return None
+        return self._reader.timestamps()
+
+    @property
+    def frame_rate(self):
+        """The nominal frame rate in frames per second, or None when unknown."""
+        block = self._clip()
+        return block["frame_rate"] if block else None
+
+    @property
+    def start_time(self):
+        """When the recording started: ISO 8601 UTC text, or None."""
+        block = self._clip()
+        return block["start_time"] if block else None
+
+    @property
+    def metadata(self):
+        """The clip's metadata (a dict; documented keys: camera, exposure_us, bit_depth,
+        gains, trigger_frame, description); {} when the file has none, None when damaged."""
+        block = self._clip()
+        if block is None:
+            return None if getattr(self, "_block", None) is None and self._damaged() else {}
+        return block["metadata"]
+
+    def _damaged(self):
+        return bool(self._reader.clip()[1])
+
 
 class Writer:
-    """A new RGB VID file; append (height, width, 3) uint8 frames. Every appended frame is
-    in the file when append returns; closing (or leaving the with block) finishes it."""
+    """A new VID file of RGB frames or Bayer mosaics; append frames (with their timestamps).
+    Every appended frame, and its timestamp, is in the file when append returns; closing (or
+    leaving the with block) finishes it."""
 
-    def __init__(self, path, width, height, effort=9, frames_reserved=1024):
+    def __init__(self, path, width, height, effort=9, frames_reserved=1024, kind="rgb",
+                 frame_rate=None, metadata=None, start_time=None):
         raw, self.path = _path_bytes(path)
+        if kind not in _KINDS:
+            raise VidValueError("kind is one of %s, not %r" % (", ".join(_KINDS), kind))
+        rate = 0.0 if frame_rate is None else float(frame_rate)
+        if not (rate >= 0 and rate != float("inf")):
+            raise VidValueError("frame_rate is a number of frames per second, not %r"
+                                % (frame_rate,))
+        if metadata is None:
+            text = ""
+        elif isinstance(metadata, dict):
+            try:
+                text = _json.dumps(metadata, allow_nan=False, ensure_ascii=False)
+            except (TypeError, ValueError) as e:
+                raise VidValueError("metadata must be JSON-serialisable: %s" % e) from None
+        else:
+            raise VidValueError("metadata is a dict, not %s" % type(metadata).__name__)
         self.width = int(width)
         self.height = int(height)
+        self.kind = kind
+        self._dtype = _KINDS[kind]
         self._writer = _vid.Writer(raw, self.width, self.height, int(frames_reserved),
-                                   int(effort))
+                                   int(effort), kind, rate, start_time or "", text)
 
     def __enter__(self):
         return self
@@ -194,14 +287,30 @@ class Writer:
     def __len__(self):
         return self._writer.frames
 
-    def append(self, frame):
-        """Appends one (height, width, 3) uint8 frame (any strides)."""
+    def append(self, frame, timestamp=None):
+        """Appends one frame (any strides): (height, width, 3) uint8 for RGB files,
+        (height, width) uint16 or uint8 samples for bayer16 or bayer8 files, stored as given.
+        timestamp: nanoseconds on the recorder's clock (an int); None takes the host's
+        real-time clock (nanoseconds since the UNIX epoch)."""
         frame = _np.asarray(frame)
-        expected = (self.height, self.width, 3)
-        if frame.dtype != _np.uint8 or frame.shape != expected:
-            raise VidValueError("expected a uint8 array of shape %s, got %s of shape %s"
-                                % (expected, frame.dtype, frame.shape))
-        self._writer.append(_np.ascontiguousarray(frame))
+        if self._dtype is None:
+            expected, dtype = (self.height, self.width, 3), _np.uint8
+        else:
+            expected, dtype = (self.height, self.width), self._dtype
+        if frame.dtype != dtype or frame.shape != expected:
+            raise VidValueError("expected a %s array of shape %s, got %s of shape %s"
+                                % (_np.dtype(dtype).name, expected, frame.dtype, frame.shape))
+        if timestamp is None:
+            stamp = -2**63
+        elif isinstance(timestamp, (bool, _np.bool_)) or not isinstance(
+                timestamp, (int, _np.integer)) or not -2**63 < int(timestamp) < 2**63:
+            raise VidValueError("timestamp is a whole number of nanoseconds, not %r"
+                                % (timestamp,))
+        else:
+            stamp = int(timestamp)
+        if frame.dtype.itemsize == 2:
+            frame = frame.astype("<u2", copy=False)
+        self._writer.append(_np.ascontiguousarray(frame), stamp)
 
     def close(self):
         """Finishes the file (header and table)."""
@@ -213,24 +322,44 @@ def open(path):
     return Clip(path)
 
 
-def create(path, width, height, effort=9, frames_reserved=1024):
-    """Creates (or replaces) a VID file for frames of width x height: a Writer. effort is the
+def create(path, width, height, effort=9, frames_reserved=1024, kind="rgb", frame_rate=None,
+           metadata=None, start_time=None):
+    """Creates (or replaces) a VID file for frames of width x height: a Writer.
+
+    kind: "rgb" (frames of (height, width, 3) uint8), "bayer16" or "bayer8" (raw sensor
+    mosaics of (height, width) uint16 or uint8 samples, demosaiced when read). effort is the
     compression effort, 1 (fastest) to 9 (smallest); 2 is about twice as fast as 9 at the
-    same size. The frame count need not be known: frames beyond frames_reserved are taken,
-    and closing rewrites the file once with an exact table. frames_reserved is a hint: at
-    most 1048576 entries are reserved up front."""
-    return Writer(path, width, height, effort, frames_reserved)
+    same size. frame_rate (frames per second), metadata (a JSON-serialisable dict; keys such
+    as camera, exposure_us, bit_depth, gains, trigger_frame, description) and start_time
+    (ISO 8601 UTC; default now) are kept in the file with each frame's timestamp. The frame
+    count need not be known: frames beyond frames_reserved are taken, and closing rewrites
+    the file once with an exact table. frames_reserved is a hint: at most 1048576 entries are
+    reserved up front."""
+    return Writer(path, width, height, effort, frames_reserved, kind, frame_rate, metadata,
+                  start_time)
 
 
-def write(path, frames, effort=9):
-    """Writes an (n, height, width, 3) uint8 array as a VID file."""
+def write(path, frames, effort=9, kind="rgb", frame_rate=None, metadata=None, timestamps=None):
+    """Writes an (n, height, width, 3) uint8 array (kind "rgb") or an (n, height, width)
+    uint16/uint8 array of mosaics (kind "bayer16"/"bayer8") as a VID file; timestamps, when
+    given, holds one int per frame (nanoseconds)."""
     frames = _np.asarray(frames)
-    if frames.ndim != 4 or frames.shape[3] != 3 or frames.dtype != _np.uint8:
-        raise VidValueError("expected a uint8 array of shape (n, height, width, 3), got %s of "
-                            "shape %s" % (frames.dtype, frames.shape))
-    with create(path, frames.shape[2], frames.shape[1], effort, max(1, len(frames))) as w:
-        for frame in frames:
-            w.append(frame)
+    if kind not in _KINDS:
+        raise VidValueError("kind is one of %s, not %r" % (", ".join(_KINDS), kind))
+    if kind == "rgb":
+        if frames.ndim != 4 or frames.shape[3] != 3 or frames.dtype != _np.uint8:
+            raise VidValueError("expected a uint8 array of shape (n, height, width, 3), got %s "
+                                "of shape %s" % (frames.dtype, frames.shape))
+    elif frames.ndim != 3 or frames.dtype != _KINDS[kind]:
+        raise VidValueError("expected a %s array of shape (n, height, width), got %s of shape %s"
+                            % (_np.dtype(_KINDS[kind]).name, frames.dtype, frames.shape))
+    if timestamps is not None and len(timestamps) != len(frames):
+        raise VidValueError("give one timestamp per frame: %d for %d frames"
+                            % (len(timestamps), len(frames)))
+    with create(path, frames.shape[2], frames.shape[1], effort, max(1, len(frames)), kind,
+                frame_rate, metadata) as w:
+        for k, frame in enumerate(frames):
+            w.append(frame, None if timestamps is None else int(timestamps[k]))
 
 
 _LAYOUTS = {"side-by-side": 0, "stacked": 1, "sequence": 2}
@@ -297,30 +426,60 @@ def crop(out, inputs, frames=None, box=None, layout="sequence", gap=0,
                      bool(force))
 
 
-def dask_array(path, frames_per_chunk=64):
+def _load_frames(path, first, count):
+    with open(path) as clip:
+        return clip[first:first + count]
+
+
+def _default_chunk(height, width):
+    # A chunk is about 90 MB of frames: 100 to 200 ms of reading on two cores (at the 600 to
+    # 800 MB/s of frames measured for RGB and demosaiced Bayer), the scheduler's rule of thumb.
+    return max(1, int(90e6 // max(1, height * width * 3)))
+
+
+def dask_array(path, frames_per_chunk=None):
     """A lazy dask array of shape (frames, height, width, 3) over the clip's frames; each
-    chunk of frames_per_chunk frames is read when it is computed."""
+    chunk of frames_per_chunk frames (default: about 100 to 200 ms of reading) is read when
+    it is computed. The graph holds only the path, so it runs on distributed workers."""
     import dask
     import dask.array as da
 
+    with open(path) as clip:
+        n, h, w = len(clip), clip.height, clip.width
+    if frames_per_chunk is None:
+        frames_per_chunk = _default_chunk(h, w)
     if (isinstance(frames_per_chunk, (bool, _np.bool_))
             or not isinstance(frames_per_chunk, (int, _np.integer)) or frames_per_chunk < 1):
         raise VidValueError("frames_per_chunk must be a whole number of at least 1, not %r"
                             % (frames_per_chunk,))
     frames_per_chunk = int(frames_per_chunk)
-    with open(path) as clip:
-        n, h, w = len(clip), clip.height, clip.width
     path = _os.fspath(path)
-
-    def load(first, count):
-        with open(path) as c:
-            return c[first:first + count]
-
     chunks = []
     for first in range(0, n, frames_per_chunk):
         count = min(frames_per_chunk, n - first)
-        chunks.append(da.from_delayed(dask.delayed(load)(first, count), (count, h, w, 3),
-                                      dtype=_np.uint8))
+        chunks.append(da.from_delayed(dask.delayed(_load_frames)(path, first, count),
+                                      (count, h, w, 3), dtype=_np.uint8))
     if not chunks:
         return da.zeros((0, h, w, 3), dtype=_np.uint8)
     return da.concatenate(chunks, axis=0)
+
+
+def xarray(path, frames_per_chunk=None):
+    """A lazy xarray.DataArray over dask_array(path) with dims (time, y, x, channel): the
+    time coordinate is the frames' timestamps in nanoseconds (the frame numbers when the file
+    keeps none), with "frame" beside it; the clip's frame rate, start time and metadata are
+    in attrs."""
+    import xarray as xr
+
+    frames = dask_array(path, frames_per_chunk)
+    with open(path) as clip:
+        stamps = clip.timestamps
+        attrs = {"path": clip.path, "kind": clip.kind, "frame_rate": clip.frame_rate,
+                 "start_time": clip.start_time, "metadata": clip.metadata}
+    n = frames.shape[0]
+    time = stamps if stamps is not None else _np.arange(n, dtype=_np.int64)
+    return xr.DataArray(
+        frames, dims=("time", "y", "x", "channel"),
+        coords={"time": ("time", time, {"units": "ns" if stamps is not None else "frame"}),
+                "frame": ("time", _np.arange(n)), "channel": ["R", "G", "B"]},
+        attrs={k: v for k, v in attrs.items() if v is not None}, name="frames")

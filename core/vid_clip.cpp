@@ -1,0 +1,242 @@
+// The clip block (vid_clip.h): reading, building and checking it.
+#include "vid_clip.h"
+
+#include <zlib.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+#include "VidHeader.h"
+#include "file_offset.h"
+#include "le_bytes.h"
+
+namespace {
+
+const unsigned char kMagic[8] = {0x89, 'V', 'I', 'D', 'C', 'L', 'I', 'P'};
+
+uint64_t double_bits(double d)
+{
+    uint64_t bits;
+    memcpy(&bits, &d, sizeof bits);
+    return bits;
+}
+
+double bits_double(uint64_t bits)
+{
+    double d;
+    memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+uint32_t block_crc(const unsigned char* metadata, size_t length, const unsigned char* trailer)
+{
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes lengths as uInt: metadata is bounded well below 4 GiB.
+    if (length > 0)
+        crc = crc32(crc, metadata, uInt(length));
+    crc = crc32(crc, trailer, 76);
+    return uint32_t(crc);
+}
+
+bool read_at(FILE* f, int64_t at, void* to, size_t bytes)
+{
+    return vid_fseek(f, at, SEEK_SET) == 0 && fread(to, 1, bytes, f) == bytes;
+}
+
+VidClip damaged(VidClip clip, const std::string& why)
+{
+    clip.present = false;
+    clip.damaged = true;
+    clip.problem = why;
+    return clip;
+}
+
+} // namespace
+
+VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames)
+{
+    VidClip clip;
+    unsigned char entry[kVidTableEntryBytes];
+    if (f == nullptr || file_size < vid_table_end(1) + kVidClipTrailerBytes ||
+        !read_at(f, kVidHeaderBytes, entry, sizeof entry))
+        return clip;
+    const int64_t first_record = int64_t(get_le64(entry));
+    const int64_t trailer_at = first_record - kVidClipTrailerBytes;
+    unsigned char t[kVidClipTrailerBytes];
+    if (first_record > file_size || trailer_at < vid_table_end(frames > 0 ? frames : 1) ||
+        !read_at(f, trailer_at, t, sizeof t) || memcmp(t, kMagic, sizeof kMagic) != 0)
+        return clip;
+
+    const uint32_t version = get_le32(t + 8);
+    clip.flags = get_le32(t + 12);
+    const int64_t block_bytes = int64_t(get_le64(t + 16));
+    clip.slots = int64_t(get_le64(t + 24));
+    clip.frame_rate = bits_double(get_le64(t + 32));
+    const int64_t metadata_bytes = get_le32(t + 72);
+    if (version != kVidClipLayoutVersion)
+        return damaged(clip, "its layout version " + std::to_string(version) +
+                                 " is newer than this reader's");
+    // Every length is checked against the room the block has before anything is sized by it.
+    const int64_t room = trailer_at - kVidHeaderBytes;
+    if (clip.slots < 0 || clip.slots > room / 8 || metadata_bytes > kVidClipMaxMetadataBytes ||
+        block_bytes != 8 * clip.slots + metadata_bytes + kVidClipTrailerBytes ||
+        block_bytes > first_record - vid_table_end(frames > 0 ? frames : 1))
+        return damaged(clip, "its lengths do not fit the file");
+    clip.block_at = first_record - block_bytes;
+    if ((clip.block_at - kVidHeaderBytes) % kVidTableEntryBytes != 0)
+        return damaged(clip, "it does not start at a table entry's end");
+
+    std::string metadata(size_t(metadata_bytes), '\0');
+    if (metadata_bytes > 0 &&
+        !read_at(f, trailer_at - metadata_bytes, &metadata[0], size_t(metadata_bytes)))
+        return damaged(clip, "its metadata cannot be read");
+    if (get_le32(t + 76) !=
+        block_crc(reinterpret_cast<const unsigned char*>(metadata.data()), metadata.size(), t))
+        return damaged(clip, "its checksum does not match");
+    if (!std::isfinite(clip.frame_rate) || clip.frame_rate < 0)
+        return damaged(clip, "its frame rate is not a rate");
+    const char* start = reinterpret_cast<const char*>(t + 40);
+    clip.start_time.assign(start, strnlen(start, kVidClipStartTimeBytes));
+    clip.metadata.swap(metadata);
+    clip.present = true;
+    return clip;
+}
+
+VidClip vid_read_clip(VidHeader& v)
+{
+    if (v.videoFile == nullptr)
+        return VidClip();
+    int64_t size = v.file_bytes;
+    if (v.file_open_read_or_write == 1) {
+        // A writer's file grows: its size is now.
+        fflush(v.videoFile);
+        size = vid_fseek(v.videoFile, 0, SEEK_END) == 0 ? vid_ftell(v.videoFile) : -1;
+    }
+    return vid_read_clip(v.videoFile, size, v.file_open_read_or_write == 1 ? 0 : v.num_frames);
+}
+
+bool vid_read_timestamps(FILE* f, const VidClip& clip, int64_t count, std::vector<int64_t>& out)
+{
+    out.assign(size_t(count > 0 ? count : 0), kVidNoTimestamp);
+    const int64_t stored = clip.present ? (count < clip.slots ? count : clip.slots) : 0;
+    if (stored <= 0)
+        return true;
+    std::vector<unsigned char> raw(size_t(stored) * 8);
+    if (!read_at(f, clip.block_at, raw.data(), raw.size()))
+        return false;
+    for (int64_t k = 0; k < stored; k++)
+        out[size_t(k)] = int64_t(get_le64(&raw[size_t(k) * 8]));
+    return true;
+}
+
+bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>& out)
+{
+    return vid_read_timestamps(v.videoFile, clip, v.num_frames, out);
+}
+
+std::vector<unsigned char> vid_clip_block(const VidClip& clip,
+                                          const std::vector<int64_t>& timestamps, int64_t slots)
+{
+    const size_t stamps = size_t(slots) * 8;
+    std::vector<unsigned char> block(stamps + clip.metadata.size() + kVidClipTrailerBytes, 0);
+    for (int64_t k = 0; k < slots; k++)
+        put_le64(&block[size_t(k) * 8],
+                 uint64_t(size_t(k) < timestamps.size() ? timestamps[size_t(k)] : kVidNoTimestamp));
+    if (!clip.metadata.empty())
+        memcpy(&block[stamps], clip.metadata.data(), clip.metadata.size());
+    unsigned char* t = &block[stamps + clip.metadata.size()];
+    memcpy(t, kMagic, sizeof kMagic);
+    put_le32(t + 8, kVidClipLayoutVersion);
+    put_le32(t + 12, clip.flags);
+    put_le64(t + 16, uint64_t(block.size()));
+    put_le64(t + 24, uint64_t(slots));
+    put_le64(t + 32, double_bits(clip.frame_rate));
+    memcpy(t + 40, clip.start_time.data(),
+           clip.start_time.size() < size_t(kVidClipStartTimeBytes) ? clip.start_time.size()
+                                                                   : size_t(kVidClipStartTimeBytes));
+    put_le32(t + 72, uint32_t(clip.metadata.size()));
+    put_le32(t + 76, block_crc(&block[stamps], clip.metadata.size(), t));
+    return block;
+}
+
+std::string vid_clip_check(double frame_rate, const char* start_time, const char* metadata)
+{
+    if (!std::isfinite(frame_rate) || frame_rate < 0)
+        return "the frame rate must be a finite number of frames per second, 0 or more";
+    if (start_time != nullptr) {
+        size_t n = strlen(start_time);
+        if (n >= size_t(kVidClipStartTimeBytes))
+            return "the start time is longer than 31 characters";
+        for (size_t i = 0; i < n; i++)
+            if (start_time[i] < 0x20 || start_time[i] > 0x7e)
+                return "the start time is not plain ASCII (ISO 8601, as 2026-12-10T08:15:02Z)";
+    }
+    if (metadata != nullptr && *metadata != '\0') {
+        size_t n = strlen(metadata);
+        if (int64_t(n) > kVidClipMaxMetadataBytes)
+            return "the metadata is larger than 16 MiB";
+        size_t first = strspn(metadata, " \t\r\n");
+        size_t last = n;
+        while (last > first && strchr(" \t\r\n", metadata[last - 1]) != nullptr)
+            last--;
+        if (first == last || metadata[first] != '{' || metadata[last - 1] != '}')
+            return "the metadata must be a JSON object";
+    }
+    return "";
+}
+
+int64_t vid_clock_now_ns()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string vid_iso8601_utc(int64_t ns)
+{
+    int64_t seconds = ns / 1000000000;
+    int64_t rest = ns % 1000000000;
+    if (rest < 0) {
+        rest += 1000000000;
+        seconds--;
+    }
+    time_t t = time_t(seconds);
+    struct tm parts;
+#ifdef _WIN32
+    if (gmtime_s(&parts, &t) != 0)
+        return "";
+#else
+    if (gmtime_r(&t, &parts) == nullptr)
+        return "";
+#endif
+    char text[64];
+    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", parts.tm_year + 1900,
+             parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+             int(rest / 1000));
+    return text;
+}
+
+bool vid_clip_mark_finished(FILE* f, int64_t block_at, int64_t slots)
+{
+    if (block_at <= 0)
+        return true;
+    unsigned char entry[kVidTableEntryBytes];
+    if (!read_at(f, kVidHeaderBytes, entry, sizeof entry))
+        return false;
+    const int64_t trailer_at = int64_t(get_le64(entry)) - kVidClipTrailerBytes;
+    unsigned char t[kVidClipTrailerBytes];
+    if (!read_at(f, trailer_at, t, sizeof t) || memcmp(t, kMagic, sizeof kMagic) != 0)
+        return false;
+    const int64_t metadata_bytes = get_le32(t + 72);
+    if (trailer_at - metadata_bytes != block_at + 8 * slots)
+        return false;
+    std::string metadata(size_t(metadata_bytes), '\0');
+    if (metadata_bytes > 0 &&
+        !read_at(f, trailer_at - metadata_bytes, &metadata[0], size_t(metadata_bytes)))
+        return false;
+    put_le32(t + 12, get_le32(t + 12) | kVidClipFinished);
+    put_le32(t + 76, block_crc(reinterpret_cast<const unsigned char*>(metadata.data()),
+                               metadata.size(), t));
+    return vid_fseek(f, trailer_at, SEEK_SET) == 0 && fwrite(t, 1, sizeof t, f) == sizeof t;
+}
