@@ -10,7 +10,16 @@
 //                                             uint8, without demosaic or gains
 //   h = vidMex('create', name, width, height, reserve, effort)
 //                                             a writer whose table grows past `reserve`
-//   vidMex('write', h, frames)                H x W x 3 x n uint8 frames, exactly W x H
+//   h = vidMex('create', name, width, height, reserve, effort, kind, rate, metadata, start)
+//                                             a recording writer: kind 'rgb', 'bayer8' or
+//                                             'bayer16', frame rate (0: unknown), metadata
+//                                             (JSON object text), start time ('' : now)
+//   vidMex('write', h, frames)                H x W x 3 x n uint8 frames, exactly W x H; a
+//                                             Bayer writer's H x W x n uint16/uint8 mosaics
+//   vidMex('write', h, frames, stamps)        with one int64 timestamp (ns) per frame
+//   [facts, start, meta, stamps, problem] = vidMex('clip', h)
+//                                             the clip block: facts = [rate present damaged
+//                                             finished], stamps int64 ns per frame
 //   n = vidMex('close', h)                    frames in the file (writers), 0 for readers
 //
 // In Octave, VidReader reads frames through the oct-file vidReadFrames instead (the same
@@ -24,9 +33,11 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "VidHeader.h"
 #include "le_bytes.h"
+#include "vid_clip.h"
 #include "vid_format.h"
 #include "report.h"
 #include "vid_read.h"
@@ -201,10 +212,31 @@ void read_mosaic(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     plhs[0] = out;
 }
 
+// A short or long char argument as a C string (mxFree it); null when it is not text.
+char* text_argument(const mxArray* a)
+{
+    if (!vid_mex_is_class(a, mxCHAR_CLASS))
+        return nullptr;
+    return vid_mex_string_copy(a, 4 * size_t(mxGetNumberOfElements(a)) + 1);
+}
+
 void create_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     int width = 0, height = 0, reserve = 0, effort = 0;
-    if (nrhs != 6 || nlhs > 1 || !vid_mex_is_class(prhs[1], mxCHAR_CLASS) ||
+    VidRecording recording;
+    recording.clip_block = nrhs == 10;
+    if (recording.clip_block) {
+        if (command_is(prhs[6], "bayer16"))
+            recording.kind = VidKind::bayer16;
+        else if (command_is(prhs[6], "bayer8"))
+            recording.kind = VidKind::bayer8;
+        else if (!command_is(prhs[6], "rgb"))
+            return vid_mex_argument_error("The kind is 'rgb', 'bayer8' or 'bayer16'.", kUsage);
+        if (!vid_mex_has_scalar_value(prhs[7]))
+            return vid_mex_argument_error("The frame rate is a number.", kUsage);
+        recording.frame_rate = mxGetScalar(prhs[7]);
+    }
+    if ((nrhs != 6 && nrhs != 10) || nlhs > 1 || !vid_mex_is_class(prhs[1], mxCHAR_CLASS) ||
         !scalar_int(prhs[2], &width) || !scalar_int(prhs[3], &height) ||
         !scalar_int(prhs[4], &reserve) || !scalar_int(prhs[5], &effort) || reserve < 1)
         return vid_mex_argument_error("vidMex('create', name, width, height, reserve, effort)",
@@ -216,41 +248,130 @@ void create_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return fail("The file name holds a NUL character: it would name another file.");
     // The reservation is a hint: a bounded table up front, frames beyond it still taken.
     reserve = vid_hinted_table_entries(reserve);
+    char* metadata = nullptr;
+    char* start = nullptr;
+    if (recording.clip_block) {
+        metadata = text_argument(prhs[8]);
+        start = text_argument(prhs[9]);
+        if (metadata == nullptr || start == nullptr)
+            return vid_mex_argument_error("Metadata and start time are text.", kUsage);
+        recording.effort = effort;
+        recording.metadata = metadata;
+        recording.start_time = start;
+    }
     mxArray* handle = new_handle([&](unsigned char* storage) {
-        VidHeader* w = new (storage) VidHeader(name, stderr, width, height, reserve, effort);
+        VidHeader* w = recording.clip_block
+                           ? new (storage) VidHeader(name, stderr, width, height, reserve, recording)
+                           : new (storage) VidHeader(name, stderr, width, height, reserve, effort);
         w->growTableWhenFull();
         return w;
     });
     mxFree(name);
+    if (metadata != nullptr)
+        mxFree(metadata);
+    if (start != nullptr)
+        mxFree(start);
     plhs[0] = handle;
+}
+
+// A column-major H x W mosaic of one- or two-byte samples into a writer's rows (two-byte
+// samples little-endian, as the file keeps them).
+void mosaic_to_rows(const void* planes, bool two, size_t h, size_t w, unsigned char* rows)
+{
+    if (two) {
+        const uint16_t* src = static_cast<const uint16_t*>(planes);
+        for (size_t x = 0; x < w; x++)
+            for (size_t y = 0; y < h; y++)
+                put_le16(rows + 2 * (y * w + x), src[x * h + y]);
+    } else {
+        const unsigned char* src = static_cast<const unsigned char*>(planes);
+        for (size_t x = 0; x < w; x++)
+            for (size_t y = 0; y < h; y++)
+                rows[y * w + x] = src[x * h + y];
+    }
 }
 
 void write_frames(int nlhs, int nrhs, const mxArray* prhs[])
 {
-    if (nrhs != 3 || nlhs > 0 || !vid_mex_is_class(prhs[2], mxUINT8_CLASS) || mxIsComplex(prhs[2]))
-        return vid_mex_argument_error("vidMex('write', h, uint8 frames)", kUsage);
+    if ((nrhs != 3 && nrhs != 4) || nlhs > 0 || mxIsComplex(prhs[2]) ||
+        (nrhs == 4 && !vid_mex_is_class(prhs[3], mxINT64_CLASS)))
+        return vid_mex_argument_error("vidMex('write', h, frames[, int64 timestamps])", kUsage);
     VidHandleControl* control = nullptr;
     VidHeader* w = vid_handle_open_record(prhs[1], 1, "Not a writer's handle.\n", &control);
     if (w == nullptr)
         return;
+    const bool bayer = w->vid_is_bayer_interpolated == 1;
+    const bool two = bayer && w->vid_uses_two_bytes_per_pixel == 1;
     const mwSize ndims = mxGetNumberOfDimensions(prhs[2]);
     const mwSize* dims = mxGetDimensions(prhs[2]);
-    const size_t frames = ndims >= 4 ? size_t(dims[3]) : 1;
-    if (ndims < 3 || ndims > 4 || dims[0] != mwSize(w->height) || dims[1] != mwSize(w->width) ||
-        dims[2] != 3)
+    const mwSize frame_dim = bayer ? 2 : 3;
+    const size_t frames = ndims > frame_dim ? size_t(dims[frame_dim]) : 1;
+    if (bayer) {
+        if (!vid_mex_is_class(prhs[2], two ? mxUINT16_CLASS : mxUINT8_CLASS) || ndims > 3 ||
+            dims[0] != mwSize(w->height) || dims[1] != mwSize(w->width))
+            return fail(two ? "Mosaics must be height x width (x n) uint16 arrays of the file's size."
+                            : "Mosaics must be height x width (x n) uint8 arrays of the file's size.");
+    } else if (!vid_mex_is_class(prhs[2], mxUINT8_CLASS) || ndims < 3 || ndims > 4 ||
+               dims[0] != mwSize(w->height) || dims[1] != mwSize(w->width) || dims[2] != 3) {
         return fail("Frames must be height x width x 3 (x n) uint8 arrays of the file's size.");
+    }
+    const int64_t* stamps = nullptr;
+    if (nrhs == 4) {
+        if (size_t(mxGetNumberOfElements(prhs[3])) != frames)
+            return fail("Give one timestamp per frame.");
+        stamps = static_cast<const int64_t*>(mxGetData(prhs[3]));
+    }
     const unsigned char* data = static_cast<const unsigned char*>(mxGetData(prhs[2]));
     const size_t frame = size_t(w->pixmap_size);
     for (size_t i = 0; i < frames; i++) {
-        vid_planes_to_pixmap(data + frame * i, size_t(w->height), size_t(w->width), w->pixmap,
-                             size_t(w->width), size_t(w->height));
-        if (!w->writeNextFrameToVideoFile()) {
+        if (bayer)
+            mosaic_to_rows(data + frame * i, two, size_t(w->height), size_t(w->width), w->pixmap);
+        else
+            vid_planes_to_pixmap(data + frame * i, size_t(w->height), size_t(w->width), w->pixmap,
+                                 size_t(w->width), size_t(w->height));
+        if (!w->writeNextFrameToVideoFile(stamps != nullptr ? stamps[i] : kVidNoTimestamp)) {
             VidError failure = w->lastError();
             return raise_failure(failure);
         }
         // Sealed again after every frame, so that an error further on leaves a live handle.
         control->frames_written = w->current_frame;
         vid_handle_seal(reinterpret_cast<unsigned char*>(w), control);
+    }
+}
+
+void clip_block(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs != 2 || nlhs > 5)
+        return vid_mex_argument_error("vidMex('clip', h)", kUsage);
+    VidHandleControl* control = nullptr;
+    VidHeader* r = vid_handle_open_record(prhs[1], 0, "Not a reader's handle.\n", &control);
+    if (r == nullptr)
+        return;
+    const VidClip clip = vid_read_clip(*r);
+    std::vector<int64_t> stamps;
+    if (clip.present && !vid_read_timestamps(*r, clip, stamps))
+        return fail("The file's timestamps cannot be read.");
+    mxArray* facts = mxCreateDoubleMatrix(1, 4, mxREAL);
+    mxArray* start = mxCreateString(clip.start_time.c_str());
+    mxArray* meta = mxCreateString(clip.metadata.c_str());
+    mxArray* times = mxCreateNumericMatrix(mwSize(stamps.size()), 1, mxINT64_CLASS, mxREAL);
+    mxArray* problem = mxCreateString(clip.problem.c_str());
+    if (facts == nullptr || start == nullptr || meta == nullptr || times == nullptr ||
+        problem == nullptr)
+        return fail("Out of memory.");
+    double* f = mxGetPr(facts);
+    f[0] = clip.frame_rate;
+    f[1] = clip.present;
+    f[2] = clip.damaged;
+    f[3] = (clip.flags & kVidClipFinished) != 0;
+    if (!stamps.empty())
+        memcpy(mxGetData(times), stamps.data(), stamps.size() * sizeof(int64_t));
+    mxArray* out[5] = {facts, start, meta, times, problem};
+    for (int i = 0; i < 5; i++) {
+        if (i < (nlhs > 0 ? nlhs : 1))
+            plhs[i] = out[i];
+        else
+            mxDestroyArray(out[i]);
     }
 }
 
@@ -306,5 +427,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return write_frames(nlhs, nrhs, prhs);
     if (command_is(prhs[0], "close"))
         return close_file(nlhs, plhs, nrhs, prhs);
+    if (command_is(prhs[0], "clip"))
+        return clip_block(nlhs, plhs, nrhs, prhs);
     vid_mex_argument_error("Unknown command.", kUsage);
 }

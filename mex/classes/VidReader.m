@@ -9,6 +9,13 @@ classdef VidReader < handle
   %     Height     frame height in pixels
   %     Kind       'rgb', 'bayer8' or 'bayer16' (Bayer frames are demosaiced on reading);
   %                '' for an empty file (no frames, nothing behind its table)
+  %     FrameRate  nominal frames per second (NaN when the file does not say)
+  %     Duration   NumFrames / FrameRate, seconds
+  %     Timestamps each frame's time in seconds from the first frame (double column; []
+  %                when the file keeps no timestamps)
+  %     Metadata   the clip's metadata (struct; empty struct when there is none)
+  %     StartTime  when the recording started, ISO 8601 UTC ('' when unknown)
+  %     CurrentTime  the time of the next frame readFrame gives, seconds (settable)
   %
   %   Methods:
   %     F = read(R)               every frame, Height x Width x 3 x NumFrames uint8
@@ -44,6 +51,15 @@ classdef VidReader < handle
     Width = 0;
     Height = 0;
     Kind = '';
+    FrameRate = NaN;
+    Duration = NaN;
+    Timestamps = [];
+    Metadata = struct ();
+    StartTime = '';
+  end
+
+  properties (Dependent)
+    CurrentTime;
   end
 
   properties (Access = private)
@@ -83,6 +99,61 @@ classdef VidReader < handle
       r.Height = info(2);
       r.NumFrames = info(3);
       r.Kind = kinds{info(4) + 1};
+      try
+        [facts, start, meta, stamps, problem] = vidMex ('clip', h);
+      catch err
+        failed (err);
+      end
+      if (facts(3))
+        warning ('vid:damagedMetadata', '%s: its clip block is damaged (%s); the frames read as ever.', ...
+                 file, problem);
+      elseif (facts(2))
+        if (facts(1) > 0)
+          r.FrameRate = facts(1);
+          r.Duration = r.NumFrames / facts(1);
+        end
+        r.StartTime = start;
+        if (! isempty (stamps))
+          % Seconds from the first frame; frames without a time are NaN.
+          none = stamps == intmin ('int64');
+          t = double (stamps - stamps(1)) / 1e9;
+          t(none) = NaN;
+          r.Timestamps = t;
+        end
+        try
+          r.Metadata = jsondecode (meta);
+        catch
+          warning ('vid:damagedMetadata', '%s: its metadata is damaged; the frames read as ever.', file);
+        end
+      end
+    end
+
+    function t = get.CurrentTime (r)
+      if (! isempty (r.Timestamps) && r.Next <= numel (r.Timestamps))
+        t = r.Timestamps(r.Next);
+      elseif (r.FrameRate > 0)
+        t = (r.Next - 1) / r.FrameRate;
+      else
+        t = NaN;
+      end
+    end
+
+    function r = set.CurrentTime (r, t)
+      % The next readFrame gives the first frame at or after time t.
+      if (! isnumeric (t) || ! isscalar (t) || ! isreal (t) || t < 0)
+        error ('vid:badArgument', 'CurrentTime is a time in seconds, 0 or more.');
+      end
+      if (! isempty (r.Timestamps))
+        k = find (r.Timestamps >= t - 1e-9, 1);
+        if (isempty (k))
+          k = r.NumFrames + 1;
+        end
+      elseif (r.FrameRate > 0)
+        k = floor (t * r.FrameRate + 1e-9) + 1;
+      else
+        error ('vid:badArgument', '%s keeps neither frame rate nor timestamps.', r.Name);
+      end
+      r.Next = min (k, r.NumFrames + 1);
     end
 
     function frames = read (r, k, cls)

@@ -5,16 +5,30 @@ classdef VidWriter < handle
   %   W = VIDWRITER(..., 'CompressionEffort', E) compresses at effort E: 1 (fastest) to 9
   %   (smallest, the default). 2 is about twice as fast as 9 at about the same size.
   %   W = VIDWRITER(..., 'FramesReserved', N) reserves the table for N frames (default 1024).
+  %   W = VIDWRITER(..., 'Kind', K) writes RGB frames ('rgb', the default) or raw sensor
+  %   mosaics: 'bayer16' (two-byte samples, width up to 36863) or 'bayer8' (one-byte
+  %   samples, width up to 28672), stored as given and demosaiced when read.
+  %   W = VIDWRITER(..., 'FrameRate', R) keeps the nominal frame rate (frames per second).
+  %   W = VIDWRITER(..., 'Metadata', S) keeps the struct S (as JSON) with the clip; keys
+  %   such as camera, exposure_us, bit_depth, gains, trigger_frame, description.
+  %
+  %   Every frame gets a timestamp: the host's clock when writeVideo is called, or the one
+  %   given with writeVideo(W, F, 'Timestamp', T).
   %
   %   The number of frames need not be known: the table holds FramesReserved frames, and a
   %   writer that goes beyond appends the frames behind the others and, when closed, rewrites
   %   the file once with a table of exactly the frames written.
   %
   %   Methods:
-  %     writeVideo(W, FRAMES)  appends FRAMES, a Height x Width x 3 (x n) uint8 array
+  %     writeVideo(W, FRAMES)  appends FRAMES, a Height x Width x 3 (x n) uint8 array, or for
+  %                            Bayer files Height x Width (x n) uint16 ('bayer16') or uint8
+  %                            ('bayer8') mosaics
+  %     writeVideo(W, FRAMES, 'Timestamp', T)  with the frames' times: T seconds (double, one
+  %                            per frame) or int64 nanoseconds on the recorder's clock
   %     close(W)               finishes the file; clearing or deleting W does the same
   %
-  %   Properties (read-only): Name, Width, Height, FrameCount, CompressionEffort.
+  %   Properties (read-only): Name, Width, Height, FrameCount, CompressionEffort, Kind,
+  %   FrameRate.
   %
   %   Every frame is in the file when writeVideo returns: if MATLAB/Octave crashes, the file
   %   reads back with every frame written (beyond FramesReserved frames: with the first
@@ -37,6 +51,8 @@ classdef VidWriter < handle
     Height = 0;
     FrameCount = 0;
     CompressionEffort = 9;
+    Kind = 'rgb';
+    FrameRate = 0;
   end
 
   properties (Access = private)
@@ -58,6 +74,9 @@ classdef VidWriter < handle
       end
       reserve = 1024;
       effort = 9;
+      kind = 'rgb';
+      rate = 0;
+      meta = '{}';
       if (mod (numel (varargin), 2) != 0)
         error ('vid:badArgument', 'Options come as name, value pairs.');
       end
@@ -77,12 +96,31 @@ classdef VidWriter < handle
               error ('vid:badArgument', 'FramesReserved is a whole number from 1 on.');
             end
             reserve = value;
+          case 'kind'
+            if (! ischar (value) || ! any (strcmp (value, {'rgb', 'bayer8', 'bayer16'})))
+              error ('vid:badArgument', 'Kind is ''rgb'', ''bayer8'' or ''bayer16''.');
+            end
+            kind = value;
+          case 'framerate'
+            if (! isnumeric (value) || ! isscalar (value) || ! isreal (value) ...
+                || ! isfinite (value) || value < 0)
+              error ('vid:badArgument', 'FrameRate is a number of frames per second.');
+            end
+            rate = double (value);
+          case 'metadata'
+            if (! isstruct (value) || ! isscalar (value))
+              error ('vid:badArgument', 'Metadata is a scalar struct.');
+            end
+            meta = jsonencode (value);
           otherwise
             error ('vid:badArgument', 'Unknown option %s.', varargin{i});
         end
       end
       try
-        w.Handle = vidMex ('create', file, width, height, reserve, effort);
+        if (strcmp (kind, 'bayer8') && width > 28672)
+          error ('vid:badArgument', 'One-byte Bayer frames are 1 to 28672 pixels wide.');
+        end
+        w.Handle = vidMex ('create', file, width, height, reserve, effort, kind, rate, meta, '');
       catch err
         failed (err);
       end
@@ -90,24 +128,54 @@ classdef VidWriter < handle
       w.Width = width;
       w.Height = height;
       w.CompressionEffort = effort;
+      w.Kind = kind;
+      w.FrameRate = rate;
     end
 
-    function writeVideo (w, frames)
+    function writeVideo (w, frames, varargin)
       if (isempty (w.Handle))
         error ('vid:closed', '%s was closed: no frame can be added.', w.Name);
       end
-      if (! isa (frames, 'uint8') || ! isreal (frames) || ndims (frames) > 4 ...
-          || size (frames, 1) != w.Height || size (frames, 2) != w.Width || size (frames, 3) != 3)
-        error ('vid:badImage', 'Frames must be %d x %d x 3 (x n) uint8 arrays, not %s %s.', ...
-               w.Height, w.Width, mat2str (size (frames)), class (frames));
+      if (strcmp (w.Kind, 'rgb'))
+        n = size (frames, 4);
+        if (! isa (frames, 'uint8') || ! isreal (frames) || ndims (frames) > 4 ...
+            || size (frames, 1) != w.Height || size (frames, 2) != w.Width || size (frames, 3) != 3)
+          error ('vid:badImage', 'Frames must be %d x %d x 3 (x n) uint8 arrays, not %s %s.', ...
+                 w.Height, w.Width, mat2str (size (frames)), class (frames));
+        end
+      else
+        n = size (frames, 3);
+        cls = 'uint16';
+        if (strcmp (w.Kind, 'bayer8'))
+          cls = 'uint8';
+        end
+        if (! isa (frames, cls) || ! isreal (frames) || ndims (frames) > 3 ...
+            || size (frames, 1) != w.Height || size (frames, 2) != w.Width)
+          error ('vid:badImage', 'Mosaics must be %d x %d (x n) %s arrays, not %s %s.', ...
+                 w.Height, w.Width, cls, mat2str (size (frames)), class (frames));
+        end
+      end
+      args = {};
+      if (numel (varargin) == 2 && ischar (varargin{1}) && strcmpi (varargin{1}, 'Timestamp'))
+        t = varargin{2};
+        if (! isnumeric (t) || ! isreal (t) || numel (t) != n || any (! isfinite (double (t(:)))))
+          error ('vid:badArgument', 'Timestamp holds one time per frame (%d).', n);
+        end
+        if (isa (t, 'int64'))
+          args = {t(:)};
+        else
+          args = {int64(round(double(t(:)) * 1e9))};   % seconds to nanoseconds
+        end
+      elseif (! isempty (varargin))
+        error ('vid:badArgument', 'writeVideo takes the frames and optionally ''Timestamp'', T.');
       end
       before = w.FrameCount;
       try
-        vidMex ('write', w.Handle, frames);
+        vidMex ('write', w.Handle, frames, args{:});
       catch err
         failed (err);
       end
-      w.FrameCount = before + size (frames, 4);
+      w.FrameCount = before + n;
     end
 
     function close (w)
@@ -127,8 +195,8 @@ classdef VidWriter < handle
       if (isempty (w.Handle))
         state = 'closed';
       end
-      fprintf ('  VidWriter of %s: %d x %d pixels, %d frames written, effort %d, %s\n', ...
-               w.Name, w.Width, w.Height, w.FrameCount, w.CompressionEffort, state);
+      fprintf ('  VidWriter of %s: %s, %d x %d pixels, %d frames written, effort %d, %s\n', ...
+               w.Name, w.Kind, w.Width, w.Height, w.FrameCount, w.CompressionEffort, state);
     end
 
     function delete (w)
