@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 // zlib level 1 with the Sub filter on every row: on camera frames (noise in the low bits)
 // higher levels shrink a PNG by a few per cent at several times the time; the Sub filter
@@ -57,7 +58,17 @@ void png_warning_handler(png_structp, png_const_charp) {}
 
 // Reads a PNG from an open file. Everything that outlives a longjmp is a plain pointer set up
 // before setjmp, so no destructor is skipped.
-bool read_png(FILE* f, const std::string& path, RgbImage& image, std::string& error)
+// What a reader is to give: RGB (8 bits per channel) or gray samples of one or two bytes
+// (two-byte samples little-endian, as a mosaic's record holds them).
+enum class Want { rgb, gray8, gray16 };
+
+int want_bytes(Want want)
+{
+    return want == Want::rgb ? 3 : want == Want::gray8 ? 1 : 2;
+}
+
+bool read_png(FILE* f, const std::string& path, Want want, int& out_width, int& out_height,
+              std::vector<unsigned char>& out, std::string& error)
 {
     PngErrors errors;
     errors.message[0] = '\0';
@@ -84,9 +95,18 @@ bool read_png(FILE* f, const std::string& path, RgbImage& image, std::string& er
     png_uint_32 height = png_get_image_height(png, info);
     int depth = png_get_bit_depth(png, info);
     int colour = png_get_color_type(png, info);
-    if (depth == 16) {
+    if (want == Want::rgb && depth == 16) {
         png_destroy_read_struct(&png, &info, nullptr);
         error = path + ": 16-bit PNG images are not taken (RGB frames hold 8 bits per channel)";
+        return false;
+    }
+    if (want != Want::rgb &&
+        ((colour != PNG_COLOR_TYPE_GRAY && colour != PNG_COLOR_TYPE_GRAY_ALPHA) ||
+         (depth == 16) != (want == Want::gray16))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = path + (want == Want::gray16
+                            ? ": not a 16-bit gray PNG (two-byte mosaics come from 16-bit gray)"
+                            : ": not an 8-bit gray PNG (one-byte mosaics come from 8-bit gray)");
         return false;
     }
     if (width > 65535 || height > 65535) {
@@ -99,31 +119,34 @@ bool read_png(FILE* f, const std::string& path, RgbImage& image, std::string& er
         png_set_palette_to_rgb(png);
     if (colour == PNG_COLOR_TYPE_GRAY && depth < 8)
         png_set_expand_gray_1_2_4_to_8(png);
-    if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA)
+    if (want == Want::rgb && (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA))
         png_set_gray_to_rgb(png);
+    if (want == Want::gray16)
+        png_set_swap(png); // little-endian samples
     if (png_get_valid(png, info, PNG_INFO_tRNS))
         png_set_tRNS_to_alpha(png);
     png_set_strip_alpha(png);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != size_t(width) * 3) {
+    const size_t row_bytes = size_t(width) * size_t(want_bytes(want));
+    if (png_get_rowbytes(png, info) != row_bytes) {
         png_destroy_read_struct(&png, &info, nullptr);
         error = path + ": PNG colour layout not understood";
         return false;
     }
-    size_t bytes = size_t(width) * height * 3;
+    size_t bytes = row_bytes * height;
     pixels = static_cast<unsigned char*>(malloc(bytes ? bytes : 1));
     rows = static_cast<png_bytep*>(malloc(sizeof(png_bytep) * (height ? height : 1)));
     if (pixels == nullptr || rows == nullptr)
         png_error(png, "out of memory");
     for (png_uint_32 y = 0; y < height; y++)
-        rows[y] = pixels + size_t(y) * width * 3;
+        rows[y] = pixels + size_t(y) * row_bytes;
     png_read_image(png, rows);
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
-    image.width = int(width);
-    image.height = int(height);
-    image.rgb.assign(pixels, pixels + bytes);
+    out_width = int(width);
+    out_height = int(height);
+    out.assign(pixels, pixels + bytes);
     free(pixels);
     free(rows);
     return true;
@@ -154,12 +177,32 @@ long pnm_number(FILE* f)
     return value;
 }
 
-bool read_pnm(FILE* f, const std::string& path, bool gray, RgbImage& image, std::string& error)
+bool read_pnm(FILE* f, const std::string& path, bool gray, Want want, int& out_width,
+              int& out_height, std::vector<unsigned char>& out, std::string& error)
 {
     long width = pnm_number(f), height = pnm_number(f), maxval = pnm_number(f);
     if (width < 1 || height < 1 || width > 65535 || height > 65535 || maxval < 1) {
         error = path + ": not a valid PPM/PGM header";
         return false;
+    }
+    if (want != Want::rgb) {
+        if (!gray || (maxval > 255) != (want == Want::gray16) || maxval > 65535) {
+            error = path + (want == Want::gray16 ? ": not a 16-bit PGM (maxval above 255)"
+                                                 : ": not an 8-bit PGM (maxval 255 or less)");
+            return false;
+        }
+        const size_t samples = size_t(width) * size_t(height);
+        out.resize(samples * size_t(want_bytes(want)));
+        if (fread(out.data(), 1, out.size(), f) != out.size()) {
+            error = path + ": the image data ends early";
+            return false;
+        }
+        // PGM's two-byte samples are big-endian; the mosaic's are little-endian.
+        for (size_t i = 0; want == Want::gray16 && i < samples; i++)
+            std::swap(out[2 * i], out[2 * i + 1]);
+        out_width = int(width);
+        out_height = int(height);
+        return true;
     }
     if (maxval != 255) {
         error = path + ": PPM/PGM of maxval " + std::to_string(maxval) +
@@ -172,21 +215,20 @@ bool read_pnm(FILE* f, const std::string& path, bool gray, RgbImage& image, std:
         error = path + ": the image data ends early";
         return false;
     }
-    image.width = int(width);
-    image.height = int(height);
+    out_width = int(width);
+    out_height = int(height);
     if (gray) {
-        image.rgb.resize(pixels * 3);
+        out.resize(pixels * 3);
         for (size_t i = 0; i < pixels; i++)
-            image.rgb[3 * i] = image.rgb[3 * i + 1] = image.rgb[3 * i + 2] = data[i];
+            out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = data[i];
     } else {
-        image.rgb.swap(data);
+        out.swap(data);
     }
     return true;
 }
 
-} // namespace
-
-bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error)
+bool read_image(const std::string& path, Want want, int& width, int& height,
+                std::vector<unsigned char>& out, std::string& error)
 {
     FILE* f = fopen(path.c_str(), "rb");
     if (f == nullptr) {
@@ -200,12 +242,13 @@ bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error
     if (got == 8 && memcmp(magic, png_signature, 8) == 0) {
 #if VID_HAVE_PNG
         rewind(f);
-        ok = read_png(f, path, image, error);
+        ok = read_png(f, path, want, width, height, out, error);
 #else
         error = path + ": PNG images are not supported by this build";
 #endif
     } else if (got >= 2 && magic[0] == 'P' && (magic[1] == '6' || magic[1] == '5')) {
-        ok = fseek(f, 2, SEEK_SET) == 0 && read_pnm(f, path, magic[1] == '5', image, error);
+        ok = fseek(f, 2, SEEK_SET) == 0 &&
+             read_pnm(f, path, magic[1] == '5', want, width, height, out, error);
         if (!ok && error.empty())
             error = path + ": " + reason(errno);
     } else {
@@ -213,6 +256,20 @@ bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error
     }
     fclose(f);
     return ok;
+}
+
+} // namespace
+
+bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error)
+{
+    return read_image(path, Want::rgb, image.width, image.height, image.rgb, error);
+}
+
+bool read_mosaic_image(const std::string& path, int bytes_per_sample, RgbImage& image,
+                       std::string& error)
+{
+    return read_image(path, bytes_per_sample == 2 ? Want::gray16 : Want::gray8, image.width,
+                      image.height, image.rgb, error);
 }
 
 #if VID_HAVE_PNG

@@ -22,6 +22,11 @@ struct RgbImage {
 // spread to R = G = B) or a binary PPM/PGM of maxval 255 into RGB. The format is told by the
 // file's first bytes, not its name. 16-bit images are refused (they would lose bits).
 bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error);
+// Reads a gray image as a Bayer mosaic's samples into image.rgb: 16-bit gray PNG or PGM
+// (maxval above 255) for two-byte samples, held little-endian as a record holds them; 8-bit
+// gray for one-byte samples. Colour images and other depths are refused.
+bool read_mosaic_image(const std::string& path, int bytes_per_sample, RgbImage& image,
+                       std::string& error);
 
 // PNG at this zlib level (see image_io.cpp for why this one).
 extern const int kPngCompressionLevel;

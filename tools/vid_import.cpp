@@ -1,4 +1,4 @@
-// vid import: an RGB VID file from PNG/PPM images or from a raw rgb24 stream.
+// vid import: a VID file of RGB frames or Bayer mosaics from images or from a raw stream.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +13,7 @@
 #include "image_io.h"
 #include "vid_cli.h"
 #include "vid_commands.h"
+#include "vid_clip.h"
 #include "vid_output_file.h"
 #include "vid_format.h"
 
@@ -22,6 +23,11 @@ const VidSubcommand vid_import_command = {
     "Builds an RGB VID file from a raw rgb24 stream (rows from the top, frames back to back)\n"
     "read from standard input (-) or RAWFILE and cut into W x H frames, or from PNG/PPM/PGM\n"
     "images taken in the order given (all of one size; 8-bit; gray is spread to RGB).\n"
+    "--kind bayer16 or bayer8 builds a file of raw Bayer mosaics instead, stored as given:\n"
+    "from a stream of two-byte little-endian (or one-byte) samples, or from 16-bit (8-bit)\n"
+    "gray PNG/PGM images, as vid export --mosaic writes them.\n"
+    "--frame-rate and --meta keep the clip's rate and metadata in OUT, with a timestamp per\n"
+    "frame (frame k at k / R seconds when the rate is given, else the time of its import).\n"
     "OUT is written under a temporary name in its folder and renamed when complete. An OUT\n"
     "that exists must be a VID file (else --force), and never one of the inputs. A stream\n"
     "that ends inside a frame keeps every whole frame (OUT is written) and exits 1; when a\n"
@@ -36,6 +42,13 @@ const VidSubcommand vid_import_command = {
          "compression effort 1 (fastest) to 9 (smallest, the default); 2 is about twice as "
          "fast as 9 at the same size"},
         {"--force", nullptr, nullptr, "replace OUT even when it exists and is not a VID file"},
+        {"--kind", nullptr, "K",
+         "rgb (the default), bayer16 (two-byte samples) or bayer8 (one-byte samples)"},
+        {"--frame-rate", nullptr, "R", "the clip's frame rate in frames per second"},
+        {"--meta", nullptr, "KEY=VALUE",
+         "clip metadata, once per key (camera, exposure_us, bit_depth, gains, trigger_frame, "
+         "description, ...); VALUE is taken as JSON when it is a number, true, false, null, "
+         "an array or an object, else as text"},
     },
     "Exit status: 0 success, 1 failure, 2 usage error.\n",
     0,
@@ -51,7 +64,35 @@ struct Options {
     long frames = -1;
     int effort = max_compression_effort;
     bool force = false;
+    VidKind kind = VidKind::rgb;
+    double frame_rate = 0;
+    bool clip_block = false; // --frame-rate or --meta given
+    std::string metadata;    // a JSON object
 };
+
+// Bytes of one frame as stored: RGB 3 per pixel, mosaics 1 or 2 per sample.
+size_t stored_frame_bytes(const Options& o, int width, int height)
+{
+    return size_t(vid_expanded_frame_bytes(width, height, o.kind != VidKind::rgb,
+                                           o.kind != VidKind::bayer8));
+}
+
+// A --meta value as JSON: numbers, true/false/null, arrays and objects as written (checked
+// only for their outer form), anything else as a JSON string.
+std::string json_value(const std::string& v)
+{
+    if (v == "true" || v == "false" || v == "null")
+        return v;
+    if (!v.empty() && ((v.front() == '[' && v.back() == ']') || (v.front() == '{' && v.back() == '}')))
+        return v;
+    char* end = nullptr;
+    if (!v.empty() && v.find_first_of(" \t") == std::string::npos) {
+        strtod(v.c_str(), &end);
+        if (*end == '\0' && v.find_first_not_of("0123456789+-.eE") == std::string::npos)
+            return v;
+    }
+    return vid_cli_json_string(v.c_str());
+}
 
 bool parse_size(const char* text, int& w, int& h)
 {
@@ -93,6 +134,36 @@ int parse(int argc, char** argv, Options& o)
             return vid_cli_usage_error("import", std::string("compression effort ") + v +
                                                      " is not one of 1 to 9");
     }
+    if (const char* v = args.value("--kind")) {
+        std::string k = v;
+        if (k == "rgb")
+            o.kind = VidKind::rgb;
+        else if (k == "bayer16")
+            o.kind = VidKind::bayer16;
+        else if (k == "bayer8")
+            o.kind = VidKind::bayer8;
+        else
+            return vid_cli_usage_error("import", "kind " + k + " is not rgb, bayer16 or bayer8");
+    }
+    if (const char* v = args.value("--frame-rate")) {
+        char* end = nullptr;
+        o.frame_rate = strtod(v, &end);
+        if (*v == '\0' || *end != '\0' || !(o.frame_rate > 0) || o.frame_rate > 1e12)
+            return vid_cli_usage_error("import", std::string("bad frame rate ") + v +
+                                                     " (frames per second, above 0)");
+        o.clip_block = true;
+    }
+    std::string members;
+    for (const char* v : args.values("--meta")) {
+        const char* eq = strchr(v, '=');
+        if (eq == nullptr || eq == v)
+            return vid_cli_usage_error("import", std::string("bad metadata ") + v +
+                                                     " (expected KEY=VALUE)");
+        members += (members.empty() ? "" : ", ") + vid_cli_json_string(std::string(v, eq).c_str()) +
+                   ": " + json_value(eq + 1);
+        o.clip_block = true;
+    }
+    o.metadata = "{" + members + "}";
     if (o.out.empty())
         return vid_cli_usage_error("import", "no OUT.vid given");
     if (o.inputs.empty())
@@ -152,8 +223,16 @@ class Output {
             return;
         }
         fclose(placeholder);
+        // Without --frame-rate or --meta the file is what the classic writer makes.
+        VidRecording recording;
+        recording.kind = o.kind;
+        recording.effort = o.effort;
+        recording.clip_block = o.clip_block;
+        recording.frame_rate = o.frame_rate;
+        recording.metadata = o.metadata.c_str();
+        frame_rate_ = o.frame_rate;
         writer_ = new VidHeader(temp_.c_str(), nullptr, width, height,
-                                vid_hinted_table_entries(reserve), o.effort);
+                                vid_hinted_table_entries(reserve), recording);
         if (writer_->compressed_buffer == nullptr) {
             fprintf(stderr, "vid import: %s: cannot create the file: %s\n", out_.c_str(),
                     reason().c_str());
@@ -181,7 +260,11 @@ class Output {
 
     bool append()
     {
-        if (writer_->writeNextFrameToVideoFile())
+        // With a rate, frame k was taken k / R seconds into the clip.
+        const int64_t stamp =
+            frame_rate_ > 0 ? int64_t(double(writer_->current_frame) * 1e9 / frame_rate_ + 0.5)
+                            : kVidNoTimestamp;
+        if (writer_->writeNextFrameToVideoFile(stamp))
             return true;
         fprintf(stderr, "vid import: %s: frame %ld cannot be written: %s\n", out_.c_str(), frames(),
                 reason().c_str());
@@ -258,15 +341,21 @@ class Output {
 
     std::string out_, temp_;
     bool keep_on_failure_;
+    double frame_rate_ = 0;
     long frames_ = 0;
     VidHeader* writer_ = nullptr;
 };
 
 int import_images(const Options& o)
 {
+    const int sample_bytes = o.kind == VidKind::bayer16 ? 2 : 1;
+    auto read = [&](const std::string& path, RgbImage& image, std::string& error) {
+        return o.kind == VidKind::rgb ? read_rgb_image(path, image, error)
+                                      : read_mosaic_image(path, sample_bytes, image, error);
+    };
     RgbImage first;
     std::string error;
-    if (!read_rgb_image(o.inputs[0], first, error)) {
+    if (!read(o.inputs[0], first, error)) {
         fprintf(stderr, "vid import: %s\n", error.c_str());
         return 1;
     }
@@ -279,7 +368,7 @@ int import_images(const Options& o)
         progress.update(long(i));
         const RgbImage* frame = &first;
         if (i > 0) {
-            if (!read_rgb_image(o.inputs[i], image, error)) {
+            if (!read(o.inputs[i], image, error)) {
                 fprintf(stderr, "vid import: %s\n", error.c_str());
                 return 1;
             }
@@ -310,7 +399,7 @@ int import_stream(const Options& o)
         fprintf(stderr, "vid import: %s: %s\n", name.c_str(), strerror(errno));
         return 1;
     }
-    const size_t frame_bytes = size_t(o.width) * size_t(o.height) * 3;
+    const size_t frame_bytes = stored_frame_bytes(o, o.width, o.height);
     long expected = o.frames;
     struct stat st;
     if (expected < 0 && !from_stdin && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))

@@ -1,11 +1,15 @@
 // vid info: what a VID file holds, as text or as one JSON object per file.
 #include "vid_cli.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "VidHeader.h"
+#include "vid_clip.h"
 #include "vid_commands.h"
 #include "vid_format.h"
 #include "vid_records.h"
@@ -19,12 +23,18 @@ const VidSubcommand vid_info_command = {
     "without frames and with nothing behind its table (no kind is claimed); \"unfinished\"\n"
     "when bytes follow the last whole record (a writer stopped in the middle of a frame, or\n"
     "whole frames beyond the table of a writer that outgrew it); \"truncated\" when records\n"
-    "its table announces are missing or cut (the file lost its end).\n",
+    "its table announces are missing or cut (the file lost its end). A recording also shows\n"
+    "its frame rate and duration, its first and last timestamps, the gaps between frames\n"
+    "(frames more than 1.5 frame periods apart: how many, and the largest, with its frame\n"
+    "numbers), its start time and metadata.\n",
     {
         {"--json", nullptr, nullptr,
          "one JSON object per file and line, keys: file, kind, width, height, frames, "
          "table_entries, file_size, frame_bytes, stored_bytes_per_frame, ratio, state, "
-         "frames_beyond_table, frames_missing, frames_cut (kind is null for an empty file); a "
+         "frames_beyond_table, frames_missing, frames_cut, clip_block (present, absent or "
+         "damaged), frame_rate, duration, start_time, first_timestamp, last_timestamp "
+         "(nanoseconds), gaps, largest_gap ({from_frame, to_frame, seconds}), metadata, finished "
+         "(null where the file does not say; kind is null for an empty file); a "
          "file that cannot be read gives {\"file\": ..., \"error\": ...}. Bytes of a file name "
          "that are not UTF-8 are written as \\udcXX, as Python's os.fsdecode gives them."},
     },
@@ -34,6 +44,59 @@ const VidSubcommand vid_info_command = {
     "no FILE given"};
 
 namespace {
+
+// What a recording's timestamps tell: their span and the gaps between frames.
+struct Timing {
+    bool known = false;
+    int64_t first = 0, last = 0;
+    double period = 0;      // seconds: the nominal one, or the median step
+    int64_t gaps = 0;       // steps above 1.5 periods
+    int64_t gap_frame = -1; // the largest gap ends at this frame
+    double gap_seconds = 0;
+};
+
+Timing timing_of(const std::vector<int64_t>& stamps, double rate)
+{
+    Timing t;
+    std::vector<int64_t> steps;
+    for (size_t k = 1; k < stamps.size(); k++)
+        if (stamps[k] != kVidNoTimestamp && stamps[k - 1] != kVidNoTimestamp)
+            steps.push_back(stamps[k] - stamps[k - 1]);
+    if (stamps.empty() || stamps.front() == kVidNoTimestamp || stamps.back() == kVidNoTimestamp)
+        return t;
+    t.known = true;
+    t.first = stamps.front();
+    t.last = stamps.back();
+    if (rate > 0) {
+        t.period = 1.0 / rate;
+    } else if (!steps.empty()) {
+        std::vector<int64_t> sorted = steps;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        t.period = double(sorted[sorted.size() / 2]) / 1e9;
+    }
+    if (t.period <= 0)
+        return t;
+    for (size_t k = 1; k < stamps.size(); k++) {
+        if (stamps[k] == kVidNoTimestamp || stamps[k - 1] == kVidNoTimestamp)
+            continue;
+        double step = double(stamps[k] - stamps[k - 1]) / 1e9;
+        if (step > 1.5 * t.period) {
+            t.gaps++;
+            if (step > t.gap_seconds) {
+                t.gap_seconds = step;
+                t.gap_frame = int64_t(k);
+            }
+        }
+    }
+    return t;
+}
+
+std::string json_number(double d)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%.17g", d);
+    return text;
+}
 
 // One file; false when it cannot be opened as a VID file (the reason is on stderr and, with
 // --json, in an object of its own on stdout) or lost records its table announces.
@@ -53,7 +116,16 @@ bool describe(const char* path, bool json)
     const int64_t frames = reader.num_frames;
     const int64_t lost = file.frames_missing + file.frames_cut;
     const VidKind kind = vid_kind(reader);
-    const int64_t table_end = vid_table_end(file.table_entries);
+    // Records begin behind the table (and a recording's clip block): where entry 0 says.
+    int64_t table_end = vid_table_end(file.table_entries);
+    if (frames > 0 && reader.offsets[0] >= table_end && reader.offsets[0] <= file.file_size)
+        table_end = reader.offsets[0];
+    const VidClip clip = vid_read_clip(reader);
+    std::vector<int64_t> stamps;
+    if (clip.present && !vid_read_timestamps(reader, clip, stamps))
+        stamps.clear();
+    const Timing timing = timing_of(stamps, clip.frame_rate);
+    const char* block = clip.present ? "present" : clip.damaged ? "damaged" : "absent";
     // The records' end: behind the last record's own announced length, whole records of a
     // writer that outgrew its table, or bytes of one cut short.
     int64_t records_end =
@@ -73,10 +145,29 @@ bool describe(const char* path, bool json)
                "\"frames\": %" PRId64 ", \"table_entries\": %" PRId64 ", \"file_size\": %" PRId64
                ", \"frame_bytes\": %" PRId64 ", \"stored_bytes_per_frame\": %" PRId64
                ", \"ratio\": %.4f, \"state\": \"%s\", \"frames_beyond_table\": %" PRId64
-               ", \"frames_missing\": %" PRId64 ", \"frames_cut\": %" PRId64 "}\n",
+               ", \"frames_missing\": %" PRId64 ", \"frames_cut\": %" PRId64,
                vid_cli_json_string(path).c_str(), kind_json.c_str(), reader.width, reader.height,
                frames, file.table_entries, file.file_size, frame_bytes, stored, ratio, state,
                file.tail.whole_records, file.frames_missing, file.frames_cut);
+        const bool rate = clip.present && clip.frame_rate > 0;
+        std::string gap = "null";
+        if (timing.gap_frame > 0)
+            gap = "{\"from_frame\": " + std::to_string(timing.gap_frame - 1) +
+                  ", \"to_frame\": " + std::to_string(timing.gap_frame) +
+                  ", \"seconds\": " + json_number(timing.gap_seconds) + "}";
+        printf(", \"clip_block\": \"%s\", \"frame_rate\": %s, \"duration\": %s, "
+               "\"start_time\": %s, \"first_timestamp\": %s, \"last_timestamp\": %s, "
+               "\"gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, \"finished\": %s}\n",
+               block, rate ? json_number(clip.frame_rate).c_str() : "null",
+               rate ? json_number(double(frames) / clip.frame_rate).c_str() : "null",
+               clip.present && !clip.start_time.empty()
+                   ? vid_cli_json_string(clip.start_time.c_str()).c_str()
+                   : "null",
+               timing.known ? std::to_string(timing.first).c_str() : "null",
+               timing.known ? std::to_string(timing.last).c_str() : "null",
+               timing.known && timing.period > 0 ? std::to_string(timing.gaps).c_str() : "null",
+               gap.c_str(), clip.present && !clip.metadata.empty() ? clip.metadata.c_str() : "null",
+               clip.present ? ((clip.flags & kVidClipFinished) ? "true" : "false") : "null");
     } else {
         std::string state_text = state;
         if (file.state == VidState::truncated)
@@ -105,6 +196,27 @@ bool describe(const char* path, bool json)
                kind == VidKind::none ? "none (the file holds no frames)" : vid_kind_text(kind),
                reader.width, reader.height, frames, file.table_entries, file.file_size, frame_bytes,
                stored, ratio, state_text.c_str());
+        if (clip.damaged)
+            printf("  clip block     damaged (%s); the frames read as ever\n", clip.problem.c_str());
+        if (clip.present) {
+            if (clip.frame_rate > 0)
+                printf("  frame rate     %g frames/s (duration %.3f s)\n", clip.frame_rate,
+                       double(frames) / clip.frame_rate);
+            else
+                printf("  frame rate     unknown\n");
+            if (!clip.start_time.empty())
+                printf("  started        %s\n", clip.start_time.c_str());
+            if (timing.known)
+                printf("  timestamps     %" PRId64 " to %" PRId64 " ns (%.6f s apart)\n",
+                       timing.first, timing.last, double(timing.last - timing.first) / 1e9);
+            if (timing.known && timing.period > 0 && timing.gaps == 0)
+                printf("  gaps           none (no frames more than 1.5 periods apart)\n");
+            else if (timing.known && timing.period > 0)
+                printf("  gaps           %" PRId64 " (frames more than 1.5 periods apart; the "
+                       "largest %.6f s, between frames %" PRId64 " and %" PRId64 ")\n",
+                       timing.gaps, timing.gap_seconds, timing.gap_frame - 1, timing.gap_frame);
+            printf("  metadata       %s\n", clip.metadata.c_str());
+        }
     }
     return file.state != VidState::truncated;
 }
