@@ -66,6 +66,8 @@ bool release(VidHeader& v)
     v.offsets = nullptr;
     delete[] v.timestamps;
     v.timestamps = nullptr;
+    delete[] v.given_timestamps;
+    v.given_timestamps = nullptr;
     return closed;
 }
 
@@ -729,7 +731,9 @@ bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
         // The frame's time goes in before the table and the count make the frame part of the
         // file; frames beyond the block's slots keep theirs for the finish's rewrite.
         if (timestamp_ns == kVidNoTimestamp)
-            timestamp_ns = vid_clock_now_ns();
+            timestamp_ns = current_frame < given_timestamps_count
+                               ? given_timestamps[current_frame]
+                               : vid_clock_now_ns();
         if (current_frame >= timestamps_room) {
             int64_t room = 2 * timestamps_room;
             int64_t* grown = new (std::nothrow) int64_t[size_t(room)];
@@ -776,6 +780,19 @@ bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
         return false;
     }
     current_frame++;
+    return true;
+}
+
+bool VidHeader::giveTimestamps(const int64_t* stamps, int64_t count)
+{
+    int64_t* copy = count > 0 ? new (std::nothrow) int64_t[size_t(count)] : nullptr;
+    if (count > 0 && copy == nullptr)
+        return false;
+    if (count > 0)
+        memcpy(copy, stamps, size_t(count) * sizeof *copy);
+    delete[] given_timestamps;
+    given_timestamps = copy;
+    given_timestamps_count = count > 0 ? count : 0;
     return true;
 }
 

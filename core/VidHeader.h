@@ -65,6 +65,12 @@ class VidHeader {
     int64_t clip_slots;
     int64_t* timestamps;
     int64_t timestamps_room;
+    // A writer's timestamps for frames written without one (owned; freed with the object):
+    // frame k takes given_timestamps[k] while k < given_timestamps_count (a copy of clips).
+    int64_t* given_timestamps;
+    int64_t given_timestamps_count;
+    // Hands the writer its frames' timestamps (copied); false when out of memory.
+    bool giveTimestamps(const int64_t* stamps, int64_t count);
 
     // Empty object; no deliverable uses it.
     VidHeader();

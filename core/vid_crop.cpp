@@ -103,13 +103,26 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
         return refuse(error, vid_result_of_errno(why, VidResult::write_failed), out,
                       "cannot create a file beside it", why);
     fclose(created);
+    VidClip clip;
+    std::vector<int64_t> stamps;
+    VidRecording recording;
+    recording.effort = options.effort;
+    recording.clip_block =
+        vid_crop_clip(reader_list.data(), plans.data(), k, mode == kSequential, clip, stamps);
+    if (recording.clip_block)
+        stamps.resize(size_t(frames), kVidNoTimestamp);
+    recording.frame_rate = clip.frame_rate;
+    recording.start_time = clip.start_time.c_str();
+    recording.metadata = clip.metadata.c_str();
     VidHeader writer(temp.name.c_str(), nullptr, int(geo.width8), int(geo.height8), int(frames),
-                     options.effort);
+                     recording);
     if (writer.compressed_buffer == nullptr) {
         error = writer.lastError();
         error.file = out;
         return false;
     }
+    if (!writer.giveTimestamps(stamps.data(), int64_t(stamps.size())))
+        return refuse(error, VidResult::out_of_memory, out, "");
 
     MergePlan plan;
     plan.mode = mode;
@@ -145,5 +158,29 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
     outcome.width = plan.out_width;
     outcome.height = plan.out_height;
     outcome.frames = frames;
+    return true;
+}
+
+bool vid_crop_clip(VidHeader* const* readers, const clip_crop::InputPlan* plans, int k,
+                   bool sequence, VidClip& clip, std::vector<int64_t>& stamps)
+{
+    stamps.clear();
+    if (k < 1)
+        return false;
+    clip = vid_read_clip(*readers[0]);
+    if (!clip.present)
+        return false;
+    clip.flags = 0;
+    for (int i = 0; i < (sequence ? k : 1); i++) {
+        const clip_crop::InputPlan& in = plans[i];
+        std::vector<int64_t> own;
+        const VidClip theirs = i == 0 ? clip : vid_read_clip(*readers[i]);
+        if (!vid_read_timestamps(*readers[i], theirs, own))
+            own.assign(size_t(readers[i]->num_frames), kVidNoTimestamp);
+        for (int j = 0; j < in.range.length(); j++) {
+            const int64_t f = int64_t(in.range.start) + j;
+            stamps.push_back(f >= 0 && f < int64_t(own.size()) ? own[size_t(f)] : kVidNoTimestamp);
+        }
+    }
     return true;
 }

@@ -12,7 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "vid_clip.h"
 #include "vid_result.h"
+
+class VidHeader;
+namespace clip_crop {
+struct InputPlan;
+}
 
 struct VidCropInput {
     std::string path;
@@ -46,3 +52,11 @@ using VidCropProgress = void (*)(void* context, int64_t done, int64_t total);
 bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
               const VidCropOptions& options, VidCropOutcome& outcome, VidError& error,
               VidCropProgress progress = nullptr, void* context = nullptr);
+
+// What an output keeps of its first input's clip block: its frame rate, start time and
+// metadata, and per output frame the timestamp of the input frame it shows (one after the
+// other: each input's own, where it keeps them; side by side or stacked: the first input's).
+// False when the first input has no intact block: the output is then made without one, as
+// ever.
+bool vid_crop_clip(VidHeader* const* readers, const clip_crop::InputPlan* plans, int k,
+                   bool sequence, VidClip& clip, std::vector<int64_t>& stamps);

@@ -1,6 +1,8 @@
 // Salvaging VID files; see vid_salvage.h.
 #include "vid_salvage.h"
 
+#include "vid_clip.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -367,7 +369,7 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
         if (length >= 0) {
             bool intact = v.readFrameFromVideoFile(k);
             if (intact) {
-                plan.records.push_back(VidSalvageRecord{v.offsets[k], length, frame_bytes});
+                plan.records.push_back(VidSalvageRecord{v.offsets[k], length, frame_bytes, k});
                 plan.from_table++;
             } else {
                 VidError why = v.lastError();
@@ -375,7 +377,7 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
                 why.frame = -1;
                 plan.dropped.push_back({k, v.offsets[k], vid_error_message(why)});
                 if (options.keep_numbering)
-                    plan.records.push_back(VidSalvageRecord{v.offsets[k], 0, frame_bytes});
+                    plan.records.push_back(VidSalvageRecord{v.offsets[k], 0, frame_bytes, k});
             }
             records_end = std::max(records_end, v.offsets[k] + length);
             k++;
@@ -394,6 +396,7 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
         for (int f = k; f < j; f++) {
             if (found < scan.records.size()) {
                 plan.records.push_back(scan.records[found++]);
+                plan.records.back().frame = f;
                 plan.from_scan++;
                 continue;
             }
@@ -401,7 +404,7 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
                                     "its table entry points outside the file's records and no "
                                     "record was found for it"});
             if (options.keep_numbering)
-                plan.records.push_back(VidSalvageRecord{records_end, 0, frame_bytes});
+                plan.records.push_back(VidSalvageRecord{records_end, 0, frame_bytes, f});
         }
         // Behind the last entry, every further record found belongs to the file too.
         for (; j == n && found < scan.records.size(); found++) {
@@ -447,7 +450,27 @@ bool vid_salvage_write(const char* in_path, const char* out_path, int width, int
     std::vector<VidRecordSpan> spans;
     for (const VidSalvageRecord& r : records)
         spans.push_back({r.offset, r.length});
-    if (!vid_write_records(in.get(), out.stream(), width, height, bayer, two_bytes, spans, error)) {
+    // An intact clip block comes along: its metadata, and the kept frames' timestamps.
+    std::vector<unsigned char> block;
+    unsigned char raw[kVidHeaderBytes];
+    int64_t size = -1;
+    if (vid_fseek(in.get(), 0, SEEK_END) == 0)
+        size = vid_ftell(in.get());
+    if (size >= kVidHeaderBytes && vid_fseek(in.get(), 0, SEEK_SET) == 0 &&
+        fread(raw, 1, sizeof raw, in.get()) == sizeof raw) {
+        const VidFileHeader header = vid_decode_header(raw);
+        VidClip clip = vid_read_clip(in.get(), size, header.num_frames);
+        std::vector<int64_t> stamps, kept;
+        if (clip.present && vid_read_timestamps(in.get(), clip, clip.slots, stamps)) {
+            for (const VidSalvageRecord& r : records)
+                kept.push_back(r.frame >= 0 && r.frame < int64_t(stamps.size())
+                                   ? stamps[size_t(r.frame)]
+                                   : kVidNoTimestamp);
+            block = vid_clip_block(clip, kept, int64_t(records.size()));
+        }
+    }
+    if (!vid_write_records(in.get(), out.stream(), width, height, bayer, two_bytes, spans, error,
+                           &block)) {
         out.abandon();
         error.file = error.result == VidResult::read_failed ? in_path : out_path;
         return false;

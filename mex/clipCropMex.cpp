@@ -30,11 +30,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 #include <sys/stat.h>
 
 #include "mex.h"
 
 #include "VidHeader.h"
+#include "vid_crop.h"
 #include "vid_crop_plan.h"
 #include "mex_args.h"
 
@@ -121,6 +123,9 @@ struct CropCall {
     int num_readers;         // slots in `readers`
     VidSlot writer;
     InputPlan* inputs; // one per input, or null
+    // What the output keeps of the first input's clip block (vid_crop_clip), or null.
+    VidClip* carried;
+    std::vector<int64_t>* carried_stamps;
 };
 
 CropCall g_call;
@@ -174,6 +179,10 @@ void release_call()
     release_slot(g_call.writer);
     delete[] g_call.inputs;
     g_call.inputs = nullptr;
+    delete g_call.carried;
+    g_call.carried = nullptr;
+    delete g_call.carried_stamps;
+    g_call.carried_stamps = nullptr;
 }
 
 void release_call_at_exit()
@@ -438,12 +447,39 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     // Step 9: the writer.
     if (names_an_input(name))
         raise_error("Output video file is one of the input files: it would be overwritten.");
+    // The first input's clip block comes along when it has one; without, the output is the
+    // file this function has always written.
+    g_call.carried = new (std::nothrow) VidClip();
+    g_call.carried_stamps = new (std::nothrow) std::vector<int64_t>();
+    if (g_call.carried == nullptr || g_call.carried_stamps == nullptr)
+        raise_error("Out of memory.");
+    bool carry = false;
+    try {
+        carry = vid_crop_clip(g_call.reader_vids, g_call.inputs, k, mode == kSequential,
+                              *g_call.carried, *g_call.carried_stamps);
+        if (carry)
+            g_call.carried_stamps->resize(size_t(frame_count), kVidNoTimestamp);
+    } catch (const std::bad_alloc&) {
+        raise_error("Out of memory.");
+    }
     prepare_slot(g_call.writer);
-    new (g_call.writer.storage)
-        VidHeader(name, stderr, int(geo.width8), int(geo.height8), int(frame_count));
+    if (carry) {
+        VidRecording recording;
+        recording.frame_rate = g_call.carried->frame_rate;
+        recording.start_time = g_call.carried->start_time.c_str();
+        recording.metadata = g_call.carried->metadata.c_str();
+        new (g_call.writer.storage) VidHeader(name, stderr, int(geo.width8), int(geo.height8),
+                                              int(frame_count), recording);
+    } else {
+        new (g_call.writer.storage)
+            VidHeader(name, stderr, int(geo.width8), int(geo.height8), int(frame_count));
+    }
     g_call.writer.state = VidSlot::kLive;
     check_opened(g_call.writer);
     VidHeader& writer = *g_call.writer.vid();
+    if (carry && !writer.giveTimestamps(g_call.carried_stamps->data(),
+                                        int64_t(g_call.carried_stamps->size())))
+        raise_error("Out of memory.");
 
     // Step 10: assemble and write the frames.
     MergePlan plan;

@@ -1,5 +1,6 @@
 // vid export: frames of a VID file as PNG or PPM images, or as one raw stream for encoders.
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "VidHeader.h"
 #include "file_offset.h"
 #include "image_io.h"
+#include "vid_clip.h"
 #include "vid_output_file.h"
 #include "vid_read.h"
 #include "vid_cli.h"
@@ -32,12 +34,56 @@ const VidSubcommand vid_export_command = {
          "PNG/PGM for two-byte samples, 8-bit for one-byte ones; with raw, the samples as "
          "stored (two-byte samples little-endian)"},
         {"--output", "-o", "DIR|FILE|-", "where the images or the stream go"},
+        {"--timestamps", nullptr, "FILE.csv",
+         "the frames' timestamps as CSV (frame, timestamp_ns, seconds from the first frame "
+         "exported); alone it writes only the CSV, with --format or -o the frames too"},
     },
     "Exit status: 0 when every frame was written, 1 otherwise, 2 usage error.\n",
     1,
     "no FILE given"};
 
 namespace {
+
+// Frames [first, last)'s timestamps as CSV into `path` (written whole or not at all).
+bool write_timestamps(VidHeader& reader, const char* file, const char* path, long first,
+                      long last)
+{
+    const VidClip clip = vid_read_clip(reader);
+    if (!clip.present) {
+        fprintf(stderr, "vid export: %s: %s\n", file,
+                clip.damaged ? ("its clip block is damaged (" + clip.problem + ")").c_str()
+                             : "the file keeps no timestamps");
+        return false;
+    }
+    std::vector<int64_t> stamps;
+    if (!vid_read_timestamps(reader, clip, stamps)) {
+        fprintf(stderr, "vid export: %s: its timestamps cannot be read: %s\n", file,
+                strerror(errno));
+        return false;
+    }
+    VidOutputFile out;
+    std::string error;
+    if (!out.open(path, error)) {
+        fprintf(stderr, "vid export: %s\n", error.c_str());
+        return false;
+    }
+    FILE* f = out.stream();
+    bool ok = fprintf(f, "frame,timestamp_ns,seconds\n") > 0;
+    const int64_t origin = stamps[size_t(first)];
+    for (long k = first; ok && k < last; k++) {
+        const int64_t t = stamps[size_t(k)];
+        if (t == kVidNoTimestamp || origin == kVidNoTimestamp)
+            ok = fprintf(f, "%ld,,\n", k) > 0;
+        else
+            ok = fprintf(f, "%ld,%" PRId64 ",%.9f\n", k, t, double(t - origin) / 1e9) > 0;
+    }
+    if (!ok || !out.commit(error)) {
+        fprintf(stderr, "vid export: %s: %s\n", path,
+                error.empty() ? strerror(errno) : error.c_str());
+        return false;
+    }
+    return true;
+}
 
 enum class Format { png, ppm, raw };
 
@@ -49,6 +95,8 @@ struct Options {
     bool out_given = false;
     long first = 0;
     long last = -1; // exclusive; -1: to the end
+    const char* timestamps = nullptr;
+    bool frames_too = true;
 };
 
 // The default folder: the file's name without its folder and without ".vid".
@@ -93,6 +141,8 @@ int parse(int argc, char** argv, Options& o)
         o.out = v;
         o.out_given = true;
     }
+    o.timestamps = args.value("--timestamps");
+    o.frames_too = o.timestamps == nullptr || args.has("--format") || o.out_given;
     if (o.format != Format::raw && o.out == "-")
         return vid_cli_usage_error("export", "-o - (standard output) takes --format raw only");
     if (o.format == Format::raw && !o.out_given)
@@ -145,6 +195,11 @@ int vid_export_main(int argc, char** argv)
                 o.first, o.last < 0 ? frames : o.last, frames);
         return 1;
     }
+
+    if (o.timestamps != nullptr && !write_timestamps(reader, o.file, o.timestamps, first, last))
+        return 1;
+    if (!o.frames_too)
+        return 0;
 
     const int w = reader.width, h = reader.height;
     const bool two_bytes = reader.vid_uses_two_bytes_per_pixel == 1;
