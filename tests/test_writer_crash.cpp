@@ -1,6 +1,7 @@
 // A writer process killed with SIGKILL at random moments (between frames, while compressing,
 // while its record is being written) leaves a file from which the ordinary reader returns
-// every frame whose write had returned, byte for byte.
+// every frame whose write had returned, byte for byte: RGB frames of the classic writer, and
+// Bayer mosaics of a recording writer with each frame's timestamp.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include "VidHeader.h"
+#include "vid_clip.h"
 #include "vid_test_files.h"
 
 using vidtest::Bytes;
@@ -16,11 +18,12 @@ using vidtest::Bytes;
 namespace {
 
 const int kWidth = 320, kHeight = 240, kFrames = 60;
+bool g_bayer = false; // the variant: two-byte mosaics through a recording writer
 
 // Noisy content, so that records are large and their writes take a while.
 Bytes frame_content(int k)
 {
-    Bytes f = vidtest::make_noise(size_t(kWidth) * kHeight * 3, uint32_t(1000 + k));
+    Bytes f = vidtest::make_noise(size_t(kWidth) * kHeight * (g_bayer ? 2 : 3), uint32_t(1000 + k));
     for (size_t i = 0; i < f.size(); i += 3)
         f[i] = uint8_t(i / 2000 + k); // some structure as well
     return f;
@@ -29,13 +32,17 @@ Bytes frame_content(int k)
 // The child: writes frames and tells the parent through `report` after each write returned.
 [[noreturn]] void write_until_killed(const std::string& path, int report)
 {
-    VidHeader w(path.c_str(), nullptr, kWidth, kHeight, kFrames);
+    VidRecording bayer;
+    bayer.kind = VidKind::bayer16;
+    bayer.metadata = "{\"camera\": \"test\"}";
+    VidHeader w = g_bayer ? VidHeader(path.c_str(), nullptr, kWidth, kHeight, kFrames, bayer)
+                          : VidHeader(path.c_str(), nullptr, kWidth, kHeight, kFrames);
     if (w.compressed_buffer == nullptr)
         _exit(3);
     for (int k = 0; k < kFrames; k++) {
         Bytes f = frame_content(k);
         memcpy(w.pixmap, f.data(), f.size());
-        if (!w.writeNextFrameToVideoFile())
+        if (!w.writeNextFrameToVideoFile(7000 * int64_t(k)))
             _exit(4);
         unsigned char done = uint8_t(k + 1);
         if (write(report, &done, 1) != 1)
@@ -44,8 +51,11 @@ Bytes frame_content(int k)
     _exit(0);
 }
 
-TEST(WriterCrash, KilledWriterLeavesEveryReturnedFrameReadable)
+class WriterCrash : public ::testing::TestWithParam<bool> {};
+
+TEST_P(WriterCrash, KilledWriterLeavesEveryReturnedFrameReadable)
 {
+    g_bayer = GetParam();
     vidtest::TempDir dir;
     std::vector<Bytes> frames;
     for (int k = 0; k < kFrames; k++)
@@ -91,12 +101,30 @@ TEST(WriterCrash, KilledWriterLeavesEveryReturnedFrameReadable)
         ASSERT_GE(r.num_frames, returned);
         ASSERT_LE(r.num_frames, returned + 1);
         for (int k = 0; k < r.num_frames; k++) {
+            if (g_bayer) {
+                ASSERT_TRUE(r.readSamplesFromVideoFile(k)) << "frame " << k;
+                ASSERT_EQ(Bytes(r.uncompressed_buffer,
+                                r.uncompressed_buffer + r.uncompressed_buffer_size),
+                          frames[size_t(k)])
+                    << "frame " << k;
+                continue;
+            }
             ASSERT_TRUE(r.readFrameFromVideoFile(k)) << "frame " << k;
             ASSERT_EQ(Bytes(r.pixmap, r.pixmap + r.pixmap_size), frames[size_t(k)])
                 << "frame " << k;
         }
+        if (g_bayer) {
+            const VidClip clip = vid_read_clip(r);
+            std::vector<int64_t> stamps;
+            ASSERT_TRUE(clip.present && vid_read_timestamps(r, clip, stamps));
+            ASSERT_EQ(clip.metadata, "{\"camera\": \"test\"}");
+            for (int k = 0; k < r.num_frames; k++)
+                ASSERT_EQ(stamps[size_t(k)], 7000 * int64_t(k)) << "frame " << k;
+        }
     }
     EXPECT_GE(kills, 16);
 }
+
+INSTANTIATE_TEST_SUITE_P(ClassicAndRecording, WriterCrash, ::testing::Values(false, true));
 
 } // namespace
