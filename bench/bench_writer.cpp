@@ -3,8 +3,13 @@
 // does what a writer without it does (compress_MT and one fwrite per record, header and
 // table once at the end), on the same frames, interleaved, in one run.
 //
+// Then what a recording's clip block costs: the same 1600 x 1200 two-byte Bayer frames written
+// by a recording writer with and without the block (timestamps, rate, metadata), and read
+// back (every frame's samples, plus the timestamps where there are some), interleaved.
+//
 // Usage: bench_writer [rounds] [folder]   prints the median time of each and the overhead.
 #include "VidHeader.h"
+#include "vid_clip.h"
 #include "codec_test_data.h"
 #include "compress_uncompress_MT.h"
 #include "le_bytes.h"
@@ -76,6 +81,48 @@ double plain(const std::string& path, const std::vector<std::vector<uint8_t>>& f
     return seconds_since(t0);
 }
 
+const int kBayerWidth = 1600, kBayerHeight = 1200, kBayerFrames = 16;
+
+double record(const std::string& path, const std::vector<std::vector<uint8_t>>& frames, bool block)
+{
+    auto t0 = std::chrono::steady_clock::now();
+    VidRecording r;
+    r.kind = VidKind::bayer16;
+    r.effort = 2;
+    r.clip_block = block;
+    r.frame_rate = 500;
+    r.metadata = "{\"camera\": \"bench\", \"bit_depth\": 12}";
+    {
+        VidHeader w(path.c_str(), stderr, kBayerWidth, kBayerHeight, kBayerFrames, r);
+        for (const auto& f : frames) {
+            memcpy(w.pixmap, f.data(), f.size());
+            if (!w.writeNextFrameToVideoFile())
+                exit(1);
+        }
+    }
+    return seconds_since(t0);
+}
+
+double read_back(const std::string& path)
+{
+    auto t0 = std::chrono::steady_clock::now();
+    VidHeader r(path.c_str(), stderr);
+    for (int k = 0; k < r.num_frames; k++)
+        if (!r.readSamplesFromVideoFile(k))
+            exit(1);
+    std::vector<int64_t> stamps;
+    VidClip clip = vid_read_clip(r);
+    if (clip.present && !vid_read_timestamps(r, clip, stamps))
+        exit(1);
+    return seconds_since(t0);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -99,5 +146,30 @@ int main(int argc, char** argv)
     printf("writer, %d frames of %dx%d RGB, median of %d: crash-safe %.1f ms, plain %.1f ms, "
            "overhead %+.2f%%\n",
            kFrames, kWidth, kHeight, rounds, 1e3 * s, 1e3 * p, 100.0 * (s / p - 1.0));
+
+    std::vector<std::vector<uint8_t>> mosaics;
+    for (int k = 0; k < kBayerFrames; k++) // 1600 x 800 x 3 bytes: one 1600 x 1200 mosaic
+        mosaics.push_back(codec_test::photo_like_frame(kBayerWidth, kBayerHeight * 2 / 3, 700 + k));
+    std::vector<double> with_w, without_w, with_r, without_r;
+    for (int r = 0; r < rounds; r++) { // the order alternates: neither pays for going first
+        const bool block_first = r % 2 == 0;
+        for (int i = 0; i < 2; i++) {
+            if ((i == 0) == block_first) {
+                with_w.push_back(record(a, mosaics, true));
+                with_r.push_back(read_back(a));
+            } else {
+                without_w.push_back(record(b, mosaics, false));
+                without_r.push_back(read_back(b));
+            }
+        }
+    }
+    unlink(a.c_str());
+    unlink(b.c_str());
+    const double ww = median(with_w), wo = median(without_w), rw = median(with_r),
+                 ro = median(without_r);
+    printf("recording, %d frames of %dx%d bayer16, effort 2, median of %d: write with clip block "
+           "%.1f ms, without %.1f ms (%+.2f%%); read with %.1f ms, without %.1f ms (%+.2f%%)\n",
+           kBayerFrames, kBayerWidth, kBayerHeight, rounds, 1e3 * ww, 1e3 * wo,
+           100.0 * (ww / wo - 1.0), 1e3 * rw, 1e3 * ro, 100.0 * (rw / ro - 1.0));
     return 0;
 }

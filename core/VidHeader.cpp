@@ -731,9 +731,8 @@ bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
         // The frame's time goes in before the table and the count make the frame part of the
         // file; frames beyond the block's slots keep theirs for the finish's rewrite.
         if (timestamp_ns == kVidNoTimestamp)
-            timestamp_ns = current_frame < given_timestamps_count
-                               ? given_timestamps[current_frame]
-                               : vid_clock_now_ns();
+            timestamp_ns = current_frame < given_timestamps_count ? given_timestamps[current_frame]
+                                                                  : vid_clock_now_ns();
         if (current_frame >= timestamps_room) {
             int64_t room = 2 * timestamps_room;
             int64_t* grown = new (std::nothrow) int64_t[size_t(room)];

@@ -154,8 +154,9 @@ std::vector<unsigned char> vid_clip_block(const VidClip& clip,
     put_le64(t + 24, uint64_t(slots));
     put_le64(t + 32, double_bits(clip.frame_rate));
     memcpy(t + 40, clip.start_time.data(),
-           clip.start_time.size() < size_t(kVidClipStartTimeBytes) ? clip.start_time.size()
-                                                                   : size_t(kVidClipStartTimeBytes));
+           clip.start_time.size() < size_t(kVidClipStartTimeBytes)
+               ? clip.start_time.size()
+               : size_t(kVidClipStartTimeBytes));
     put_le32(t + 72, uint32_t(clip.metadata.size()));
     put_le32(t + 76, block_crc(&block[stamps], clip.metadata.size(), t));
     return block;

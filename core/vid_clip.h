@@ -48,24 +48,24 @@ constexpr int64_t kVidClipMaxMetadataBytes = 16 << 20;
 // What a writer of the recording interfaces is asked to make.
 struct VidRecording {
     VidKind kind = VidKind::rgb;
-    int effort = 9;                  // compression effort, 1 (fastest) to 9 (smallest)
-    bool clip_block = true;          // false: no block, the bytes of the classic writer
-    double frame_rate = 0;           // frames per second; 0: unknown
+    int effort = 9;                   // compression effort, 1 (fastest) to 9 (smallest)
+    bool clip_block = true;           // false: no block, the bytes of the classic writer
+    double frame_rate = 0;            // frames per second; 0: unknown
     const char* start_time = nullptr; // ISO 8601 UTC; null or "": the creation time
     const char* metadata = nullptr;   // a JSON object; null or "": {}
 };
 
 // A clip block as a reader finds it.
 struct VidClip {
-    bool present = false;   // a block with every check passed
-    bool damaged = false;   // a trailer was found but the block fails a check (see problem)
-    std::string problem;    // why it is damaged, in plain words
+    bool present = false; // a block with every check passed
+    bool damaged = false; // a trailer was found but the block fails a check (see problem)
+    std::string problem;  // why it is damaged, in plain words
     uint32_t flags = 0;
     double frame_rate = 0;
     std::string start_time;
-    std::string metadata;   // the JSON text as stored
-    int64_t block_at = 0;   // where the block starts
-    int64_t slots = 0;      // timestamp slots
+    std::string metadata; // the JSON text as stored
+    int64_t block_at = 0; // where the block starts
+    int64_t slots = 0;    // timestamp slots
 };
 
 // The block of the file open in `f`, of `file_size` bytes, whose header counts `frames`.
@@ -80,8 +80,8 @@ bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>
 
 // The bytes of a whole block of `slots` timestamp slots: the first timestamps.size() filled,
 // the rest kVidNoTimestamp.
-std::vector<unsigned char> vid_clip_block(const VidClip& clip, const std::vector<int64_t>& timestamps,
-                                          int64_t slots);
+std::vector<unsigned char> vid_clip_block(const VidClip& clip,
+                                          const std::vector<int64_t>& timestamps, int64_t slots);
 
 // Checks what a writer is given; "" when it may be written, else why not.
 std::string vid_clip_check(double frame_rate, const char* start_time, const char* metadata);

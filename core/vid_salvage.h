@@ -79,9 +79,9 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
 // Writes a VID file at out_path holding `records` of in_path verbatim, in order, behind a
 // header for width x height frames (RGB, or Bayer with one- or two-byte samples) and a table
 // of exactly records.size() entries, and in_path's clip block when it is intact (its
-// metadata, and each kept frame's timestamp). A regular file is written under a temporary name beside
-// out_path, synced and renamed when complete (on failure nothing is left behind); a device or
-// named pipe is written into directly (vid_output_file.h).
+// metadata, and each kept frame's timestamp). A regular file is written under a temporary name
+// beside out_path, synced and renamed when complete (on failure nothing is left behind); a device
+// or named pipe is written into directly (vid_output_file.h).
 bool vid_salvage_write(const char* in_path, const char* out_path, int width, int height, bool bayer,
                        bool two_bytes, const std::vector<VidSalvageRecord>& records,
                        VidError& error);

@@ -468,8 +468,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         recording.frame_rate = g_call.carried->frame_rate;
         recording.start_time = g_call.carried->start_time.c_str();
         recording.metadata = g_call.carried->metadata.c_str();
-        new (g_call.writer.storage) VidHeader(name, stderr, int(geo.width8), int(geo.height8),
-                                              int(frame_count), recording);
+        new (g_call.writer.storage)
+            VidHeader(name, stderr, int(geo.width8), int(geo.height8), int(frame_count), recording);
     } else {
         new (g_call.writer.storage)
             VidHeader(name, stderr, int(geo.width8), int(geo.height8), int(frame_count));

@@ -261,7 +261,8 @@ void create_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
     mxArray* handle = new_handle([&](unsigned char* storage) {
         VidHeader* w = recording.clip_block
-                           ? new (storage) VidHeader(name, stderr, width, height, reserve, recording)
+                           ? new (storage)
+                                 VidHeader(name, stderr, width, height, reserve, recording)
                            : new (storage) VidHeader(name, stderr, width, height, reserve, effort);
         w->growTableWhenFull();
         return w;
@@ -309,8 +310,9 @@ void write_frames(int nlhs, int nrhs, const mxArray* prhs[])
     if (bayer) {
         if (!vid_mex_is_class(prhs[2], two ? mxUINT16_CLASS : mxUINT8_CLASS) || ndims > 3 ||
             dims[0] != mwSize(w->height) || dims[1] != mwSize(w->width))
-            return fail(two ? "Mosaics must be height x width (x n) uint16 arrays of the file's size."
-                            : "Mosaics must be height x width (x n) uint8 arrays of the file's size.");
+            return fail(
+                two ? "Mosaics must be height x width (x n) uint16 arrays of the file's size."
+                    : "Mosaics must be height x width (x n) uint8 arrays of the file's size.");
     } else if (!vid_mex_is_class(prhs[2], mxUINT8_CLASS) || ndims < 3 || ndims > 4 ||
                dims[0] != mwSize(w->height) || dims[1] != mwSize(w->width) || dims[2] != 3) {
         return fail("Frames must be height x width x 3 (x n) uint8 arrays of the file's size.");

@@ -35,6 +35,11 @@ if [ -x "$dir/bin/vid" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     bench/vid_io_bench.sh "$dir"
 fi
 
+# Recording from Python: two-byte Bayer frames next to h5py (python3-h5py) on the same frames.
+if [ -d "$dir/python/vid" ]; then
+    PYTHONPATH="$dir/python" /usr/bin/python3 bench/recording_bench.py
+fi
+
 # Python: clip[k] next to VidHeader alone.
 if [ -d "$dir/python/vid" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     PYTHONPATH="$dir/python" /usr/bin/python3 bench/python_bench.py "$dir"

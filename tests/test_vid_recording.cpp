@@ -60,7 +60,8 @@ TEST(Recording, BayerFilesFollowTheFormatAndCarryTheirClipBlock)
             EXPECT_EQ(vid_kind(r), c.kind);
             for (int k = 0; k < 5; k++) {
                 ASSERT_TRUE(r.readSamplesFromVideoFile(k));
-                EXPECT_EQ(Bytes(r.uncompressed_buffer, r.uncompressed_buffer + r.uncompressed_buffer_size),
+                EXPECT_EQ(Bytes(r.uncompressed_buffer,
+                                r.uncompressed_buffer + r.uncompressed_buffer_size),
                           expected.frames[size_t(k)]);
             }
             const VidClip clip = vid_read_clip(r);
@@ -86,12 +87,12 @@ TEST(Recording, WritersRefuseBeforeAnyFileIsMade)
         double rate;
         const char* metadata;
     } refused[] = {
-        {VidKind::bayer8, 28673, 2, 0, nullptr},     // the one-byte width field's limit
-        {VidKind::bayer16, 36864, 2, 0, nullptr},    // the two-byte one
+        {VidKind::bayer8, 28673, 2, 0, nullptr},      // the one-byte width field's limit
+        {VidKind::bayer16, 36864, 2, 0, nullptr},     // the two-byte one
         {VidKind::bayer16, 30000, 30000, 0, nullptr}, // demosaiced, 2^31 bytes or more
-        {VidKind::bayer16, 4, 4, 0, nullptr},        // 32 bytes: below a record's minimum
-        {VidKind::rgb, 8, 8, -1, nullptr},           // a rate that is no rate
-        {VidKind::rgb, 8, 8, 30, "[1, 2]"},          // metadata that is no JSON object
+        {VidKind::bayer16, 4, 4, 0, nullptr},         // 32 bytes: below a record's minimum
+        {VidKind::rgb, 8, 8, -1, nullptr},            // a rate that is no rate
+        {VidKind::rgb, 8, 8, 30, "[1, 2]"},           // metadata that is no JSON object
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.width);
@@ -116,7 +117,9 @@ TEST(Recording, AClipWithoutFramesIsEmptyAndKeepsItsBlock)
     vidtest::TempDir dir;
     VidRecording rec;
     rec.metadata = "{}";
-    { VidHeader w(dir.file("e.vid").c_str(), nullptr, 16, 16, 0, rec); }
+    {
+        VidHeader w(dir.file("e.vid").c_str(), nullptr, 16, 16, 0, rec);
+    }
     VidHeader r(dir.file("e.vid").c_str(), nullptr);
     ASSERT_NE(r.compressed_buffer, nullptr);
     EXPECT_EQ(r.num_frames, 0);

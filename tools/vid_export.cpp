@@ -45,8 +45,7 @@ const VidSubcommand vid_export_command = {
 namespace {
 
 // Frames [first, last)'s timestamps as CSV into `path` (written whole or not at all).
-bool write_timestamps(VidHeader& reader, const char* file, const char* path, long first,
-                      long last)
+bool write_timestamps(VidHeader& reader, const char* file, const char* path, long first, long last)
 {
     const VidClip clip = vid_read_clip(reader);
     if (!clip.present) {

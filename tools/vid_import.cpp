@@ -73,8 +73,8 @@ struct Options {
 // Bytes of one frame as stored: RGB 3 per pixel, mosaics 1 or 2 per sample.
 size_t stored_frame_bytes(const Options& o, int width, int height)
 {
-    return size_t(vid_expanded_frame_bytes(width, height, o.kind != VidKind::rgb,
-                                           o.kind != VidKind::bayer8));
+    return size_t(
+        vid_expanded_frame_bytes(width, height, o.kind != VidKind::rgb, o.kind != VidKind::bayer8));
 }
 
 // A --meta value as JSON: numbers, true/false/null, arrays and objects as written (checked
@@ -83,7 +83,8 @@ std::string json_value(const std::string& v)
 {
     if (v == "true" || v == "false" || v == "null")
         return v;
-    if (!v.empty() && ((v.front() == '[' && v.back() == ']') || (v.front() == '{' && v.back() == '}')))
+    if (!v.empty() &&
+        ((v.front() == '[' && v.back() == ']') || (v.front() == '{' && v.back() == '}')))
         return v;
     char* end = nullptr;
     if (!v.empty() && v.find_first_of(" \t") == std::string::npos) {
@@ -157,8 +158,8 @@ int parse(int argc, char** argv, Options& o)
     for (const char* v : args.values("--meta")) {
         const char* eq = strchr(v, '=');
         if (eq == nullptr || eq == v)
-            return vid_cli_usage_error("import", std::string("bad metadata ") + v +
-                                                     " (expected KEY=VALUE)");
+            return vid_cli_usage_error("import",
+                                       std::string("bad metadata ") + v + " (expected KEY=VALUE)");
         members += (members.empty() ? "" : ", ") + vid_cli_json_string(std::string(v, eq).c_str()) +
                    ": " + json_value(eq + 1);
         o.clip_block = true;

@@ -197,7 +197,8 @@ bool describe(const char* path, bool json)
                reader.width, reader.height, frames, file.table_entries, file.file_size, frame_bytes,
                stored, ratio, state_text.c_str());
         if (clip.damaged)
-            printf("  clip block     damaged (%s); the frames read as ever\n", clip.problem.c_str());
+            printf("  clip block     damaged (%s); the frames read as ever\n",
+                   clip.problem.c_str());
         if (clip.present) {
             if (clip.frame_rate > 0)
                 printf("  frame rate     %g frames/s (duration %.3f s)\n", clip.frame_rate,
