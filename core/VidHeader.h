@@ -69,6 +69,8 @@ class VidHeader {
     // frame k takes given_timestamps[k] while k < given_timestamps_count (a copy of clips).
     int64_t* given_timestamps;
     int64_t given_timestamps_count;
+    // Writer: 1 when frames are written as compact records (vid_compact.h), 0 for classic ones.
+    int compact_records;
     // Hands the writer its frames' timestamps (copied); false when out of memory.
     bool giveTimestamps(const int64_t* stamps, int64_t count);
 

@@ -207,60 +207,47 @@ void Compress_MT_datastruct::init_thread_data(uint in_thread_id, uint in_num_thr
     work_done = 0;
 }
 
-namespace {
-
-// Compresses one block into its room as one zlib stream; false when it does not fit or the
-// encoder fails. `available` is the room on entry and the stream's length on success.
-class BlockCompressor {
-  public:
-    explicit BlockCompressor(int effort) : effort_(effort) {}
-    BlockCompressor(const BlockCompressor&) = delete;
-    BlockCompressor& operator=(const BlockCompressor&) = delete;
-    ~BlockCompressor()
-    {
+VidBlockCompressor::~VidBlockCompressor()
+{
 #ifdef VID_HAVE_LIBDEFLATE
-        if (compressor_)
-            libdeflate_free_compressor(compressor_);
+    if (compressor_)
+        libdeflate_free_compressor(static_cast<libdeflate_compressor*>(compressor_));
 #endif
+}
+
+bool VidBlockCompressor::compress(unsigned char* dest, unsigned long& available,
+                                  const unsigned char* source, unsigned long source_len)
+{
+#ifdef VID_HAVE_LIBDEFLATE
+    if (effort_ < max_compression_effort) {
+        // Efforts 1 to 7 are libdeflate's levels of the same number; 8 is its level 9,
+        // still faster than zlib's 9. Its levels from 10 on are slower than zlib's 9.
+        if (!compressor_)
+            compressor_ = libdeflate_alloc_compressor(effort_ <= 7 ? effort_ : 9);
+        if (!compressor_)
+            return false;
+        size_t written =
+            libdeflate_zlib_compress(static_cast<libdeflate_compressor*>(compressor_), source,
+                                     source_len, dest, available);
+        if (written == 0)
+            return false; // did not fit its room
+        available = (unsigned long)written;
+        return true;
     }
-
-    bool compress(unsigned char* dest, uLongf& available, const unsigned char* source,
-                  uLong source_len)
-    {
-#ifdef VID_HAVE_LIBDEFLATE
-        if (effort_ < max_compression_effort) {
-            // Efforts 1 to 7 are libdeflate's levels of the same number; 8 is its level 9,
-            // still faster than zlib's 9. Its levels from 10 on are slower than zlib's 9.
-            if (!compressor_)
-                compressor_ = libdeflate_alloc_compressor(effort_ <= 7 ? effort_ : 9);
-            if (!compressor_)
-                return false;
-            size_t written =
-                libdeflate_zlib_compress(compressor_, source, source_len, dest, available);
-            if (written == 0)
-                return false; // did not fit its room
-            available = uLongf(written);
-            return true;
-        }
 #endif
-        return compress2(dest, &available, source, source_len, effort_) == Z_OK;
-    }
-
-  private:
-    int effort_;
-#ifdef VID_HAVE_LIBDEFLATE
-    libdeflate_compressor* compressor_ = nullptr;
-#endif
-};
-
-} // namespace
+    uLongf room = available;
+    if (compress2(dest, &room, source, source_len, effort_) != Z_OK)
+        return false;
+    available = (unsigned long)room;
+    return true;
+}
 
 void Compress_MT_datastruct::compress_datastruct()
 {
     work_done = 1;
-    BlockCompressor compressor(compression_effort);
+    VidBlockCompressor compressor(compression_effort);
     for (uint i = start_block; i < end_block; i++) {
-        uLongf available = compressed_block_sizes[i];
+        unsigned long available = compressed_block_sizes[i];
         if (!compressor.compress(compressed_buffer + compressed_block_partitions[i], available,
                                  uncompressed_buffer + uncompressed_block_partitions[i],
                                  uncompressed_block_partitions[i + 1] -

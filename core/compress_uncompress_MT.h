@@ -130,6 +130,25 @@ int compress_MT_at_effort(unsigned char* compressed_buffer, unsigned long& compr
                           unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
                           int compression_effort);
 
+// One block's deflate encoder at a compression effort, as the codec's workers use it: below 9
+// libdeflate's level for the effort where the build has libdeflate, else zlib at the effort.
+// compress() writes one zlib stream into dest, whose room is `available` on entry and the
+// stream's length on success; false when it does not fit or the encoder fails. One object per
+// thread; it keeps its encoder between blocks.
+class VidBlockCompressor {
+  public:
+    explicit VidBlockCompressor(int effort) : effort_(effort) {}
+    VidBlockCompressor(const VidBlockCompressor&) = delete;
+    VidBlockCompressor& operator=(const VidBlockCompressor&) = delete;
+    ~VidBlockCompressor();
+    bool compress(unsigned char* dest, unsigned long& available, const unsigned char* source,
+                  unsigned long source_len);
+
+  private:
+    int effort_;
+    void* compressor_ = nullptr; // libdeflate's, where the build has it
+};
+
 // Expands a blocked-compress buffer, or a plain zlib stream (any input that does not begin
 // with the marker). uncompressed_buffer is a caller's buffer of uncompressed_size bytes, or
 // null: then, for a blocked-compress buffer, an output of exactly the announced size is

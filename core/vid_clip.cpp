@@ -62,10 +62,14 @@ VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames)
     if (f == nullptr || file_size < vid_table_end(1) + kVidClipTrailerBytes ||
         !read_at(f, kVidHeaderBytes, entry, sizeof entry))
         return clip;
+    // Entry 0 may hold anything: it is checked before any arithmetic on it.
     const int64_t first_record = int64_t(get_le64(entry));
+    if (first_record > file_size ||
+        first_record < vid_table_end(frames > 0 ? frames : 1) + kVidClipTrailerBytes)
+        return clip;
     const int64_t trailer_at = first_record - kVidClipTrailerBytes;
     unsigned char t[kVidClipTrailerBytes];
-    if (first_record > file_size || trailer_at < vid_table_end(frames > 0 ? frames : 1) ||
+    if (
         !read_at(f, trailer_at, t, sizeof t) || memcmp(t, kMagic, sizeof kMagic) != 0)
         return clip;
 
@@ -225,7 +229,10 @@ bool vid_clip_mark_finished(FILE* f, int64_t block_at, int64_t slots)
     unsigned char entry[kVidTableEntryBytes];
     if (!read_at(f, kVidHeaderBytes, entry, sizeof entry))
         return false;
-    const int64_t trailer_at = int64_t(get_le64(entry)) - kVidClipTrailerBytes;
+    const int64_t first_record = int64_t(get_le64(entry));
+    if (first_record < block_at + kVidClipTrailerBytes)
+        return false;
+    const int64_t trailer_at = first_record - kVidClipTrailerBytes;
     unsigned char t[kVidClipTrailerBytes];
     if (!read_at(f, trailer_at, t, sizeof t) || memcmp(t, kMagic, sizeof kMagic) != 0)
         return false;

@@ -6,6 +6,7 @@
 
 #include "VidHeader.h"
 #include "vid_clip.h"
+#include "vid_compact.h"
 #include "compress_uncompress_MT.h"
 #include "file_offset.h"
 #include "le_bytes.h"
@@ -13,10 +14,13 @@
 
 int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)
 {
-    unsigned char head[12 + 8 * max_compress_MT_blocks]; // the longest blocked-compress header
+    unsigned char head[kVidCompactHeadBytes + 8 * kVidCompactMaxBlocks]; // the longest head
     size_t got = 0;
     if (available > 0 && vid_fseek(f, at, SEEK_SET) == 0)
         got = fread(head, 1, available < int64_t(sizeof head) ? size_t(available) : sizeof head, f);
+    VidCompactHead compact;
+    if (vid_is_compact_record(head, (unsigned long)got))
+        return vid_compact_head(head, (unsigned long)got, compact) ? compact.length : -1;
     return blocked_compress_length(head, (unsigned long)got);
 }
 

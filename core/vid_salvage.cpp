@@ -2,6 +2,7 @@
 #include "vid_salvage.h"
 
 #include "vid_clip.h"
+#include "vid_compact.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,7 +25,17 @@ namespace {
 
 const size_t kWindow = size_t(4) << 20;
 const unsigned char kMarker[8] = {0x81, 0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
-const size_t kLongestHead = 12 + 8 * 8;
+// The longest head of a record: a compact one (24 + 8 * 8; a classic one is 12 + 8 * 8).
+const size_t kLongestHead = kVidCompactHeadBytes + 8 * 8;
+
+// A record's length as its head announces it, classic or compact; -1 without a sound head.
+int64_t announced_length(const unsigned char* head, size_t available)
+{
+    VidCompactHead compact;
+    if (vid_is_compact_record(head, (unsigned long)available))
+        return vid_compact_head(head, (unsigned long)available, compact) ? compact.length : -1;
+    return blocked_compress_length(head, (unsigned long)available);
+}
 
 // A failure of the salvage path, in the shape every part of the core reports.
 bool fail(VidError& error, VidResult result, const char* path, const std::string& detail,
@@ -88,6 +99,10 @@ class Window {
 // The expanded size a blocked-compress header announces (its last block end), or 0.
 uint64_t announced_total(const unsigned char* head, size_t available)
 {
+    VidCompactHead compact;
+    if (vid_is_compact_record(head, (unsigned long)available))
+        return vid_compact_head(head, (unsigned long)available, compact) ? compact.expanded_bytes
+                                                                         : 0;
     if (blocked_compress_length(head, (unsigned long)available) < 0)
         return 0;
     uint32_t n = get_le32(head + 8);
@@ -119,14 +134,15 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, Vid
             return fail(error, VidResult::read_failed, path, "at offset " + std::to_string(at),
                         errno);
         }
+        // Classic and compact markers differ in their first byte (0x81, 0x82) alone.
         const unsigned char* found = nullptr;
-        for (const unsigned char* q = p; q + sizeof kMarker <= p + available; q++) {
+        for (const unsigned char* q = p + 1; q + sizeof kMarker - 1 <= p + available; q++) {
             q = static_cast<const unsigned char*>(
-                memchr(q, kMarker[0], size_t(p + available - sizeof kMarker + 1 - q)));
+                memchr(q, kMarker[1], size_t(p + available - (sizeof kMarker - 1) + 1 - q)));
             if (q == nullptr)
                 break;
-            if (memcmp(q, kMarker, sizeof kMarker) == 0) {
-                found = q;
+            if ((q[-1] == 0x81 || q[-1] == 0x82) && memcmp(q, kMarker + 1, sizeof kMarker - 1) == 0) {
+                found = q - 1;
                 break;
             }
         }
@@ -142,7 +158,7 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, Vid
                         "at offset " + std::to_string(candidate), errno);
         }
         head_bytes = std::min(head_bytes, kLongestHead);
-        int64_t length = blocked_compress_length(head, (unsigned long)head_bytes);
+        int64_t length = announced_length(head, head_bytes);
         if (length < 0) {
             // A marker without a whole header: cut off by the end of the file, or noise.
             if (head_bytes < kLongestHead && candidate + int64_t(kLongestHead) > to)
@@ -233,7 +249,9 @@ bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t
             }
             unsigned char* out = frame.get();
             unsigned long out_size = (unsigned long)frame_bytes;
-            int rc = uncompress_MT(out, out_size, record.data(), (unsigned long)c.length);
+            int rc = vid_is_compact_record(record.data(), (unsigned long)c.length)
+                         ? vid_compact_expand(out, out_size, record.data(), (unsigned long)c.length)
+                         : uncompress_MT(out, out_size, record.data(), (unsigned long)c.length);
             budget -= c.length;
             if (rc != VID_CODEC_OK || out_size != frame_bytes) {
                 scan.damaged.push_back(c.offset);

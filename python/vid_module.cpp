@@ -256,7 +256,7 @@ class Writer {
   public:
     Writer(const std::string& path, int width, int height, int64_t reserve, int effort,
            const std::string& kind, double frame_rate, const std::string& start_time,
-           const std::string& metadata)
+           const std::string& metadata, bool compact)
     {
         check_path(path);
         if (effort < min_compression_effort || effort > max_compression_effort)
@@ -268,6 +268,7 @@ class Writer {
                          : kind == "bayer8" ? VidKind::bayer8
                                             : VidKind::rgb;
         recording.effort = effort;
+        recording.compact = compact;
         recording.frame_rate = frame_rate;
         recording.start_time = start_time.c_str();
         recording.metadata = metadata.c_str();
@@ -423,7 +424,7 @@ PYBIND11_MODULE(_vid, m)
         .def("close", &Reader::close);
     py::class_<Writer>(m, "Writer")
         .def(py::init<const std::string&, int, int, int64_t, int, const std::string&, double,
-                      const std::string&, const std::string&>())
+                      const std::string&, const std::string&, bool>())
         .def("append", &Writer::append)
         .def_property_readonly("frames", &Writer::frames)
         .def("close", &Writer::close);

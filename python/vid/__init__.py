@@ -254,8 +254,10 @@ class Writer:
     leaving the with block) finishes it."""
 
     def __init__(self, path, width, height, effort=9, frames_reserved=1024, kind="rgb",
-                 frame_rate=None, metadata=None, start_time=None):
+                 frame_rate=None, metadata=None, start_time=None, records="classic"):
         raw, self.path = _path_bytes(path)
+        if records not in ("classic", "compact"):
+            raise VidValueError("records is 'classic' or 'compact', not %r" % (records,))
         if kind not in _KINDS:
             raise VidValueError("kind is one of %s, not %r" % (", ".join(_KINDS), kind))
         rate = 0.0 if frame_rate is None else float(frame_rate)
@@ -276,7 +278,8 @@ class Writer:
         self.kind = kind
         self._dtype = _KINDS[kind]
         self._writer = _vid.Writer(raw, self.width, self.height, int(frames_reserved),
-                                   int(effort), kind, rate, start_time or "", text)
+                                   int(effort), kind, rate, start_time or "", text,
+                                   records == "compact")
 
     def __enter__(self):
         return self
@@ -323,7 +326,7 @@ def open(path):
 
 
 def create(path, width, height, effort=9, frames_reserved=1024, kind="rgb", frame_rate=None,
-           metadata=None, start_time=None):
+           metadata=None, start_time=None, records="classic"):
     """Creates (or replaces) a VID file for frames of width x height: a Writer.
 
     kind: "rgb" (frames of (height, width, 3) uint8), "bayer16" or "bayer8" (raw sensor
@@ -334,12 +337,15 @@ def create(path, width, height, effort=9, frames_reserved=1024, kind="rgb", fram
     (ISO 8601 UTC; default now) are kept in the file with each frame's timestamp. The frame
     count need not be known: frames beyond frames_reserved are taken, and closing rewrites
     the file once with an exact table. frames_reserved is a hint: at most 1048576 entries are
-    reserved up front."""
+    reserved up front. records="compact" writes compact records: camera frames a quarter to a
+    third smaller and read faster, which readers of this version and later read (older ones
+    refuse them with an error; `vid convert --records classic` makes a file for them)."""
     return Writer(path, width, height, effort, frames_reserved, kind, frame_rate, metadata,
-                  start_time)
+                  start_time, records)
 
 
-def write(path, frames, effort=9, kind="rgb", frame_rate=None, metadata=None, timestamps=None):
+def write(path, frames, effort=9, kind="rgb", frame_rate=None, metadata=None, timestamps=None,
+          records="classic"):
     """Writes an (n, height, width, 3) uint8 array (kind "rgb") or an (n, height, width)
     uint16/uint8 array of mosaics (kind "bayer16"/"bayer8") as a VID file; timestamps, when
     given, holds one int per frame (nanoseconds)."""
@@ -357,7 +363,7 @@ def write(path, frames, effort=9, kind="rgb", frame_rate=None, metadata=None, ti
         raise VidValueError("give one timestamp per frame: %d for %d frames"
                             % (len(timestamps), len(frames)))
     with create(path, frames.shape[2], frames.shape[1], effort, max(1, len(frames)), kind,
-                frame_rate, metadata) as w:
+                frame_rate, metadata, records=records) as w:
         for k, frame in enumerate(frames):
             w.append(frame, None if timestamps is None else int(timestamps[k]))
 
