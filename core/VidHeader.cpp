@@ -628,8 +628,8 @@ bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool
     if (vid_is_compact_record(compressed_buffer, length)) {
         // A compact record must describe this file's frames; then it expands in place.
         VidCompactHead head;
-        const VidKind kind = vid_kind_of(vid_is_bayer_interpolated == 1,
-                                         vid_uses_two_bytes_per_pixel == 1);
+        const VidKind kind =
+            vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1);
         codec = vid_compact_head(compressed_buffer, length, head) &&
                         head.width == uint32_t(width) && head.height == uint32_t(height) &&
                         head.filter == vid_compact_filter(kind)
@@ -714,8 +714,8 @@ bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
     // A frame whose compact record would not fit (the smallest frames) goes as a classic one.
     bool compacted = false;
     if (compact_records) {
-        const VidCompactFilter filter = vid_compact_filter(vid_kind_of(
-            vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1));
+        const VidCompactFilter filter = vid_compact_filter(
+            vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1));
         compacted = vid_compact_compress(compressed_buffer, size, uncompressed_buffer, width,
                                          height, filter, compression_effort) == VID_CODEC_OK;
         if (!compacted)

@@ -226,9 +226,8 @@ bool VidBlockCompressor::compress(unsigned char* dest, unsigned long& available,
             compressor_ = libdeflate_alloc_compressor(effort_ <= 7 ? effort_ : 9);
         if (!compressor_)
             return false;
-        size_t written =
-            libdeflate_zlib_compress(static_cast<libdeflate_compressor*>(compressor_), source,
-                                     source_len, dest, available);
+        size_t written = libdeflate_zlib_compress(static_cast<libdeflate_compressor*>(compressor_),
+                                                  source, source_len, dest, available);
         if (written == 0)
             return false; // did not fit its room
         available = (unsigned long)written;

@@ -69,8 +69,7 @@ VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames)
         return clip;
     const int64_t trailer_at = first_record - kVidClipTrailerBytes;
     unsigned char t[kVidClipTrailerBytes];
-    if (
-        !read_at(f, trailer_at, t, sizeof t) || memcmp(t, kMagic, sizeof kMagic) != 0)
+    if (!read_at(f, trailer_at, t, sizeof t) || memcmp(t, kMagic, sizeof kMagic) != 0)
         return clip;
 
     const uint32_t version = get_le32(t + 8);

@@ -49,7 +49,7 @@ constexpr int64_t kVidClipMaxMetadataBytes = 16 << 20;
 struct VidRecording {
     VidKind kind = VidKind::rgb;
     int effort = 9;                   // compression effort, 1 (fastest) to 9 (smallest)
-    bool compact = false; // compact records (vid_compact.h) instead of classic ones
+    bool compact = false;             // compact records (vid_compact.h) instead of classic ones
     bool clip_block = true;           // false: no block, the bytes of the classic writer
     double frame_rate = 0;            // frames per second; 0: unknown
     const char* start_time = nullptr; // ISO 8601 UTC; null or "": the creation time

@@ -39,8 +39,8 @@ uint16_t unzigzag(uint16_t z)
 
 // Byte rows (RGB: `left` 3, one-byte Bayer: 2): differences from the row `up` rows above, or
 // in the block's first `up` rows from `left` bytes before.
-void filter_bytes(const unsigned char* src, unsigned char* dst, size_t row_bytes, int rows,
-                  int up, size_t left)
+void filter_bytes(const unsigned char* src, unsigned char* dst, size_t row_bytes, int rows, int up,
+                  size_t left)
 {
     for (int j = 0; j < rows; j++) {
         const unsigned char* s = src + size_t(j) * row_bytes;
@@ -103,8 +103,8 @@ void unfilter_bayer16(unsigned char* rows_data, size_t width, int rows, unsigned
         if (j >= 2) {
             const unsigned char* above = r - 2 * row_bytes;
             for (size_t x = 0; x < width; x++) {
-                uint16_t v = uint16_t(get_le16(above + 2 * x) +
-                                      unzigzag(uint16_t(lo[x] | (hi[x] << 8))));
+                uint16_t v =
+                    uint16_t(get_le16(above + 2 * x) + unzigzag(uint16_t(lo[x] | (hi[x] << 8))));
                 r[2 * x] = uint8_t(v);
                 r[2 * x + 1] = uint8_t(v >> 8);
             }
@@ -361,7 +361,8 @@ bool vid_compact_head(const unsigned char* head, unsigned long available, VidCom
     if (previous != out.height)
         return false;
     out.length = length;
-    out.expanded_bytes = uint64_t(out.width) * out.height * uint64_t(vid_compact_pixel_bytes(out.filter));
+    out.expanded_bytes =
+        uint64_t(out.width) * out.height * uint64_t(vid_compact_pixel_bytes(out.filter));
     return true;
 }
 
@@ -408,8 +409,8 @@ int vid_compact_compress_on_cores(unsigned char* record, unsigned long& record_s
 }
 
 int vid_compact_compress(unsigned char* record, unsigned long& record_size,
-                         const unsigned char* frame, int width, int height,
-                         VidCompactFilter filter, int compression_effort)
+                         const unsigned char* frame, int width, int height, VidCompactFilter filter,
+                         int compression_effort)
 {
     return vid_compact_compress_on_cores(record, record_size, frame, width, height, filter,
                                          compression_effort, get_num_processing_cores());

@@ -53,7 +53,7 @@ int vid_compact_pixel_bytes(VidCompactFilter filter);
 struct VidCompactHead {
     VidCompactFilter filter = VidCompactFilter::rgb;
     uint32_t width = 0, height = 0, blocks = 0;
-    int64_t length = 0;         // of the whole record, as its head announces it
+    int64_t length = 0;          // of the whole record, as its head announces it
     uint64_t expanded_bytes = 0; // width x height x bytes per pixel
 };
 
@@ -70,8 +70,8 @@ bool vid_compact_head(const unsigned char* head, unsigned long available, VidCom
 // out or a worker cannot start (record_size unchanged). The bytes never depend on the number
 // of processors.
 int vid_compact_compress(unsigned char* record, unsigned long& record_size,
-                         const unsigned char* frame, int width, int height,
-                         VidCompactFilter filter, int compression_effort);
+                         const unsigned char* frame, int width, int height, VidCompactFilter filter,
+                         int compression_effort);
 
 // Expands a compact record into `frame`, which holds frame_size bytes: exactly the record's
 // width x height x bytes per pixel, or VID_CODEC_BUF_ERROR. VID_CODEC_DATA_ERROR for a head

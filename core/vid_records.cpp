@@ -124,6 +124,22 @@ VidTail vid_records_behind(VidHeader& v)
     return tail;
 }
 
+VidRecordKinds vid_record_kinds(VidHeader& v)
+{
+    VidRecordKinds kinds;
+    for (int k = 0; k < v.num_frames; k++) {
+        const int64_t length = v.recordBytes(k);
+        unsigned char head[8];
+        if (length == 0)
+            kinds.black++;
+        else if (length >= int64_t(sizeof head) &&
+                 vid_fseek(v.videoFile, v.offsets[k], SEEK_SET) == 0 &&
+                 fread(head, 1, sizeof head, v.videoFile) == sizeof head)
+            (vid_is_compact_record(head, sizeof head) ? kinds.compact : kinds.classic)++;
+    }
+    return kinds;
+}
+
 bool vid_is_empty(VidHeader& v)
 {
     if (v.compressed_buffer == nullptr || v.videoFile == nullptr || v.num_frames != 0)

@@ -47,6 +47,14 @@ struct VidTail {
 };
 VidTail vid_records_behind(VidHeader& v);
 
+// How many of an open reader's frames are classic records, compact ones (vid_compact.h) and
+// black frames (zero-length records); a record whose first bytes cannot be read counts as
+// none of them. Reads 8 bytes per frame.
+struct VidRecordKinds {
+    int64_t classic = 0, compact = 0, black = 0;
+};
+VidRecordKinds vid_record_kinds(VidHeader& v);
+
 // True for a file without frames and without anything behind its table: the table's entries
 // all point to its end (or are zero). Such a file is empty and intact, of no kind.
 bool vid_is_empty(VidHeader& v);

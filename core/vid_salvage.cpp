@@ -141,7 +141,8 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, Vid
                 memchr(q, kMarker[1], size_t(p + available - (sizeof kMarker - 1) + 1 - q)));
             if (q == nullptr)
                 break;
-            if ((q[-1] == 0x81 || q[-1] == 0x82) && memcmp(q, kMarker + 1, sizeof kMarker - 1) == 0) {
+            if ((q[-1] == 0x81 || q[-1] == 0x82) &&
+                memcmp(q, kMarker + 1, sizeof kMarker - 1) == 0) {
                 found = q - 1;
                 break;
             }

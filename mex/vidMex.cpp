@@ -10,10 +10,11 @@
 //                                             uint8, without demosaic or gains
 //   h = vidMex('create', name, width, height, reserve, effort)
 //                                             a writer whose table grows past `reserve`
-//   h = vidMex('create', name, width, height, reserve, effort, kind, rate, metadata, start)
-//                                             a recording writer: kind 'rgb', 'bayer8' or
+//   h = vidMex('create', name, width, height, reserve, effort, kind, rate, metadata, start,
+//               records)                      a recording writer: kind 'rgb', 'bayer8' or
 //                                             'bayer16', frame rate (0: unknown), metadata
-//                                             (JSON object text), start time ('' : now)
+//                                             (JSON object text), start time ('' : now),
+//                                             records 'classic' or 'compact'
 //   vidMex('write', h, frames)                H x W x 3 x n uint8 frames, exactly W x H; a
 //                                             Bayer writer's H x W x n uint16/uint8 mosaics
 //   vidMex('write', h, frames, stamps)        with one int64 timestamp (ns) per frame
@@ -224,8 +225,12 @@ void create_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     int width = 0, height = 0, reserve = 0, effort = 0;
     VidRecording recording;
-    recording.clip_block = nrhs == 10;
+    recording.clip_block = nrhs == 11;
     if (recording.clip_block) {
+        if (command_is(prhs[10], "compact"))
+            recording.compact = true;
+        else if (!command_is(prhs[10], "classic"))
+            return vid_mex_argument_error("Records are 'classic' or 'compact'.", kUsage);
         if (command_is(prhs[6], "bayer16"))
             recording.kind = VidKind::bayer16;
         else if (command_is(prhs[6], "bayer8"))
@@ -236,7 +241,7 @@ void create_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
             return vid_mex_argument_error("The frame rate is a number.", kUsage);
         recording.frame_rate = mxGetScalar(prhs[7]);
     }
-    if ((nrhs != 6 && nrhs != 10) || nlhs > 1 || !vid_mex_is_class(prhs[1], mxCHAR_CLASS) ||
+    if ((nrhs != 6 && nrhs != 11) || nlhs > 1 || !vid_mex_is_class(prhs[1], mxCHAR_CLASS) ||
         !scalar_int(prhs[2], &width) || !scalar_int(prhs[3], &height) ||
         !scalar_int(prhs[4], &reserve) || !scalar_int(prhs[5], &effort) || reserve < 1)
         return vid_mex_argument_error("vidMex('create', name, width, height, reserve, effort)",

@@ -24,9 +24,11 @@ const Subcommand kSubcommands[] = {
      &vid_info_command},
     {"export", "frames as PNG/PPM images or a raw stream for encoders", vid_export_main,
      &vid_export_command},
-    {"import", "an RGB VID file from images or a raw rgb24 stream", vid_import_main,
+    {"import", "a VID file from images or a raw stream (RGB or Bayer)", vid_import_main,
      &vid_import_command},
     {"crop", "trim, crop or merge clips into a new VID file", vid_crop_main, &vid_crop_command},
+    {"convert", "rewrite a file with classic or compact records", vid_convert_main,
+     &vid_convert_command},
 };
 
 const Subcommand* find(const char* name)

@@ -16,5 +16,7 @@ int vid_verify_main(int argc, char** argv);
 extern const VidSubcommand vid_verify_command;
 int vid_crop_main(int argc, char** argv);
 extern const VidSubcommand vid_crop_command;
+int vid_convert_main(int argc, char** argv);
+extern const VidSubcommand vid_convert_command;
 int vid_repair_main(int argc, char** argv);
 extern const VidSubcommand vid_repair_command;

@@ -23,7 +23,8 @@ const VidSubcommand vid_info_command = {
     "without frames and with nothing behind its table (no kind is claimed); \"unfinished\"\n"
     "when bytes follow the last whole record (a writer stopped in the middle of a frame, or\n"
     "whole frames beyond the table of a writer that outgrew it); \"truncated\" when records\n"
-    "its table announces are missing or cut (the file lost its end). A recording also shows\n"
+    "its table announces are missing or cut (the file lost its end); how many frames are\n"
+    "classic records, compact ones and black frames. A recording also shows\n"
     "its frame rate and duration, its first and last timestamps, the gaps between frames\n"
     "(frames more than 1.5 frame periods apart: how many, and the largest, with its frame\n"
     "numbers), its start time and metadata.\n",
@@ -31,7 +32,8 @@ const VidSubcommand vid_info_command = {
         {"--json", nullptr, nullptr,
          "one JSON object per file and line, keys: file, kind, width, height, frames, "
          "table_entries, file_size, frame_bytes, stored_bytes_per_frame, ratio, state, "
-         "frames_beyond_table, frames_missing, frames_cut, clip_block (present, absent or "
+         "frames_beyond_table, frames_missing, frames_cut, records ({classic, compact, black}: "
+         "frames of each kind of record), clip_block (present, absent or "
          "damaged), frame_rate, duration, start_time, first_timestamp, last_timestamp "
          "(nanoseconds), gaps, largest_gap ({from_frame, to_frame, seconds}), metadata, finished "
          "(null where the file does not say; kind is null for an empty file); a "
@@ -125,6 +127,7 @@ bool describe(const char* path, bool json)
     if (clip.present && !vid_read_timestamps(reader, clip, stamps))
         stamps.clear();
     const Timing timing = timing_of(stamps, clip.frame_rate);
+    const VidRecordKinds records = vid_record_kinds(reader);
     const char* block = clip.present ? "present" : clip.damaged ? "damaged" : "absent";
     // The records' end: behind the last record's own announced length, whole records of a
     // writer that outgrew its table, or bytes of one cut short.
@@ -155,6 +158,9 @@ bool describe(const char* path, bool json)
             gap = "{\"from_frame\": " + std::to_string(timing.gap_frame - 1) +
                   ", \"to_frame\": " + std::to_string(timing.gap_frame) +
                   ", \"seconds\": " + json_number(timing.gap_seconds) + "}";
+        printf(", \"records\": {\"classic\": %" PRId64 ", \"compact\": %" PRId64
+               ", \"black\": %" PRId64 "}",
+               records.classic, records.compact, records.black);
         printf(", \"clip_block\": \"%s\", \"frame_rate\": %s, \"duration\": %s, "
                "\"start_time\": %s, \"first_timestamp\": %s, \"last_timestamp\": %s, "
                "\"gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, \"finished\": %s}\n",
@@ -196,6 +202,14 @@ bool describe(const char* path, bool json)
                kind == VidKind::none ? "none (the file holds no frames)" : vid_kind_text(kind),
                reader.width, reader.height, frames, file.table_entries, file.file_size, frame_bytes,
                stored, ratio, state_text.c_str());
+        if (frames > 0)
+            printf("  records        %" PRId64 " classic, %" PRId64 " compact, %" PRId64
+                   " black%s\n",
+                   records.classic, records.compact, records.black,
+                   records.compact > 0 ? " (compact records need a reader of this version or "
+                                         "later; vid convert --records classic makes a file "
+                                         "for older ones)"
+                                       : "");
         if (clip.damaged)
             printf("  clip block     damaged (%s); the frames read as ever\n",
                    clip.problem.c_str());
