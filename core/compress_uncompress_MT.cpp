@@ -221,7 +221,8 @@ bool VidBlockCompressor::compress(unsigned char* dest, unsigned long& available,
 #ifdef VID_HAVE_LIBDEFLATE
     if (effort_ < max_compression_effort) {
         // Efforts 1 to 7 are libdeflate's levels of the same number; 8 is its level 9,
-        // still faster than zlib's 9. Its levels from 10 on are slower than zlib's 9.
+        // still faster than zlib's 9. Its levels from 10 on are slower than zlib's 9. Effort 0
+        // stores the block (its level 0).
         if (!compressor_)
             compressor_ = libdeflate_alloc_compressor(effort_ <= 7 ? effort_ : 9);
         if (!compressor_)

@@ -131,7 +131,8 @@ int compress_MT_at_effort(unsigned char* compressed_buffer, unsigned long& compr
                           int compression_effort);
 
 // One block's deflate encoder at a compression effort, as the codec's workers use it: below 9
-// libdeflate's level for the effort where the build has libdeflate, else zlib at the effort.
+// libdeflate's level for the effort where the build has libdeflate, else zlib at the effort;
+// effort 0 makes a stream of stored (uncompressed) deflate blocks.
 // compress() writes one zlib stream into dest, whose room is `available` on entry and the
 // stream's length on success; false when it does not fit or the encoder fails. One object per
 // thread; it keeps its encoder between blocks.

@@ -6,7 +6,11 @@
 #include <libdeflate.h>
 #endif
 
+#include <cmath>
 #include <cstring>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 #include <new>
 #include <vector>
 
@@ -72,14 +76,15 @@ void unfilter_bytes(unsigned char* rows_data, size_t row_bytes, int rows, int up
 }
 
 // Two-byte Bayer rows: zigzag differences from two rows up (the first two rows: two samples
-// left), low bytes then high bytes.
+// left), their low bytes as one plane of rows x width, then their high bytes.
 void filter_bayer16(const unsigned char* src, unsigned char* dst, size_t width, int rows)
 {
     const size_t row_bytes = 2 * width;
+    const size_t plane = width * size_t(rows);
     for (int j = 0; j < rows; j++) {
         const unsigned char* s = src + size_t(j) * row_bytes;
-        unsigned char* lo = dst + size_t(j) * row_bytes;
-        unsigned char* hi = lo + width;
+        unsigned char* lo = dst + size_t(j) * width;
+        unsigned char* hi = lo + plane;
         const unsigned char* above = j >= 2 ? s - 2 * row_bytes : nullptr;
         for (size_t x = 0; x < width; x++) {
             uint16_t v = get_le16(s + 2 * x);
@@ -91,20 +96,39 @@ void filter_bayer16(const unsigned char* src, unsigned char* dst, size_t width, 
     }
 }
 
-// In place, row by row: each row's low and high halves go to `planes` first.
-void unfilter_bayer16(unsigned char* rows_data, size_t width, int rows, unsigned char* planes)
+// Undoes filter_bayer16 into `out` (rows x width two-byte samples) from the low plane at
+// `lo` and the high plane at `hi`. The low plane may lie in the second half of `out` itself:
+// each row's bytes are taken into `row` before its samples are written, and row j's samples
+// never reach the low bytes of rows after j.
+void unfilter_bayer16(unsigned char* out, const unsigned char* lo, const unsigned char* hi,
+                      size_t width, int rows, unsigned char* row)
 {
     const size_t row_bytes = 2 * width;
     for (int j = 0; j < rows; j++) {
-        unsigned char* r = rows_data + size_t(j) * row_bytes;
-        memcpy(planes, r, row_bytes);
-        const unsigned char* lo = planes;
-        const unsigned char* hi = planes + width;
+        unsigned char* r = out + size_t(j) * row_bytes;
+        memcpy(row, lo + size_t(j) * width, width);
+        memcpy(row + width, hi + size_t(j) * width, width);
+        const unsigned char* l = row;
+        const unsigned char* h = row + width;
         if (j >= 2) {
             const unsigned char* above = r - 2 * row_bytes;
-            for (size_t x = 0; x < width; x++) {
+            size_t x = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+            // Eight samples at a time: the bytes interleave into little-endian zigzag numbers.
+            const __m128i one = _mm_set1_epi16(1), zero = _mm_setzero_si128();
+            for (; x + 8 <= width; x += 8) {
+                __m128i z =
+                    _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(l + x)),
+                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(h + x)));
+                __m128i d =
+                    _mm_xor_si128(_mm_srli_epi16(z, 1), _mm_sub_epi16(zero, _mm_and_si128(z, one)));
+                __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + 2 * x));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(r + 2 * x), _mm_add_epi16(a, d));
+            }
+#endif
+            for (; x < width; x++) {
                 uint16_t v =
-                    uint16_t(get_le16(above + 2 * x) + unzigzag(uint16_t(lo[x] | (hi[x] << 8))));
+                    uint16_t(get_le16(above + 2 * x) + unzigzag(uint16_t(l[x] | (h[x] << 8))));
                 r[2 * x] = uint8_t(v);
                 r[2 * x + 1] = uint8_t(v >> 8);
             }
@@ -112,11 +136,36 @@ void unfilter_bayer16(unsigned char* rows_data, size_t width, int rows, unsigned
         }
         for (size_t x = 0; x < width; x++) {
             uint16_t p = x >= 2 ? get_le16(r + 2 * x - 4) : 0;
-            uint16_t v = uint16_t(p + unzigzag(uint16_t(lo[x] | (hi[x] << 8))));
+            uint16_t v = uint16_t(p + unzigzag(uint16_t(l[x] | (h[x] << 8))));
             r[2 * x] = uint8_t(v);
             r[2 * x + 1] = uint8_t(v >> 8);
         }
     }
+}
+
+// Bits per byte of a plane's byte histogram (Shannon). Planes of noise (about 7 and more)
+// gain little from deflate and are slow to expand from it: at the faster efforts they are
+// stored instead.
+double bits_per_byte(const unsigned char* data, size_t n)
+{
+    if (n == 0)
+        return 0;
+    size_t counts[256] = {};
+    for (size_t i = 0; i < n; i++)
+        counts[data[i]]++;
+    double bits = 0;
+    for (size_t c : counts)
+        if (c != 0) {
+            const double p = double(c) / double(n);
+            bits -= p * std::log2(p);
+        }
+    return bits;
+}
+
+// Above this many bits per byte a plane is stored, by compression effort (9: never).
+double store_above(int effort)
+{
+    return effort <= 1 ? 6.5 : effort == 2 ? 7.0 : effort < 9 ? 7.5 : 9.0;
 }
 
 // Expands one zlib stream into exactly `room` bytes; false otherwise.
@@ -181,31 +230,55 @@ struct Worker {
     void init() {}
 };
 
+// Appends the zlib stream of `n` bytes at `data` to `out`: stored when the plane is noise
+// (store_above), else at the call's effort.
+bool append_stream(std::vector<unsigned char>& out, const unsigned char* data, size_t n, int effort,
+                   VidBlockCompressor& compressor, VidBlockCompressor& storer)
+{
+    const size_t at = out.size();
+    out.resize(at + n + (n >> 12) + (n >> 14) + 5 * (n / 16384 + 1) + 64);
+    unsigned long room = (unsigned long)(out.size() - at);
+    VidBlockCompressor& chosen = bits_per_byte(data, n) > store_above(effort) ? storer : compressor;
+    if (!chosen.compress(out.data() + at, room, data, n))
+        return false;
+    out.resize(at + room);
+    return true;
+}
+
 void* compress_worker(void* arg)
 {
     Worker& w = *static_cast<Worker*>(arg);
     Job& job = *w.job;
     w.work_done = 1;
-    VidBlockCompressor compressor(job.effort);
+    VidBlockCompressor compressor(job.effort), storer(0);
     std::vector<unsigned char> filtered;
     for (unsigned i = w.first; i < w.last; i++) {
         const uint32_t r0 = row_begin(job, i), rows = job.row_end[i] - r0;
         const size_t bytes = size_t(rows) * job.row_bytes;
+        std::vector<unsigned char>& out = job.stream[i];
         try {
             filtered.resize(bytes);
-            job.stream[i].resize(bytes + (bytes >> 12) + (bytes >> 14) + 64);
+            out.clear();
+            vid_compact_filter_rows(job.frame_in + size_t(r0) * job.row_bytes, filtered.data(),
+                                    int(job.width), int(rows), job.filter);
+            if (job.filter == VidCompactFilter::bayer16) {
+                // Two streams: the low plane (its length first), then the high plane.
+                const size_t plane = bytes / 2;
+                out.resize(4);
+                bool ok =
+                    append_stream(out, filtered.data(), plane, job.effort, compressor, storer);
+                if (ok)
+                    put_le32(out.data(), uint32_t(out.size() - 4));
+                if (!ok || !append_stream(out, filtered.data() + plane, plane, job.effort,
+                                          compressor, storer))
+                    w.work_done = 0;
+            } else if (!append_stream(out, filtered.data(), bytes, job.effort, compressor,
+                                      storer)) {
+                w.work_done = 0;
+            }
         } catch (const std::bad_alloc&) {
             w.work_done = 0;
-            continue;
         }
-        vid_compact_filter_rows(job.frame_in + size_t(r0) * job.row_bytes, filtered.data(),
-                                int(job.width), int(rows), job.filter);
-        unsigned long room = (unsigned long)job.stream[i].size();
-        if (!compressor.compress(job.stream[i].data(), room, filtered.data(), bytes)) {
-            w.work_done = 0;
-            continue;
-        }
-        job.stream[i].resize(room);
     }
     return nullptr;
 }
@@ -216,27 +289,39 @@ void* expand_worker(void* arg)
     Job& job = *w.job;
     w.work_done = 1;
     StreamExpander expander;
-    std::vector<unsigned char> planes;
-    if (job.filter == VidCompactFilter::bayer16) {
-        try {
-            planes.resize(job.row_bytes);
-        } catch (const std::bad_alloc&) {
-            w.work_done = 0;
-            return nullptr;
-        }
-    }
+    std::vector<unsigned char> row, high;
     for (unsigned i = w.first; i < w.last; i++) {
         const uint32_t r0 = row_begin(job, i), rows = job.row_end[i] - r0;
         unsigned char* out = job.frame_out + size_t(r0) * job.row_bytes;
         const size_t bytes = size_t(rows) * job.row_bytes;
-        if (!expander.expand(out, bytes, job.stream_at[i], job.stream_length[i])) {
+        const unsigned char* data = job.stream_at[i];
+        const size_t length = job.stream_length[i];
+        if (job.filter != VidCompactFilter::bayer16) {
+            if (!expander.expand(out, bytes, data, length)) {
+                w.work_done = 0;
+                continue;
+            }
+            vid_compact_unfilter_rows(out, int(job.width), int(rows), job.filter);
+            continue;
+        }
+        // The low plane expands into the second half of the block's rows, the high plane
+        // beside; then the rows are rebuilt in place.
+        const size_t plane = bytes / 2;
+        const size_t low_length = length >= 4 ? get_le32(data) : 0;
+        try {
+            row.resize(job.row_bytes);
+            high.resize(plane);
+        } catch (const std::bad_alloc&) {
             w.work_done = 0;
             continue;
         }
-        if (job.filter == VidCompactFilter::bayer16)
-            unfilter_bayer16(out, job.width, int(rows), planes.data());
-        else
-            vid_compact_unfilter_rows(out, int(job.width), int(rows), job.filter);
+        if (length < 4 || low_length > length - 4 ||
+            !expander.expand(out + plane, plane, data + 4, low_length) ||
+            !expander.expand(high.data(), plane, data + 4 + low_length, length - 4 - low_length)) {
+            w.work_done = 0;
+            continue;
+        }
+        unfilter_bayer16(out, out + plane, high.data(), job.width, int(rows), row.data());
     }
     if (w.work_done && w.first < w.last && job.notify != nullptr && job.notify->ready != nullptr)
         job.notify->ready(job.notify->context,
@@ -321,8 +406,11 @@ void vid_compact_unfilter_rows(unsigned char* rows, int width, int row_count,
                                VidCompactFilter filter)
 {
     if (filter == VidCompactFilter::bayer16) {
-        std::vector<unsigned char> planes(2 * size_t(width));
-        unfilter_bayer16(rows, size_t(width), row_count, planes.data());
+        const size_t plane = size_t(width) * size_t(row_count);
+        std::vector<unsigned char> row(2 * size_t(width)), high(rows + plane, rows + 2 * plane);
+        // The low plane moves to the second half, where the decoder expands it.
+        memmove(rows + plane, rows, plane);
+        unfilter_bayer16(rows, rows + plane, high.data(), size_t(width), row_count, row.data());
         return;
     }
     unfilter_bytes(rows, size_t(width) * size_t(vid_compact_pixel_bytes(filter)), row_count,

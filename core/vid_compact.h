@@ -22,16 +22,21 @@
 //   offset 16       4 bytes   height in rows
 //   offset 20       4 bytes   block count n, 1 to 8 (at most the height)
 //   offset 24       4n bytes  the row where block i ends (strictly rising, the last = height)
-//   offset 24 + 4n  4n bytes  length of block i's zlib stream
-//   offset 24 + 8n  ...       the n zlib streams back to back; stream i expands to the filtered
-//                             rows of block i (rows x width x bytes per pixel)
+//   offset 24 + 4n  4n bytes  length of block i's data
+//   offset 24 + 8n  ...       the n blocks' data back to back: for RGB and one-byte Bayer one
+//                             zlib stream of the block's filtered rows (rows x width x bytes
+//                             per pixel); for two-byte Bayer the length of the low plane's
+//                             zlib stream (4 bytes), that stream (rows x width low bytes), then
+//                             the high plane's stream (rows x width high bytes)
 //
 // Filtered rows: RGB and one-byte Bayer rows are the byte differences (mod 256) in place of
-// the samples; a two-byte Bayer row is the low bytes of its width zigzag differences, then
-// their high bytes. A row's prediction is the sample of the same colour one row up (RGB) or
-// two rows up (Bayer) within its block; in a block's first row (RGB) or first two rows (Bayer)
-// the sample of the same colour to the left (1 pixel for RGB, 2 for Bayer), 0 at the row's
-// start.
+// the samples; two-byte Bayer differences are zigzag numbers split into a plane of low bytes
+// and one of high bytes. A plane whose bytes are noise (by their histogram's entropy, above a
+// bound that falls with the effort; never at 9) is stored in its stream rather than coded:
+// deflate would gain little on it and expanding it would cost the most. A row's prediction is the
+// sample of the same colour one row up (RGB) or two rows up (Bayer) within its block; in a block's
+// first row (RGB) or first two rows (Bayer) the sample of the same colour to the left (1 pixel for
+// RGB, 2 for Bayer), 0 at the row's start.
 #pragma once
 
 #include <cstdint>
@@ -89,7 +94,8 @@ int vid_compact_compress_on_cores(unsigned char* record, unsigned long& record_s
                                   VidCompactFilter filter, int compression_effort, int cores);
 
 // The filters of one block of rows alone (tests compare them with a plain reference): from
-// `rows` into `filtered`, and back in place.
+// `rows` into `filtered` (two-byte Bayer: the low plane, then the high plane), and back in
+// place.
 void vid_compact_filter_rows(const unsigned char* rows, unsigned char* filtered, int width,
                              int row_count, VidCompactFilter filter);
 void vid_compact_unfilter_rows(unsigned char* rows, int width, int row_count,

@@ -40,8 +40,8 @@ Bytes reference_filter(const Bytes& frame, int width, int rows, VidCompactFilter
                 }
                 int16_t d = int16_t(uint16_t(diff));
                 uint16_t z = d >= 0 ? uint16_t(2 * d) : uint16_t(-2 * int32_t(d) - 1);
-                out[size_t(y) * width * 2 + x] = uint8_t(z);
-                out[size_t(y) * width * 2 + width + x] = uint8_t(z >> 8);
+                out[size_t(y) * width + x] = uint8_t(z); // low plane, then high plane
+                out[size_t(rows) * width + size_t(y) * width + x] = uint8_t(z >> 8);
             }
     return out;
 }
@@ -137,7 +137,8 @@ TEST(Compact, FilesMixBothKindsAndDamageIsAnErrorNeverPixels)
     }
     // A flipped byte in a compact stream, a head that claims another geometry: the frame fails.
     const size_t at = size_t(vidtest::table_entry(file, 1));
-    for (size_t offset : {at + 100, at + 12}) {
+    const size_t end = size_t(vidtest::table_entry(file, 2));
+    for (size_t offset : {end - 6, at + 12}) {
         Bytes bad = file;
         bad[offset] ^= 0x5A;
         ASSERT_TRUE(vidtest::write_file(dir.file("bad.vid"), bad));
