@@ -112,7 +112,7 @@ def ffv1_entry():
             c.seek(k * step, stream=s, any_frame=False, backward=True)
             for frame in c.decode(s):
                 if frame.pts is not None and frame.pts >= k * step:
-                    return frame.to_ndarray()
+                    return frame.to_ndarray(format="gray16le" if kind == "bayer16" else "rgb24")
         return read
     return write, reader
 
@@ -120,6 +120,7 @@ def ffv1_entry():
 def entries():
     out = [("VID today (level 9)", lambda: vid_entry("classic", 9)),
            ("VID today, balanced (effort 2)", lambda: vid_entry("classic", 2)),
+           ("VID today, fastest (effort 1)", lambda: vid_entry("classic", 1)),
            ("VID compact, fastest (effort 1)", lambda: vid_entry("compact", 1)),
            ("VID compact, balanced (effort 2)", lambda: vid_entry("compact", 2)),
            ("VID compact, smallest (effort 9)", lambda: vid_entry("compact", 9))]
@@ -144,16 +145,18 @@ def run(label, frames, kind, work):
         shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else None
         if os.path.exists(path) and not os.path.isdir(path):
             os.remove(path)
-        t = time.perf_counter()
-        write(path, frames, kind)
-        wfps = len(frames) / (time.perf_counter() - t)
+        wfps = 0.0
+        for _ in range(2):   # the better of two writes: the machine's noise hits both alike
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            t = time.perf_counter()
+            write(path, frames, kind)
+            wfps = max(wfps, len(frames) / (time.perf_counter() - t))
         ratio = frames.nbytes / size_of(path)
         read = reader(path, kind)
         count = 30 if name.startswith("FFV1") else READS
         got = read(len(frames) // 2)
         expect = frames[len(frames) // 2]
-        if kind == "rgb" and name.startswith("FFV1"):
-            got = got[..., [2, 1, 0]]
         assert np.array_equal(np.asarray(got), expect), name + " returned other pixels"
         rps = timed_reads(read, len(frames), count)
         extra = ""

@@ -51,7 +51,15 @@ void filter_bytes(const unsigned char* src, unsigned char* dst, size_t row_bytes
         unsigned char* d = dst + size_t(j) * row_bytes;
         if (j >= up) {
             const unsigned char* above = s - size_t(up) * row_bytes;
-            for (size_t i = 0; i < row_bytes; i++)
+            size_t i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+            for (; i + 16 <= row_bytes; i += 16)
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(d + i),
+                    _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i))));
+#endif
+            for (; i < row_bytes; i++)
                 d[i] = uint8_t(s[i] - above[i]);
             continue;
         }
@@ -66,7 +74,15 @@ void unfilter_bytes(unsigned char* rows_data, size_t row_bytes, int rows, int up
         unsigned char* r = rows_data + size_t(j) * row_bytes;
         if (j >= up) {
             const unsigned char* above = r - size_t(up) * row_bytes;
-            for (size_t i = 0; i < row_bytes; i++)
+            size_t i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+            for (; i + 16 <= row_bytes; i += 16)
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(r + i),
+                    _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i))));
+#endif
+            for (; i < row_bytes; i++)
                 r[i] = uint8_t(r[i] + above[i]);
             continue;
         }
@@ -238,7 +254,8 @@ bool append_stream(std::vector<unsigned char>& out, const unsigned char* data, s
     const size_t at = out.size();
     out.resize(at + n + (n >> 12) + (n >> 14) + 5 * (n / 16384 + 1) + 64);
     unsigned long room = (unsigned long)(out.size() - at);
-    VidBlockCompressor& chosen = bits_per_byte(data, n) > store_above(effort) ? storer : compressor;
+    const double bound = store_above(effort);
+    VidBlockCompressor& chosen = bound < 8 && bits_per_byte(data, n) > bound ? storer : compressor;
     if (!chosen.compress(out.data() + at, room, data, n))
         return false;
     out.resize(at + room);
