@@ -70,3 +70,22 @@
 %! assert (read (r, 1), 255 - img);
 %! r = VidReader (plain);
 %! assert ({r.FrameRate, r.Timestamps, r.Metadata}, {NaN, [], struct()});
+
+%!test
+%! % Compact records from VidWriter, read by VidReader and by the five functions alike.
+%! img = uint8 (mod (reshape (0:(24*32*3-1), 24, 32, 3) * 5, 256));
+%! name = vid_tmp ("compact.vid");
+%! w = VidWriter (name, 32, 24, "Records", "compact", "CompressionEffort", 2);
+%! writeVideo (w, cat (4, img, 255 - img));
+%! close (w);
+%! [h, dims] = clipOpenMex (name);
+%! assert (dims, [32; 24; 2]);
+%! assert (clipReadMex (h, 1), double (255 - img));
+%! clipCloseMex (h);
+%! m = uint16 (mod (reshape (0:(30*40-1), 30, 40) * 37, 4096));
+%! w = VidWriter (vid_tmp ("compact16.vid"), 40, 30, "Kind", "bayer16", "Records", "compact");
+%! writeVideo (w, cat (3, m, m + 9));
+%! close (w);
+%! r = VidReader (vid_tmp ("compact16.vid"));
+%! assert (readMosaic (r, 2), m + 9);
+%! assert (error_id (@() VidWriter (vid_tmp ("x.vid"), 8, 8, "Records", "tiny")), "vid:badArgument");
