@@ -476,8 +476,19 @@ namespace {
 bool finish_writer(VidHeader& v)
 {
     bool finished = v.table_grows && v.current_frame > v.num_frames
-                        ? vid_header_rewrite_grown_table(v)
+                        ? vid_header_rewrite_exact_table(v)
                         : write_header_and_table(v);
+    // A recording keeps little unused table: past 64 KiB or 1% of the file (the larger), its
+    // finish rewrites it once with an exact table (and block).
+    if (finished && v.clip_block_at > 0 && v.videoFile != nullptr &&
+        v.current_frame < v.num_frames) {
+        const int64_t unused = 2 * kVidTableEntryBytes * int64_t(v.num_frames - v.current_frame);
+        int64_t size = -1;
+        if (fflush(v.videoFile) == 0 && vid_fseek(v.videoFile, 0, SEEK_END) == 0)
+            size = vid_ftell(v.videoFile);
+        if (size > 0 && unused > (int64_t(64) << 10) && unused > size / 100)
+            finished = vid_header_rewrite_exact_table(v);
+    }
     // The block says the writer finished (the grown rewrite wrote it so already).
     if (finished && v.videoFile != nullptr && v.clip_block_at > 0) {
         finished = vid_clip_mark_finished(v.videoFile, v.clip_block_at, v.clip_slots) &&

@@ -171,6 +171,23 @@ inline bool vid_same_file(FILE* a, FILE* b)
 #endif
 }
 
+// True when `path` still names the file open in `f` (same device and file number); false when
+// the path names another file now (a writer's finish replaced it) or none. Systems that report
+// no file numbers answer true.
+inline bool vid_path_names_file(const char* path, FILE* f)
+{
+#ifdef _WIN32
+    (void)path;
+    (void)f;
+    return true;
+#else
+    struct stat sp, sf;
+    if (f == nullptr || fstat(fileno(f), &sf) != 0 || sf.st_ino == 0)
+        return true;
+    return stat(path, &sp) == 0 && sp.st_dev == sf.st_dev && sp.st_ino == sf.st_ino;
+#endif
+}
+
 // True when two paths name the same file: the same text, or the same device and file number.
 // Systems that report no file numbers (Windows gives 0) compare the text alone.
 inline bool vid_same_path(const char* a, const char* b)

@@ -117,21 +117,29 @@ VidClip vid_read_clip(VidHeader& v)
         fflush(v.videoFile);
         size = vid_fseek(v.videoFile, 0, SEEK_END) == 0 ? vid_ftell(v.videoFile) : -1;
     }
-    return vid_read_clip(v.videoFile, size, v.file_open_read_or_write == 1 ? 0 : v.num_frames);
+    // A follower's frames may run past the table (vid_follow.h): the block is checked against
+    // the least table, one entry.
+    return vid_read_clip(v.videoFile, size, 0);
 }
 
-bool vid_read_timestamps(FILE* f, const VidClip& clip, int64_t count, std::vector<int64_t>& out)
+bool vid_read_timestamps_range(FILE* f, const VidClip& clip, int64_t first, int64_t count,
+                               std::vector<int64_t>& out)
 {
     out.assign(size_t(count > 0 ? count : 0), kVidNoTimestamp);
-    const int64_t stored = clip.present ? (count < clip.slots ? count : clip.slots) : 0;
-    if (stored <= 0)
+    if (!clip.present || first < 0 || first >= clip.slots || count <= 0)
         return true;
+    const int64_t stored = count < clip.slots - first ? count : clip.slots - first;
     std::vector<unsigned char> raw(size_t(stored) * 8);
-    if (!read_at(f, clip.block_at, raw.data(), raw.size()))
+    if (!read_at(f, clip.block_at + 8 * first, raw.data(), raw.size()))
         return false;
     for (int64_t k = 0; k < stored; k++)
         out[size_t(k)] = int64_t(get_le64(&raw[size_t(k) * 8]));
     return true;
+}
+
+bool vid_read_timestamps(FILE* f, const VidClip& clip, int64_t count, std::vector<int64_t>& out)
+{
+    return vid_read_timestamps_range(f, clip, 0, count, out);
 }
 
 bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>& out)

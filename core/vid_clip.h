@@ -78,6 +78,9 @@ VidClip vid_read_clip(VidHeader& v);
 // the file cannot be read.
 bool vid_read_timestamps(FILE* f, const VidClip& clip, int64_t count, std::vector<int64_t>& out);
 bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>& out);
+// Timestamps of frames first .. first+count-1 only (kVidNoTimestamp where there are none).
+bool vid_read_timestamps_range(FILE* f, const VidClip& clip, int64_t first, int64_t count,
+                               std::vector<int64_t>& out);
 
 // The bytes of a whole block of `slots` timestamp slots: the first timestamps.size() filled,
 // the rest kVidNoTimestamp.

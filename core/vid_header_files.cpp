@@ -20,7 +20,7 @@
 // are copied once into a new file with a table of exactly current_frame entries, which then
 // replaces the old one. On failure the old file stays as it is (its first num_frames frames
 // readable) and the new one is removed. Formats a report and returns false on failure.
-bool vid_header_rewrite_grown_table(VidHeader& v)
+bool vid_header_rewrite_exact_table(VidHeader& v)
 {
     const int64_t frames = v.current_frame;
     int64_t file_end = -1;

@@ -33,6 +33,7 @@ extern const char kVidReportName[];
         vid_header_show_report(obj);                                                               \
     } while (0)
 
-// Finishes a writer whose table grew (vid_header_files.cpp). Formats a report and returns
+// Finishes a writer whose table grew, or a recording whose unused table would be large, with a
+// table of exactly its frames (vid_header_files.cpp). Formats a report and returns
 // false on failure; shows nothing.
-bool vid_header_rewrite_grown_table(VidHeader& v);
+bool vid_header_rewrite_exact_table(VidHeader& v);

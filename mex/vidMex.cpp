@@ -18,6 +18,7 @@
 //   vidMex('write', h, frames)                H x W x 3 x n uint8 frames, exactly W x H; a
 //                                             Bayer writer's H x W x n uint16/uint8 mosaics
 //   vidMex('write', h, frames, stamps)        with one int64 timestamp (ns) per frame
+//   [n kind] = vidMex('refresh', h)           takes in frames a running writer appended
 //   [facts, start, meta, stamps, problem] = vidMex('clip', h)
 //                                             the clip block: facts = [rate present damaged
 //                                             finished], stamps int64 ns per frame
@@ -39,6 +40,7 @@
 #include "VidHeader.h"
 #include "le_bytes.h"
 #include "vid_clip.h"
+#include "vid_follow.h"
 #include "vid_format.h"
 #include "report.h"
 #include "vid_read.h"
@@ -382,6 +384,32 @@ void clip_block(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
 }
 
+void refresh_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs != 2 || nlhs > 1)
+        return vid_mex_argument_error("vidMex('refresh', h)", kUsage);
+    VidHandleControl* control = nullptr;
+    VidHeader* r = vid_handle_open_record(prhs[1], 0, "Not a reader's handle.\n", &control);
+    if (r == nullptr)
+        return;
+    VidError failure;
+    const bool ok = vid_refresh(*r, failure);
+    // The record changed (table, buffers): sealed again, so the handle stays live.
+    vid_handle_seal(reinterpret_cast<unsigned char*>(r), control);
+    if (!ok)
+        return raise_failure(failure);
+    mxArray* out = mxCreateDoubleMatrix(1, 2, mxREAL);
+    if (out == nullptr)
+        return fail("Out of memory.");
+    const VidKind kind = vid_kind(*r);
+    mxGetPr(out)[0] = r->num_frames;
+    mxGetPr(out)[1] = kind == VidKind::none      ? 3
+                      : kind == VidKind::rgb     ? 0
+                      : kind == VidKind::bayer16 ? 2
+                                                 : 1;
+    plhs[0] = out;
+}
+
 void close_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     if (nrhs != 2 || nlhs > 1)
@@ -436,5 +464,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return close_file(nlhs, plhs, nrhs, prhs);
     if (command_is(prhs[0], "clip"))
         return clip_block(nlhs, plhs, nrhs, prhs);
+    if (command_is(prhs[0], "refresh"))
+        return refresh_file(nlhs, plhs, nrhs, prhs);
     vid_mex_argument_error("Unknown command.", kUsage);
 }

@@ -25,6 +25,7 @@
 #include "compress_uncompress_MT.h"
 #include "report.h"
 #include "vid_clip.h"
+#include "vid_follow.h"
 #include "vid_format.h"
 #include "vid_crop.h"
 #include "vid_read.h"
@@ -203,17 +204,22 @@ class Reader {
                               clip.start_time, py::bytes(clip.metadata), clip.flags);
     }
 
-    // Every frame's timestamp in nanoseconds (INT64_MIN where the file keeps none).
-    py::array_t<int64_t> timestamps()
+    // Frames [first, first + count)'s timestamps in nanoseconds (count -1: to the last frame;
+    // INT64_MIN where the file keeps none).
+    py::array_t<int64_t> timestamps(int64_t first, int64_t count)
     {
         std::vector<int64_t> stamps;
         bool was_closed = false, read = true;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!vid_)
+            if (!vid_) {
                 was_closed = true;
-            else
-                read = vid_read_timestamps(*vid_, vid_read_clip(*vid_), stamps);
+            } else {
+                if (count < 0 || count > vid_->num_frames - first)
+                    count = first < vid_->num_frames ? vid_->num_frames - first : 0;
+                read = vid_read_timestamps_range(vid_->videoFile, vid_read_clip(*vid_), first,
+                                                 count, stamps);
+            }
         }
         if (was_closed)
             raise(0, kClosed);
@@ -223,6 +229,34 @@ class Reader {
         if (!stamps.empty())
             memcpy(out.mutable_data(), stamps.data(), stamps.size() * sizeof(int64_t));
         return out;
+    }
+
+    // Takes in the frames a running writer appended since (vid_follow.h); the frame count.
+    int refresh()
+    {
+        open_or_raise();
+        VidError failure;
+        bool ok = false, was_closed = false;
+        {
+            py::gil_scoped_release unlocked;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!vid_) {
+                was_closed = true;
+            } else {
+                Quiet quiet;
+                ok = vid_refresh(*vid_, failure);
+                if (ok) {
+                    frames_ = vid_->num_frames;
+                    const char* kind = vid_kind_name(vid_kind(*vid_));
+                    kind_ = kind != nullptr ? kind : "";
+                }
+            }
+        }
+        if (was_closed)
+            raise(0, kClosed);
+        if (!ok)
+            raise_error(failure);
+        return frames_;
     }
 
     void close()
@@ -247,7 +281,8 @@ class Reader {
     std::unique_ptr<VidHeader> vid_;
     std::mutex mutex_;
     std::atomic<bool> closed_{false};
-    int frames_ = 0, width_ = 0, height_ = 0;
+    std::atomic<int> frames_{0};
+    int width_ = 0, height_ = 0;
     size_t frame_bytes_ = 0;
     std::string kind_;
 };
@@ -420,7 +455,8 @@ PYBIND11_MODULE(_vid, m)
         .def("read", &Reader::read, py::arg("first"), py::arg("count"), py::arg("workers") = 0)
         .def("mosaic", &Reader::mosaic)
         .def("clip", &Reader::clip)
-        .def("timestamps", &Reader::timestamps)
+        .def("timestamps", &Reader::timestamps, py::arg("first") = 0, py::arg("count") = -1)
+        .def("refresh", &Reader::refresh)
         .def("close", &Reader::close);
     py::class_<Writer>(m, "Writer")
         .def(py::init<const std::string&, int, int, int64_t, int, const std::string&, double,

@@ -29,6 +29,7 @@ const Subcommand kSubcommands[] = {
     {"crop", "trim, crop or merge clips into a new VID file", vid_crop_main, &vid_crop_command},
     {"convert", "rewrite a file with classic or compact records", vid_convert_main,
      &vid_convert_command},
+    {"watch", "follow a recording while it is written", vid_watch_main, &vid_watch_command},
 };
 
 const Subcommand* find(const char* name)

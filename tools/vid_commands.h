@@ -18,5 +18,7 @@ int vid_crop_main(int argc, char** argv);
 extern const VidSubcommand vid_crop_command;
 int vid_convert_main(int argc, char** argv);
 extern const VidSubcommand vid_convert_command;
+int vid_watch_main(int argc, char** argv);
+extern const VidSubcommand vid_watch_command;
 int vid_repair_main(int argc, char** argv);
 extern const VidSubcommand vid_repair_command;

@@ -12,6 +12,7 @@
 #include "file_offset.h"
 #include "image_io.h"
 #include "vid_clip.h"
+#include "vid_movie.h"
 #include "vid_output_file.h"
 #include "vid_read.h"
 #include "vid_cli.h"
@@ -25,10 +26,16 @@ const VidSubcommand vid_export_command = {
     "            (default: FILE's name without .vid, in the current folder; created)\n"
     "  raw       the frames back to back, rgb24, rows from the top, into FILE or onto\n"
     "            standard output with -o - (for a video encoder on a pipe)\n"
+    "  mp4       a movie for talks (-o OUT.mp4, default FILE's name with .mp4): H.264 in\n"
+    "            yuv420p through the ffmpeg on the PATH, odd sizes padded by a pixel, at the\n"
+    "            clip's frame rate (30 when it has none) or --fps; Bayer files demosaiced\n"
     "PNG images are written at zlib level 1.\n",
     {
         {"--frames", nullptr, "A:B", "frames A to B-1 (A, A: or :B as well)"},
-        {"--format", nullptr, "png|ppm|raw", "images (default png) or one raw stream"},
+        {"--format", nullptr, "png|ppm|raw|mp4", "images (default png), one raw stream or a movie"},
+        {"--fps", nullptr, "R", "mp4: frames per second (default: the clip's rate, else 30)"},
+        {"--quality", nullptr, "Q",
+         "mp4: x264's constant rate factor, 0 (lossless) to 51 (worst); default 18"},
         {"--mosaic", nullptr, nullptr,
          "Bayer files only: the samples as stored, without demosaic and gains: 16-bit gray "
          "PNG/PGM for two-byte samples, 8-bit for one-byte ones; with raw, the samples as "
@@ -84,7 +91,7 @@ bool write_timestamps(VidHeader& reader, const char* file, const char* path, lon
     return true;
 }
 
-enum class Format { png, ppm, raw };
+enum class Format { png, ppm, raw, mp4 };
 
 struct Options {
     const char* file = nullptr;
@@ -96,6 +103,8 @@ struct Options {
     long last = -1; // exclusive; -1: to the end
     const char* timestamps = nullptr;
     bool frames_too = true;
+    double fps = 0; // mp4: 0 takes the clip's rate
+    int quality = 18;
 };
 
 // The default folder: the file's name without its folder and without ".vid".
@@ -132,6 +141,8 @@ int parse(int argc, char** argv, Options& o)
             o.format = Format::ppm;
         else if (f == "raw")
             o.format = Format::raw;
+        else if (f == "mp4")
+            o.format = Format::mp4;
         else
             return vid_cli_usage_error("export", "unknown format " + f);
     }
@@ -140,6 +151,23 @@ int parse(int argc, char** argv, Options& o)
         o.out = v;
         o.out_given = true;
     }
+    if (const char* v = args.value("--fps")) {
+        char* end = nullptr;
+        o.fps = strtod(v, &end);
+        if (*v == '\0' || *end != '\0' || !(o.fps > 0) || o.fps > 1e6)
+            return vid_cli_usage_error("export", std::string("bad frame rate ") + v);
+    }
+    if (const char* v = args.value("--quality")) {
+        char* end = nullptr;
+        o.quality = int(strtol(v, &end, 10));
+        if (*v == '\0' || *end != '\0' || o.quality < 0 || o.quality > 51)
+            return vid_cli_usage_error("export",
+                                       std::string("quality ") + v + " is not one of 0 to 51");
+    }
+    if (o.format == Format::mp4 && o.mosaic)
+        return vid_cli_usage_error("export", "--mosaic makes no movie (mp4 takes RGB frames)");
+    if (o.format == Format::mp4 && o.out == "-")
+        return vid_cli_usage_error("export", "mp4 needs a file (-o OUT.mp4), not -");
     o.timestamps = args.value("--timestamps");
     o.frames_too = o.timestamps == nullptr || args.has("--format") || o.out_given;
     if (o.format != Format::raw && o.out == "-")
@@ -170,6 +198,9 @@ bool make_folder(const std::string& dir)
 
 int vid_export_main(int argc, char** argv)
 {
+    // A reader of standard output (or ffmpeg) that stops early is a failure to report, not a
+    // signal that ends the program mid-sentence.
+    vid_ignore_broken_pipes();
     Options o;
     int status = parse(argc, argv, o);
     if (status >= 0)
@@ -205,7 +236,26 @@ int vid_export_main(int argc, char** argv)
     FILE* raw = nullptr;
     VidOutputFile raw_file; // a regular file whole or not at all; a device or pipe directly
     std::string folder;
-    if (o.format == Format::raw) {
+    MovieEncoder movie;
+    if (o.format == Format::mp4) {
+        const VidClip clip = vid_read_clip(reader);
+        double fps = o.fps;
+        if (fps <= 0 && clip.present && clip.frame_rate > 0)
+            fps = clip.frame_rate;
+        if (fps <= 0) {
+            fps = 30;
+            printf("%s: the clip keeps no frame rate: the movie runs at 30 frames/s (--fps "
+                   "sets one)\n",
+                   o.file);
+        }
+        const std::string out = o.out_given ? o.out : default_folder(o.file) + ".mp4";
+        std::string error;
+        if (!movie.start(out, w + w % 2, h + h % 2, fps, o.quality, error)) {
+            fprintf(stderr, "vid export: %s\n", error.c_str());
+            return 1;
+        }
+        raw = movie.input();
+    } else if (o.format == Format::raw) {
         if (o.out == "-") {
             raw = stdout;
             vid_binary_stream(stdout);
@@ -234,6 +284,7 @@ int vid_export_main(int argc, char** argv)
     std::vector<unsigned char> rgb; // RGB frames come through the core's read path
     if (!o.mosaic)
         rgb.resize(size_t(reader.pixmap_size));
+    std::vector<unsigned char> padded; // mp4 frames of odd sizes, grown by a pixel
     VidProgress progress("export", last - first);
     long failed = 0;
     bool raw_ok = true;
@@ -258,10 +309,39 @@ int vid_export_main(int argc, char** argv)
             continue;
         }
         size_t bytes = o.mosaic ? stored.size() : size_t(reader.pixmap_size);
-        if (o.format == Format::raw) {
+        if (o.format == Format::mp4 && (w % 2 || h % 2)) {
+            // Odd sizes grow by one pixel, a copy of the last column or row: a black edge would
+            // bleed into the colours of its neighbours through yuv420p's shared chroma.
+            padded.resize(size_t(w + w % 2) * size_t(h + h % 2) * 3);
+            const size_t in_row = size_t(w) * 3, out_row = size_t(w + w % 2) * 3;
+            for (int y = 0; y < h + h % 2; y++) {
+                const unsigned char* src = data + size_t(y < h ? y : h - 1) * in_row;
+                unsigned char* dst = &padded[size_t(y) * out_row];
+                memcpy(dst, src, in_row);
+                if (w % 2)
+                    memcpy(dst + in_row, src + in_row - 3, 3);
+            }
+            data = padded.data();
+            bytes = padded.size();
+        }
+        if (o.format == Format::raw || o.format == Format::mp4) {
             if (fwrite(data, 1, bytes, raw) != bytes) {
-                fprintf(stderr, "vid export: %s: cannot write: %s\n",
-                        o.out == "-" ? "standard output" : o.out.c_str(), strerror(errno));
+                const int why = errno;
+                if (o.format == Format::mp4)
+                    ; // ffmpeg's own words come with its end, below
+                else if (why == EPIPE && o.out == "-" && k > first)
+                    fprintf(stderr,
+                            "vid export: the reader of standard output stopped after "
+                            "frame %ld\n",
+                            k - 1);
+                else if (why == EPIPE && o.out == "-")
+                    fprintf(stderr,
+                            "vid export: the reader of standard output stopped before "
+                            "frame %ld\n",
+                            k);
+                else
+                    fprintf(stderr, "vid export: %s: cannot write: %s\n",
+                            o.out == "-" ? "standard output" : o.out.c_str(), strerror(why));
                 raw_ok = false;
                 failed += last - k; // this frame and every later one are missing
             }
@@ -289,7 +369,17 @@ int vid_export_main(int argc, char** argv)
     }
     progress.done();
 
-    if (raw != nullptr && raw != stdout) {
+    if (o.format == Format::mp4) {
+        std::string error;
+        const bool made = movie.finish(raw_ok, error);
+        if (!made) {
+            fprintf(stderr, "vid export: %s\n", error.c_str());
+            return 1;
+        }
+        if (raw_ok && failed == 0)
+            printf("%s: %ld frames\n", movie.name().c_str(), last - first);
+        raw_ok = raw_ok && made;
+    } else if (raw != nullptr && raw != stdout) {
         std::string error;
         if (!raw_ok) {
             raw_file.abandon();
@@ -298,7 +388,11 @@ int vid_export_main(int argc, char** argv)
             return 1;
         }
     } else if (raw == stdout && fflush(stdout) != 0) {
-        fprintf(stderr, "vid export: standard output: %s\n", strerror(errno));
+        if (errno == EPIPE)
+            fprintf(stderr, "vid export: the reader of standard output stopped after frame %ld\n",
+                    last - 1);
+        else
+            fprintf(stderr, "vid export: standard output: %s\n", strerror(errno));
         return 1;
     }
     if (failed > 0 || !raw_ok) {

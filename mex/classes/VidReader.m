@@ -28,6 +28,8 @@ classdef VidReader < handle
   %                               returns)
   %     F = readFrame(R)          the next frame (uint8), for loops with hasFrame
   %     TF = hasFrame(R)          true while frames remain for readFrame
+  %     N = refresh(R)            takes in frames a running writer appended since R opened
+  %                               (NumFrames, Timestamps and hasFrame then see them)
   %     M = readMosaic(R, K)      a Bayer file's samples of frame K as stored: Height x
   %                               Width uint16 (two-byte) or uint8 (one-byte), no gains
   %
@@ -99,6 +101,27 @@ classdef VidReader < handle
       r.Height = info(2);
       r.NumFrames = info(3);
       r.Kind = kinds{info(4) + 1};
+      read_clip (r);
+    end
+
+    function n = refresh (r)
+      try
+        info = vidMex ('refresh', r.Handle);
+      catch err
+        failed (err);
+      end
+      kinds = {'rgb', 'bayer8', 'bayer16', ''};
+      n = info(1);
+      r.NumFrames = n;
+      r.Kind = kinds{info(2) + 1};
+      read_clip (r);
+    end
+  end
+
+  methods (Access = private)
+    function read_clip (r)
+      file = r.Name;
+      h = r.Handle;
       try
         [facts, start, meta, stamps, problem] = vidMex ('clip', h);
       catch err
@@ -127,6 +150,9 @@ classdef VidReader < handle
         end
       end
     end
+  end
+
+  methods
 
     function t = get.CurrentTime (r)
       if (! isempty (r.Timestamps) && r.Next <= numel (r.Timestamps))

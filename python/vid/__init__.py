@@ -24,6 +24,7 @@ OSError (with errno) when the system refused a file, else a ValueError.
 import errno as _errno
 import json as _json
 import os as _os
+import time as _time
 import warnings as _warnings
 
 import numpy as _np
@@ -31,8 +32,8 @@ import numpy as _np
 from . import _vid
 
 __version__ = _vid.__version__
-__all__ = ["open", "create", "write", "crop", "dask_array", "xarray", "Clip", "Writer",
-           "VidError", "VidMetadataWarning"]
+__all__ = ["open", "create", "write", "crop", "follow", "dask_array", "xarray", "Clip",
+           "Writer", "VidError", "VidMetadataWarning"]
 
 
 class VidError(Exception):
@@ -185,6 +186,22 @@ class Clip:
     def mosaic(self, k):
         """A Bayer file's samples of frame k as stored: (height, width) uint16 or uint8."""
         return self._reader.mosaic(self._index(k))
+
+    def refresh(self):
+        """Takes in the frames a running writer appended since the clip was opened (or last
+        refreshed), including frames beyond the writer's reserved table; returns the new frame
+        count. Frames already seen keep their numbers and pixels."""
+        n = self._reader.refresh()
+        self._block = False   # the block's finished mark and timestamps may have changed
+        return n
+
+    @property
+    def finished(self):
+        """True when the writer finished the file (its clip block says so); False for a file
+        still being written, or left by a writer that was stopped; None for a file without a
+        clip block, which cannot tell."""
+        present, damaged, _, _, _, _, flags = self._reader.clip()
+        return bool(flags & 1) if present else None
 
     def __reduce__(self):
         # A clip travels (to dask workers, through pickle) as its path and reopens there.
@@ -366,6 +383,44 @@ def write(path, frames, effort=9, kind="rgb", frame_rate=None, metadata=None, ti
                 frame_rate, metadata, records=records) as w:
         for k, frame in enumerate(frames):
             w.append(frame, None if timestamps is None else int(timestamps[k]))
+
+
+def follow(path, timeout=None, samples=False, poll=0.005):
+    """Yields (index, frame, timestamp) for every frame of the VID file at `path`, also while a
+    writer is still appending to it: frames as they arrive, in order, each whole (a frame is
+    taken only once the writer has made it part of the file). Ends when the writer has
+    finished (the file's clip block says so), or when no frame has arrived for `timeout`
+    seconds (None: wait for ever; files without a clip block never say they are finished).
+    frame is clip[k] ((height, width, 3) uint8), or with samples=True a Bayer file's mosaic;
+    timestamp is in nanoseconds, or None where the file keeps none (frames beyond the writer's
+    reserved table get theirs with its finish)."""
+    with open(path) as clip:
+        k = 0
+        last = _time.monotonic()
+        stamps = None
+        while True:
+            n = len(clip)
+            if k < n:
+                if stamps is None or len(stamps) < n - k:
+                    stamps = clip._reader.timestamps(k, n - k) if clip.finished is not None \
+                        else None
+                for i in range(k, n):
+                    t = None if stamps is None else int(stamps[i - k])
+                    frame = clip.mosaic(i) if samples and clip.kind != "rgb" else clip[i]
+                    yield i, frame, (None if t == -2**63 else t)
+                k, stamps = n, None
+                last = _time.monotonic()
+                continue
+            if clip.finished:
+                # The mark comes after the last frame: one more look takes in any frame that
+                # arrived since the last one.
+                if clip.refresh() > k:
+                    continue
+                return
+            if timeout is not None and _time.monotonic() - last > timeout:
+                return
+            _time.sleep(poll)
+            clip.refresh()
 
 
 _LAYOUTS = {"side-by-side": 0, "stacked": 1, "sequence": 2}
