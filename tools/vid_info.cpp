@@ -214,6 +214,10 @@ bool describe(const char* path, bool json)
             printf("  clip block     damaged (%s); the frames read as ever\n",
                    clip.problem.c_str());
         if (clip.present) {
+            printf("  writer         %s\n", (clip.flags & kVidClipFinished)
+                                                ? "finished"
+                                                : "not finished: still recording, or stopped "
+                                                  "before it finished");
             if (clip.frame_rate > 0)
                 printf("  frame rate     %g frames/s (duration %.3f s)\n", clip.frame_rate,
                        double(frames) / clip.frame_rate);

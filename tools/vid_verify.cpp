@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "VidHeader.h"
+#include "vid_clip.h"
 #include "vid_cli.h"
 #include "vid_commands.h"
 #include "vid_format.h"
@@ -132,9 +133,14 @@ bool verify(const char* path, bool json)
                beyond == 1 ? "" : "s", beyond == 1 ? "s" : "");
         return false;
     }
-    printf("%s: %d frames, %d x %d %s, all intact%s\n", path, reader.num_frames, reader.width,
+    // A recording's clip block says whether its writer finished.
+    const VidClip clip = vid_read_clip(reader);
+    const bool unfinished_recording = clip.present && !(clip.flags & kVidClipFinished);
+    printf("%s: %d frames, %d x %d %s, all intact%s%s\n", path, reader.num_frames, reader.width,
            reader.height, kind,
-           file.tail.torn ? " (bytes of an unfinished frame follow the last one)" : "");
+           file.tail.torn ? " (bytes of an unfinished frame follow the last one)" : "",
+           unfinished_recording ? " (its writer has not finished: still recording, or stopped)"
+                                : "");
     return true;
 }
 
