@@ -40,6 +40,15 @@ std::string reason(int error_number)
     return error_number != 0 ? strerror(error_number) : "unknown error";
 }
 
+// What a reader is to give: RGB (8 bits per channel) or gray samples of one or two bytes
+// (two-byte samples little-endian, as a mosaic's record holds them).
+enum class Want { rgb, gray8, gray16 };
+
+int want_bytes(Want want)
+{
+    return want == Want::rgb ? 3 : want == Want::gray8 ? 1 : 2;
+}
+
 #if VID_HAVE_PNG
 // libpng reports through longjmp; the message is kept for the caller's one line.
 struct PngErrors {
@@ -58,15 +67,6 @@ void png_warning_handler(png_structp, png_const_charp) {}
 
 // Reads a PNG from an open file. Everything that outlives a longjmp is a plain pointer set up
 // before setjmp, so no destructor is skipped.
-// What a reader is to give: RGB (8 bits per channel) or gray samples of one or two bytes
-// (two-byte samples little-endian, as a mosaic's record holds them).
-enum class Want { rgb, gray8, gray16 };
-
-int want_bytes(Want want)
-{
-    return want == Want::rgb ? 3 : want == Want::gray8 ? 1 : 2;
-}
-
 bool read_png(FILE* f, const std::string& path, Want want, int& out_width, int& out_height,
               std::vector<unsigned char>& out, std::string& error)
 {

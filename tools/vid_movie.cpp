@@ -14,6 +14,28 @@
 #include <unistd.h>
 #endif
 
+
+#ifdef _WIN32
+
+void vid_ignore_broken_pipes() {}
+
+MovieEncoder::~MovieEncoder() {}
+
+bool MovieEncoder::start(const std::string&, int, int, double, int, std::string& error)
+{
+    error = "MP4 movies are made through ffmpeg on Linux; this Windows build cannot (export "
+            "--format raw and run ffmpeg on it)";
+    return false;
+}
+
+bool MovieEncoder::finish(bool, std::string& error)
+{
+    error = "no movie was started";
+    return false;
+}
+
+#else
+
 namespace {
 
 // The last non-empty line of a file, at most 300 bytes of it.
@@ -39,27 +61,6 @@ std::string last_line(const std::string& path)
 }
 
 } // namespace
-
-#ifdef _WIN32
-
-void vid_ignore_broken_pipes() {}
-
-MovieEncoder::~MovieEncoder() {}
-
-bool MovieEncoder::start(const std::string&, int, int, double, int, std::string& error)
-{
-    error = "MP4 movies are made through ffmpeg on Linux; this Windows build cannot (export "
-            "--format raw and run ffmpeg on it)";
-    return false;
-}
-
-bool MovieEncoder::finish(bool, std::string& error)
-{
-    error = "no movie was started";
-    return false;
-}
-
-#else
 
 void vid_ignore_broken_pipes()
 {
