@@ -33,8 +33,8 @@ bool frames_now(FILE* f, int64_t size, const VidHeader& v, std::vector<int64_t>&
     const VidFileHeader h = vid_decode_header(raw);
     const bool bayer = v.vid_is_bayer_interpolated == 1;
     if (h.count_field == INT32_MIN || h.width != v.width || h.height != v.height ||
-        (h.num_frames > 0 && (h.bayer != bayer || (bayer && h.two_bytes !=
-                                                               (v.vid_uses_two_bytes_per_pixel == 1)))))
+        (h.num_frames > 0 &&
+         (h.bayer != bayer || (bayer && h.two_bytes != (v.vid_uses_two_bytes_per_pixel == 1)))))
         return failed(error, v, VidResult::not_vid_file,
                       "it now holds frames of another size or kind");
     const int64_t counted = h.num_frames;
@@ -119,7 +119,8 @@ bool vid_refresh(VidHeader& v, VidError& error)
             record = new (std::nothrow) unsigned char[room];
         if (v.pixmap == nullptr && !offsets.empty())
             pixmap = new (std::nothrow) unsigned char[size_t(v.pixmap_size)];
-        if (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer == nullptr && !offsets.empty())
+        if (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer == nullptr &&
+            !offsets.empty())
             expanded = new (std::nothrow) unsigned char[v.uncompressed_buffer_size];
         table = new (std::nothrow) int64_t[offsets.empty() ? 1 : offsets.size()];
         if ((room > v.compressed_buffer_size && record == nullptr) ||

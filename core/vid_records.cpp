@@ -51,6 +51,17 @@ int64_t VidHeader::recordBytes(int frame_number)
     return vid_last_record_end(*this, start) - start;
 }
 
+char vid_bayer_site(VidKind kind, int width, int x, int y)
+{
+    if (kind != VidKind::bayer8 && kind != VidKind::bayer16)
+        return 0;
+    const bool green_red_first = kind == VidKind::bayer8 || width == 1600;
+    const bool first_row = y % 2 == 0;
+    if (first_row == green_red_first)
+        return x % 2 == 0 ? 'G' : 'R';
+    return x % 2 == 0 ? 'B' : 'G';
+}
+
 VidKind vid_kind_of(bool bayer, bool two_bytes)
 {
     return !bayer ? VidKind::rgb : two_bytes ? VidKind::bayer16 : VidKind::bayer8;

@@ -31,6 +31,10 @@ VidKind vid_kind(VidHeader& v);
 VidKind vid_kind_of(bool bayer, bool two_bytes);
 // Where frame k's record starts, as the table says (-1 outside the frames).
 int64_t vid_record_offset(const VidHeader& v, int k);
+// The colour of a Bayer file's sample at (x, y), as the demosaic reads it: 'R', 'G' or 'B'
+// (two-byte samples: green-red over blue-green rows when the width is exactly 1600, blue-green
+// over green-red otherwise; one-byte samples: green-red over blue-green); 0 for RGB files.
+char vid_bayer_site(VidKind kind, int width, int x, int y);
 // "rgb", "bayer8", "bayer16"; null for none.
 const char* vid_kind_name(VidKind kind);
 // "RGB", "Bayer one-byte", "Bayer two-byte"; "none" for none.

@@ -138,7 +138,7 @@ TEST(Compact, FilesMixBothKindsAndDamageIsAnErrorNeverPixels)
     // A flipped byte in a compact stream, a head that claims another geometry: the frame fails.
     const size_t at = size_t(vidtest::table_entry(file, 1));
     const size_t end = size_t(vidtest::table_entry(file, 2));
-    for (size_t offset : {end - 6, at + 12}) {
+    for (size_t offset : {at + 32 + (end - at - 32) / 2, at + 12}) { // in its data; its width
         Bytes bad = file;
         bad[offset] ^= 0x5A;
         ASSERT_TRUE(vidtest::write_file(dir.file("bad.vid"), bad));

@@ -359,3 +359,77 @@ bool write_pnm(const std::string& path, int width, int height, int channels, int
         error = path + ": cannot write: " + reason(errno);
     return finish(out, ok, error);
 }
+
+#if VID_HAVE_PNG
+namespace {
+
+void png_to_vector(png_structp png, png_bytep data, png_size_t length)
+{
+    auto* out = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+void png_no_flush(png_structp) {}
+
+} // namespace
+
+bool encode_png(int width, int height, const unsigned char* rgb, std::vector<unsigned char>& out)
+{
+    out.clear();
+    PngErrors errors;
+    errors.message[0] = '\0';
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, png_error_handler,
+                                              png_warning_handler);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(errors.jump)) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &out, png_to_vector, png_no_flush);
+    png_set_compression_level(png, kPngCompressionLevel);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    png_write_info(png, info);
+    for (int y = 0; y < height; y++)
+        png_write_row(png, const_cast<png_bytep>(rgb + size_t(y) * size_t(width) * 3));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+#else
+bool encode_png(int, int, const unsigned char*, std::vector<unsigned char>&)
+{
+    return false;
+}
+#endif
+
+#if VID_HAVE_JPEG
+#include <turbojpeg.h>
+
+bool encode_jpeg(int width, int height, const unsigned char* rgb, int quality,
+                 std::vector<unsigned char>& out)
+{
+    tjhandle encoder = tjInitCompress();
+    if (encoder == nullptr)
+        return false;
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    const int rc = tjCompress2(encoder, rgb, width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420,
+                               quality, TJFLAG_FASTDCT);
+    if (rc == 0)
+        out.assign(jpeg, jpeg + size);
+    tjFree(jpeg);
+    tjDestroy(encoder);
+    return rc == 0;
+}
+#else
+bool encode_jpeg(int, int, const unsigned char*, int, std::vector<unsigned char>&)
+{
+    return false;
+}
+#endif

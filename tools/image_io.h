@@ -38,3 +38,10 @@ bool write_png(const std::string& path, int width, int height, int channels, int
                const unsigned char* pixels, const uint16_t* gray16, std::string& error);
 bool write_pnm(const std::string& path, int width, int height, int channels, int bit_depth,
                const unsigned char* pixels, const uint16_t* gray16, std::string& error);
+
+// In memory, for the viewer's answers: an RGB image (rows from the top) as PNG at zlib level 1
+// (Sub filter), or as baseline JPEG of `quality` (1 to 100) through libturbojpeg. False when the
+// encoder fails (or this build has no PNG).
+bool encode_png(int width, int height, const unsigned char* rgb, std::vector<unsigned char>& out);
+bool encode_jpeg(int width, int height, const unsigned char* rgb, int quality,
+                 std::vector<unsigned char>& out);

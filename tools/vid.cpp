@@ -30,6 +30,9 @@ const Subcommand kSubcommands[] = {
     {"convert", "rewrite a file with classic or compact records", vid_convert_main,
      &vid_convert_command},
     {"watch", "follow a recording while it is written", vid_watch_main, &vid_watch_command},
+#ifndef _WIN32
+    {"view", "look at a clip in the browser", vid_view_main, &vid_view_command},
+#endif
 };
 
 const Subcommand* find(const char* name)

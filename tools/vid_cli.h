@@ -62,6 +62,9 @@ bool vid_cli_parse_range(const char* text, long& first, long& last);
 // Prints "vid SUB: PROBLEM" and a pointer to "vid SUB --help" on stderr; returns 2.
 int vid_cli_usage_error(const char* sub, const std::string& problem);
 
+// What `vid info --json` prints for one file, as one JSON object and a newline.
+std::string vid_info_json(const char* path);
+
 // A failure of the container in one line: file, frame (0-based), reason, the system's reason.
 std::string vid_cli_error(const VidHeader& v);
 

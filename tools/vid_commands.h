@@ -20,5 +20,7 @@ int vid_convert_main(int argc, char** argv);
 extern const VidSubcommand vid_convert_command;
 int vid_watch_main(int argc, char** argv);
 extern const VidSubcommand vid_watch_command;
+int vid_view_main(int argc, char** argv);
+extern const VidSubcommand vid_view_command;
 int vid_repair_main(int argc, char** argv);
 extern const VidSubcommand vid_repair_command;

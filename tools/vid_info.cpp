@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstdarg>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -100,17 +101,42 @@ std::string json_number(double d)
     return text;
 }
 
+void appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void appendf(std::string& out, const char* format, ...)
+{
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n >= int(sizeof text)) {
+        std::vector<char> big(size_t(n) + 1);
+        va_start(args, format);
+        vsnprintf(big.data(), big.size(), format, args);
+        va_end(args);
+        out.append(big.data(), size_t(n));
+    } else if (n > 0) {
+        out.append(text, size_t(n));
+    }
+}
+
 // One file; false when it cannot be opened as a VID file (the reason is on stderr and, with
-// --json, in an object of its own on stdout) or lost records its table announces.
-bool describe(const char* path, bool json)
+// --json, in an object of its own on stdout) or lost records its table announces. With
+// `capture` the JSON object goes there instead, and nothing is printed.
+bool describe(const char* path, bool json, std::string* capture = nullptr)
 {
     VidHeader reader(path, nullptr);
     if (reader.compressed_buffer == nullptr) {
         std::string why = vid_cli_error(reader);
-        fprintf(stderr, "vid info: %s\n", why.c_str());
-        if (json)
-            printf("{\"file\": %s, \"error\": %s}\n", vid_cli_json_string(path).c_str(),
-                   vid_cli_json_string(why.c_str()).c_str());
+        if (capture == nullptr)
+            fprintf(stderr, "vid info: %s\n", why.c_str());
+        std::string object;
+        appendf(object, "{\"file\": %s, \"error\": %s}\n", vid_cli_json_string(path).c_str(),
+                vid_cli_json_string(why.c_str()).c_str());
+        if (capture != nullptr)
+            *capture = object;
+        else if (json)
+            fputs(object.c_str(), stdout);
         return false;
     }
 
@@ -144,36 +170,45 @@ bool describe(const char* path, bool json)
     const char* state = vid_state_name(file.state);
 
     if (json) {
-        printf("{\"file\": %s, \"kind\": %s, \"width\": %d, \"height\": %d, "
-               "\"frames\": %" PRId64 ", \"table_entries\": %" PRId64 ", \"file_size\": %" PRId64
-               ", \"frame_bytes\": %" PRId64 ", \"stored_bytes_per_frame\": %" PRId64
-               ", \"ratio\": %.4f, \"state\": \"%s\", \"frames_beyond_table\": %" PRId64
-               ", \"frames_missing\": %" PRId64 ", \"frames_cut\": %" PRId64,
-               vid_cli_json_string(path).c_str(), kind_json.c_str(), reader.width, reader.height,
-               frames, file.table_entries, file.file_size, frame_bytes, stored, ratio, state,
-               file.tail.whole_records, file.frames_missing, file.frames_cut);
+        std::string object;
+        appendf(object,
+                "{\"file\": %s, \"kind\": %s, \"width\": %d, \"height\": %d, "
+                "\"frames\": %" PRId64 ", \"table_entries\": %" PRId64 ", \"file_size\": %" PRId64
+                ", \"frame_bytes\": %" PRId64 ", \"stored_bytes_per_frame\": %" PRId64
+                ", \"ratio\": %.4f, \"state\": \"%s\", \"frames_beyond_table\": %" PRId64
+                ", \"frames_missing\": %" PRId64 ", \"frames_cut\": %" PRId64,
+                vid_cli_json_string(path).c_str(), kind_json.c_str(), reader.width, reader.height,
+                frames, file.table_entries, file.file_size, frame_bytes, stored, ratio, state,
+                file.tail.whole_records, file.frames_missing, file.frames_cut);
         const bool rate = clip.present && clip.frame_rate > 0;
         std::string gap = "null";
         if (timing.gap_frame > 0)
             gap = "{\"from_frame\": " + std::to_string(timing.gap_frame - 1) +
                   ", \"to_frame\": " + std::to_string(timing.gap_frame) +
                   ", \"seconds\": " + json_number(timing.gap_seconds) + "}";
-        printf(", \"records\": {\"classic\": %" PRId64 ", \"compact\": %" PRId64
-               ", \"black\": %" PRId64 "}",
-               records.classic, records.compact, records.black);
-        printf(", \"clip_block\": \"%s\", \"frame_rate\": %s, \"duration\": %s, "
-               "\"start_time\": %s, \"first_timestamp\": %s, \"last_timestamp\": %s, "
-               "\"gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, \"finished\": %s}\n",
-               block, rate ? json_number(clip.frame_rate).c_str() : "null",
-               rate ? json_number(double(frames) / clip.frame_rate).c_str() : "null",
-               clip.present && !clip.start_time.empty()
-                   ? vid_cli_json_string(clip.start_time.c_str()).c_str()
-                   : "null",
-               timing.known ? std::to_string(timing.first).c_str() : "null",
-               timing.known ? std::to_string(timing.last).c_str() : "null",
-               timing.known && timing.period > 0 ? std::to_string(timing.gaps).c_str() : "null",
-               gap.c_str(), clip.present && !clip.metadata.empty() ? clip.metadata.c_str() : "null",
-               clip.present ? ((clip.flags & kVidClipFinished) ? "true" : "false") : "null");
+        appendf(object,
+                ", \"records\": {\"classic\": %" PRId64 ", \"compact\": %" PRId64
+                ", \"black\": %" PRId64 "}",
+                records.classic, records.compact, records.black);
+        appendf(object,
+                ", \"clip_block\": \"%s\", \"frame_rate\": %s, \"duration\": %s, "
+                "\"start_time\": %s, \"first_timestamp\": %s, \"last_timestamp\": %s, "
+                "\"gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, \"finished\": %s}\n",
+                block, rate ? json_number(clip.frame_rate).c_str() : "null",
+                rate ? json_number(double(frames) / clip.frame_rate).c_str() : "null",
+                clip.present && !clip.start_time.empty()
+                    ? vid_cli_json_string(clip.start_time.c_str()).c_str()
+                    : "null",
+                timing.known ? std::to_string(timing.first).c_str() : "null",
+                timing.known ? std::to_string(timing.last).c_str() : "null",
+                timing.known && timing.period > 0 ? std::to_string(timing.gaps).c_str() : "null",
+                gap.c_str(),
+                clip.present && !clip.metadata.empty() ? clip.metadata.c_str() : "null",
+                clip.present ? ((clip.flags & kVidClipFinished) ? "true" : "false") : "null");
+        if (capture != nullptr)
+            *capture = object;
+        else
+            fputs(object.c_str(), stdout);
     } else {
         std::string state_text = state;
         if (file.state == VidState::truncated)
@@ -252,4 +287,11 @@ int vid_info_main(int argc, char** argv)
     for (const char* file : args.operands)
         all = describe(file, args.has("--json")) && all;
     return all ? 0 : 1;
+}
+
+std::string vid_info_json(const char* path)
+{
+    std::string object;
+    describe(path, true, &object);
+    return object;
 }

@@ -14,7 +14,6 @@
 #include <unistd.h>
 #endif
 
-
 #ifdef _WIN32
 
 void vid_ignore_broken_pipes() {}
@@ -96,11 +95,11 @@ bool MovieEncoder::start(const std::string& out, int width, int height, double f
     snprintf(size, sizeof size, "%dx%d", width, height);
     snprintf(rate, sizeof rate, "%.6g", fps);
     snprintf(crf, sizeof crf, "%d", quality);
-    std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
-                                     "-f", "rawvideo", "-pix_fmt", "rgb24", "-s", size,
-                                     "-r", rate, "-i", "-",
-                                     "-c:v", "libx264", "-crf", crf, "-pix_fmt", "yuv420p",
-                                     "-movflags", "+faststart", "-f", "mp4", temp_};
+    std::vector<std::string> args = {
+        "ffmpeg",    "-hide_banner", "-loglevel", "error", "-y", "-f",       "rawvideo",
+        "-pix_fmt",  "rgb24",        "-s",        size,    "-r", rate,       "-i",
+        "-",         "-c:v",         "libx264",   "-crf",  crf,  "-pix_fmt", "yuv420p",
+        "-movflags", "+faststart",   "-f",        "mp4",   temp_};
     const pid_t pid = fork();
     if (pid < 0) {
         error = std::string("cannot start ffmpeg: ") + strerror(errno);

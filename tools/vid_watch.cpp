@@ -157,7 +157,8 @@ int vid_watch_main(int argc, char** argv)
         snprintf(line, sizeof line,
                  "%s: %" PRId64 " frames, %.1f frames/s, %" PRId64 " gaps%s, %.1f MB/s stored%s",
                  path, frames, fps, gaps.count,
-                 gaps.count > 0 ? (" (largest " + std::to_string(gaps.largest) + " s)").c_str() : "",
+                 gaps.count > 0 ? (" (largest " + std::to_string(gaps.largest) + " s)").c_str()
+                                : "",
                  mbs, finished ? ", finished" : "");
         if (live) {
             printf("\r%s\033[K", line);
@@ -178,8 +179,7 @@ int vid_watch_main(int argc, char** argv)
         if (idle_over) {
             if (live)
                 printf("\n");
-            fprintf(stderr, "vid watch: no new frame for %g s; %" PRId64 " frames\n", idle,
-                    frames);
+            fprintf(stderr, "vid watch: no new frame for %g s; %" PRId64 " frames\n", idle, frames);
             return 0;
         }
         std::this_thread::sleep_for(pause);

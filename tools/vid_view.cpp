@@ -1,0 +1,279 @@
+// vid view: a clip in the browser. A small HTTP server on 127.0.0.1 serves its own page and the
+// frames of the one file it opened: JPEG while the slider moves or the clip plays, exact PNG once
+// it stops, the clip's facts as JSON. cpp-httplib does the HTTP, libturbojpeg the JPEG.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <httplib.h>
+#include <unistd.h>
+
+#include "VidHeader.h"
+#include "image_io.h"
+#include "le_bytes.h"
+#include "vid_cli.h"
+#include "vid_clip.h"
+#include "vid_commands.h"
+#include "vid_follow.h"
+#include "vid_read.h"
+#include "vid_records.h"
+#include "vid_view_page.h"
+
+const VidSubcommand vid_view_command = {
+    "view",
+    "FILE",
+    "Shows FILE in the browser: starts a small HTTP server bound to 127.0.0.1 (a free port\n"
+    "unless --port), prints its address on the first line, opens it with xdg-open unless\n"
+    "--no-open, and runs until interrupted (Ctrl-C). The page scrubs through the frames\n"
+    "(JPEG while the slider moves, the exact pixels as PNG once it stops), plays at the\n"
+    "clip's frame rate, zooms to 16:1 with visible pixels, reads out the pixel under the\n"
+    "cursor (and a Bayer file's raw sample and its colour site), shows the frame's timestamp\n"
+    "and the clip's metadata, and follows a recording in progress (live). Scripts may use the\n"
+    "server too: /frame/K.png, /frame/K.jpg, /info (the keys of vid info --json),\n"
+    "/sample/K?x=X&y=Y, /frames (the count now, for following).\n",
+    {
+        {"--port", nullptr, "N", "the port to listen on (default: a free one)"},
+        {"--no-open", nullptr, nullptr, "do not open the page in a browser"},
+    },
+    "Exit status: 0 after an interrupt, 1 when FILE cannot be opened or the port not bound,\n"
+    "2 usage error.\n",
+    1,
+    "no FILE given"};
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void on_signal(int)
+{
+    g_stop = true;
+}
+
+// The file, opened once, and the last frame read (a PNG after a JPEG of the same frame costs
+// no second read). Requests come from several connections: one at a time here.
+struct Clip {
+    std::mutex lock;
+    VidHeader* reader = nullptr;
+    int cached = -1;
+    std::vector<unsigned char> rgb;
+
+    bool frame(int k, std::string& error)
+    {
+        if (k == cached)
+            return true;
+        rgb.resize(size_t(reader->pixmap_size));
+        VidError failure;
+        if (!vid_read_rgb(*reader, k, 1, rgb.data(), 1, failure)) {
+            error = vid_error_message(failure);
+            cached = -1;
+            return false;
+        }
+        cached = k;
+        return true;
+    }
+};
+
+bool frame_number(const std::string& text, int& k)
+{
+    if (text.empty() || text.size() > 9)
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    k = atoi(text.c_str());
+    return true;
+}
+
+void open_browser(const std::string& url)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Detached, quiet: a missing xdg-open or browser is no failure of the server.
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execlp("xdg-open", "xdg-open", url.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+}
+
+} // namespace
+
+int vid_view_main(int argc, char** argv)
+{
+    VidArgs args;
+    int status = vid_cli_parse(vid_view_command, argc, argv, args);
+    if (status >= 0)
+        return status;
+    if (args.operands.size() != 1)
+        return vid_cli_usage_error("view", "give one FILE");
+    const char* path = args.operands[0];
+    int port = 0;
+    if (const char* v = args.value("--port")) {
+        char* end = nullptr;
+        long p = strtol(v, &end, 10);
+        if (*v == '\0' || *end != '\0' || p < 1 || p > 65535)
+            return vid_cli_usage_error("view", std::string("bad port ") + v);
+        port = int(p);
+    }
+    VidHeader reader(path, nullptr);
+    if (reader.compressed_buffer == nullptr) {
+        fprintf(stderr, "vid view: %s\n", vid_cli_error(reader).c_str());
+        return 1;
+    }
+    Clip clip;
+    clip.reader = &reader;
+
+    httplib::Server server;
+    server.new_task_queue = [] { return new httplib::ThreadPool(4); };
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kVidViewPage, "text/html; charset=utf-8");
+        res.set_header("Cache-Control", "no-store");
+    });
+    server.Get("/info", [&](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> hold(clip.lock);
+        res.set_content(vid_info_json(reader.videoFileName), "application/json");
+    });
+    // The frame count now (a recording in progress grows), its timestamps and whether its
+    // writer finished: what the live view asks for.
+    server.Get("/frames", [&](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> hold(clip.lock);
+        VidError error;
+        if (!vid_refresh(reader, error)) {
+            res.status = 500;
+            res.set_content(vid_error_message(error), "text/plain");
+            return;
+        }
+        const VidClip block = vid_read_clip(reader);
+        const char* kind = vid_kind_name(vid_kind(reader));
+        res.set_content(
+            std::string("{\"frames\": ") + std::to_string(reader.num_frames) + ", \"kind\": " +
+                (kind ? "\"" + std::string(kind) + "\"" : "null") + ", \"finished\": " +
+                (block.present ? ((block.flags & kVidClipFinished) ? "true" : "false") : "null") +
+                "}",
+            "application/json");
+    });
+    server.Get(R"(/frame/(\d+)\.(png|jpg))", [&](const httplib::Request& req,
+                                                 httplib::Response& res) {
+        int k = 0;
+        if (!frame_number(req.matches[1], k)) {
+            res.status = 404;
+            return;
+        }
+        // The file is read by one request at a time; the frame is encoded outside the lock, on
+        // as many of the server's threads as ask at once.
+        std::vector<unsigned char> rgb;
+        std::vector<int64_t> stamp;
+        int width = 0, height = 0;
+        {
+            std::lock_guard<std::mutex> hold(clip.lock);
+            if (k >= reader.num_frames || reader.width < 1 || reader.height < 1) {
+                res.status = 404;
+                res.set_content("no frame " + std::to_string(k) + " in the clip's " +
+                                    std::to_string(reader.num_frames),
+                                "text/plain");
+                return;
+            }
+            std::string error;
+            if (!clip.frame(k, error)) {
+                res.status = 500;
+                res.set_content(error, "text/plain");
+                return;
+            }
+            rgb = clip.rgb;
+            width = reader.width;
+            height = reader.height;
+            // The frame's timestamp travels with it.
+            const VidClip block = vid_read_clip(reader);
+            if (!block.present || !vid_read_timestamps_range(reader.videoFile, block, k, 1, stamp))
+                stamp.clear();
+        }
+        std::vector<unsigned char> image;
+        const bool png = req.matches[2] == "png";
+        const bool made = png ? encode_png(width, height, rgb.data(), image)
+                              : encode_jpeg(width, height, rgb.data(), 85, image);
+        if (!made) {
+            res.status = 500;
+            return;
+        }
+        if (!stamp.empty() && stamp[0] != kVidNoTimestamp)
+            res.set_header("X-Vid-Timestamp", std::to_string(stamp[0]));
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(reinterpret_cast<const char*>(image.data()), image.size(),
+                        png ? "image/png" : "image/jpeg");
+    });
+    server.Get(R"(/sample/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+        int k = 0, x = 0, y = 0;
+        if (!frame_number(req.matches[1], k) || !frame_number(req.get_param_value("x"), x) ||
+            !frame_number(req.get_param_value("y"), y)) {
+            res.status = 400;
+            return;
+        }
+        std::lock_guard<std::mutex> hold(clip.lock);
+        if (k >= reader.num_frames || x >= reader.width || y >= reader.height) {
+            res.status = 404;
+            return;
+        }
+        std::string error;
+        if (!clip.frame(k, error)) {
+            res.status = 500;
+            res.set_content(error, "text/plain");
+            return;
+        }
+        const unsigned char* p = &clip.rgb[(size_t(y) * size_t(reader.width) + size_t(x)) * 3];
+        std::string json = "{\"frame\": " + std::to_string(k) + ", \"x\": " + std::to_string(x) +
+                           ", \"y\": " + std::to_string(y) + ", \"rgb\": [" + std::to_string(p[0]) +
+                           ", " + std::to_string(p[1]) + ", " + std::to_string(p[2]) + "]";
+        const VidKind kind = vid_kind(reader);
+        if (kind == VidKind::bayer8 || kind == VidKind::bayer16) {
+            std::vector<unsigned char> samples(reader.uncompressed_buffer_size);
+            VidError failure;
+            if (!vid_read_mosaic(reader, k, samples.data(), true, failure)) {
+                res.status = 500;
+                res.set_content(vid_error_message(failure), "text/plain");
+                return;
+            }
+            const size_t at = size_t(y) * size_t(reader.width) + size_t(x);
+            unsigned value = kind == VidKind::bayer16
+                                 ? unsigned(reinterpret_cast<const uint16_t*>(samples.data())[at])
+                                 : samples[at];
+            json += ", \"raw\": " + std::to_string(value) + ", \"site\": \"" +
+                    std::string(1, vid_bayer_site(kind, reader.width, x, y)) + "\"";
+        }
+        res.set_content(json + "}", "application/json");
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            res.set_content(std::to_string(res.status) + "\n", "text/plain");
+    });
+
+    const bool bound = port > 0 ? server.bind_to_port("127.0.0.1", port)
+                                : (port = server.bind_to_any_port("127.0.0.1")) > 0;
+    if (!bound) {
+        fprintf(stderr, "vid view: cannot listen on 127.0.0.1:%d\n", port);
+        return 1;
+    }
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    printf("%s\n", url.c_str());
+    fflush(stdout);
+    signal(SIGINT, on_signal);
+    signal(SIGTERM, on_signal);
+    signal(SIGPIPE, SIG_IGN);
+    std::thread watcher([&server] {
+        while (!g_stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        server.stop();
+    });
+    if (!args.has("--no-open"))
+        open_browser(url);
+    server.listen_after_bind();
+    g_stop = true;
+    watcher.join();
+    fprintf(stderr, "vid view: stopped\n");
+    return 0;
+}
