@@ -40,6 +40,11 @@ if [ -d "$dir/python/vid" ]; then
     PYTHONPATH="$dir/python" /usr/bin/python3 bench/recording_bench.py
 fi
 
+# Compact records next to today's and the peers (h5py, zarr, FFV1 through PyAV) on the same frames.
+if [ -d "$dir/python/vid" ]; then
+    PYTHONPATH="$dir/python" /usr/bin/python3 bench/compact_bench.py
+fi
+
 # Python: clip[k] next to VidHeader alone.
 if [ -d "$dir/python/vid" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     PYTHONPATH="$dir/python" /usr/bin/python3 bench/python_bench.py "$dir"
