@@ -49,3 +49,12 @@ fi
 if [ -d "$dir/python/vid" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     PYTHONPATH="$dir/python" /usr/bin/python3 bench/python_bench.py "$dir"
 fi
+
+# vid view in headless Chromium: scrubbing rates, release latency, dropped frames while playing
+# (the browser test prints them; it needs chromium, chromium-driver and python3-selenium).
+if [ -x "$dir/bin/vid" ] && command -v chromium > /dev/null && command -v chromedriver > /dev/null; then
+    VID_BIN_DIR="$dir/bin" VID_ARTIFACT_DIR="$dir/artifacts" PYTHONPATH="$dir/python" \
+        /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/python/test_vid_view.py -k browser \
+        | grep '^vid view' || true
+fi
+
