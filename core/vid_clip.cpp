@@ -147,6 +147,29 @@ bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>
     return vid_read_timestamps(v.videoFile, clip, v.num_frames, out);
 }
 
+namespace {
+
+// The 80-byte trailer of a block of `slots` timestamp slots, its CRC over the metadata too.
+void make_trailer(const VidClip& clip, int64_t slots, unsigned char* t)
+{
+    memset(t, 0, kVidClipTrailerBytes);
+    memcpy(t, kMagic, sizeof kMagic);
+    put_le32(t + 8, kVidClipLayoutVersion);
+    put_le32(t + 12, clip.flags);
+    put_le64(t + 16, uint64_t(8 * slots + int64_t(clip.metadata.size()) + kVidClipTrailerBytes));
+    put_le64(t + 24, uint64_t(slots));
+    put_le64(t + 32, double_bits(clip.frame_rate));
+    memcpy(t + 40, clip.start_time.data(),
+           clip.start_time.size() < size_t(kVidClipStartTimeBytes)
+               ? clip.start_time.size()
+               : size_t(kVidClipStartTimeBytes));
+    put_le32(t + 72, uint32_t(clip.metadata.size()));
+    put_le32(t + 76, block_crc(reinterpret_cast<const unsigned char*>(clip.metadata.data()),
+                               clip.metadata.size(), t));
+}
+
+} // namespace
+
 std::vector<unsigned char> vid_clip_block(const VidClip& clip,
                                           const std::vector<int64_t>& timestamps, int64_t slots)
 {
@@ -157,19 +180,7 @@ std::vector<unsigned char> vid_clip_block(const VidClip& clip,
                  uint64_t(size_t(k) < timestamps.size() ? timestamps[size_t(k)] : kVidNoTimestamp));
     if (!clip.metadata.empty())
         memcpy(&block[stamps], clip.metadata.data(), clip.metadata.size());
-    unsigned char* t = &block[stamps + clip.metadata.size()];
-    memcpy(t, kMagic, sizeof kMagic);
-    put_le32(t + 8, kVidClipLayoutVersion);
-    put_le32(t + 12, clip.flags);
-    put_le64(t + 16, uint64_t(block.size()));
-    put_le64(t + 24, uint64_t(slots));
-    put_le64(t + 32, double_bits(clip.frame_rate));
-    memcpy(t + 40, clip.start_time.data(),
-           clip.start_time.size() < size_t(kVidClipStartTimeBytes)
-               ? clip.start_time.size()
-               : size_t(kVidClipStartTimeBytes));
-    put_le32(t + 72, uint32_t(clip.metadata.size()));
-    put_le32(t + 76, block_crc(&block[stamps], clip.metadata.size(), t));
+    make_trailer(clip, slots, &block[stamps + clip.metadata.size()]);
     return block;
 }
 
@@ -233,25 +244,16 @@ bool vid_clip_mark_finished(FILE* f, int64_t block_at, int64_t slots)
 {
     if (block_at <= 0)
         return true;
-    unsigned char entry[kVidTableEntryBytes];
-    if (!read_at(f, kVidHeaderBytes, entry, sizeof entry))
+    // The block as a reader finds it, then its trailer again with the mark.
+    int64_t size = -1;
+    if (fflush(f) == 0 && vid_fseek(f, 0, SEEK_END) == 0)
+        size = vid_ftell(f);
+    VidClip clip = vid_read_clip(f, size, 0);
+    if (!clip.present || clip.block_at != block_at || clip.slots != slots)
         return false;
-    const int64_t first_record = int64_t(get_le64(entry));
-    if (first_record < block_at + kVidClipTrailerBytes)
-        return false;
-    const int64_t trailer_at = first_record - kVidClipTrailerBytes;
+    clip.flags |= kVidClipFinished;
     unsigned char t[kVidClipTrailerBytes];
-    if (!read_at(f, trailer_at, t, sizeof t) || memcmp(t, kMagic, sizeof kMagic) != 0)
-        return false;
-    const int64_t metadata_bytes = get_le32(t + 72);
-    if (trailer_at - metadata_bytes != block_at + 8 * slots)
-        return false;
-    std::string metadata(size_t(metadata_bytes), '\0');
-    if (metadata_bytes > 0 &&
-        !read_at(f, trailer_at - metadata_bytes, &metadata[0], size_t(metadata_bytes)))
-        return false;
-    put_le32(t + 12, get_le32(t + 12) | kVidClipFinished);
-    put_le32(t + 76, block_crc(reinterpret_cast<const unsigned char*>(metadata.data()),
-                               metadata.size(), t));
+    make_trailer(clip, slots, t);
+    const int64_t trailer_at = block_at + 8 * slots + int64_t(clip.metadata.size());
     return vid_fseek(f, trailer_at, SEEK_SET) == 0 && fwrite(t, 1, sizeof t, f) == sizeof t;
 }
