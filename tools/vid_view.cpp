@@ -77,6 +77,17 @@ struct Clip {
         cached = k;
         return true;
     }
+
+    // frame(k), or the reader's failure as a 500 answer.
+    bool frame_or_answer(int k, httplib::Response& res)
+    {
+        std::string error;
+        if (frame(k, error))
+            return true;
+        res.status = 500;
+        res.set_content(error, "text/plain");
+        return false;
+    }
 };
 
 bool frame_number(const std::string& text, int& k)
@@ -179,12 +190,8 @@ int vid_view_main(int argc, char** argv)
                                 "text/plain");
                 return;
             }
-            std::string error;
-            if (!clip.frame(k, error)) {
-                res.status = 500;
-                res.set_content(error, "text/plain");
+            if (!clip.frame_or_answer(k, res))
                 return;
-            }
             rgb = clip.rgb;
             width = reader.width;
             height = reader.height;
@@ -219,12 +226,8 @@ int vid_view_main(int argc, char** argv)
             res.status = 404;
             return;
         }
-        std::string error;
-        if (!clip.frame(k, error)) {
-            res.status = 500;
-            res.set_content(error, "text/plain");
+        if (!clip.frame_or_answer(k, res))
             return;
-        }
         const unsigned char* p = &clip.rgb[(size_t(y) * size_t(reader.width) + size_t(x)) * 3];
         std::string json = "{\"frame\": " + std::to_string(k) + ", \"x\": " + std::to_string(x) +
                            ", \"y\": " + std::to_string(y) + ", \"rgb\": [" + std::to_string(p[0]) +

@@ -166,19 +166,27 @@ def wait(driver, condition, seconds=10):
     raise AssertionError("timed out waiting for " + condition)
 
 
-def scrub_figures(driver, slide, frames):
+def slide(driver, k, release=True):
+    """Moves the slider to frame k (an input event), and lets it go (a change event)."""
+    driver.execute_script(
+        "const s = document.getElementById('slider'); s.value = %d;"
+        "s.dispatchEvent(new Event('input'));%s" % (
+            k, "s.dispatchEvent(new Event('change'));" if release else ""))
+
+
+def scrub_figures(driver, frames):
     """Distinct frames shown per second while the slider moves across the clip (60 steps a
     second for 2 s), and the 95th percentile from release to the exact frame shown."""
     driver.execute_script("viewer.drawn = 0")
     t0 = time.time()
     for i in range(120):
-        slide(int(i * (frames - 1) / 119), release=False)
+        slide(driver, int(i * (frames - 1) / 119), release=False)
         time.sleep(max(0, t0 + (i + 1) / 60 - time.time()))
     shown = driver.execute_script("return viewer.drawn") / (time.time() - t0)
     latencies = []
     for k in [int(f * (frames - 1)) for f in (.1, .45, .75, .9, .2, .6, .03, 1, .3, .55)]:
         t = time.time()
-        slide(k)
+        slide(driver, k)
         wait(driver, "viewer.shown === %d && viewer.exact" % k)
         latencies.append(time.time() - t)
     return shown, 1e3 * sorted(latencies)[int(0.95 * len(latencies)) - 1]
@@ -204,13 +212,8 @@ def test_the_page_in_a_browser(tmp_path):
                 "return Array.from(document.getElementById('canvas').getContext('2d')"
                 ".getImageData(%d, %d, 1, 1).data).slice(0, 3)" % (x, y))
 
-        def slide(k, release=True):
-            driver.execute_script(
-                "const s = document.getElementById('slider'); s.value = %d;"
-                "s.dispatchEvent(new Event('input'));%s" % (
-                    k, "s.dispatchEvent(new Event('change'));" if release else ""))
 
-        slide(57)
+        slide(driver, 57)
         wait(driver, "viewer.shown === 57 && viewer.exact")
         assert pixel(5, 7) == frames[57][7, 5].tolist()
         body = driver.find_element(By.TAG_NAME, "body")
@@ -233,10 +236,10 @@ def test_the_page_in_a_browser(tmp_path):
         os.makedirs(ARTIFACTS, exist_ok=True)
         driver.save_screenshot(os.path.join(ARTIFACTS, "vid_view.png"))
 
-        shown_per_s, latency = scrub_figures(driver, slide, 200)
+        shown_per_s, latency = scrub_figures(driver, 200)
         # Playing at 100 frames/s from frame 0 to the end.
         driver.execute_script("document.getElementById('fps').value = 100")
-        slide(0)
+        slide(driver, 0)
         wait(driver, "viewer.shown === 0 && viewer.exact")
         driver.execute_script("document.getElementById('play').click()")
         wait(driver, "!viewer.playing && viewer.shown === 199", 20)
@@ -259,12 +262,7 @@ def test_the_page_in_a_browser(tmp_path):
         driver.get(s.url)
         wait(driver, "viewer.shown === 0 && viewer.exact")
 
-        def slide_b(k, release=True):
-            driver.execute_script(
-                "const s = document.getElementById('slider'); s.value = %d;"
-                "s.dispatchEvent(new Event('input'));%s" % (
-                    k, "s.dispatchEvent(new Event('change'));" if release else ""))
-        shown_per_s, latency = scrub_figures(driver, slide_b, 60)
+        shown_per_s, latency = scrub_figures(driver, 60)
         print("vid view, 1600x1200 Bayer two-byte, headless Chromium: %.1f distinct frames shown "
               "per second while scrubbing; release to exact frame %.0f ms (95th percentile of 10)"
               % (shown_per_s, latency))
