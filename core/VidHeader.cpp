@@ -23,6 +23,7 @@
 #include "file_offset.h"
 #include "vid_clip.h"
 #include "vid_compact.h"
+#include "vid_output_file.h"
 #include "vid_format.h"
 #include "vid_header_report.h"
 #include "vid_records.h"
@@ -392,8 +393,25 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
         return;
     }
 
-    // Read access too: a writer whose table grew copies its records when it finishes.
-    videoFile = fopen(videoFileName, "w+b");
+    // The file takes its name only once it is a readable, empty VID file: header, table and
+    // block are written under a temporary name beside it (a follower or reader that finds the
+    // name never finds fewer than 8 bytes, nor a file of another recording half replaced).
+    // A device or pipe is written directly.
+    const VidPathKind path_kind = vid_path_kind(videoFileName);
+    std::string temp;
+    int temp_error = 0;
+    if (path_kind == VidPathKind::missing || path_kind == VidPathKind::regular)
+        videoFile = vid_create_beside(videoFileName, temp, temp_error);
+    else
+        videoFile = fopen(videoFileName, "w+b"); // read access too: see the finish
+    if (videoFile == nullptr && path_kind == VidPathKind::regular) {
+        // A file the user may write in a folder where nothing may be created: written in
+        // place, as it always was.
+        temp.clear();
+        videoFile = fopen(videoFileName, "w+b");
+    } else if (videoFile == nullptr && temp_error != 0) {
+        errno = temp_error;
+    }
     if (videoFile == nullptr) {
         error_number = errno;
         delete[] new_pixmap;
@@ -414,6 +432,9 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
         clip.start_time = recording.start_time != nullptr && *recording.start_time != '\0'
                               ? std::string(recording.start_time)
                               : vid_iso8601_utc(vid_clock_now_ns());
+        clip.start_field = recording.same_recording.size() == size_t(kVidClipStartTimeBytes)
+                               ? recording.same_recording
+                               : vid_clip_new_identity(clip.start_time);
         clip.metadata = recording.metadata != nullptr && *recording.metadata != '\0'
                             ? std::string(recording.metadata)
                             : std::string("{}");
@@ -461,6 +482,34 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
                        "Unable to write the clip block to video file \n %s \n", videoFileName);
         }
     }
+    if (written && !temp.empty()) {
+        // A file that had the name is replaced only by a complete one, synced first.
+        written = fflush(videoFile) == 0 &&
+                  (path_kind != VidPathKind::regular || vid_sync(videoFile) == 0);
+        int why = errno;
+        written = fclose(videoFile) == 0 && written;
+        videoFile = nullptr;
+        if (written && vid_replace_file(temp.c_str(), videoFileName) != 0) {
+            why = errno;
+            written = false;
+        }
+        // Read access too: a writer whose table grew copies its records when it finishes.
+        if (written)
+            videoFile = fopen(videoFileName, "r+b");
+        if (videoFile == nullptr) {
+            why = written ? errno : why;
+            written = false;
+            remove(temp.c_str());
+            error_number = why;
+            VID_FORMAT(*this, vid_result_of_errno(why, VidResult::write_failed), -1, nullptr,
+                       "Unable to open following video file in  'wb' mode \r\n %s \r\n",
+                       videoFileName);
+        }
+    } else if (!written && !temp.empty()) {
+        fclose(videoFile);
+        videoFile = nullptr;
+        remove(temp.c_str());
+    }
     if (!written) {
         release(*this);
         compressed_buffer = nullptr;
@@ -478,6 +527,17 @@ bool finish_writer(VidHeader& v)
     bool finished = v.table_grows && v.current_frame > v.num_frames
                         ? vid_header_rewrite_exact_table(v)
                         : write_header_and_table(v);
+    // The block says the writer finished (a grown rewrite wrote its new file so already): the
+    // file is complete from here on, whatever the compaction below meets.
+    if (finished && v.videoFile != nullptr && v.clip_block_at > 0) {
+        finished = vid_clip_mark_finished(v.videoFile, v.clip_block_at, v.clip_slots) &&
+                   fflush(v.videoFile) == 0;
+        if (!finished) {
+            v.error_number = errno;
+            VID_FORMAT(v, VidResult::write_failed, -1, nullptr,
+                       "Unable to write the clip block to video file \n %s \n", v.videoFileName);
+        }
+    }
     // A recording keeps little unused table: past 64 KiB or 1% of the file (the larger), its
     // finish rewrites it once with an exact table (and block).
     if (finished && v.clip_block_at > 0 && v.videoFile != nullptr &&
@@ -488,16 +548,6 @@ bool finish_writer(VidHeader& v)
             size = vid_ftell(v.videoFile);
         if (size > 0 && unused > (int64_t(64) << 10) && unused > size / 100)
             finished = vid_header_rewrite_exact_table(v);
-    }
-    // The block says the writer finished (the grown rewrite wrote it so already).
-    if (finished && v.videoFile != nullptr && v.clip_block_at > 0) {
-        finished = vid_clip_mark_finished(v.videoFile, v.clip_block_at, v.clip_slots) &&
-                   fflush(v.videoFile) == 0;
-        if (!finished) {
-            v.error_number = errno;
-            VID_FORMAT(v, VidResult::write_failed, -1, nullptr,
-                       "Unable to write the clip block to video file \n %s \n", v.videoFileName);
-        }
     }
     if (v.videoFile != nullptr) {
         int closed = fclose(v.videoFile);

@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <random>
 
 #include "VidHeader.h"
 #include "file_offset.h"
 #include "le_bytes.h"
+#include "vid_json.h"
 
 namespace {
 
@@ -53,6 +55,26 @@ VidClip damaged(VidClip clip, const std::string& why)
     return clip;
 }
 
+// A field of an intact block that breaks its rules: the block keeps its timestamps.
+void field_damaged(VidClip& clip, const std::string& why)
+{
+    clip.damaged = true;
+    clip.problem += (clip.problem.empty() ? "" : "; ") + why;
+}
+
+bool rate_allowed(double rate)
+{
+    return rate == 0 || (rate >= kVidClipMinFrameRate && rate <= kVidClipMaxFrameRate);
+}
+
+bool printable_ascii(const char* text, size_t n)
+{
+    for (size_t i = 0; i < n; i++)
+        if (text[i] < 0x20 || text[i] > 0x7e)
+            return false;
+    return true;
+}
+
 } // namespace
 
 VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames)
@@ -78,9 +100,10 @@ VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames)
     clip.slots = int64_t(get_le64(t + 24));
     clip.frame_rate = bits_double(get_le64(t + 32));
     const int64_t metadata_bytes = get_le32(t + 72);
-    if (version != kVidClipLayoutVersion)
-        return damaged(clip, "its layout version " + std::to_string(version) +
-                                 " is newer than this reader's");
+    if (version == 0 || version > kVidClipLayoutVersion)
+        return damaged(
+            clip, "its layout version " + std::to_string(version) +
+                      (version == 0 ? " is not a layout version" : " is newer than this reader's"));
     // Every length is checked against the room the block has before anything is sized by it.
     const int64_t room = trailer_at - kVidHeaderBytes;
     if (clip.slots < 0 || clip.slots > room / 8 || metadata_bytes > kVidClipMaxMetadataBytes ||
@@ -98,12 +121,24 @@ VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames)
     if (get_le32(t + 76) !=
         block_crc(reinterpret_cast<const unsigned char*>(metadata.data()), metadata.size(), t))
         return damaged(clip, "its checksum does not match");
-    if (!std::isfinite(clip.frame_rate) || clip.frame_rate < 0)
-        return damaged(clip, "its frame rate is not a rate");
-    const char* start = reinterpret_cast<const char*>(t + 40);
-    clip.start_time.assign(start, strnlen(start, kVidClipStartTimeBytes));
-    clip.metadata.swap(metadata);
     clip.present = true;
+    if (!std::isfinite(clip.frame_rate) || !rate_allowed(clip.frame_rate)) {
+        field_damaged(clip, "its frame rate is not a rate");
+        clip.frame_rate = 0;
+    }
+    const char* start = reinterpret_cast<const char*>(t + 40);
+    const size_t start_length = strnlen(start, kVidClipStartTimeBytes);
+    if (printable_ascii(start, start_length)) {
+        clip.start_time.assign(start, start_length);
+        clip.start_field.assign(start, kVidClipStartTimeBytes);
+    } else {
+        field_damaged(clip, "its start time is not printable ASCII");
+    }
+    std::string why;
+    if (!metadata.empty() && !vid_json_object_check(metadata, why))
+        field_damaged(clip, why);
+    else
+        clip.metadata.swap(metadata);
     return clip;
 }
 
@@ -159,10 +194,13 @@ void make_trailer(const VidClip& clip, int64_t slots, unsigned char* t)
     put_le64(t + 16, uint64_t(8 * slots + int64_t(clip.metadata.size()) + kVidClipTrailerBytes));
     put_le64(t + 24, uint64_t(slots));
     put_le64(t + 32, double_bits(clip.frame_rate));
-    memcpy(t + 40, clip.start_time.data(),
-           clip.start_time.size() < size_t(kVidClipStartTimeBytes)
-               ? clip.start_time.size()
-               : size_t(kVidClipStartTimeBytes));
+    if (clip.start_field.size() == size_t(kVidClipStartTimeBytes))
+        memcpy(t + 40, clip.start_field.data(), kVidClipStartTimeBytes);
+    else
+        memcpy(t + 40, clip.start_time.data(),
+               clip.start_time.size() < size_t(kVidClipStartTimeBytes)
+                   ? clip.start_time.size()
+                   : size_t(kVidClipStartTimeBytes));
     put_le32(t + 72, uint32_t(clip.metadata.size()));
     put_le32(t + 76, block_crc(reinterpret_cast<const unsigned char*>(clip.metadata.data()),
                                clip.metadata.size(), t));
@@ -188,26 +226,50 @@ std::string vid_clip_check(double frame_rate, const char* start_time, const char
 {
     if (!std::isfinite(frame_rate) || frame_rate < 0)
         return "the frame rate must be a finite number of frames per second, 0 or more";
+    if (!rate_allowed(frame_rate))
+        return "the frame rate must be 0 (unknown) or 1e-6 to 1e9 frames per second";
     if (start_time != nullptr) {
         size_t n = strlen(start_time);
-        if (n >= size_t(kVidClipStartTimeBytes))
-            return "the start time is longer than 31 characters";
-        for (size_t i = 0; i < n; i++)
-            if (start_time[i] < 0x20 || start_time[i] > 0x7e)
-                return "the start time is not plain ASCII (ISO 8601, as 2026-12-10T08:15:02Z)";
+        if (n > size_t(kVidClipStartTimeBytes))
+            return "the start time is longer than 32 characters";
+        if (!printable_ascii(start_time, n))
+            return "the start time is not plain ASCII (ISO 8601, as 2026-12-10T08:15:02Z)";
     }
     if (metadata != nullptr && *metadata != '\0') {
         size_t n = strlen(metadata);
         if (int64_t(n) > kVidClipMaxMetadataBytes)
             return "the metadata is larger than 16 MiB";
-        size_t first = strspn(metadata, " \t\r\n");
-        size_t last = n;
-        while (last > first && strchr(" \t\r\n", metadata[last - 1]) != nullptr)
-            last--;
-        if (first == last || metadata[first] != '{' || metadata[last - 1] != '}')
-            return "the metadata must be a JSON object";
+        std::string why;
+        if (!vid_json_object_check(metadata, why))
+            return why;
     }
     return "";
+}
+
+std::string vid_clip_new_identity(const std::string& start_time)
+{
+    std::string field(size_t(kVidClipStartTimeBytes), '\0');
+    memcpy(&field[0], start_time.data(),
+           start_time.size() < field.size() ? start_time.size() : field.size());
+    // A start time shorter than 31 characters leaves room behind its NUL; the random bytes
+    // are mixed with the clock, so that a weak random device still gives distinct files.
+    std::random_device device;
+    std::seed_seq seed{device(),
+                       device(),
+                       device(),
+                       device(),
+                       unsigned(vid_clock_now_ns()),
+                       unsigned(uint64_t(vid_clock_now_ns()) >> 32)};
+    std::mt19937 mix(seed);
+    for (size_t i = start_time.size() + 1; i < field.size(); i++)
+        field[i] = char(mix() & 0xff);
+    return field;
+}
+
+bool vid_clip_same_recording(const VidClip& a, const VidClip& b)
+{
+    return a.present && b.present && a.start_field.size() == size_t(kVidClipStartTimeBytes) &&
+           a.start_field == b.start_field;
 }
 
 int64_t vid_clock_now_ns()

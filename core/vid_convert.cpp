@@ -62,6 +62,7 @@ bool vid_convert(const std::string& in, const std::string& out, const VidConvert
     recording.frame_rate = clip.frame_rate;
     recording.start_time = clip.start_time.c_str();
     recording.metadata = clip.metadata.c_str();
+    recording.same_recording = clip.start_field; // the same frames: the same recording
     const int frames = reader.num_frames;
     VidHeader writer(temp.c_str(), nullptr, reader.width, reader.height, frames, recording);
     if (writer.compressed_buffer == nullptr) {

@@ -22,10 +22,13 @@ bool failed(VidError& error, const VidHeader& v, VidResult result, const std::st
     return false;
 }
 
-// The frames a file holds now: its header's count and table, and the whole records behind a
-// full table. False when it cannot be read.
-bool frames_now(FILE* f, int64_t size, const VidHeader& v, std::vector<int64_t>& offsets,
-                VidError& error)
+// The frames a file holds now beyond the first `known` (frames taken before from this very
+// file, the last of them at `last_known`): the header's count and table, and the whole records
+// behind a full table, into `added`. Known entries are not read again and the walk behind a
+// full table starts after them, so a refresh costs what was appended since the last one.
+// False when it cannot be read.
+bool frames_now(FILE* f, int64_t size, const VidHeader& v, int64_t known, int64_t last_known,
+                std::vector<int64_t>& added, VidError& error)
 {
     unsigned char raw[kVidHeaderBytes];
     if (vid_fseek(f, 0, SEEK_SET) != 0 || fread(raw, 1, sizeof raw, f) != sizeof raw)
@@ -41,35 +44,47 @@ bool frames_now(FILE* f, int64_t size, const VidHeader& v, std::vector<int64_t>&
     if (counted > (size - kVidHeaderBytes) / kVidTableEntryBytes)
         return failed(error, v, VidResult::not_vid_file, "its table does not fit in the file");
     try {
-        offsets.resize(size_t(counted));
+        added.resize(size_t(counted > known ? counted - known : 0));
     } catch (const std::bad_alloc&) {
         return failed(error, v, VidResult::out_of_memory, "");
     }
-    if (counted > 0 && (vid_fseek(f, kVidHeaderBytes, SEEK_SET) != 0 ||
-                        !vid_read_table(f, offsets.data(), counted)))
+    if (!added.empty() &&
+        (vid_fseek(f, kVidHeaderBytes + kVidTableEntryBytes * known, SEEK_SET) != 0 ||
+         !vid_read_table(f, added.data(), int64_t(added.size()))))
         return failed(error, v, VidResult::read_failed, "its table cannot be read", errno);
     if (counted == 0)
         return true;
     // Behind a full table (no entry left between the table and the first record, past the
     // clip block) whole records are frames too.
     const VidClip clip = vid_read_clip(f, size, counted);
-    const int64_t table_end = clip.present ? clip.block_at : offsets[0];
+    int64_t first = known > 0 ? v.offsets[0] : added[0];
+    const int64_t table_end = clip.present ? clip.block_at : first;
     if (table_end != vid_table_end(counted))
         return true;
-    int64_t at = offsets[size_t(counted - 1)];
+    int64_t at = added.empty() ? last_known : added.back();
     int64_t length = vid_announced_record_length(f, at, size - at);
-    // A last counted record that is a plain zlib stream or black says nothing of its end.
+    // A last record that is a plain zlib stream or black says nothing of its end.
     if (length <= 0 || length > size - at)
         return true;
     at += length;
-    while (at < size && offsets.size() < size_t(INT32_MAX)) {
+    while (at < size && known + int64_t(added.size()) < int64_t(INT32_MAX)) {
         length = vid_announced_record_length(f, at, size - at);
         if (length <= 0 || length > size - at)
             break; // a record still being written, or none
-        offsets.push_back(at);
+        added.push_back(at);
         at += length;
     }
     return true;
+}
+
+// True when the file open as `f` (of `size` bytes) holds the same recording as the reader's
+// own file: a finish that rewrote it keeps its clip block's identity; anything else is
+// another recording, even of the same size and kind.
+bool same_recording(const VidHeader& v, FILE* f, int64_t size)
+{
+    const VidClip before = vid_read_clip(v.videoFile, v.file_bytes, 0);
+    const VidClip now = vid_read_clip(f, size, 0);
+    return vid_clip_same_recording(before, now);
 }
 
 } // namespace
@@ -95,17 +110,27 @@ bool vid_refresh(VidHeader& v, VidError& error)
     int64_t size = -1;
     if (vid_fseek(f, 0, SEEK_END) == 0)
         size = vid_ftell(f);
-    std::vector<int64_t> offsets;
-    bool ok = size >= kVidHeaderBytes && frames_now(f, size, v, offsets, error);
-    if (ok && int64_t(offsets.size()) < v.num_frames)
+    const int64_t known = moved ? 0 : v.num_frames;
+    std::vector<int64_t> added;
+    bool ok = true;
+    if (moved && !same_recording(v, f, size))
+        ok =
+            failed(error, v, VidResult::not_vid_file, "the file was replaced by another recording");
+    if (ok && size < kVidHeaderBytes)
+        ok = failed(error, v, VidResult::not_vid_file, "it is shorter than the 8-byte header");
+    ok = ok && frames_now(f, size, v, known, known > 0 ? v.offsets[known - 1] : 0, added, error);
+    const int64_t total = known + int64_t(added.size());
+    if (ok && total < v.num_frames)
         ok = failed(error, v, VidResult::not_vid_file,
                     "it holds fewer frames than before: another recording replaced it");
-    if (size < kVidHeaderBytes && error.result == VidResult::ok)
-        ok = failed(error, v, VidResult::not_vid_file, "it is shorter than the 8-byte header");
+    if (ok && !moved && added.empty()) {
+        v.file_bytes = size; // nothing new: nothing to allocate
+        return true;
+    }
 
     // Buffers for the frames now there: a reader opened on an empty file has none, and its
     // record buffer is bounded by the bytes the file held.
-    const int64_t table_end = vid_table_end(int64_t(offsets.size()));
+    const int64_t table_end = vid_table_end(total);
     const uint64_t longest = size > table_end ? uint64_t(size - table_end) : 1;
     uint64_t room = 2 * uint64_t(v.uncompressed_buffer_size);
     if (longest < room)
@@ -117,16 +142,15 @@ bool vid_refresh(VidHeader& v, VidError& error)
     if (ok) {
         if (room > v.compressed_buffer_size)
             record = new (std::nothrow) unsigned char[room];
-        if (v.pixmap == nullptr && !offsets.empty())
+        if (v.pixmap == nullptr && total > 0)
             pixmap = new (std::nothrow) unsigned char[size_t(v.pixmap_size)];
-        if (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer == nullptr &&
-            !offsets.empty())
+        if (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer == nullptr && total > 0)
             expanded = new (std::nothrow) unsigned char[v.uncompressed_buffer_size];
-        table = new (std::nothrow) int64_t[offsets.empty() ? 1 : offsets.size()];
+        table = new (std::nothrow) int64_t[total > 0 ? size_t(total) : 1];
         if ((room > v.compressed_buffer_size && record == nullptr) ||
-            (v.pixmap == nullptr && !offsets.empty() && pixmap == nullptr) ||
-            (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer == nullptr &&
-             !offsets.empty() && expanded == nullptr) ||
+            (v.pixmap == nullptr && total > 0 && pixmap == nullptr) ||
+            (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer == nullptr && total > 0 &&
+             expanded == nullptr) ||
             table == nullptr)
             ok = failed(error, v, VidResult::out_of_memory, "");
     }
@@ -139,8 +163,10 @@ bool vid_refresh(VidHeader& v, VidError& error)
             fclose(f);
         return false;
     }
-    if (!offsets.empty())
-        memcpy(table, offsets.data(), offsets.size() * sizeof *table);
+    if (known > 0)
+        memcpy(table, v.offsets, size_t(known) * sizeof *table);
+    if (!added.empty())
+        memcpy(table + known, added.data(), added.size() * sizeof *table);
     delete[] v.offsets;
     v.offsets = table;
     if (record != nullptr) {
@@ -159,7 +185,7 @@ bool vid_refresh(VidHeader& v, VidError& error)
         fclose(v.videoFile);
         v.videoFile = f;
     }
-    v.num_frames = int(offsets.size());
+    v.num_frames = int(total);
     v.end_frame_number = v.num_frames;
     v.file_bytes = size;
     return true;

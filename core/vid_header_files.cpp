@@ -103,17 +103,22 @@ bool vid_header_rewrite_exact_table(VidHeader& v)
         out.abandon();
     }
     if (!ok) {
-        // The old file is kept as it is: its first num_frames frames read through its table,
-        // the others lie behind them for `vid repair`.
+        // The old file is kept as it is. A grown one reads its first num_frames frames through
+        // its table, the others lie behind them for `vid repair`; a compacted one is complete
+        // and finished, only its unused table stays.
         why = why != 0 ? why : EIO;
         v.error_number = why;
-        const std::string grown_detail = "it keeps its " + std::to_string(v.current_frame) +
-                                         " frames: the first " + std::to_string(v.num_frames) +
-                                         " read through its table, vid repair recovers the rest";
-        VID_FORMAT(v, vid_result_of_errno(why, VidResult::write_failed), -1, grown_detail.c_str(),
-                   "Unable to write the finished video file \n %s \n (%s); it keeps its %d "
-                   "frames: the first %d read through its table, vid repair recovers the rest\n",
-                   v.videoFileName, strerror(why), v.current_frame, v.num_frames);
+        const bool grown = v.current_frame > v.num_frames;
+        const std::string kept =
+            grown ? "it keeps its " + std::to_string(v.current_frame) + " frames: the first " +
+                        std::to_string(v.num_frames) +
+                        " read through its table, vid repair recovers the rest"
+                  : "it keeps all its " + std::to_string(v.current_frame) +
+                        " frames, complete and finished; only its unused table entries could "
+                        "not be given back";
+        VID_FORMAT(v, vid_result_of_errno(why, VidResult::write_failed), -1, kept.c_str(),
+                   "Unable to write the finished video file \n %s \n (%s); %s\n", v.videoFileName,
+                   strerror(why), kept.c_str());
         return false;
     }
     return true;

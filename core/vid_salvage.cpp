@@ -485,6 +485,8 @@ bool vid_salvage_write(const char* in_path, const char* out_path, int width, int
                 kept.push_back(r.frame >= 0 && r.frame < int64_t(stamps.size())
                                    ? stamps[size_t(r.frame)]
                                    : kVidNoTimestamp);
+            // The repaired file is complete: its writer, vid repair, finished it.
+            clip.flags |= kVidClipFinished;
             block = vid_clip_block(clip, kept, int64_t(records.size()));
         }
     }

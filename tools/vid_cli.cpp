@@ -209,6 +209,33 @@ std::string vid_cli_json_string(const char* text)
     return out + "\"";
 }
 
+std::string vid_cli_printable(const std::string& text)
+{
+    std::string out;
+    char escaped[12];
+    for (size_t i = 0; i < text.size(); i++) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const unsigned char next =
+            i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            // U+0080 to U+009F in UTF-8: C1 controls, which some terminals obey too.
+            snprintf(escaped, sizeof escaped, "\\u%04x", next);
+            out += escaped;
+            i++;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 VidProgress::VidProgress(const char* what, int64_t total)
     : what_(what), total_(total), shown_(vid_is_terminal(stderr) && total > 1)
 {

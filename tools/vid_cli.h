@@ -72,6 +72,14 @@ std::string vid_cli_error(const VidHeader& v);
 // is not part of well-formed UTF-8 is written as \udcXX (XX the byte), the escape Python's
 // os.fsdecode uses for it, so the output is always valid JSON and the name can be restored.
 std::string vid_cli_json_string(const char* text);
+// `text` for a terminal: control characters (C0, DEL and C1) escaped as \n, \t, \xNN or
+// \u00NN, so that stored bytes never drive the terminal; everything else as it is.
+std::string vid_cli_printable(const std::string& text);
+// b - a in seconds, for any two timestamps (no overflow at the int64 extremes).
+inline double vid_cli_seconds_between(int64_t a, int64_t b)
+{
+    return (double(b) - double(a)) / 1e9;
+}
 
 // A progress bar on stderr, drawn only when stderr is a terminal.
 class VidProgress {

@@ -13,6 +13,7 @@
 #include "vid_clip.h"
 #include "vid_commands.h"
 #include "vid_format.h"
+#include "vid_json.h"
 #include "vid_records.h"
 
 const VidSubcommand vid_info_command = {
@@ -36,7 +37,8 @@ const VidSubcommand vid_info_command = {
          "frames_beyond_table, frames_missing, frames_cut, records ({classic, compact, black}: "
          "frames of each kind of record), clip_block (present, absent or "
          "damaged), frame_rate, duration, start_time, first_timestamp, last_timestamp "
-         "(nanoseconds), gaps, largest_gap ({from_frame, to_frame, seconds}), metadata, finished "
+         "(nanoseconds), gaps, frames_in_gaps (frames the gaps leave out), largest_gap "
+         "({from_frame, to_frame, seconds}), metadata, finished "
          "(null where the file does not say; kind is null for an empty file); a "
          "file that cannot be read gives {\"file\": ..., \"error\": ...}. Bytes of a file name "
          "that are not UTF-8 are written as \\udcXX, as Python's os.fsdecode gives them."},
@@ -48,12 +50,15 @@ const VidSubcommand vid_info_command = {
 
 namespace {
 
-// What a recording's timestamps tell: their span and the gaps between frames.
+// What a recording's timestamps tell: their span and the gaps between frames. Steps are
+// taken in doubles: any two int64 times have a difference there, the extremes included.
 struct Timing {
     bool known = false;
+    int64_t stamped = 0; // frames with a timestamp
     int64_t first = 0, last = 0;
     double period = 0;      // seconds: the nominal one, or the median step
     int64_t gaps = 0;       // steps above 1.5 periods
+    int64_t missing = 0;    // frames the gaps leave out, by the period
     int64_t gap_frame = -1; // the largest gap ends at this frame
     double gap_seconds = 0;
 };
@@ -61,30 +66,39 @@ struct Timing {
 Timing timing_of(const std::vector<int64_t>& stamps, double rate)
 {
     Timing t;
-    std::vector<int64_t> steps;
-    for (size_t k = 1; k < stamps.size(); k++)
-        if (stamps[k] != kVidNoTimestamp && stamps[k - 1] != kVidNoTimestamp)
-            steps.push_back(stamps[k] - stamps[k - 1]);
-    if (stamps.empty() || stamps.front() == kVidNoTimestamp || stamps.back() == kVidNoTimestamp)
+    std::vector<double> steps;
+    for (size_t k = 0; k < stamps.size(); k++) {
+        if (stamps[k] == kVidNoTimestamp)
+            continue;
+        if (!t.known)
+            t.first = stamps[k];
+        t.known = true;
+        t.last = stamps[k];
+        t.stamped++;
+        if (k > 0 && stamps[k - 1] != kVidNoTimestamp)
+            steps.push_back(vid_cli_seconds_between(stamps[k - 1], stamps[k]));
+    }
+    if (!t.known)
         return t;
-    t.known = true;
-    t.first = stamps.front();
-    t.last = stamps.back();
     if (rate > 0) {
         t.period = 1.0 / rate;
     } else if (!steps.empty()) {
-        std::vector<int64_t> sorted = steps;
+        std::vector<double> sorted = steps;
         std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-        t.period = double(sorted[sorted.size() / 2]) / 1e9;
+        t.period = sorted[sorted.size() / 2];
     }
-    if (t.period <= 0)
+    if (!(t.period > 0) || !std::isfinite(t.period))
         return t;
     for (size_t k = 1; k < stamps.size(); k++) {
         if (stamps[k] == kVidNoTimestamp || stamps[k - 1] == kVidNoTimestamp)
             continue;
-        double step = double(stamps[k] - stamps[k - 1]) / 1e9;
+        const double step = vid_cli_seconds_between(stamps[k - 1], stamps[k]);
         if (step > 1.5 * t.period) {
             t.gaps++;
+            const double left_out = std::round(step / t.period) - 1;
+            t.missing += left_out < 1 ? 1 : left_out > 9e18 ? INT64_MAX / 2 : int64_t(left_out);
+            if (t.missing > INT64_MAX / 2)
+                t.missing = INT64_MAX / 2;
             if (step > t.gap_seconds) {
                 t.gap_seconds = step;
                 t.gap_frame = int64_t(k);
@@ -96,6 +110,8 @@ Timing timing_of(const std::vector<int64_t>& stamps, double rate)
 
 std::string json_number(double d)
 {
+    if (!std::isfinite(d))
+        return "null";
     char text[64];
     snprintf(text, sizeof text, "%.17g", d);
     return text;
@@ -154,15 +170,26 @@ bool describe(const char* path, bool json, std::string* capture = nullptr)
         stamps.clear();
     const Timing timing = timing_of(stamps, clip.frame_rate);
     const VidRecordKinds records = vid_record_kinds(reader);
-    const char* block = clip.present ? "present" : clip.damaged ? "damaged" : "absent";
+    const char* block = clip.damaged ? "damaged" : clip.present ? "present" : "absent";
+    // The duration the timestamps span (plus one period) where they tell it, else frames by
+    // the nominal rate.
+    double duration = -1;
+    if (timing.known && timing.stamped > 1 && timing.period > 0)
+        duration = vid_cli_seconds_between(timing.first, timing.last) + timing.period;
+    else if (clip.present && clip.frame_rate > 0)
+        duration = double(frames) / clip.frame_rate;
+    const std::string metadata_json =
+        clip.present && !clip.metadata.empty() ? vid_json_compact(clip.metadata) : "null";
     // The records' end: behind the last record's own announced length, whole records of a
     // writer that outgrew its table, or bytes of one cut short.
     int64_t records_end =
         frames > 0 && file.tail.records_end > 0 ? file.tail.records_end : file.file_size;
     int64_t frame_bytes = int64_t(reader.uncompressed_buffer_size);
     // Bytes per stored frame over the frames the file still holds.
-    int64_t stored = frames > lost && table_end <= records_end && records_end <= file.file_size
-                         ? (records_end - table_end) / (frames - lost)
+    // Whole frames beyond a full table are stored frames too.
+    const int64_t stored_frames = frames - lost + file.tail.whole_records;
+    int64_t stored = stored_frames > 0 && table_end <= records_end && records_end <= file.file_size
+                         ? (records_end - table_end) / stored_frames
                          : 0;
     double ratio = stored > 0 ? double(frame_bytes) / double(stored) : 0.0;
     const char* kind_name = vid_kind_name(kind);
@@ -193,17 +220,18 @@ bool describe(const char* path, bool json, std::string* capture = nullptr)
         appendf(object,
                 ", \"clip_block\": \"%s\", \"frame_rate\": %s, \"duration\": %s, "
                 "\"start_time\": %s, \"first_timestamp\": %s, \"last_timestamp\": %s, "
-                "\"gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, \"finished\": %s}\n",
+                "\"gaps\": %s, \"frames_in_gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, "
+                "\"finished\": %s}\n",
                 block, rate ? json_number(clip.frame_rate).c_str() : "null",
-                rate ? json_number(double(frames) / clip.frame_rate).c_str() : "null",
+                duration >= 0 ? json_number(duration).c_str() : "null",
                 clip.present && !clip.start_time.empty()
                     ? vid_cli_json_string(clip.start_time.c_str()).c_str()
                     : "null",
                 timing.known ? std::to_string(timing.first).c_str() : "null",
                 timing.known ? std::to_string(timing.last).c_str() : "null",
                 timing.known && timing.period > 0 ? std::to_string(timing.gaps).c_str() : "null",
-                gap.c_str(),
-                clip.present && !clip.metadata.empty() ? clip.metadata.c_str() : "null",
+                timing.known && timing.period > 0 ? std::to_string(timing.missing).c_str() : "null",
+                gap.c_str(), metadata_json.c_str(),
                 clip.present ? ((clip.flags & kVidClipFinished) ? "true" : "false") : "null");
         if (capture != nullptr)
             *capture = object;
@@ -233,7 +261,7 @@ bool describe(const char* path, bool json, std::string* capture = nullptr)
                "  file size      %" PRId64 " bytes\n"
                "  bytes/frame    %" PRId64 " raw, %" PRId64 " stored (ratio %.2f)\n"
                "  state          %s\n",
-               path,
+               vid_cli_printable(path).c_str(),
                kind == VidKind::none ? "none (the file holds no frames)" : vid_kind_text(kind),
                reader.width, reader.height, frames, file.table_entries, file.file_size, frame_bytes,
                stored, ratio, state_text.c_str());
@@ -246,30 +274,44 @@ bool describe(const char* path, bool json, std::string* capture = nullptr)
                                          "for older ones)"
                                        : "");
         if (clip.damaged)
-            printf("  clip block     damaged (%s); the frames read as ever\n",
-                   clip.problem.c_str());
+            printf("  clip block     damaged (%s); the frames read as ever%s\n",
+                   vid_cli_printable(clip.problem).c_str(),
+                   clip.present ? ", and so do the timestamps" : "");
         if (clip.present) {
             printf("  writer         %s\n", (clip.flags & kVidClipFinished)
                                                 ? "finished"
                                                 : "not finished: still recording, or stopped "
                                                   "before it finished");
             if (clip.frame_rate > 0)
-                printf("  frame rate     %g frames/s (duration %.3f s)\n", clip.frame_rate,
-                       double(frames) / clip.frame_rate);
+                printf("  frame rate     %g frames/s\n", clip.frame_rate);
             else
                 printf("  frame rate     unknown\n");
+            if (duration >= 0)
+                printf("  duration       %.3f s%s\n", duration,
+                       timing.known && timing.stamped > 1 && timing.period > 0
+                           ? " (the timestamps' span and one period)"
+                           : " (frames at the nominal rate)");
             if (!clip.start_time.empty())
-                printf("  started        %s\n", clip.start_time.c_str());
+                printf("  started        %s\n", vid_cli_printable(clip.start_time).c_str());
             if (timing.known)
-                printf("  timestamps     %" PRId64 " to %" PRId64 " ns (%.6f s apart)\n",
-                       timing.first, timing.last, double(timing.last - timing.first) / 1e9);
+                printf("  timestamps     %" PRId64 " to %" PRId64 " ns (%.6f s apart)%s\n",
+                       timing.first, timing.last,
+                       vid_cli_seconds_between(timing.first, timing.last),
+                       timing.stamped < frames
+                           ? (", " + std::to_string(frames - timing.stamped) + " of " +
+                              std::to_string(frames) + " frames without one")
+                                 .c_str()
+                           : "");
             if (timing.known && timing.period > 0 && timing.gaps == 0)
                 printf("  gaps           none (no frames more than 1.5 periods apart)\n");
             else if (timing.known && timing.period > 0)
-                printf("  gaps           %" PRId64 " (frames more than 1.5 periods apart; the "
-                       "largest %.6f s, between frames %" PRId64 " and %" PRId64 ")\n",
-                       timing.gaps, timing.gap_seconds, timing.gap_frame - 1, timing.gap_frame);
-            printf("  metadata       %s\n", clip.metadata.c_str());
+                printf("  gaps           %" PRId64 ", about %" PRId64 " frames missing (frames "
+                       "more than 1.5 periods apart; the largest %.6f s, between frames %" PRId64
+                       " and %" PRId64 ")\n",
+                       timing.gaps, timing.missing, timing.gap_seconds, timing.gap_frame - 1,
+                       timing.gap_frame);
+            printf("  metadata       %s\n",
+                   clip.metadata.empty() ? "none" : vid_cli_printable(clip.metadata).c_str());
         }
     }
     return file.state != VidState::truncated;

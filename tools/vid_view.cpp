@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <httplib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "VidHeader.h"
@@ -29,8 +31,11 @@ const VidSubcommand vid_view_command = {
     "view",
     "FILE",
     "Shows FILE in the browser: starts a small HTTP server bound to 127.0.0.1 (a free port\n"
-    "unless --port), prints its address on the first line, opens it with xdg-open unless\n"
-    "--no-open, and runs until interrupted (Ctrl-C). The page scrubs through the frames\n"
+    "unless --port), prints its address with a random token on the first line, opens it with\n"
+    "xdg-open unless --no-open, and runs until interrupted (Ctrl-C). The server answers only\n"
+    "requests that carry the token (?token=T, or the cookie the page gets with it) and name\n"
+    "127.0.0.1 or localhost with its port as their host, so neither another user of the\n"
+    "machine nor a web page of another site can read the clip. The page scrubs through the frames\n"
     "(JPEG while the slider moves, the exact pixels as PNG once it stops), plays at the\n"
     "clip's frame rate, zooms to 16:1 with visible pixels, reads out the pixel under the\n"
     "cursor (and a Bayer file's raw sample and its colour site), shows the frame's timestamp\n"
@@ -38,7 +43,9 @@ const VidSubcommand vid_view_command = {
     "server too: /frame/K.png, /frame/K.jpg, /info (the keys of vid info --json),\n"
     "/sample/K?x=X&y=Y, /frames (the count now, for following).\n",
     {
-        {"--port", nullptr, "N", "the port to listen on (default: a free one)"},
+        {"--port", nullptr, "N",
+         "the port to listen on (default: a free one); a port that "
+         "is taken is refused"},
         {"--no-open", nullptr, nullptr, "do not open the page in a browser"},
     },
     "Exit status: 0 after an interrupt, 1 when FILE cannot be opened or the port not bound,\n"
@@ -89,6 +96,46 @@ struct Clip {
         return false;
     }
 };
+
+// A token of 128 random bits as 32 hexadecimal digits.
+std::string new_token()
+{
+    std::random_device device;
+    std::string token;
+    char hex[12];
+    for (int i = 0; i < 4; i++) {
+        snprintf(hex, sizeof hex, "%08x", unsigned(device()));
+        token += hex;
+    }
+    return token;
+}
+
+// Equal in time independent of where the texts first differ.
+bool same_secret(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char diff = 0;
+    for (size_t i = 0; i < a.size(); i++)
+        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+// The value of cookie `name` in a Cookie header, or "".
+std::string cookie_value(const std::string& header, const std::string& name)
+{
+    size_t at = 0;
+    while (at < header.size()) {
+        size_t end = header.find(';', at);
+        if (end == std::string::npos)
+            end = header.size();
+        size_t start = header.find_first_not_of(' ', at);
+        if (start < end && header.compare(start, name.size() + 1, name + "=") == 0)
+            return header.substr(start + name.size() + 1, end - start - name.size() - 1);
+        at = end + 1;
+    }
+    return "";
+}
 
 bool frame_number(const std::string& text, int& k)
 {
@@ -141,7 +188,47 @@ int vid_view_main(int argc, char** argv)
     clip.reader = &reader;
 
     httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(4); };
+    // Enough workers that a few slow or idle connections never hold the page's requests up,
+    // and short timeouts that give their workers back.
+    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    server.set_read_timeout(2, 0);
+    server.set_write_timeout(5, 0);
+    server.set_keep_alive_timeout(2);
+    // No SO_REUSEPORT (cpp-httplib's default sets it): a port another server holds is refused
+    // instead of shared with it.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    });
+    const std::string token = new_token();
+    std::string cookie = "vid_view_token";
+    std::vector<std::string> hosts;
+    // Every request names this server as its host (a page of another site that rebinds its
+    // name to 127.0.0.1 names its own) and carries the token (other users of the machine
+    // do not have it).
+    server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+        const std::string host = req.get_header_value("Host");
+        bool host_ok = false;
+        for (const std::string& h : hosts)
+            host_ok = host_ok || host == h;
+        if (!host_ok) {
+            res.status = 403;
+            res.set_content("vid view answers only requests for 127.0.0.1 or localhost\n",
+                            "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        const bool in_query = same_secret(req.get_param_value("token"), token);
+        if (!in_query &&
+            !same_secret(cookie_value(req.get_header_value("Cookie"), cookie), token)) {
+            res.status = 403;
+            res.set_content("vid view needs the token of the address it printed\n", "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (in_query)
+            res.set_header("Set-Cookie",
+                           cookie + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(kVidViewPage, "text/html; charset=utf-8");
         res.set_header("Cache-Control", "no-store");
@@ -261,7 +348,10 @@ int vid_view_main(int argc, char** argv)
         fprintf(stderr, "vid view: cannot listen on 127.0.0.1:%d\n", port);
         return 1;
     }
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    hosts = {"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)};
+    // Cookies do not tell ports apart: each server's has its own name.
+    cookie += "_" + std::to_string(port);
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
     printf("%s\n", url.c_str());
     fflush(stdout);
     signal(SIGINT, on_signal);

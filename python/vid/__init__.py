@@ -74,6 +74,10 @@ def _os_error(number, message):
 _vid._set_errors(_os_error, VidValueError)
 
 
+# A frame without a timestamp: the value the clip block keeps for it (numpy's NaT too).
+_NO_TIME = -2**63
+
+
 class VidMetadataWarning(UserWarning):
     """A file's clip block (timestamps, frame rate, metadata) is damaged; its frames read as
     ever."""
@@ -208,8 +212,10 @@ class Clip:
         return (Clip, (self.path,))
 
     def _clip(self):
-        """The clip block as a dict, or None when the file has none or it is damaged (then
-        a VidMetadataWarning says why, once per clip)."""
+        """The clip block as a dict, or None when the file has none or it is damaged beyond
+        reading (then a VidMetadataWarning says why, once per clip). A block whose metadata,
+        start time or frame rate alone is broken keeps its timestamps and finished mark; the
+        broken field is None."""
         if getattr(self, "_block", False) is not False:
             return self._block
         present, damaged, problem, rate, start, metadata, flags = self._reader.clip()
@@ -217,15 +223,11 @@ class Clip:
         if damaged:
             _warnings.warn("%s: its clip block is damaged (%s); the frames read as ever"
                            % (self.path, problem), VidMetadataWarning, stacklevel=3)
-        elif present:
-            try:
-                parsed = _json.loads(metadata.decode("utf-8")) if metadata else {}
-                if not isinstance(parsed, dict):
-                    raise ValueError("not a JSON object")
-            except ValueError as e:
-                _warnings.warn("%s: its metadata is damaged (%s); the frames read as ever"
-                               % (self.path, e), VidMetadataWarning, stacklevel=3)
-                parsed = None
+        if present:
+            # The reader hands over only metadata that is one JSON object nested at most 64
+            # deep; empty text is a broken field when the block is damaged.
+            parsed = _json.loads(metadata.decode("utf-8")) if metadata else (
+                None if damaged else {})
             block = {"frame_rate": rate or None, "start_time": start or None,
                      "metadata": parsed, "finished": bool(flags & 1)}
         self._block = block
@@ -233,12 +235,14 @@ class Clip:
 
     @property
     def timestamps(self):
-        """Every frame's timestamp: a numpy int64 array of nanoseconds on the recorder's clock
-        (the host's real-time clock, from the UNIX epoch, unless the writer gave its own), or
-        None for a file without timestamps."""
+        """Every frame's timestamp: a numpy masked array of int64 nanoseconds on the recorder's
+        clock (the host's real-time clock, from the UNIX epoch, unless the writer gave its
+        own), where frames without a time are masked (their raw value is -2**63); None for a
+        file without timestamps."""
         if self._clip() is None:
             return None
-        return self._reader.timestamps()
+        stamps = self._reader.timestamps()
+        return _np.ma.masked_array(stamps, mask=stamps == _NO_TIME)
 
     @property
     def frame_rate(self):
@@ -258,11 +262,35 @@ class Clip:
         gains, trigger_frame, description); {} when the file has none, None when damaged."""
         block = self._clip()
         if block is None:
-            return None if getattr(self, "_block", None) is None and self._damaged() else {}
+            return None if self._reader.clip()[1] else {}
         return block["metadata"]
 
-    def _damaged(self):
-        return bool(self._reader.clip()[1])
+
+def _json_default(value):
+    """numpy scalars and arrays in metadata as the JSON numbers, booleans and lists they
+    hold."""
+    if isinstance(value, (_np.generic, _np.ndarray)):
+        return value.tolist()
+    raise TypeError("Object of type %s is not JSON serializable" % type(value).__name__)
+
+
+def _start_time_text(start_time):
+    """A start time as the clip block keeps it: ISO 8601 text, or from an aware datetime (in
+    UTC, with microseconds)."""
+    import datetime as _datetime
+
+    if start_time is None or start_time == "":
+        return ""
+    if isinstance(start_time, _datetime.datetime):
+        if start_time.tzinfo is None or start_time.utcoffset() is None:
+            raise VidValueError("start_time is a datetime with a time zone (for example "
+                                "datetime.now(timezone.utc)); a naive datetime names no instant")
+        utc = start_time.astimezone(_datetime.timezone.utc)
+        return utc.strftime("%Y-%m-%dT%H:%M:%S.%fZ")
+    if isinstance(start_time, str):
+        return start_time
+    raise VidValueError("start_time is ISO 8601 text or an aware datetime, not %s"
+                        % type(start_time).__name__)
 
 
 class Writer:
@@ -285,17 +313,19 @@ class Writer:
             text = ""
         elif isinstance(metadata, dict):
             try:
-                text = _json.dumps(metadata, allow_nan=False, ensure_ascii=False)
+                text = _json.dumps(metadata, allow_nan=False, ensure_ascii=False,
+                                   default=_json_default)
             except (TypeError, ValueError) as e:
                 raise VidValueError("metadata must be JSON-serialisable: %s" % e) from None
         else:
             raise VidValueError("metadata is a dict, not %s" % type(metadata).__name__)
+        start_time = _start_time_text(start_time)
         self.width = int(width)
         self.height = int(height)
         self.kind = kind
         self._dtype = _KINDS[kind]
         self._writer = _vid.Writer(raw, self.width, self.height, int(frames_reserved),
-                                   int(effort), kind, rate, start_time or "", text,
+                                   int(effort), kind, rate, start_time, text,
                                    records == "compact")
 
     def __enter__(self):
@@ -407,7 +437,7 @@ def follow(path, timeout=None, samples=False, poll=0.005):
                 for i in range(k, n):
                     t = None if stamps is None else int(stamps[i - k])
                     frame = clip.mosaic(i) if samples and clip.kind != "rgb" else clip[i]
-                    yield i, frame, (None if t == -2**63 else t)
+                    yield i, frame, (None if t == _NO_TIME else t)
                 k, stamps = n, None
                 last = _time.monotonic()
                 continue
@@ -527,9 +557,9 @@ def dask_array(path, frames_per_chunk=None):
 
 def xarray(path, frames_per_chunk=None):
     """A lazy xarray.DataArray over dask_array(path) with dims (time, y, x, channel): the
-    time coordinate is the frames' timestamps in nanoseconds (the frame numbers when the file
-    keeps none), with "frame" beside it; the clip's frame rate, start time and metadata are
-    in attrs."""
+    time coordinate is the frames' timestamps as datetime64[ns] in UTC (NaT for a frame
+    without one; the frame numbers when the file keeps no timestamps), with "frame" beside
+    it; the clip's frame rate, start time and metadata are in attrs."""
     import xarray as xr
 
     frames = dask_array(path, frames_per_chunk)
@@ -538,9 +568,15 @@ def xarray(path, frames_per_chunk=None):
         attrs = {"path": clip.path, "kind": clip.kind, "frame_rate": clip.frame_rate,
                  "start_time": clip.start_time, "metadata": clip.metadata}
     n = frames.shape[0]
-    time = stamps if stamps is not None else _np.arange(n, dtype=_np.int64)
+    if stamps is not None:
+        # numpy's NaT is the very value a missing time is stored as.
+        time = _np.asarray(stamps.data, dtype=_np.int64).view("datetime64[ns]")
+        time_attrs = {"timezone": "UTC"}
+    else:
+        time = _np.arange(n, dtype=_np.int64)
+        time_attrs = {"units": "frame"}
     return xr.DataArray(
         frames, dims=("time", "y", "x", "channel"),
-        coords={"time": ("time", time, {"units": "ns" if stamps is not None else "frame"}),
+        coords={"time": ("time", time, time_attrs),
                 "frame": ("time", _np.arange(n)), "channel": ["R", "G", "B"]},
         attrs={k: v for k, v in attrs.items() if v is not None}, name="frames")

@@ -59,15 +59,21 @@ def png_pixels(data):
 
 
 class Server:
-    def __init__(self, path):
-        self.proc = subprocess.Popen([VID, "view", str(path), "--no-open"], stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True)
+    def __init__(self, path, *options):
+        self.proc = subprocess.Popen([VID, "view", str(path), "--no-open", *options],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.url = self.proc.stdout.readline().strip()
         assert self.url.startswith("http://127.0.0.1:"), self.url
+        self.base, self.token = self.url.split("?token=")
+        self.port = int(self.base.rsplit(":", 1)[1].strip("/"))
 
-    def get(self, path):
+    def get(self, path, token=True, headers=None):
+        url = self.base + path.lstrip("/")
+        if token:
+            url += ("&" if "?" in url else "?") + "token=" + self.token
         try:
-            with urllib.request.urlopen(self.url + path.lstrip("/"), timeout=10) as r:
+            request = urllib.request.Request(url, headers=headers or {})
+            with urllib.request.urlopen(request, timeout=10) as r:
                 return r.status, r.read(), dict(r.headers)
         except urllib.error.HTTPError as e:
             return e.code, e.read(), {}
@@ -115,7 +121,7 @@ def test_the_server_answers_frames_facts_and_refusals(tmp_path):
                     "/sample/1?x=a&y=0", "/nothing"):
             assert 400 <= s.get(bad)[0] < 500, bad
         # bound to loopback only: the listening socket's address in the kernel's table
-        port = int(s.url.rsplit(":", 1)[1].strip("/"))
+        port = s.port
         listening = [l.split()[1] for l in open("/proc/net/tcp").readlines()[1:]
                      if l.split()[3] == "0A"]
         assert "0100007F:%04X" % port in listening
@@ -143,6 +149,10 @@ def test_the_server_answers_frames_facts_and_refusals(tmp_path):
 
 
 def browser():
+    return browser_with()
+
+
+def browser_with(*flags):
     webdriver = pytest.importorskip("selenium.webdriver")
     if not (shutil.which("chromium") and shutil.which("chromedriver")):
         pytest.skip("chromium and chromium-driver are not installed")
@@ -151,7 +161,8 @@ def browser():
     options.binary_location = shutil.which("chromium")
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                  "--no-first-run", "--disable-background-networking",
-                 "--disable-component-update", "--disable-sync", "--window-size=1000,800"):
+                 "--disable-component-update", "--disable-sync", "--window-size=1000,800",
+                 *flags):
         options.add_argument(flag)
     return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
 
@@ -304,3 +315,60 @@ def test_live_mode_follows_a_writer(tmp_path):
         driver.quit()
         s.stop()
         writer.wait()
+
+
+def test_the_doors_refuse_other_hosts_missing_tokens_slow_clients_and_a_taken_port(tmp_path):
+    import socket
+    path = tmp_path / "c.vid"
+    vid.write(path, clip_frames(4), metadata={"secret": "s"})
+    s = Server(path)
+    try:
+        port = s.port
+        for host, token, status in [("127.0.0.1:%d" % port, True, 200),
+                                    ("localhost:%d" % port, True, 200),
+                                    ("attacker.example:%d" % port, True, 403),
+                                    ("127.0.0.1:%d" % (port + 1), True, 403),
+                                    ("127.0.0.1:%d" % port, False, 403)]:
+            for what in ("/info", "/frame/0.png", "/"):
+                assert s.get(what, token, {"Host": host})[0] == status, (host, token, what)
+        assert s.get("/info", headers={"Cookie": "vid_view_token_%d=%s" % (port, s.token)},
+                     token=False)[0] == 200
+        # 16 connections that send a header line a second never hold a frame up for 1 s
+        slow = [socket.create_connection(("127.0.0.1", port)) for _ in range(16)]
+        for c in slow:
+            c.sendall(b"GET /info HTTP/1.1\r\n")
+        time.sleep(0.3)
+        delays = []
+        for _ in range(3):
+            for c in slow:
+                try:
+                    c.sendall(b"X-Slow: 1\r\n")
+                except OSError:
+                    pass
+            start = time.monotonic()
+            assert s.get("/frame/1.png")[0] == 200
+            delays.append(time.monotonic() - start)
+            time.sleep(1)
+        for c in slow:
+            c.close()
+        assert max(delays) < 1.0, delays
+        # a taken port is refused, not shared
+        taken = subprocess.run([VID, "view", str(path), "--no-open", "--port", str(port)],
+                               capture_output=True, text=True, timeout=20)
+        assert taken.returncode == 1 and "cannot listen" in taken.stderr
+    finally:
+        s.stop()
+    # a page of another site whose name resolves to 127.0.0.1 reads nothing, even with the
+    # token (DNS rebinding)
+    driver = browser_with("--host-resolver-rules=MAP attacker.example 127.0.0.1")
+    s = Server(path)
+    try:
+        driver.get("http://attacker.example:%d/info?token=%s" % (s.port, s.token))
+        assert "secret" not in driver.page_source and "answers only" in driver.page_source
+        driver.get("http://127.0.0.1:%d/info" % s.port)
+        assert "secret" not in driver.page_source and "needs the token" in driver.page_source
+        driver.get(s.url)
+        wait(driver, "V.info !== null && V.frames === 4")
+    finally:
+        driver.quit()
+        s.stop()

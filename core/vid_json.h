@@ -1,0 +1,18 @@
+// Checking and re-writing the JSON a clip block keeps as its metadata. Everything a writer is
+// given and everything a reader finds goes through one parser with one bound on nesting, so
+// that no reader (Python's json, Octave's jsondecode, a browser) is ever handed text it cannot
+// take. Never throws; thread-safe.
+#pragma once
+
+#include <string>
+
+// The deepest nesting of arrays and objects metadata may have.
+constexpr int kVidJsonMaxDepth = 64;
+
+// True when `text` is one JSON object, UTF-8, nested at most kVidJsonMaxDepth deep, with
+// nothing but white space after it. Else false with `why` in plain words.
+bool vid_json_object_check(const std::string& text, std::string& why);
+
+// `text` (which passed vid_json_object_check) written again on one line, UTF-8 as is.
+// "{}" when it cannot be parsed.
+std::string vid_json_compact(const std::string& text);
