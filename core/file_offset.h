@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <cstring>
 
 #ifdef _WIN32
@@ -236,6 +237,16 @@ inline bool vid_is_terminal(FILE* f)
     return _isatty(_fileno(f)) != 0;
 #else
     return isatty(fileno(f)) == 1;
+#endif
+}
+
+// The calendar parts of `t` in UTC; false when the system cannot give them.
+inline bool vid_gmtime(time_t t, struct tm& parts)
+{
+#ifdef _WIN32
+    return gmtime_s(&parts, &t) == 0;
+#else
+    return gmtime_r(&t, &parts) != nullptr;
 #endif
 }
 

@@ -288,13 +288,8 @@ std::string vid_iso8601_utc(int64_t ns)
     }
     time_t t = time_t(seconds);
     struct tm parts;
-#ifdef _WIN32
-    if (gmtime_s(&parts, &t) != 0)
+    if (!vid_gmtime(t, parts))
         return "";
-#else
-    if (gmtime_r(&t, &parts) == nullptr)
-        return "";
-#endif
     char text[64];
     snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", parts.tm_year + 1900,
              parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,

@@ -3,6 +3,8 @@
 // only by a whole new one.
 #include "image_io.h"
 
+#include "file_offset.h"
+
 #include "vid_output_file.h"
 
 #if VID_HAVE_PNG
@@ -65,6 +67,19 @@ void png_error_handler(png_structp png, png_const_charp message)
 
 void png_warning_handler(png_structp, png_const_charp) {}
 
+// The bytes of the stream's file, and those from its position to its end; -1 when it cannot
+// tell (a pipe). The position is kept.
+int64_t stream_bytes(FILE* f, bool from_here)
+{
+    const int64_t at = vid_ftell(f);
+    if (at < 0 || vid_fseek(f, 0, SEEK_END) != 0)
+        return -1;
+    const int64_t end = vid_ftell(f);
+    if (vid_fseek(f, at, SEEK_SET) != 0 || end < at)
+        return -1;
+    return from_here ? end - at : end;
+}
+
 // Reads a PNG from an open file. Everything that outlives a longjmp is a plain pointer set up
 // before setjmp, so no destructor is skipped.
 bool read_png(FILE* f, const std::string& path, Want want, int& out_width, int& out_height,
@@ -113,6 +128,14 @@ bool read_png(FILE* f, const std::string& path, Want want, int& out_width, int& 
         png_destroy_read_struct(&png, &info, nullptr);
         error = path + ": a PNG of " + std::to_string(width) + " x " + std::to_string(height) +
                 " pixels is larger than any frame";
+        return false;
+    }
+    // Deflate expands at most 1032 to 1: a file far too small for its size holds no image.
+    const int64_t file_bytes = stream_bytes(f, false);
+    if (file_bytes > 0 && uint64_t(width) * height > uint64_t(file_bytes) * 1032) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        error = path + ": the image data ends early (a PNG of " + std::to_string(width) + " x " +
+                std::to_string(height) + " pixels in " + std::to_string(file_bytes) + " bytes)";
         return false;
     }
     if (colour == PNG_COLOR_TYPE_PALETTE)
@@ -183,6 +206,17 @@ bool read_pnm(FILE* f, const std::string& path, bool gray, Want want, int& out_w
     long width = pnm_number(f), height = pnm_number(f), maxval = pnm_number(f);
     if (width < 1 || height < 1 || width > 65535 || height > 65535 || maxval < 1) {
         error = path + ": not a valid PPM/PGM header";
+        return false;
+    }
+    // The samples its header announces must be in the file before memory is sized by them.
+    const int64_t announced =
+        int64_t(width) * height * (gray ? 1 : 3) * (maxval > 255 ? 2 : 1);
+    const int64_t left = stream_bytes(f, true);
+    if (left >= 0 && left < announced) {
+        error = path + ": the image data ends early (its header announces " +
+                std::to_string(width) + " x " + std::to_string(height) + " pixels, " +
+                std::to_string(announced) + " bytes; the file holds " + std::to_string(left) +
+                ")";
         return false;
     }
     if (want != Want::rgb) {

@@ -1,6 +1,8 @@
 // vid: the command-line program for VID files, a thin main over one source per subcommand.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "report.h"
 #include "vid_cli.h"
@@ -30,7 +32,7 @@ const Subcommand kSubcommands[] = {
     {"convert", "rewrite a file with classic or compact records", vid_convert_main,
      &vid_convert_command},
     {"watch", "follow a recording while it is written", vid_watch_main, &vid_watch_command},
-#ifndef _WIN32
+#ifdef VID_HAVE_VIEW
     {"view", "look at a clip in the browser", vid_view_main, &vid_view_command},
 #endif
 };
@@ -88,5 +90,14 @@ int main(int argc, char** argv)
         fprintf(stderr, "vid: unknown subcommand %s (see vid --help)\n", argv[1]);
         return 2;
     }
-    return s->main(argc - 1, argv + 1);
+    // No subcommand ends on an uncaught exception: memory that runs out where a container
+    // of the program's own grows is said in one line.
+    try {
+        return s->main(argc - 1, argv + 1);
+    } catch (const std::bad_alloc&) {
+        fprintf(stderr, "vid %s: out of memory\n", argv[1]);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "vid %s: %s\n", argv[1], e.what());
+    }
+    return 1;
 }

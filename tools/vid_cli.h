@@ -75,9 +75,13 @@ std::string vid_cli_json_string(const char* text);
 // `text` for a terminal: control characters (C0, DEL and C1) escaped as \n, \t, \xNN or
 // \u00NN, so that stored bytes never drive the terminal; everything else as it is.
 std::string vid_cli_printable(const std::string& text);
-// b - a in seconds, for any two timestamps (no overflow at the int64 extremes).
+// b - a in seconds, for any two timestamps: exact where the difference fits 64 bits, in
+// doubles where it does not (the int64 extremes).
 inline double vid_cli_seconds_between(int64_t a, int64_t b)
 {
+    int64_t d = 0;
+    if (!__builtin_sub_overflow(b, a, &d))
+        return double(d) / 1e9;
     return (double(b) - double(a)) / 1e9;
 }
 

@@ -81,7 +81,7 @@ bool write_timestamps(VidHeader& reader, const char* file, const char* path, lon
         if (t == kVidNoTimestamp || origin == kVidNoTimestamp)
             ok = fprintf(f, "%ld,,\n", k) > 0;
         else
-            ok = fprintf(f, "%ld,%" PRId64 ",%.9f\n", k, t, double(t - origin) / 1e9) > 0;
+            ok = fprintf(f, "%ld,%" PRId64 ",%.9f\n", k, t, vid_cli_seconds_between(origin, t)) > 0;
     }
     if (!ok || !out.commit(error)) {
         fprintf(stderr, "vid export: %s: %s\n", path,
@@ -92,6 +92,10 @@ bool write_timestamps(VidHeader& reader, const char* file, const char* path, lon
 }
 
 enum class Format { png, ppm, raw, mp4 };
+
+// The frame rates a movie is made at (ffmpeg and players take no others).
+constexpr double kMovieMinRate = 0.01;
+constexpr double kMovieMaxRate = 1000;
 
 struct Options {
     const char* file = nullptr;
@@ -154,8 +158,9 @@ int parse(int argc, char** argv, Options& o)
     if (const char* v = args.value("--fps")) {
         char* end = nullptr;
         o.fps = strtod(v, &end);
-        if (*v == '\0' || *end != '\0' || !(o.fps > 0) || o.fps > 1e6)
-            return vid_cli_usage_error("export", std::string("bad frame rate ") + v);
+        if (*v == '\0' || *end != '\0' || !(o.fps >= kMovieMinRate) || o.fps > kMovieMaxRate)
+            return vid_cli_usage_error("export", std::string("bad frame rate ") + v +
+                                                     " (a movie plays 0.01 to 1000 frames/s)");
     }
     if (const char* v = args.value("--quality")) {
         char* end = nullptr;
@@ -226,10 +231,11 @@ int vid_export_main(int argc, char** argv)
         return 1;
     }
 
-    if (o.timestamps != nullptr && !write_timestamps(reader, o.file, o.timestamps, first, last))
-        return 1;
+    // The frames are exported even when their timestamps cannot be: the exit status tells.
+    const bool stamps_ok =
+        o.timestamps == nullptr || write_timestamps(reader, o.file, o.timestamps, first, last);
     if (!o.frames_too)
-        return 0;
+        return stamps_ok ? 0 : 1;
 
     const int w = reader.width, h = reader.height;
     const bool two_bytes = reader.vid_uses_two_bytes_per_pixel == 1;
@@ -240,8 +246,16 @@ int vid_export_main(int argc, char** argv)
     if (o.format == Format::mp4) {
         const VidClip clip = vid_read_clip(reader);
         double fps = o.fps;
-        if (fps <= 0 && clip.present && clip.frame_rate > 0)
+        if (fps <= 0 && clip.present && clip.frame_rate > 0) {
             fps = clip.frame_rate;
+            if (fps < kMovieMinRate || fps > kMovieMaxRate) {
+                fprintf(stderr,
+                        "vid export: %s: its frame rate of %g frames/s is outside what a movie "
+                        "plays (0.01 to 1000 frames/s); give one with --fps\n",
+                        o.file, fps);
+                return 1;
+            }
+        }
         if (fps <= 0) {
             fps = 30;
             printf("%s: the clip keeps no frame rate: the movie runs at 30 frames/s (--fps "
@@ -400,5 +414,5 @@ int vid_export_main(int argc, char** argv)
                 last - first);
         return 1;
     }
-    return 0;
+    return stamps_ok ? 0 : 1;
 }

@@ -14,6 +14,7 @@
 #include "vid_cli.h"
 #include "vid_commands.h"
 #include "vid_clip.h"
+#include "vid_json.h"
 #include "vid_output_file.h"
 #include "vid_format.h"
 
@@ -50,8 +51,9 @@ const VidSubcommand vid_import_command = {
          "frames a quarter to a third smaller and faster to read; older readers refuse them)"},
         {"--meta", nullptr, "KEY=VALUE",
          "clip metadata, once per key (camera, exposure_us, bit_depth, gains, trigger_frame, "
-         "description, ...); VALUE is taken as JSON when it is a number, true, false, null, "
-         "an array or an object, else as text"},
+         "description, ...); VALUE is taken as JSON when it is valid JSON (a number, true, "
+         "false, null, \"text\", an array or an object, nested at most 64 deep), else as "
+         "text; an array or object that is not valid JSON is refused"},
     },
     "Exit status: 0 success, 1 failure, 2 usage error.\n",
     0,
@@ -81,22 +83,22 @@ size_t stored_frame_bytes(const Options& o, int width, int height)
         vid_expanded_frame_bytes(width, height, o.kind != VidKind::rgb, o.kind != VidKind::bayer8));
 }
 
-// A --meta value as JSON: numbers, true/false/null, arrays and objects as written (checked
-// only for their outer form), anything else as a JSON string.
-std::string json_value(const std::string& v)
+// A --meta value as JSON: a value that is valid JSON (a number, true, false, null, a string
+// in quotes, an array, an object) as written, other text as a JSON string. False with `why`
+// for a value that starts as an array or object but is no valid JSON.
+bool json_value(const std::string& v, std::string& out, std::string& why)
 {
-    if (v == "true" || v == "false" || v == "null")
-        return v;
-    if (!v.empty() &&
-        ((v.front() == '[' && v.back() == ']') || (v.front() == '{' && v.back() == '}')))
-        return v;
-    char* end = nullptr;
-    if (!v.empty() && v.find_first_of(" \t") == std::string::npos) {
-        strtod(v.c_str(), &end);
-        if (*end == '\0' && v.find_first_not_of("0123456789+-.eE") == std::string::npos)
-            return v;
+    if (vid_json_object_check("{\"v\": " + v + "}", why)) {
+        out = v;
+        return true;
     }
-    return vid_cli_json_string(v.c_str());
+    const size_t first = v.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && (v[first] == '[' || v[first] == '{')) {
+        why = why.replace(0, strlen("the metadata"), "the value");
+        return false;
+    }
+    out = vid_cli_json_string(v.c_str());
+    return true;
 }
 
 bool parse_size(const char* text, int& w, int& h)
@@ -170,8 +172,11 @@ int parse(int argc, char** argv, Options& o)
         if (eq == nullptr || eq == v)
             return vid_cli_usage_error("import",
                                        std::string("bad metadata ") + v + " (expected KEY=VALUE)");
+        std::string value, why;
+        if (!json_value(eq + 1, value, why))
+            return vid_cli_usage_error("import", std::string("bad metadata ") + v + ": " + why);
         members += (members.empty() ? "" : ", ") + vid_cli_json_string(std::string(v, eq).c_str()) +
-                   ": " + json_value(eq + 1);
+                   ": " + value;
         o.clip_block = true;
     }
     o.metadata = "{" + members + "}";

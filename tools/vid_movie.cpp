@@ -1,4 +1,4 @@
-// Movies through ffmpeg; see vid_movie.h.
+// Movies through ffmpeg, a child process fed through a pipe (POSIX); see vid_movie.h.
 #include "vid_movie.h"
 
 #include <cerrno>
@@ -7,33 +7,11 @@
 
 #include "vid_output_file.h"
 
-#ifndef _WIN32
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#endif
 
-#ifdef _WIN32
-
-void vid_ignore_broken_pipes() {}
-
-MovieEncoder::~MovieEncoder() {}
-
-bool MovieEncoder::start(const std::string&, int, int, double, int, std::string& error)
-{
-    error = "MP4 movies are made through ffmpeg on Linux; this Windows build cannot (export "
-            "--format raw and run ffmpeg on it)";
-    return false;
-}
-
-bool MovieEncoder::finish(bool, std::string& error)
-{
-    error = "no movie was started";
-    return false;
-}
-
-#else
 
 namespace {
 
@@ -173,5 +151,3 @@ bool MovieEncoder::finish(bool complete, std::string& error)
         error = "the movie was not finished";
     return false;
 }
-
-#endif
