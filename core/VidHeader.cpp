@@ -229,29 +229,12 @@ VidHeader::VidHeader(const char* inVideoFileName, FILE* in_error_outfile)
                           videoFileName, num_frames, file_size);
 
     // Buffers are sized by what the file can justify. No record is longer than the bytes
-    // behind the table, so the record buffer never exceeds them; a file without frames gets
-    // nothing frame-sized. A Bayer frame's expansion buffer exists only when the longest
-    // record could expand to a whole frame (deflate expands at most about 1032:1); without it
-    // only zero-length records (black frames) can be read.
+    // behind the table, so the record buffer never exceeds them; frame buffers come with the
+    // first read that needs them (frameBuffers).
     const int64_t table_end = vid_table_end(num_frames);
     const int64_t longest_record = file_size - table_end;
     const bool no_frames = num_frames == 0;
-    // pixmap is not cleared here: every read clears it first, and leaving the fresh pages
-    // untouched keeps opening a file that announces a large frame cheap.
-    if (!no_frames)
-        pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
-    bool expandable = longest_record > 0 &&
-                      uint64_t(uncompressed_buffer_size) <= uint64_t(longest_record) * 1040 + 4096;
-    if (pixmap != nullptr) {
-        if (!vid_is_bayer_interpolated)
-            uncompressed_buffer = pixmap;
-        else if (expandable)
-            uncompressed_buffer = new (std::nothrow) unsigned char[uncompressed_buffer_size];
-    }
-    bool buffers =
-        no_frames || (pixmap != nullptr && (uncompressed_buffer != nullptr || !expandable));
-    if (buffers)
-        offsets = new (std::nothrow) int64_t[no_frames ? 1 : size_t(num_frames)];
+    offsets = new (std::nothrow) int64_t[no_frames ? 1 : size_t(num_frames)];
     VID_REFUSE_OPENING_IF(offsets == nullptr, VidResult::out_of_memory, -1, nullptr,
                           "Unable to allocate the frame buffers for video file \n %s \n",
                           videoFileName);
@@ -586,6 +569,40 @@ bool VidHeader::finish()
     return false;
 }
 
+bool VidHeader::frameBuffers()
+{
+    if (pixmap != nullptr && (vid_is_bayer_interpolated != 1 || uncompressed_buffer != nullptr))
+        return true;
+    // pixmap is not cleared here: every read clears it first, and leaving the fresh pages
+    // untouched keeps a file that announces a large frame cheap.
+    if (pixmap == nullptr)
+        pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
+    if (pixmap == nullptr) {
+        VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
+                   "Unable to allocate the frame buffers for video file \n %s \n", videoFileName);
+        return false;
+    }
+    if (vid_is_bayer_interpolated != 1) {
+        uncompressed_buffer = pixmap;
+        return true;
+    }
+    // A Bayer frame's expansion buffer exists only when the longest record could expand to a
+    // whole frame (deflate expands at most about 1032:1); without it only zero-length records
+    // (black frames) can be read. No record is longer than the bytes behind the table.
+    const int64_t longest_record = file_bytes - vid_table_end(num_frames);
+    const bool expandable =
+        longest_record > 0 &&
+        uint64_t(uncompressed_buffer_size) <= uint64_t(longest_record) * 1040 + 4096;
+    if (expandable)
+        uncompressed_buffer = new (std::nothrow) unsigned char[uncompressed_buffer_size];
+    if (expandable && uncompressed_buffer == nullptr) {
+        VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
+                   "Unable to allocate the frame buffers for video file \n %s \n", videoFileName);
+        return false;
+    }
+    return true;
+}
+
 bool VidHeader::readFrameFromVideoFile(int frame_number)
 {
     return readFrameFromVideoFile(frame_number, nullptr);
@@ -622,6 +639,8 @@ bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool
                    "asked frameNumber %d > num_frames %d\n", frame_number, num_frames);
         return false;
     }
+    if (!frameBuffers())
+        return false;
 
     int64_t start = offsets[frame_number];
     if (vid_fseek(videoFile, start, SEEK_SET) != 0) {

@@ -109,6 +109,12 @@ class VidHeader {
     // or -1 when the frame is out of range or its table entries do not give a record within
     // the file. Reads nothing but the last record's header; reports nothing.
     int64_t recordBytes(int frame_number);
+    // A reader's frame buffers (pixmap, and a Bayer file's expansion buffer where its records
+    // can expand to a frame), made at the first read that needs them, so that opening a file
+    // never costs frame-sized memory. True when pixmap is there; false with an out-of-memory
+    // report otherwise. Every read calls it; callers that hand pixmap to the codec before a
+    // read call it first.
+    bool frameBuffers();
     // Reads frame current_frame and advances current_frame on success.
     bool readNextFrameFromVideoFile();
     // Compresses the frame in pixmap (RGB, or a Bayer writer's mosaic) and appends it as frame

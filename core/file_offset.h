@@ -240,6 +240,30 @@ inline bool vid_is_terminal(FILE* f)
 #endif
 }
 
+// Puts on the disk what was written to the file system that holds `path` (on systems without
+// a per-file-system sync, every one; on Windows nothing: there each file is written through
+// as it is closed). 0 on success, -1 with errno set.
+inline int vid_sync_file_system(const char* path)
+{
+#if defined(_WIN32)
+    (void)path;
+    return 0;
+#elif defined(__linux__)
+    int fd = open(path, O_RDONLY);
+    if (fd < 0)
+        return -1;
+    int synced = syncfs(fd);
+    int why = errno;
+    close(fd);
+    errno = why;
+    return synced;
+#else
+    (void)path;
+    sync();
+    return 0;
+#endif
+}
+
 // The calendar parts of `t` in UTC; false when the system cannot give them.
 inline bool vid_gmtime(time_t t, struct tm& parts)
 {

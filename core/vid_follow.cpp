@@ -128,36 +128,24 @@ bool vid_refresh(VidHeader& v, VidError& error)
         return true;
     }
 
-    // Buffers for the frames now there: a reader opened on an empty file has none, and its
-    // record buffer is bounded by the bytes the file held.
+    // The record buffer for the frames now there: bounded by the bytes the file holds.
+    // Frame buffers come with the first read (VidHeader::frameBuffers).
     const int64_t table_end = vid_table_end(total);
     const uint64_t longest = size > table_end ? uint64_t(size - table_end) : 1;
     uint64_t room = 2 * uint64_t(v.uncompressed_buffer_size);
     if (longest < room)
         room = longest;
     unsigned char* record = nullptr;
-    unsigned char* pixmap = nullptr;
-    unsigned char* expanded = nullptr;
     int64_t* table = nullptr;
     if (ok) {
         if (room > v.compressed_buffer_size)
             record = new (std::nothrow) unsigned char[room];
-        if (v.pixmap == nullptr && total > 0)
-            pixmap = new (std::nothrow) unsigned char[size_t(v.pixmap_size)];
-        if (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer == nullptr && total > 0)
-            expanded = new (std::nothrow) unsigned char[v.uncompressed_buffer_size];
         table = new (std::nothrow) int64_t[total > 0 ? size_t(total) : 1];
-        if ((room > v.compressed_buffer_size && record == nullptr) ||
-            (v.pixmap == nullptr && total > 0 && pixmap == nullptr) ||
-            (v.vid_is_bayer_interpolated == 1 && v.uncompressed_buffer == nullptr && total > 0 &&
-             expanded == nullptr) ||
-            table == nullptr)
+        if ((room > v.compressed_buffer_size && record == nullptr) || table == nullptr)
             ok = failed(error, v, VidResult::out_of_memory, "");
     }
     if (!ok) {
         delete[] record;
-        delete[] pixmap;
-        delete[] expanded;
         delete[] table;
         if (moved)
             fclose(f);
@@ -174,13 +162,6 @@ bool vid_refresh(VidHeader& v, VidError& error)
         v.compressed_buffer = record;
         v.compressed_buffer_size = (unsigned long)room;
     }
-    if (pixmap != nullptr) {
-        v.pixmap = pixmap;
-        if (v.vid_is_bayer_interpolated == 0)
-            v.uncompressed_buffer = pixmap;
-    }
-    if (expanded != nullptr)
-        v.uncompressed_buffer = expanded;
     if (moved) {
         fclose(v.videoFile);
         v.videoFile = f;

@@ -155,11 +155,11 @@ void write_image(VidHeader& v, const char* name, const unsigned char* data, cons
     bool ok = fprintf(image, "%s\n%d %d\n255\n", magic, v.width, v.height) > 0;
     if (ok && bytes > 0)
         ok = data != nullptr && fwrite(data, bytes, 1, image) == 1;
-    // The rule of every file written under a temporary name (vid_output_file.h): flushed,
-    // synced, then renamed. No object with a destructor here: the MATLAB build's report
+    // Flushed, then renamed: the name never holds a partial image. An image is not synced on
+    // its own (a clip dumps thousands): the caller syncs once after the last one
+    // (vid_sync_file_system). No object with a destructor here: the MATLAB build's report
     // does not unwind.
     ok = fflush(image) == 0 && ok;
-    ok = ok && vid_sync(image) == 0;
     int why = ok ? 0 : errno;
     if (fclose(image) != 0 && ok) {
         ok = false;

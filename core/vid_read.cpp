@@ -106,6 +106,8 @@ bool read_one(VidHeader& reader, int first, int k, const VidRowSink& sink, VidEr
         sink.rows(sink.context, k, 0, size_t(reader.height), nullptr);
         return true;
     }
+    if (!reader.frameBuffers())
+        return fail(failure, reader);
     FrameRows job;
     job.sink = &sink;
     job.k = k;

@@ -109,6 +109,14 @@ uint64_t announced_total(const unsigned char* head, size_t available)
     return get_le32(head + 12 + 4 * (n - 1));
 }
 
+void note_damaged(VidSalvageScan& scan, int64_t offset)
+{
+    if (scan.damaged.size() < kVidSalvageListed)
+        scan.damaged.push_back(offset);
+    else
+        scan.damaged_unlisted++;
+}
+
 struct Candidate {
     int64_t offset, length;
     uint64_t total;
@@ -165,7 +173,7 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, Vid
             if (head_bytes < kLongestHead && candidate + int64_t(kLongestHead) > to)
                 scan.torn_tail = scan.torn_tail < 0 ? candidate : scan.torn_tail;
             else
-                scan.damaged.push_back(candidate);
+                note_damaged(scan, candidate);
             at = candidate + 1;
             continue;
         }
@@ -208,7 +216,13 @@ bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t
         VidSalvageScan first_pass;
         if (!each_candidate(file.get(), from, to, first_pass, error, path, nullptr,
                             [&](const Candidate& c) {
-                                totals[c.total]++;
+                                // Forged headers may announce a new size each: the sizes
+                                // counted are bounded, a real file's comes early.
+                                auto it = totals.find(c.total);
+                                if (it != totals.end())
+                                    it->second++;
+                                else if (totals.size() < 4096)
+                                    totals[c.total] = 1;
                                 return c.offset + 1;
                             }))
             return false;
@@ -220,6 +234,7 @@ bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t
             }
         if (frame_bytes == 0) {
             scan.damaged = first_pass.damaged;
+            scan.damaged_unlisted = first_pass.damaged_unlisted;
             scan.torn_tail = first_pass.torn_tail;
             return true;
         }
@@ -240,7 +255,7 @@ bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t
         file.get(), from, to, scan, error, path, progress, [&](const Candidate& c) -> int64_t {
             if (c.total != frame_bytes || uint64_t(c.length) > 2 * frame_bytes ||
                 (c.offset < failed_end && c.length > budget)) {
-                scan.damaged.push_back(c.offset);
+                note_damaged(scan, c.offset);
                 return c.offset + 1;
             }
             record.resize(size_t(c.length));
@@ -255,7 +270,7 @@ bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t
                          : uncompress_MT(out, out_size, record.data(), (unsigned long)c.length);
             budget -= c.length;
             if (rc != VID_CODEC_OK || out_size != frame_bytes) {
-                scan.damaged.push_back(c.offset);
+                note_damaged(scan, c.offset);
                 failed_end = std::max(failed_end, c.offset + c.length);
                 return c.offset + 1;
             }
@@ -288,6 +303,7 @@ void add_scanned(VidRepairPlan& plan, const VidSalvageScan& scan)
     plan.from_scan += int64_t(scan.records.size());
     for (int64_t offset : scan.damaged)
         plan.dropped.push_back({-1, offset, "a record that does not expand to a whole frame"});
+    plan.dropped_unlisted += scan.damaged_unlisted;
     if (scan.torn_tail >= 0)
         plan.torn_tail = scan.torn_tail;
 }

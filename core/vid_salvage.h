@@ -27,9 +27,15 @@ struct VidSalvageRecord {
                                  // timestamp a repaired file keeps
 };
 
+// The most damaged candidates a scan lists one by one: a forged file of markers alone must
+// not make a list as large as itself.
+constexpr size_t kVidSalvageListed = 1024;
+
 struct VidSalvageScan {
     std::vector<VidSalvageRecord> records; // expand completely, in file order
-    std::vector<int64_t> damaged;          // offsets of candidates that did not expand
+    std::vector<int64_t> damaged;          // offsets of candidates that did not expand: the
+                                           // first kVidSalvageListed of them
+    int64_t damaged_unlisted = 0;          // and how many more there were
     int64_t torn_tail = -1;                // offset of a record cut short by the file's end
     int64_t file_size = 0;
 };
@@ -61,6 +67,7 @@ struct VidRepairPlan {
     bool bayer = false, two_bytes = true;
     std::vector<VidSalvageRecord> records; // the repaired file's frames, in order
     std::vector<VidRepairDropped> dropped;
+    int64_t dropped_unlisted = 0;     // scanned candidates dropped beyond those listed
     int64_t from_table = 0;           // frames kept through the file's own table
     int64_t from_scan = 0;            // records found by scanning
     int64_t torn_tail = -1;           // a record cut short by the end of the file

@@ -160,8 +160,8 @@ int vid_repair_main(int argc, char** argv)
     size_t listed = 0;
     for (const VidRepairDropped& d : plan.dropped) {
         if (listed++ >= 64) {
-            fprintf(stderr, "vid repair: %s: ... and %zu more dropped\n", in,
-                    plan.dropped.size() - 64);
+            fprintf(stderr, "vid repair: %s: ... and %" PRId64 " more dropped\n", in,
+                    int64_t(plan.dropped.size()) - 64 + plan.dropped_unlisted);
             break;
         }
         if (d.frame >= 0)
@@ -190,7 +190,8 @@ int vid_repair_main(int argc, char** argv)
            out, kept, g.width, g.height, vid_kind_text(vid_kind_of(g.bayer, g.two_bytes)),
            plan.from_table, plan.from_scan);
     if (!plan.dropped.empty())
-        printf("; dropped %zu (listed on standard error)", plan.dropped.size());
+        printf("; dropped %" PRId64 " (listed on standard error)",
+               int64_t(plan.dropped.size()) + plan.dropped_unlisted);
     if (plan.torn_tail >= 0)
         printf("; dropped a record cut short at offset %" PRId64, plan.torn_tail);
     printf("\n");
