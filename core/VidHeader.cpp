@@ -590,9 +590,8 @@ bool VidHeader::frameBuffers()
     // whole frame (deflate expands at most about 1032:1); without it only zero-length records
     // (black frames) can be read. No record is longer than the bytes behind the table.
     const int64_t longest_record = file_bytes - vid_table_end(num_frames);
-    const bool expandable =
-        longest_record > 0 &&
-        uint64_t(uncompressed_buffer_size) <= uint64_t(longest_record) * 1040 + 4096;
+    const bool expandable = longest_record > 0 && uint64_t(uncompressed_buffer_size) <=
+                                                      uint64_t(longest_record) * 1040 + 4096;
     if (expandable)
         uncompressed_buffer = new (std::nothrow) unsigned char[uncompressed_buffer_size];
     if (expandable && uncompressed_buffer == nullptr) {

@@ -78,6 +78,21 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
         double box[4] = {double(in.left), double(in.top), double(in.width), double(in.height)};
         CropBox& b = plans[size_t(i)].box;
         set_bounds(in.boxed ? box : nullptr, 0, r, b.l, b.t, b.w, b.h);
+        // What was cut to the input's frames is said, never done silently.
+        const FrameRange& got = plans[size_t(i)].range;
+        const bool open_end = in.last == INT64_MAX;
+        if (got.start != in.first || (!open_end && got.end != in.last))
+            outcome.clamped.push_back(in.path + ": frames " + std::to_string(in.first) + ":" +
+                                      (open_end ? std::string() : std::to_string(in.last)) +
+                                      " of its " + std::to_string(r.num_frames) + " taken as " +
+                                      std::to_string(got.start) + ":" + std::to_string(got.end));
+        if (in.boxed && (b.l != in.left || b.t != in.top || b.w != in.width || b.h != in.height))
+            outcome.clamped.push_back(
+                in.path + ": box " + std::to_string(in.left) + "," + std::to_string(in.top) + "," +
+                std::to_string(in.width) + "," + std::to_string(in.height) + " of its " +
+                std::to_string(r.width) + " x " + std::to_string(r.height) + " pixels taken as " +
+                std::to_string(b.l) + "," + std::to_string(b.t) + "," + std::to_string(b.w) + "," +
+                std::to_string(b.h));
     }
     const int mode = options.layout == VidCropLayout::side_by_side ? kHorizontal
                      : options.layout == VidCropLayout::stacked    ? kVertical

@@ -41,6 +41,9 @@ struct VidCropOptions {
 struct VidCropOutcome {
     int width = 0, height = 0; // of the output frames
     int64_t frames = 0;
+    // A line for each input whose frame range or box reached past its frames and was cut to
+    // them ("in.vid: frames 290:400 of its 300 taken as 290:300").
+    std::vector<std::string> clamped;
 };
 
 // Told after each output frame: frames written, frames in all.

@@ -181,16 +181,16 @@ TEST_F(Framewise, FailedOpeningsAndEmptyFilesEndWithStatusOne)
     EXPECT_EQ(run.out, "");
 }
 
-#ifdef VID_SYNC_SHIM
+#ifdef VID_TEST_SHIM
 // Each image goes under a temporary name and then its own; the images are put on the disk by
 // one sync after the last, not one each (thousands of syncs made a long clip take minutes).
 TEST_F(Framewise, ManyFramesAreDumpedWithOneSync)
 {
     vidtest::VidFile file = vidtest::make_rgb_vid(4, 4, 300);
     ASSERT_TRUE(vidtest::write_file(dir.file("clip.vid"), file.bytes));
-    ProcessResult run = vidtest::run_in(
-        dir.path(), "VID_SYNC_COUNT_FILE=syncs LD_PRELOAD='" VID_SYNC_SHIM "' '" +
-                        vidtest::bin_path("framewise") + "' clip.vid");
+    ProcessResult run =
+        vidtest::run_in(dir.path(), "VID_SYNC_COUNT_FILE=syncs LD_PRELOAD='" VID_TEST_SHIM "' '" +
+                                        vidtest::bin_path("framewise") + "' clip.vid");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(vidtest::read_file(dir.file("frames/00299.ppm")), ppm(4, 4, file.frames[299]));
     EXPECT_EQ(vidtest::text_of(dir.file("syncs")), "1\n");

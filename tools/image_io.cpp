@@ -209,14 +209,12 @@ bool read_pnm(FILE* f, const std::string& path, bool gray, Want want, int& out_w
         return false;
     }
     // The samples its header announces must be in the file before memory is sized by them.
-    const int64_t announced =
-        int64_t(width) * height * (gray ? 1 : 3) * (maxval > 255 ? 2 : 1);
+    const int64_t announced = int64_t(width) * height * (gray ? 1 : 3) * (maxval > 255 ? 2 : 1);
     const int64_t left = stream_bytes(f, true);
     if (left >= 0 && left < announced) {
         error = path + ": the image data ends early (its header announces " +
                 std::to_string(width) + " x " + std::to_string(height) + " pixels, " +
-                std::to_string(announced) + " bytes; the file holds " + std::to_string(left) +
-                ")";
+                std::to_string(announced) + " bytes; the file holds " + std::to_string(left) + ")";
         return false;
     }
     if (want != Want::rgb) {

@@ -12,7 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 namespace {
 
 // The last non-empty line of a file, at most 300 bytes of it.

@@ -29,8 +29,9 @@ const VidSubcommand vid_watch_command = {
         {"--idle", nullptr, "S", "end after S seconds without a new frame (default: never)"},
         {"--interval", nullptr, "S", "seconds between looks (default 0.25)"},
     },
-    "Exit status: 0 when the writer finished or the idle time passed, 1 when the file became\n"
-    "unreadable, 2 usage error.\n",
+    "Exit status: 0 when the writer finished or the idle time passed, 1 when the file did\n"
+    "not appear within the idle time, became unreadable or was replaced by another recording,\n"
+    "2 usage error.\n",
     1,
     "no FILE given"};
 
@@ -54,7 +55,7 @@ bool number(const char* text, double& out)
 struct Gaps {
     int64_t count = 0;
     double largest = 0;
-    std::vector<int64_t> steps; // recent steps, for the median
+    std::vector<double> steps; // recent steps in seconds, for the median
     int64_t last = kVidNoTimestamp;
 
     void add(int64_t t, double rate)
@@ -64,16 +65,16 @@ struct Gaps {
             return;
         }
         if (last != kVidNoTimestamp) {
-            const int64_t step = t - last;
+            const double step = vid_cli_seconds_between(last, t);
             steps.push_back(step);
             if (steps.size() > 256)
                 steps.erase(steps.begin());
-            std::vector<int64_t> sorted = steps;
+            std::vector<double> sorted = steps;
             std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-            const double period = rate > 0 ? 1e9 / rate : double(sorted[sorted.size() / 2]);
-            if (period > 0 && double(step) > 1.5 * period) {
+            const double period = rate > 0 ? 1 / rate : sorted[sorted.size() / 2];
+            if (period > 0 && step > 1.5 * period) {
                 count++;
-                largest = std::max(largest, double(step) / 1e9);
+                largest = std::max(largest, step);
             }
         }
         last = t;
@@ -110,7 +111,7 @@ int vid_watch_main(int argc, char** argv)
         said_waiting = true;
         if (idle > 0 && seconds(Clock::now() - started) > idle) {
             fprintf(stderr, "vid watch: %s did not appear within %g s\n", path, idle);
-            return 0;
+            return 1;
         }
         std::this_thread::sleep_for(pause);
     }
@@ -156,7 +157,7 @@ int vid_watch_main(int argc, char** argv)
         char line[256];
         snprintf(line, sizeof line,
                  "%s: %" PRId64 " frames, %.1f frames/s, %" PRId64 " gaps%s, %.1f MB/s stored%s",
-                 path, frames, fps, gaps.count,
+                 vid_cli_printable(path).c_str(), frames, fps, gaps.count,
                  gaps.count > 0 ? (" (largest " + std::to_string(gaps.largest) + " s)").c_str()
                                 : "",
                  mbs, finished ? ", finished" : "");
