@@ -569,7 +569,7 @@ bool VidHeader::finish()
     return false;
 }
 
-bool VidHeader::frameBuffers()
+bool VidHeader::frameBuffers(bool report)
 {
     if (pixmap != nullptr && (vid_is_bayer_interpolated != 1 || uncompressed_buffer != nullptr))
         return true;
@@ -578,8 +578,10 @@ bool VidHeader::frameBuffers()
     if (pixmap == nullptr)
         pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
     if (pixmap == nullptr) {
-        VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
-                   "Unable to allocate the frame buffers for video file \n %s \n", videoFileName);
+        if (report)
+            VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
+                       "Unable to allocate the frame buffers for video file \n %s \n",
+                       videoFileName);
         return false;
     }
     if (vid_is_bayer_interpolated != 1) {
@@ -595,8 +597,10 @@ bool VidHeader::frameBuffers()
     if (expandable)
         uncompressed_buffer = new (std::nothrow) unsigned char[uncompressed_buffer_size];
     if (expandable && uncompressed_buffer == nullptr) {
-        VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
-                   "Unable to allocate the frame buffers for video file \n %s \n", videoFileName);
+        if (report)
+            VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
+                       "Unable to allocate the frame buffers for video file \n %s \n",
+                       videoFileName);
         return false;
     }
     return true;

@@ -111,10 +111,12 @@ class VidHeader {
     int64_t recordBytes(int frame_number);
     // A reader's frame buffers (pixmap, and a Bayer file's expansion buffer where its records
     // can expand to a frame), made at the first read that needs them, so that opening a file
-    // never costs frame-sized memory. True when pixmap is there; false with an out-of-memory
-    // report otherwise. Every read calls it; callers that hand pixmap to the codec before a
-    // read call it first.
-    bool frameBuffers();
+    // never costs frame-sized memory. True when pixmap is there; false otherwise, with an
+    // out-of-memory report unless `report` is false (then nothing is shown: a caller that
+    // must release first says it). Every read calls it; callers that hand pixmap to the codec
+    // before a read, or that keep the object's bytes unchanged by reads (the MEX handles),
+    // call it first.
+    bool frameBuffers(bool report = true);
     // Reads frame current_frame and advances current_frame on success.
     bool readNextFrameFromVideoFile();
     // Compresses the frame in pixmap (RGB, or a Bayer writer's mosaic) and appends it as frame

@@ -103,6 +103,13 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         mexErrMsgTxt("Error opening video file.\n");
         return;
     }
+    // A handle's bytes never change with a read (its seal covers them): a reader's frame
+    // buffers are made now.
+    if (!writing && record->num_frames > 0 && !record->frameBuffers(false)) {
+        record->~VidHeader();
+        mexErrMsgTxt("Unable to allocate the frame buffers for video file.\n");
+        return;
+    }
     VidHandleControl* control = vid_handle_new_control();
     if (control == nullptr) {
         record->~VidHeader();

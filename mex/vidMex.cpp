@@ -106,6 +106,14 @@ template <class Make> mxArray* new_handle(Make make)
         raise_failure(failure);
         return nullptr;
     }
+    // A handle's bytes never change with a read (its seal covers them): a reader's frame
+    // buffers are made now.
+    if (record->file_open_read_or_write == 0 && record->num_frames > 0 &&
+        !record->frameBuffers(false)) {
+        record->~VidHeader();
+        fail("Out of memory for the frame buffers.");
+        return nullptr;
+    }
     // Made only once the file is open: nothing of ours is live when the container raises.
     VidHandleControl* control = vid_handle_new_control();
     if (control == nullptr) {
@@ -393,7 +401,11 @@ void refresh_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (r == nullptr)
         return;
     VidError failure;
-    const bool ok = vid_refresh(*r, failure);
+    bool ok = vid_refresh(*r, failure);
+    if (ok && r->num_frames > 0 && !r->frameBuffers(false)) {
+        ok = false;
+        failure = vid_error(VidResult::out_of_memory, r->videoFileName, "");
+    }
     // The record changed (table, buffers): sealed again, so the handle stays live.
     vid_handle_seal(reinterpret_cast<unsigned char*>(r), control);
     if (!ok)

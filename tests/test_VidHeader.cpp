@@ -387,6 +387,7 @@ TEST(VidHeaderReader, BayerFilesOfBothSampleWidthsAreDemosaiced)
         EXPECT_EQ(r.vid_uses_two_bytes_per_pixel, c.bytes == 2 ? 1 : 0);
         EXPECT_EQ(r.width, c.w);
         EXPECT_EQ(r.uncompressed_buffer_size, (unsigned long)(c.w * c.h * c.bytes));
+        ASSERT_TRUE(r.frameBuffers());
         EXPECT_NE(r.uncompressed_buffer, r.pixmap);
         for (int i : {2, 0, 1}) {
             ASSERT_TRUE(r.readFrameFromVideoFile(i));

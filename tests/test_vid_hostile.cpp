@@ -8,6 +8,8 @@
 #include <zlib.h>
 
 #include "vid_cli_fixture.h"
+#include "vid_clip.h"
+#include "vid_format.h"
 
 using vidtest::Bytes;
 using vidtest::Outcome;
@@ -337,3 +339,62 @@ TEST_F(Hostile, AHugeReservationIsAHint)
 }
 
 } // namespace
+
+// Timestamps at the ends of their range: every program that takes differences of them
+// (gaps, spans, the CSV's seconds) stays within its arithmetic (UBSan watches this pass).
+TEST_F(Hostile, ExtremeTimestampsAreTakenWithoutOverflow)
+{
+    VidRecording recording;
+    recording.frame_rate = 25;
+    {
+        VidHeader w(at("t.vid").c_str(), nullptr, 8, 8, 4, recording);
+        ASSERT_NE(w.compressed_buffer, nullptr);
+        const int64_t times[] = {INT64_MIN + 1, INT64_MAX, 0, 40000000};
+        for (int64_t t : times) {
+            memset(w.pixmap, 7, size_t(w.pixmap_size));
+            ASSERT_TRUE(w.writeNextFrameToVideoFile(t));
+        }
+    }
+    Outcome info = sh("$VID info t.vid");
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("(9223372036.894775 s apart)"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("gaps           1, about"), std::string::npos) << info.out;
+    Outcome json = sh("$VID info --json t.vid");
+    EXPECT_EQ(json.status, 0);
+    EXPECT_EQ(json.out.find("inf"), std::string::npos) << json.out;
+    Outcome csv = sh("$VID export t.vid --timestamps t.csv");
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(text_of(at("t.csv")).find("1,9223372036854775807,18446744073.70955"),
+              std::string::npos)
+        << text_of(at("t.csv"));
+}
+
+// Files whose headers announce far more than they hold cost no memory for it: checked under
+// an address-space limit (not in sanitizer builds, whose shadow memory needs the space).
+TEST_F(Hostile, AnnouncedSizesCostNoMemoryUntilAFrameNeedsIt)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit and AddressSanitizer exclude each other";
+#endif
+    if (sh("prlimit --version").status != 0)
+        GTEST_SKIP() << "no prlimit";
+    // 64 black frames of 21845 x 32767 RGB pixels (2 GiB each) in 520 bytes.
+    Bytes black(8 + 64 * 8, 0);
+    vid_encode_header(black.data(), 21845, 32767, 64, false, true);
+    for (int k = 0; k < 64; k++)
+        put_le64(&black[size_t(8 + 8 * k)], uint64_t(black.size()));
+    ASSERT_TRUE(vidtest::write_file(at("black.vid"), black));
+    const std::string limited = "prlimit --as=700000000 $VID ";
+    Outcome verify = sh(limited + "verify black.vid");
+    EXPECT_EQ(verify.status, 0) << verify.err;
+    EXPECT_NE(verify.out.find("64 frames"), std::string::npos) << verify.out;
+    // Images whose headers claim 65535 x 65535 pixels in 26 bytes.
+    const std::string bombs[] = {"P5\n65535 65535\n65535\n", "P6\n65535 65535\n255\n"};
+    const std::string kinds[] = {"--kind bayer16", ""};
+    for (int i = 0; i < 2; i++) {
+        ASSERT_TRUE(vidtest::write_file(at("bomb.pnm"), Bytes(bombs[i].begin(), bombs[i].end())));
+        Outcome o = sh(limited + "import " + kinds[i] + " bomb.vid bomb.pnm");
+        EXPECT_EQ(o.status, 1) << bombs[i] << o.err;
+        EXPECT_NE(o.err.find("the image data ends early"), std::string::npos) << o.err;
+    }
+}

@@ -149,12 +149,12 @@ int vid_crop_main(int argc, char** argv)
     bool written = vid_crop(out, inputs, options, outcome, error, told, nullptr);
     progress.done();
     g_progress = nullptr;
-    for (const std::string& line : outcome.clamped)
-        fprintf(stderr, "vid crop: %s\n", line.c_str());
     if (!written) {
         fprintf(stderr, "vid crop: %s\n", vid_error_message(error).c_str());
         return 1;
     }
+    for (const std::string& line : outcome.clamped)
+        fprintf(stderr, "vid crop: note: %s\n", line.c_str());
     printf("%s: %" PRId64 " frames of %d x %d\n", out.c_str(), outcome.frames, outcome.width,
            outcome.height);
     return 0;

@@ -130,7 +130,9 @@ classdef VidReader < handle
       if (facts(3))
         warning ('vid:damagedMetadata', '%s: its clip block is damaged (%s); the frames read as ever.', ...
                  file, problem);
-      elseif (facts(2))
+      end
+      % A block whose metadata, start time or rate alone broke keeps its timestamps.
+      if (facts(2))
         if (facts(1) > 0)
           r.FrameRate = facts(1);
           r.Duration = r.NumFrames / facts(1);
@@ -144,7 +146,9 @@ classdef VidReader < handle
           r.Timestamps = t;
         end
         try
-          r.Metadata = jsondecode (meta);
+          if (! isempty (meta))
+            r.Metadata = jsondecode (meta);
+          end
         catch
           warning ('vid:damagedMetadata', '%s: its metadata is damaged; the frames read as ever.', file);
         end
