@@ -55,13 +55,25 @@ bool vid_header_rewrite_exact_table(VidHeader& v)
         at += length;
     }
 
+    // What the file keeps when the rewrite fails. A grown one reads its first num_frames
+    // frames through its table, the others lie behind them for `vid repair`; a compacted one
+    // is complete and finished, only its unused table stays.
+    const bool grown = v.current_frame > v.num_frames;
+    const std::string kept =
+        grown ? "it keeps its " + std::to_string(v.current_frame) + " frames: the first " +
+                    std::to_string(v.num_frames) +
+                    " read through its table, vid repair recovers the rest"
+              : "it keeps all its " + std::to_string(v.current_frame) +
+                    " frames, complete and finished; only its unused table entries could "
+                    "not be given back";
     VidOutputFile out;
     std::string error;
     if (!out.open(v.videoFileName, error)) {
         v.error_number = out.error_number();
+        const std::string detail = "cannot create a file beside it; " + kept;
         VID_FORMAT(v, vid_result_of_errno(v.error_number, VidResult::write_failed), -1,
-                   "cannot create a file beside it",
-                   "Unable to create a file beside video file \n %s \n", v.videoFileName);
+                   detail.c_str(), "Unable to create a file beside video file \n %s \n (%s); %s\n",
+                   v.videoFileName, strerror(v.error_number), kept.c_str());
         return false;
     }
     // The clip block comes along with exactly one timestamp slot per frame, finished.
@@ -103,19 +115,9 @@ bool vid_header_rewrite_exact_table(VidHeader& v)
         out.abandon();
     }
     if (!ok) {
-        // The old file is kept as it is. A grown one reads its first num_frames frames through
-        // its table, the others lie behind them for `vid repair`; a compacted one is complete
-        // and finished, only its unused table stays.
+        // The old file is kept as it is (see `kept`).
         why = why != 0 ? why : EIO;
         v.error_number = why;
-        const bool grown = v.current_frame > v.num_frames;
-        const std::string kept =
-            grown ? "it keeps its " + std::to_string(v.current_frame) + " frames: the first " +
-                        std::to_string(v.num_frames) +
-                        " read through its table, vid repair recovers the rest"
-                  : "it keeps all its " + std::to_string(v.current_frame) +
-                        " frames, complete and finished; only its unused table entries could "
-                        "not be given back";
         VID_FORMAT(v, vid_result_of_errno(why, VidResult::write_failed), -1, kept.c_str(),
                    "Unable to write the finished video file \n %s \n (%s); %s\n", v.videoFileName,
                    strerror(why), kept.c_str());

@@ -82,6 +82,20 @@ bool vid_json_object_check(const std::string& text, std::string& why)
         const size_t bracket = detail.find("] ");
         if (bracket != std::string::npos)
             detail = detail.substr(bracket + 2);
+        // The parser quotes the bytes it stopped at: kept to printable ASCII, so that the
+        // reason is plain text wherever it goes.
+        std::string plain;
+        char hex[8];
+        for (char ch : detail) {
+            const unsigned char c = static_cast<unsigned char>(ch);
+            if (c >= 0x20 && c < 0x7f) {
+                plain += ch;
+            } else {
+                snprintf(hex, sizeof hex, "\\x%02x", c);
+                plain += hex;
+            }
+        }
+        detail = plain.size() > 200 ? plain.substr(0, 200) + "..." : plain;
         why = "the metadata is not valid JSON" + (detail.empty() ? "" : " (" + detail + ")");
         return false;
     }

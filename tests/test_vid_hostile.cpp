@@ -364,8 +364,7 @@ TEST_F(Hostile, ExtremeTimestampsAreTakenWithoutOverflow)
     EXPECT_EQ(json.out.find("inf"), std::string::npos) << json.out;
     Outcome csv = sh("$VID export t.vid --timestamps t.csv");
     EXPECT_EQ(csv.status, 0) << csv.err;
-    EXPECT_NE(text_of("t.csv").find("1,9223372036854775807,18446744073.70955"),
-              std::string::npos)
+    EXPECT_NE(text_of("t.csv").find("1,9223372036854775807,18446744073.70955"), std::string::npos)
         << text_of("t.csv");
 }
 

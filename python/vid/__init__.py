@@ -392,10 +392,10 @@ def create(path, width, height, effort=9, frames_reserved=1024, kind="rgb", fram
 
 
 def write(path, frames, effort=9, kind="rgb", frame_rate=None, metadata=None, timestamps=None,
-          records="classic"):
+          records="classic", start_time=None):
     """Writes an (n, height, width, 3) uint8 array (kind "rgb") or an (n, height, width)
     uint16/uint8 array of mosaics (kind "bayer16"/"bayer8") as a VID file; timestamps, when
-    given, holds one int per frame (nanoseconds)."""
+    given, holds one int per frame (nanoseconds); start_time as for create."""
     frames = _np.asarray(frames)
     if kind not in _KINDS:
         raise VidValueError("kind is one of %s, not %r" % (", ".join(_KINDS), kind))
@@ -410,7 +410,7 @@ def write(path, frames, effort=9, kind="rgb", frame_rate=None, metadata=None, ti
         raise VidValueError("give one timestamp per frame: %d for %d frames"
                             % (len(timestamps), len(frames)))
     with create(path, frames.shape[2], frames.shape[1], effort, max(1, len(frames)), kind,
-                frame_rate, metadata, records=records) as w:
+                frame_rate, metadata, start_time, records) as w:
         for k, frame in enumerate(frames):
             w.append(frame, None if timestamps is None else int(timestamps[k]))
 
