@@ -207,6 +207,11 @@ def test_broken_fields_under_a_good_checksum_lose_only_themselves(tmp_path):
     path.write_bytes(src.read_bytes())
     reforge(path, version=0)
     assert "layout version 0 is not a layout version" in run("info", path).stdout
+    # a block beyond reading: the frames are exported all the same, the status says the rest
+    r = run("export", path, "--timestamps", tmp_path / "u.csv", "--format", "raw", "-o",
+            tmp_path / "u.raw")
+    assert r.returncode == 1 and "damaged" in r.stderr
+    assert (tmp_path / "u.raw").read_bytes() == frames(3).tobytes()
 
 
 def test_writers_check_what_they_are_given(tmp_path):
