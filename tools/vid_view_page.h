@@ -213,7 +213,12 @@ $("live").addEventListener("change", () => {
   if (!$("live").checked) return;
   liveTimer = setInterval(async () => {
     const r = await fetch("/frames");
-    if (!r.ok) { $("note").textContent = " the file became unreadable"; return; }
+    if (!r.ok) {
+      // The follow has ended (the file became unreadable or another recording took its name).
+      $("note").textContent = " " + (await r.text()).trim();
+      clearInterval(liveTimer); $("live").checked = false;
+      return;
+    }
     const f = await r.json();
     const atEnd = V.wanted >= V.frames - 1;
     if (f.frames !== V.frames) {
@@ -236,6 +241,8 @@ async function start() {
   $("meta").textContent = V.info.kind + ", " + V.width + " x " + V.height + ", " + V.frames +
     " frames" + (V.info.frame_rate ? ", " + V.info.frame_rate + " frames/s" : "") +
     (V.info.start_time ? ", started " + V.info.start_time : "") +
+    (V.info.clip_block === "damaged" ? "\n(the clip block is damaged; the frames read as ever)"
+                                     : "") +
     (V.info.metadata ? "\n" + JSON.stringify(V.info.metadata, null, 1) : "");
   if (V.frames > 0) go(0);
 }

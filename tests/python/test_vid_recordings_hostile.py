@@ -283,5 +283,9 @@ def test_floods_and_long_tables_cost_what_they_hold(tmp_path):
     with open(path, "r+b") as f:
         f.seek(starts[6])
         f.write(marker[:1])
+    # vid info counts the frames beyond the table among the stored ones
+    facts = info(path)
+    assert facts["frames"] == 4 and facts["frames_beyond_table"] == 13
+    assert facts["stored_bytes_per_frame"] < 1.2 * path.stat().st_size / 17
     w.close()
     assert len(vid.open(path)) == 17
