@@ -154,7 +154,7 @@ int vid_crop_main(int argc, char** argv)
         return 1;
     }
     for (const std::string& line : outcome.clamped)
-        fprintf(stderr, "vid crop: note: %s\n", line.c_str());
+        fprintf(stderr, "vid crop: note: %s\n", vid_cli_printable(line).c_str());
     printf("%s: %" PRId64 " frames of %d x %d\n", out.c_str(), outcome.frames, outcome.width,
            outcome.height);
     return 0;

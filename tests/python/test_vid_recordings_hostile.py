@@ -246,6 +246,15 @@ def test_writers_check_what_they_are_given(tmp_path):
         r = run("import", "--kind", "bayer8", "--meta", "k=" + value, tmp_path / "x.vid", img)
         assert r.returncode == 2 and "bad metadata" in r.stderr
     assert run("export", p, "--format", "mp4", "--fps", "1e-300").returncode == 2
+    # what a crop cuts to its input's frames is said; a name's control bytes never reach the
+    # terminal
+    odd = tmp_path / "e\x1b[31m.vid"
+    vid.write(odd, frames(30))
+    r = run("crop", tmp_path / "c.vid", odd, "--frames", "20:40", "--box", "0,0,50,8")
+    assert r.returncode == 0 and len(vid.open(tmp_path / "c.vid")) == 10
+    assert "frames 20:40 of its 30 taken as 20:30" in r.stderr
+    assert "box 0,0,50,8 of its 16 x 16 pixels taken as 0,0,16,8" in r.stderr
+    assert "\x1b" not in run("info", odd).stdout
 
 
 def limited(megabytes):
