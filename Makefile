@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD := build
 
-.PHONY: all deps demo test test-windows bench fuzz octave-package package clean
+.PHONY: all deps demo check test test-windows bench fuzz octave-package package clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -13,6 +13,14 @@ deps:
 
 demo: deps all
 	scripts/demo.sh
+
+# The quick lane while working: the Release build and every test but the Python, Octave and
+# package ones (the whole suite, with the sanitizer passes, is `make test`).
+check:
+	scripts/install-deps.sh build test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVID_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS)
+	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure --no-tests=error -LE "python|octave|package"
 
 test:
 	scripts/install-deps.sh build test

@@ -94,6 +94,16 @@ const char* vid_kind_name(VidKind kind)
     return nullptr;
 }
 
+bool vid_kind_parse(const char* name, VidKind& kind)
+{
+    for (VidKind k : {VidKind::rgb, VidKind::bayer8, VidKind::bayer16})
+        if (name != nullptr && strcmp(name, vid_kind_name(k)) == 0) {
+            kind = k;
+            return true;
+        }
+    return false;
+}
+
 const char* vid_kind_text(VidKind kind)
 {
     switch (kind) {

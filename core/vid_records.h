@@ -37,6 +37,9 @@ int64_t vid_record_offset(const VidHeader& v, int k);
 char vid_bayer_site(VidKind kind, int width, int x, int y);
 // "rgb", "bayer8", "bayer16"; null for none.
 const char* vid_kind_name(VidKind kind);
+// The kind a name gives (one of vid_kind_name's); false for any other name, which every
+// interface refuses.
+bool vid_kind_parse(const char* name, VidKind& kind);
 // "RGB", "Bayer one-byte", "Bayer two-byte"; "none" for none.
 const char* vid_kind_text(VidKind kind);
 

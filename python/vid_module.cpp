@@ -299,9 +299,8 @@ class Writer {
         if (reserve < 1)
             raise(0, "frames_reserved must be at least 1");
         VidRecording recording;
-        recording.kind = kind == "bayer16"  ? VidKind::bayer16
-                         : kind == "bayer8" ? VidKind::bayer8
-                                            : VidKind::rgb;
+        if (!vid_kind_parse(kind.c_str(), recording.kind))
+            raise(0, "kind is one of rgb, bayer8, bayer16, not " + kind);
         recording.effort = effort;
         recording.compact = compact;
         recording.frame_rate = frame_rate;

@@ -50,6 +50,13 @@ if [ -d "$dir/python/vid" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     PYTHONPATH="$dir/python" /usr/bin/python3 bench/python_bench.py "$dir"
 fi
 
+# How far a follower trails a writer of 2,100 camera-sized frames running past its table.
+if [ -d "$dir/python/vid" ]; then
+    VID_FOLLOW_BENCH=1 VID_BIN_DIR="$dir/bin" PYTHONPATH="$dir/python" \
+        /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/python/test_vid_live.py \
+        -k past_its_table | grep '^vid.follow' || true
+fi
+
 # vid view in headless Chromium: scrubbing rates, release latency, dropped frames while playing
 # (the browser test prints them; it needs chromium, chromium-driver and python3-selenium).
 if [ -x "$dir/bin/vid" ] && command -v chromium > /dev/null && command -v chromedriver > /dev/null; then

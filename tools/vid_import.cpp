@@ -15,6 +15,7 @@
 #include "vid_commands.h"
 #include "vid_clip.h"
 #include "vid_json.h"
+#include "vid_records.h"
 #include "vid_output_file.h"
 #include "vid_format.h"
 
@@ -142,15 +143,9 @@ int parse(int argc, char** argv, Options& o)
                                                      " is not one of 1 to 9");
     }
     if (const char* v = args.value("--kind")) {
-        std::string k = v;
-        if (k == "rgb")
-            o.kind = VidKind::rgb;
-        else if (k == "bayer16")
-            o.kind = VidKind::bayer16;
-        else if (k == "bayer8")
-            o.kind = VidKind::bayer8;
-        else
-            return vid_cli_usage_error("import", "kind " + k + " is not rgb, bayer16 or bayer8");
+        if (!vid_kind_parse(v, o.kind))
+            return vid_cli_usage_error("import",
+                                       std::string("kind ") + v + " is not rgb, bayer16 or bayer8");
     }
     if (const char* v = args.value("--frame-rate")) {
         char* end = nullptr;
