@@ -63,7 +63,7 @@ bool make_inputs()
         const InputSpec& in = kInputs[i];
         std::unique_ptr<VidHeader> w(new (std::nothrow) VidHeader(g_input_path[i].c_str(), nullptr,
                                                                   in.width, in.height, in.frames));
-        if (!w || w->compressed_buffer == nullptr)
+        if (!w || !w->isOpen())
             return false;
         for (int f = 0; f < in.frames; f++) {
             fill_texture(w->pixmap, in.width, in.height, f, uint32_t(i));
@@ -95,7 +95,7 @@ struct Merge {
     {
         for (int i = 0; i < 2; i++) {
             readers[i].reset(new (std::nothrow) VidHeader(g_input_path[i].c_str(), nullptr));
-            if (!readers[i] || readers[i]->compressed_buffer == nullptr)
+            if (!readers[i] || !readers[i]->isOpen())
                 return false;
             reader_ptrs[i] = readers[i].get();
             InputPlan& in = inputs[i];
@@ -114,7 +114,7 @@ struct Merge {
         plan.side_phase = plan.seq_phase = 199;
         writer.reset(new (std::nothrow) VidHeader(g_output_path.c_str(), nullptr, plan.out_width,
                                                   plan.out_height, plan.num_frames));
-        return writer && writer->compressed_buffer != nullptr;
+        return writer && writer->isOpen();
     }
 };
 

@@ -49,7 +49,7 @@ void fill_frame(unsigned char* pixmap, int frame)
 int write_file(const char* name, int frames)
 {
     VidHeader writer(name, stderr, kWidth, kHeight, frames);
-    if (writer.compressed_buffer == nullptr)
+    if (!writer.isOpen())
         return 1;
     for (int k = 0; k < frames; k++) {
         fill_frame(writer.pixmap, k);
@@ -62,7 +62,7 @@ int write_file(const char* name, int frames)
 int read_file(const char* name, int passes)
 {
     VidHeader reader(name, stderr);
-    if (reader.compressed_buffer == nullptr || reader.num_frames < 1)
+    if (!reader.isOpen() || reader.num_frames < 1)
         return 1;
     unsigned long checksum = 0;
     auto start = std::chrono::steady_clock::now();
@@ -136,7 +136,7 @@ int write_bayer_file(const char* name, int frames)
 int rewrite_file(const char* name, int passes)
 {
     VidHeader reader(name, stderr);
-    if (reader.compressed_buffer == nullptr || reader.num_frames < 1)
+    if (!reader.isOpen() || reader.num_frames < 1)
         return 1;
     const size_t bytes = size_t(reader.pixmap_size);
     unsigned char* frames = new (std::nothrow) unsigned char[bytes * size_t(reader.num_frames)];

@@ -95,6 +95,10 @@ class VidHeader {
     // hence noexcept(false).
     ~VidHeader() noexcept(false);
 
+    // True once the object is completely open (a reader that read its header and table, or
+    // a writer that made its file); false after a failed opening, and after the release.
+    bool isOpen() const { return compressed_buffer != nullptr; }
+
     // Reads frame frame_number (0-based) into pixmap.
     bool readFrameFromVideoFile(int frame_number);
     // The same, telling `notify` (when not null) on the codec's workers of the pixmap bytes

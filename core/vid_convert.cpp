@@ -20,7 +20,7 @@ bool vid_convert(const std::string& in, const std::string& out, const VidConvert
         return false;
     }
     VidHeader reader(in.c_str(), nullptr);
-    if (reader.compressed_buffer == nullptr) {
+    if (!reader.isOpen()) {
         error = reader.lastError();
         return false;
     }
@@ -65,7 +65,7 @@ bool vid_convert(const std::string& in, const std::string& out, const VidConvert
     recording.same_recording = clip.start_field; // the same frames: the same recording
     const int frames = reader.num_frames;
     VidHeader writer(temp.c_str(), nullptr, reader.width, reader.height, frames, recording);
-    if (writer.compressed_buffer == nullptr) {
+    if (!writer.isOpen()) {
         error = writer.lastError();
         error.file = out;
         return false;

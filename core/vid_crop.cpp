@@ -53,7 +53,7 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
                           "; the output must be a VID file");
     if (out_kind == VidPathKind::regular && !options.replace_any) {
         VidHeader existing(out.c_str(), nullptr);
-        if (existing.compressed_buffer == nullptr)
+        if (!existing.isOpen())
             return refuse(error, VidResult::bad_argument, out,
                           "it exists and is not a VID file; it is replaced only when asked to");
     }
@@ -67,7 +67,7 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
         const VidCropInput& in = inputs[size_t(i)];
         readers.emplace_back(new VidHeader(in.path.c_str(), nullptr));
         VidHeader& r = *readers.back();
-        if (r.compressed_buffer == nullptr) {
+        if (!r.isOpen()) {
             error = r.lastError();
             return false;
         }
@@ -131,7 +131,7 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
     recording.metadata = clip.metadata.c_str();
     VidHeader writer(temp.name.c_str(), nullptr, int(geo.width8), int(geo.height8), int(frames),
                      recording);
-    if (writer.compressed_buffer == nullptr) {
+    if (!writer.isOpen()) {
         error = writer.lastError();
         error.file = out;
         return false;

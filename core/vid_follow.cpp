@@ -92,7 +92,7 @@ bool same_recording(const VidHeader& v, FILE* f, int64_t size)
 bool vid_refresh(VidHeader& v, VidError& error)
 {
     error = VidError();
-    if (v.file_open_read_or_write != 0 || v.videoFile == nullptr || v.compressed_buffer == nullptr)
+    if (v.file_open_read_or_write != 0 || v.videoFile == nullptr || !v.isOpen())
         return failed(error, v, VidResult::not_open, "it is not open for reading");
     // What the stream read ahead may be bytes the writer has written since: dropped.
     fflush(v.videoFile);

@@ -43,7 +43,7 @@ bool has_pixels(VidHeader& v, VidError& failure)
 
 bool open_for_reading(VidHeader& v, VidError& failure)
 {
-    if (v.compressed_buffer != nullptr && v.file_open_read_or_write == 0)
+    if (v.isOpen() && v.file_open_read_or_write == 0)
         return true;
     return fail(failure, VidResult::not_open, v, -1, "it is not open for reading");
 }
@@ -139,9 +139,8 @@ bool read_side_by_side(VidHeader& v, int first, int count, const VidRowSink& sin
         std::unique_ptr<VidHeader> other(new (std::nothrow)
                                              VidHeader(v.videoFileName, v.error_outfile));
         // Only the very file v has open, holding the same frames, may serve v's frames.
-        if (!other || other->compressed_buffer == nullptr ||
-            !vid_same_file(v.videoFile, other->videoFile) || other->pixmap_size != v.pixmap_size ||
-            other->num_frames < first + count ||
+        if (!other || !other->isOpen() || !vid_same_file(v.videoFile, other->videoFile) ||
+            other->pixmap_size != v.pixmap_size || other->num_frames < first + count ||
             other->vid_is_bayer_interpolated != v.vid_is_bayer_interpolated ||
             other->vid_uses_two_bytes_per_pixel != v.vid_uses_two_bytes_per_pixel)
             break;

@@ -122,7 +122,7 @@ const char* vid_kind_text(VidKind kind)
 VidTail vid_records_behind(VidHeader& v)
 {
     VidTail tail;
-    if (v.compressed_buffer == nullptr || v.videoFile == nullptr || v.num_frames == 0)
+    if (!v.isOpen() || v.videoFile == nullptr || v.num_frames == 0)
         return tail;
     const int64_t size = v.file_bytes;
     tail.file_size = size;
@@ -163,7 +163,7 @@ VidRecordKinds vid_record_kinds(VidHeader& v)
 
 bool vid_is_empty(VidHeader& v)
 {
-    if (v.compressed_buffer == nullptr || v.videoFile == nullptr || v.num_frames != 0)
+    if (!v.isOpen() || v.videoFile == nullptr || v.num_frames != 0)
         return false;
     const int64_t size = v.file_bytes;
     // A clip block lies between the table and the file's end (where record 0 would begin).
@@ -190,7 +190,7 @@ bool vid_is_empty(VidHeader& v)
 VidFileState vid_file_state(VidHeader& v)
 {
     VidFileState s;
-    if (v.compressed_buffer == nullptr || v.videoFile == nullptr)
+    if (!v.isOpen() || v.videoFile == nullptr)
         return s;
     const int64_t size = v.file_bytes;
     const int64_t frames = v.num_frames;

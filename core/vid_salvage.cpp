@@ -344,7 +344,7 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
     // Failures are read as data: the reader's and the codec's reports are kept quiet.
     VidReportsQuiet quiet;
     std::unique_ptr<VidHeader> reader(new (std::nothrow) VidHeader(path, nullptr));
-    bool table = reader && reader->compressed_buffer != nullptr && reader->num_frames > 0 &&
+    bool table = reader && reader->isOpen() && reader->num_frames > 0 &&
                  (!given || (reader->width == options.width && reader->height == options.height &&
                              (reader->vid_is_bayer_interpolated == 1) == options.bayer &&
                              (reader->vid_uses_two_bytes_per_pixel == 1) == options.two_bytes));

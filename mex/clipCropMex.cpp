@@ -246,7 +246,7 @@ void prepare_slot(VidSlot& slot)
 void check_opened(const VidSlot& slot)
 {
     const VidHeader* v = slot.vid();
-    if (v->compressed_buffer == nullptr)
+    if (!v->isOpen())
         raise_error(v->errMessage[0] ? v->errMessage : "Error opening video file.\n");
 }
 

@@ -96,7 +96,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                       VidHeader(name, stderr, geometry[0], geometry[1], geometry[2])
                                 : new (storage) VidHeader(name, stderr);
     mxFree(name);
-    if (record->compressed_buffer == nullptr) {
+    if (!record->isOpen()) {
         // Only a host that returns from the container's report gets here; the record then
         // holds at most what its destructor releases.
         record->~VidHeader();

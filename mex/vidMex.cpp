@@ -100,7 +100,7 @@ template <class Make> mxArray* new_handle(Make make)
     }
     unsigned char* storage = reinterpret_cast<unsigned char*>(mxGetPr(handle));
     VidHeader* record = make(storage);
-    if (record->compressed_buffer == nullptr) {
+    if (!record->isOpen()) {
         VidError failure = record->lastError();
         record->~VidHeader();
         raise_failure(failure);

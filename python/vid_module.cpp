@@ -94,7 +94,7 @@ class Reader {
         check_path(path);
         Quiet quiet;
         vid_.reset(new VidHeader(path.c_str(), nullptr));
-        if (vid_->compressed_buffer == nullptr) {
+        if (!vid_->isOpen()) {
             const VidError error = vid_->lastError();
             vid_.reset();
             raise_error(error);
@@ -310,7 +310,7 @@ class Writer {
         // The reservation is a hint: a bounded table up front, frames beyond it still taken.
         vid_.reset(new VidHeader(path.c_str(), nullptr, width, height,
                                  vid_hinted_table_entries(reserve), recording));
-        if (vid_->compressed_buffer == nullptr) {
+        if (!vid_->isOpen()) {
             const VidError error = vid_->lastError();
             vid_.reset();
             raise_error(error);

@@ -59,7 +59,7 @@ void write_with_writer(const std::string& path, int width, int height, int reser
                        const std::vector<Bytes>& frames)
 {
     VidHeader w(path.c_str(), nullptr, width, height, reserved);
-    ASSERT_NE(w.compressed_buffer, nullptr);
+    ASSERT_TRUE(w.isOpen());
     for (const Bytes& f : frames) {
         ASSERT_EQ(f.size(), size_t(w.pixmap_size));
         memcpy(w.pixmap, f.data(), f.size());
@@ -97,7 +97,7 @@ TEST(VidHeaderWriter, ThreeFramesGiveTheDocumentedLayoutAndReadBack)
     EXPECT_EQ(file, vidtest::make_rgb_vid(64, 48, 3).bytes);
 
     VidHeader r(path.c_str(), nullptr);
-    ASSERT_NE(r.compressed_buffer, nullptr);
+    ASSERT_TRUE(r.isOpen());
     EXPECT_EQ(r.num_frames, 3);
     EXPECT_EQ(r.vid_is_bayer_interpolated, 0);
     EXPECT_EQ(r.pixmap_size, 9216);
@@ -125,7 +125,7 @@ TEST(VidHeaderWriter, ReservedTableKeepsUnusedEntriesAndReadsBackWrittenFrames)
     EXPECT_EQ(file, vidtest::make_rgb_vid(20, 10, 3, 10).bytes);
 
     VidHeader r(path.c_str(), nullptr);
-    ASSERT_NE(r.compressed_buffer, nullptr);
+    ASSERT_TRUE(r.isOpen());
     EXPECT_EQ(r.num_frames, 3);
     for (int i = 2; i >= 0; i--) {
         ASSERT_TRUE(r.readFrameFromVideoFile(i));
@@ -146,7 +146,7 @@ TEST(VidHeaderWriter, FrameCountIsWhatWasWritten)
         Bytes file = vidtest::read_file(path);
         EXPECT_EQ(file.size() >= size_t(8 + 8 * c.reserved), true);
         VidHeader r(path.c_str(), nullptr);
-        ASSERT_NE(r.compressed_buffer, nullptr);
+        ASSERT_TRUE(r.isOpen());
         EXPECT_EQ(r.num_frames, c.expected_frames);
         EXPECT_EQ(r.vid_is_bayer_interpolated, c.expected_bayer);
     }
@@ -159,7 +159,7 @@ TEST(VidHeaderWriter, WriterForNoFramesLeavesAnEightByteFile)
     {
         Reports reports;
         VidHeader w(path.c_str(), reports.stream(), 8, 6, 0);
-        ASSERT_NE(w.compressed_buffer, nullptr);
+        ASSERT_TRUE(w.isOpen());
         EXPECT_FALSE(w.writeNextFrameToVideoFile());
         EXPECT_TRUE(contains(reports.text(), "asked frameNumber 0 > num_frames 0"));
     }
@@ -174,10 +174,10 @@ TEST(VidHeaderWriter, UnfinishedFileReadsEveryFrameWritten)
     vidtest::TempDir dir;
     std::string path = dir.file("u.vid");
     VidHeader w(path.c_str(), nullptr, 8, 6, 4);
-    ASSERT_NE(w.compressed_buffer, nullptr);
+    ASSERT_TRUE(w.isOpen());
     {
         VidHeader r(path.c_str(), nullptr); // header and table from the start: no frames yet
-        ASSERT_NE(r.compressed_buffer, nullptr);
+        ASSERT_TRUE(r.isOpen());
         EXPECT_EQ(r.num_frames, 0);
         EXPECT_EQ(r.width, 8);
     }
@@ -185,7 +185,7 @@ TEST(VidHeaderWriter, UnfinishedFileReadsEveryFrameWritten)
     memcpy(w.pixmap, frame.data(), frame.size());
     ASSERT_TRUE(w.writeNextFrameToVideoFile());
     VidHeader r(path.c_str(), nullptr); // no flush or finish needed
-    ASSERT_NE(r.compressed_buffer, nullptr);
+    ASSERT_TRUE(r.isOpen());
     EXPECT_EQ(r.num_frames, 1);
     EXPECT_EQ(r.vid_is_bayer_interpolated, 0);
     ASSERT_TRUE(r.readFrameFromVideoFile(0));
@@ -234,7 +234,7 @@ TEST(VidHeaderWriter, RefusesGeometriesItCannotWriteAndLeavesExistingFileAlone)
         Reports reports;
         {
             VidHeader w(path.c_str(), reports.stream(), c.w, c.h, c.n);
-            EXPECT_EQ(w.compressed_buffer, nullptr);
+            EXPECT_FALSE(w.isOpen());
             EXPECT_EQ(w.pixmap, nullptr);
             EXPECT_EQ(w.offsets, nullptr);
             EXPECT_EQ(w.videoFile, nullptr);
@@ -254,7 +254,7 @@ TEST(VidHeaderWriter, SmallestAcceptedFrameRoundTripsIncompressibleContent)
         frames.push_back(vidtest::make_noise(33, i)); // 1 x 11 pixels
     write_with_writer(path, 1, 11, 4, frames);
     VidHeader r(path.c_str(), nullptr);
-    ASSERT_NE(r.compressed_buffer, nullptr);
+    ASSERT_TRUE(r.isOpen());
     for (int i = 0; i < 4; i++) {
         ASSERT_TRUE(r.readFrameFromVideoFile(i));
         EXPECT_EQ(pixmap_of(r), frames[size_t(i)]);
@@ -267,7 +267,7 @@ TEST(VidHeaderWriter, FailedCompressionWritesNothingAndKeepsPosition)
     std::string path = dir.file("cf.vid");
     Reports reports;
     VidHeader w(path.c_str(), reports.stream(), 64, 48, 2);
-    ASSERT_NE(w.compressed_buffer, nullptr);
+    ASSERT_TRUE(w.isOpen());
     memcpy(w.pixmap, vidtest::make_noise(size_t(w.pixmap_size), 3).data(), size_t(w.pixmap_size));
     unsigned long capacity = w.compressed_buffer_size;
     w.compressed_buffer_size = 100; // too small for any record of this frame
@@ -288,7 +288,7 @@ TEST(VidHeaderWriter, FailedSeekKeepsPositionAndTheNextAppendRetries)
     Reports reports;
     {
         VidHeader w(path.c_str(), reports.stream(), 8, 6, 2);
-        ASSERT_NE(w.compressed_buffer, nullptr);
+        ASSERT_TRUE(w.isOpen());
         memcpy(w.pixmap, vidtest::make_rgb_frame(8, 6, 0).data(), size_t(w.pixmap_size));
         int64_t record_start = w.offsets[0];
         w.offsets[0] = -1;
@@ -312,7 +312,7 @@ TEST(VidHeaderWriter, FullDeviceIsRefusedAtCreation)
     // Header and table are written when the writer is created: a full device refuses them.
     Reports reports;
     VidHeader w("/dev/full", reports.stream(), 640, 480, 2);
-    EXPECT_EQ(w.compressed_buffer, nullptr);
+    EXPECT_FALSE(w.isOpen());
     EXPECT_EQ(w.videoFile, nullptr);
     EXPECT_TRUE(contains(reports.text(), "/dev/full"));
     EXPECT_TRUE(contains(reports.text(), "Unable to flush video file") ||
@@ -323,7 +323,7 @@ TEST(VidHeaderWriter, WriteOpenFailureLeavesNoBuffers)
 {
     Reports reports;
     VidHeader w("/nonexistent-dir/x.vid", reports.stream(), 8, 6, 1);
-    EXPECT_EQ(w.compressed_buffer, nullptr);
+    EXPECT_FALSE(w.isOpen());
     EXPECT_EQ(w.pixmap, nullptr);
     EXPECT_EQ(w.offsets, nullptr);
     EXPECT_EQ(w.videoFile, nullptr);
@@ -354,7 +354,7 @@ TEST(VidHeaderReader, RoundTripsOfSeveralSizesInAnyOrder)
                                      : vidtest::make_rgb_frame(c.w, c.h, i));
         write_with_writer(path, c.w, c.h, c.n, frames);
         VidHeader r(path.c_str(), nullptr);
-        ASSERT_NE(r.compressed_buffer, nullptr);
+        ASSERT_TRUE(r.isOpen());
         ASSERT_EQ(r.num_frames, c.n);
         EXPECT_EQ(r.width, c.w);
         EXPECT_EQ(r.height, c.h);
@@ -382,7 +382,7 @@ TEST(VidHeaderReader, BayerFilesOfBothSampleWidthsAreDemosaiced)
         std::string path = dir.file("b.vid");
         ASSERT_TRUE(vidtest::write_file(path, file.bytes));
         VidHeader r(path.c_str(), nullptr);
-        ASSERT_NE(r.compressed_buffer, nullptr);
+        ASSERT_TRUE(r.isOpen());
         EXPECT_EQ(r.vid_is_bayer_interpolated, 1);
         EXPECT_EQ(r.vid_uses_two_bytes_per_pixel, c.bytes == 2 ? 1 : 0);
         EXPECT_EQ(r.width, c.w);
@@ -419,7 +419,7 @@ TEST(VidHeaderReader, WidthFieldDecoding)
         std::string path = dir.file("w.vid");
         ASSERT_TRUE(vidtest::write_file(path, file));
         VidHeader r(path.c_str(), nullptr);
-        ASSERT_NE(r.compressed_buffer, nullptr);
+        ASSERT_TRUE(r.isOpen());
         EXPECT_EQ(r.width, c.width);
         EXPECT_EQ(r.height, 7);
         EXPECT_EQ(r.vid_uses_two_bytes_per_pixel, c.two_bytes);
@@ -517,7 +517,7 @@ TEST(VidHeaderReader, OpeningFailuresLeaveRecognisableStates)
         Reports reports;
         std::string path = dir.file("missing.vid");
         VidHeader r(path.c_str(), reports.stream());
-        EXPECT_EQ(r.compressed_buffer, nullptr);
+        EXPECT_FALSE(r.isOpen());
         EXPECT_EQ(r.num_frames, 0);
         // Title line, then "VidHeader:<line> " and the text with the path.
         std::string text = reports.text();
@@ -537,7 +537,7 @@ TEST(VidHeaderReader, OpeningFailuresLeaveRecognisableStates)
         std::string path = dir.file("short.vid");
         ASSERT_TRUE(vidtest::write_file(path, Bytes(5, 1)));
         VidHeader r(path.c_str(), reports.stream());
-        EXPECT_EQ(r.compressed_buffer, nullptr);
+        EXPECT_FALSE(r.isOpen());
         EXPECT_EQ(r.num_frames, 0);
         EXPECT_EQ(r.videoFile, nullptr);
         EXPECT_TRUE(contains(reports.text(), " Unable to read from video file \n " + path + " \n"));
@@ -549,7 +549,7 @@ TEST(VidHeaderReader, OpeningFailuresLeaveRecognisableStates)
         file.bytes.resize(8 + 8 * 2 + 5); // table cut inside entry 2
         ASSERT_TRUE(vidtest::write_file(path, file.bytes));
         VidHeader r(path.c_str(), reports.stream());
-        EXPECT_EQ(r.compressed_buffer, nullptr);
+        EXPECT_FALSE(r.isOpen());
         EXPECT_EQ(r.num_frames, 4);
         EXPECT_EQ(r.pixmap, nullptr);
         EXPECT_EQ(r.offsets, nullptr);
@@ -644,7 +644,7 @@ TEST(VidHeaderReader, OneSampleWideOrHighBayerFramesAreRefusedSafely)
         ASSERT_TRUE(vidtest::write_file(path, vidtest::make_bayer_vid(c.w, c.h, c.bytes, 1).bytes));
         Reports reports;
         VidHeader r(path.c_str(), reports.stream());
-        ASSERT_NE(r.compressed_buffer, nullptr);
+        ASSERT_TRUE(r.isOpen());
         EXPECT_FALSE(r.readFrameFromVideoFile(0));
         EXPECT_TRUE(contains(reports.text(), "cannot demosaic frame_number 0"));
         EXPECT_EQ(pixmap_of(r), Bytes(size_t(r.pixmap_size), 0));
@@ -656,13 +656,13 @@ TEST(VidHeaderReader, OverlongFileNameIsRefusedAndKeptTerminated)
     std::string name(6000, 'x');
     Reports reports;
     VidHeader r(name.c_str(), reports.stream());
-    EXPECT_EQ(r.compressed_buffer, nullptr);
+    EXPECT_FALSE(r.isOpen());
     EXPECT_EQ(r.videoFile, nullptr);
     EXPECT_EQ(strlen(r.videoFileName), sizeof r.videoFileName - 1);
     EXPECT_TRUE(contains(reports.text(), "video file name missing or longer than 4999 bytes"));
 
     VidHeader w(name.c_str(), reports.stream(), 8, 6, 1);
-    EXPECT_EQ(w.compressed_buffer, nullptr);
+    EXPECT_FALSE(w.isOpen());
     EXPECT_EQ(strlen(w.videoFileName), sizeof w.videoFileName - 1);
 }
 

@@ -201,11 +201,11 @@ TEST(VidDamaged, EveryCorruptionIsReportedWithoutCrashOrOversizedAllocation)
         VidHeader* r = new VidHeader(path.c_str(), reports.stream());
         EXPECT_LE(largest_array_request, allowed_allocation(bytes));
         if (c.outcome == kOpenFails) {
-            EXPECT_EQ(r->compressed_buffer, nullptr);
+            EXPECT_FALSE(r->isOpen());
             EXPECT_GT(reports.size(), 0);
             EXPECT_NE(strstr(r->errMessage, "VidHeader:"), nullptr);
         } else {
-            ASSERT_NE(r->compressed_buffer, nullptr);
+            ASSERT_TRUE(r->isOpen());
             for (int i = 0; i < kFrames; i++) {
                 SCOPED_TRACE(i);
                 long before = reports.size();
@@ -256,7 +256,7 @@ TEST(VidDamaged, LargeAnnouncedFrameInSmallFileOpensWithoutTheFrame)
     ASSERT_TRUE(vidtest::write_file(path, bytes));
     largest_array_request = 0;
     VidHeader r(path.c_str(), nullptr);
-    ASSERT_NE(r.compressed_buffer, nullptr);
+    ASSERT_TRUE(r.isOpen());
     EXPECT_LE(largest_array_request, bytes.size());
     ASSERT_TRUE(r.readFrameFromVideoFile(1));
     EXPECT_EQ(largest_array_request, size_t(2000) * 1000 * 3);
@@ -289,7 +289,7 @@ TEST(VidDamaged, WhatAFileCannotHoldIsNotAllocated)
         total_array_requests = 0;
         Reports reports;
         VidHeader r(path.c_str(), reports.stream());
-        ASSERT_NE(r.compressed_buffer, nullptr);
+        ASSERT_TRUE(r.isOpen());
         EXPECT_LE(total_array_requests, c.most);
         EXPECT_LE(r.compressed_buffer_size, c.bytes.size());
         if (r.num_frames > 0) { // read as black, or refused with a reason: never a crash

@@ -348,7 +348,7 @@ TEST_F(Hostile, ExtremeTimestampsAreTakenWithoutOverflow)
     recording.frame_rate = 25;
     {
         VidHeader w(at("t.vid").c_str(), nullptr, 8, 8, 4, recording);
-        ASSERT_NE(w.compressed_buffer, nullptr);
+        ASSERT_TRUE(w.isOpen());
         const int64_t times[] = {INT64_MIN + 1, INT64_MAX, 0, 40000000};
         for (int64_t t : times) {
             memset(w.pixmap, 7, size_t(w.pixmap_size));

@@ -33,7 +33,7 @@ std::vector<Bytes> frames_of(const std::string& path)
 {
     std::vector<Bytes> out;
     VidHeader r(path.c_str(), nullptr);
-    for (int k = 0; r.compressed_buffer && k < r.num_frames; k++) {
+    for (int k = 0; r.isOpen() && k < r.num_frames; k++) {
         EXPECT_TRUE(r.readFrameFromVideoFile(k));
         out.emplace_back(r.pixmap, r.pixmap + r.pixmap_size);
     }

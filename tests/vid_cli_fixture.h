@@ -41,7 +41,7 @@ class VidCli : public testing::Test {
     {
         std::vector<Bytes> out;
         VidHeader r(at(name).c_str(), stderr);
-        for (int k = 0; r.compressed_buffer && k < r.num_frames; k++) {
+        for (int k = 0; r.isOpen() && k < r.num_frames; k++) {
             EXPECT_TRUE(r.readFrameFromVideoFile(k)) << name << " frame " << k;
             const unsigned char* p = mosaic ? r.uncompressed_buffer : r.pixmap;
             size_t n = mosaic ? r.uncompressed_buffer_size : size_t(r.pixmap_size);

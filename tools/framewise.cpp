@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     }
     // A null record buffer marks every failed opening, including a short offsets table,
     // whose reader keeps the announced frame count but has nothing to read frames with.
-    if (reader->compressed_buffer == nullptr) {
+    if (!reader->isOpen()) {
         delete reader;
         return 1;
     }

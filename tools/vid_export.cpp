@@ -212,7 +212,7 @@ int vid_export_main(int argc, char** argv)
         return status;
 
     VidHeader reader(o.file, nullptr);
-    if (reader.compressed_buffer == nullptr) {
+    if (!reader.isOpen()) {
         fprintf(stderr, "vid export: %s\n", vid_cli_error(reader).c_str());
         return 1;
     }

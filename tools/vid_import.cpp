@@ -208,7 +208,7 @@ bool out_is_replaceable(const Options& o)
     if (o.force)
         return true;
     VidHeader existing(out, nullptr);
-    if (existing.compressed_buffer == nullptr) {
+    if (!existing.isOpen()) {
         fprintf(stderr,
                 "vid import: %s exists and is not a VID file (was the name of the file to write "
                 "forgotten?); --force replaces it\n",
@@ -245,7 +245,7 @@ class Output {
         frame_rate_ = o.frame_rate;
         writer_ = new VidHeader(temp_.c_str(), nullptr, width, height,
                                 vid_hinted_table_entries(reserve), recording);
-        if (writer_->compressed_buffer == nullptr) {
+        if (!writer_->isOpen()) {
             fprintf(stderr, "vid import: %s: cannot create the file: %s\n", out_.c_str(),
                     reason().c_str());
             delete writer_;

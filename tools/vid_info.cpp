@@ -142,7 +142,7 @@ void appendf(std::string& out, const char* format, ...)
 bool describe(const char* path, bool json, std::string* capture = nullptr)
 {
     VidHeader reader(path, nullptr);
-    if (reader.compressed_buffer == nullptr) {
+    if (!reader.isOpen()) {
         std::string why = vid_cli_error(reader);
         if (capture == nullptr)
             fprintf(stderr, "vid info: %s\n", why.c_str());

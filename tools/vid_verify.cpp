@@ -67,7 +67,7 @@ void print_json(const char* path, bool intact, const char* state, VidHeader* rea
 bool verify(const char* path, bool json)
 {
     VidHeader reader(path, nullptr);
-    if (reader.compressed_buffer == nullptr) {
+    if (!reader.isOpen()) {
         const std::string why = vid_cli_error(reader);
         if (json)
             print_json(path, false, "", nullptr, {}, 0, why);

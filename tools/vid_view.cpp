@@ -180,7 +180,7 @@ int vid_view_main(int argc, char** argv)
         port = int(p);
     }
     VidHeader reader(path, nullptr);
-    if (reader.compressed_buffer == nullptr) {
+    if (!reader.isOpen()) {
         fprintf(stderr, "vid view: %s\n", vid_cli_error(reader).c_str());
         return 1;
     }

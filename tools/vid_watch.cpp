@@ -116,7 +116,7 @@ int vid_watch_main(int argc, char** argv)
         std::this_thread::sleep_for(pause);
     }
     VidHeader reader(path, nullptr);
-    if (reader.compressed_buffer == nullptr) {
+    if (!reader.isOpen()) {
         fprintf(stderr, "vid watch: %s\n", vid_cli_error(reader).c_str());
         return 1;
     }

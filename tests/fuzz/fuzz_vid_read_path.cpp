@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     {
         VidHeader reader(path.c_str(), fuzz_quiet_stream());
-        if (reader.compressed_buffer != nullptr) {
+        if (reader.isOpen()) {
             const int count = reader.num_frames < 3 ? reader.num_frames : 3;
             std::vector<unsigned char> out(size_t(reader.pixmap_size) *
                                            size_t(count > 0 ? count : 1));

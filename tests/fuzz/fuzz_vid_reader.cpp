@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     {
         VidHeader reader(path.c_str(), fuzz_quiet_stream());
-        if (reader.compressed_buffer != nullptr) {
+        if (reader.isOpen()) {
             int frames = reader.num_frames;
             if (frame_bytes > kAllFramesBytes && frames > 4)
                 frames = 4;

@@ -6,7 +6,7 @@
 int main(int argc, char** argv)
 {
     VidHeader clip(argc > 1 ? argv[1] : "", stderr);
-    if (clip.compressed_buffer == nullptr || !clip.readFrameFromVideoFile(0))
+    if (!clip.isOpen() || !clip.readFrameFromVideoFile(0))
         return 1;
     printf("%d x %d, %d frames, first pixel %d\n", clip.width, clip.height, clip.num_frames,
            clip.pixmap[0]);
