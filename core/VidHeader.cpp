@@ -272,10 +272,177 @@ VidHeader::VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int o
                  recording);
 }
 
+namespace {
+
+// What a writer is asked for, checked before anything is allocated or created, so that a
+// refused writer leaves any existing file of that name untouched. Shows the report and
+// returns false when refused.
+bool writer_request_holds(VidHeader& v, int w, int h, int frames, const VidRecording& recording)
+{
+    const bool bayer = recording.kind == VidKind::bayer8 || recording.kind == VidKind::bayer16;
+    const bool two_bytes = recording.kind != VidKind::bayer8;
+    // Widths above 0x8FFF would read back reduced by 0x8FFF.
+    if (bayer && !two_bytes && (w < 1 || w > kVidMaxBayer8Width || h < 1 || h > kVidMaxHeight)) {
+        VID_REPORT(v, VidResult::bad_argument, -1,
+                   "one-byte Bayer frames must be 1 to 28672 pixels wide and 1 to 65535 high",
+                   "cannot write one-byte Bayer frames of %d x %d pixels (width 1 to 28672, "
+                   "height 1 to 65535) to video file \n %s \n",
+                   w, h, v.videoFileName);
+        return false;
+    }
+    if (w < 1 || w > kVidMaxWriterWidth || h < 1 || h > kVidMaxHeight) {
+        VID_REPORT(v, VidResult::bad_argument, -1,
+                   "frames must be 1 to 36863 pixels wide and 1 to 65535 high",
+                   "cannot write frames of %d x %d pixels (width 1 to 36863, height 1 to 65535)"
+                   " to video file \n %s \n",
+                   w, h, v.videoFileName);
+        return false;
+    }
+    // Readers hold a Bayer frame demosaiced too: its RGB size is bounded as an RGB frame's.
+    const int64_t frame_bytes = int64_t(w) * 3 * int64_t(h);
+    const int64_t record_bytes =
+        bayer ? vid_expanded_frame_bytes(w, h, true, two_bytes) : frame_bytes;
+    if (frame_bytes > kVidMaxFrameBytes || record_bytes < kMinWritableFrameBytes) {
+        VID_REPORT(v, VidResult::bad_argument, -1, "a frame must hold 33 to 2^31 - 1 bytes",
+                   "cannot write frames of %d x %d pixels: a frame must hold %d to 2^31 - 1 "
+                   "bytes \n %s \n",
+                   w, h, kMinWritableFrameBytes, v.videoFileName);
+        return false;
+    }
+    if (frames < 0) {
+        VID_REPORT(v, VidResult::bad_argument, -1, "a negative number of frames cannot be reserved",
+                   "cannot reserve %d frames in video file \n %s \n", frames, v.videoFileName);
+        return false;
+    }
+    if (recording.effort < min_compression_effort || recording.effort > max_compression_effort) {
+        VID_REPORT(v, VidResult::bad_argument, -1, "the compression effort must be one of 1 to 9",
+                   "compression effort %d is not one of 1 to 9 for video file \n %s \n",
+                   recording.effort, v.videoFileName);
+        return false;
+    }
+    if (recording.clip_block) {
+        const std::string refused =
+            vid_clip_check(recording.frame_rate, recording.start_time, recording.metadata);
+        if (!refused.empty()) {
+            VID_REPORT(v, VidResult::bad_argument, -1, refused.c_str(),
+                       "%s for video file \n %s \n", refused.c_str(), v.videoFileName);
+            return false;
+        }
+    }
+    return true;
+}
+
+// What a new writer holds before it becomes the object's: its buffers, the clip block and
+// the file under its temporary name. Released by the destructor unless taken.
+struct NewWriter {
+    unsigned char* pixmap = nullptr;
+    int64_t* offsets = nullptr;
+    unsigned char* record = nullptr;
+    int64_t* timestamps = nullptr;
+    std::vector<unsigned char> block;
+    FILE* file = nullptr;
+    std::string temp; // empty: the file is written under its own name
+    VidPathKind path_kind = VidPathKind::missing;
+
+    ~NewWriter() { release(); }
+    // Frees what is still held and removes the temporary file: called before any report,
+    // since in the MATLAB build a report does not return.
+    void release()
+    {
+        delete[] pixmap;
+        delete[] offsets;
+        delete[] record;
+        delete[] timestamps;
+        pixmap = record = nullptr;
+        offsets = timestamps = nullptr;
+        std::vector<unsigned char>().swap(block);
+        if (file != nullptr)
+            fclose(file);
+        file = nullptr;
+        if (!temp.empty())
+            remove(temp.c_str());
+        temp.clear();
+    }
+};
+
+// The buffers of a writer of `entries` table entries, and its clip block. False on no memory.
+bool allocate_writer(const VidHeader& v, size_t entries, const VidRecording& recording,
+                     NewWriter& w)
+{
+    w.pixmap = new (std::nothrow) unsigned char[size_t(v.pixmap_size)];
+    w.offsets = new (std::nothrow) int64_t[entries];
+    w.record = new (std::nothrow) unsigned char[v.compressed_buffer_size];
+    if (w.pixmap == nullptr || w.offsets == nullptr || w.record == nullptr)
+        return false;
+    if (!recording.clip_block)
+        return true;
+    VidClip clip;
+    clip.frame_rate = recording.frame_rate;
+    clip.start_time = recording.start_time != nullptr && *recording.start_time != '\0'
+                          ? std::string(recording.start_time)
+                          : vid_iso8601_utc(vid_clock_now_ns());
+    clip.start_field = recording.same_recording.size() == size_t(kVidClipStartTimeBytes)
+                           ? recording.same_recording
+                           : vid_clip_new_identity(clip.start_time);
+    clip.metadata = recording.metadata != nullptr && *recording.metadata != '\0'
+                        ? std::string(recording.metadata)
+                        : std::string("{}");
+    try {
+        w.block = vid_clip_block(clip, {}, int64_t(entries));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    w.timestamps = new (std::nothrow) int64_t[entries];
+    return w.timestamps != nullptr;
+}
+
+// Creates the writer's file. It takes its name only once it is a readable, empty VID file:
+// header, table and block go under a temporary name beside it (a follower or reader that
+// finds the name never finds fewer than 8 bytes, nor a file of another recording half
+// replaced). A device, a pipe or a symbolic link is written directly, as is a file the user
+// may write in a folder where nothing may be created. False with errno set.
+bool create_writer_file(const char* name, NewWriter& w)
+{
+    w.path_kind = vid_path_kind(name);
+    const bool link = vid_is_symbolic_link(name);
+    int why = 0;
+    if (!link && (w.path_kind == VidPathKind::missing || w.path_kind == VidPathKind::regular))
+        w.file = vid_create_beside(name, w.temp, why);
+    if (w.file == nullptr && (link || w.path_kind != VidPathKind::missing)) {
+        w.temp.clear();
+        w.file = fopen(name, "w+b"); // read access too: see the finish
+    } else if (w.file == nullptr && why != 0) {
+        errno = why;
+    }
+    return w.file != nullptr;
+}
+
+// Gives a file written under a temporary name its own: a file that had the name is replaced
+// only by a complete one, synced first. The writer then reopens it by name, with read access
+// too (a writer whose table grew copies its records when it finishes). False with errno set.
+bool name_writer_file(const char* name, NewWriter& w, FILE*& file)
+{
+    bool ok = fflush(file) == 0 && (w.path_kind != VidPathKind::regular || vid_sync(file) == 0);
+    int why = errno;
+    ok = fclose(file) == 0 && ok;
+    file = nullptr;
+    if (ok && vid_replace_file(w.temp.c_str(), name) != 0) {
+        why = errno;
+        ok = false;
+    }
+    if (ok)
+        w.temp.clear();
+    file = ok ? fopen(name, "r+b") : nullptr;
+    if (file == nullptr)
+        errno = ok ? errno : why;
+    return file != nullptr;
+}
+
+} // namespace
+
 void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
                              int out_height, int out_num_frames, const VidRecording& recording)
 {
-    const int out_compression_effort = recording.effort;
     const bool bayer = recording.kind == VidKind::bayer8 || recording.kind == VidKind::bayer16;
     const bool two_bytes = recording.kind != VidKind::bayer8;
     clear_fields(*this);
@@ -293,68 +460,14 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
                    int(sizeof videoFileName) - 1, videoFileName);
         return;
     }
-
-    // Geometry is checked before the file is created, so a refused writer leaves any existing
-    // file of that name untouched. Widths above 0x8FFF would read back reduced by 0x8FFF.
-    if (bayer && !two_bytes &&
-        (out_width < 1 || out_width > kVidMaxBayer8Width || out_height < 1 ||
-         out_height > kVidMaxHeight)) {
-        VID_REPORT(*this, VidResult::bad_argument, -1,
-                   "one-byte Bayer frames must be 1 to 28672 pixels wide and 1 to 65535 high",
-                   "cannot write one-byte Bayer frames of %d x %d pixels (width 1 to 28672, "
-                   "height 1 to 65535) to video file \n %s \n",
-                   out_width, out_height, videoFileName);
+    if (!writer_request_holds(*this, out_width, out_height, out_num_frames, recording))
         return;
-    }
-    if (out_width < 1 || out_width > kVidMaxWriterWidth || out_height < 1 ||
-        out_height > kVidMaxHeight) {
-        VID_REPORT(*this, VidResult::bad_argument, -1,
-                   "frames must be 1 to 36863 pixels wide and 1 to 65535 high",
-                   "cannot write frames of %d x %d pixels (width 1 to 36863, height 1 to 65535)"
-                   " to video file \n %s \n",
-                   out_width, out_height, videoFileName);
-        return;
-    }
-    // Readers hold a Bayer frame demosaiced too: its RGB size is bounded as an RGB frame's.
-    int64_t frame_bytes = int64_t(out_width) * 3 * int64_t(out_height);
-    const int64_t record_bytes =
-        bayer ? vid_expanded_frame_bytes(out_width, out_height, true, two_bytes) : frame_bytes;
-    if (frame_bytes > kVidMaxFrameBytes || record_bytes < kMinWritableFrameBytes) {
-        VID_REPORT(*this, VidResult::bad_argument, -1, "a frame must hold 33 to 2^31 - 1 bytes",
-                   "cannot write frames of %d x %d pixels: a frame must hold %d to 2^31 - 1 "
-                   "bytes \n %s \n",
-                   out_width, out_height, kMinWritableFrameBytes, videoFileName);
-        return;
-    }
-    if (out_num_frames < 0) {
-        VID_REPORT(
-            *this, VidResult::bad_argument, -1, "a negative number of frames cannot be reserved",
-            "cannot reserve %d frames in video file \n %s \n", out_num_frames, videoFileName);
-        return;
-    }
-    if (out_compression_effort < min_compression_effort ||
-        out_compression_effort > max_compression_effort) {
-        VID_REPORT(*this, VidResult::bad_argument, -1,
-                   "the compression effort must be one of 1 to 9",
-                   "compression effort %d is not one of 1 to 9 for video file \n %s \n",
-                   out_compression_effort, videoFileName);
-        return;
-    }
-    compression_effort = out_compression_effort;
+    compression_effort = recording.effort;
     compact_records = recording.compact ? 1 : 0;
-    if (recording.clip_block) {
-        const std::string refused =
-            vid_clip_check(recording.frame_rate, recording.start_time, recording.metadata);
-        if (!refused.empty()) {
-            VID_REPORT(*this, VidResult::bad_argument, -1, refused.c_str(),
-                       "%s for video file \n %s \n", refused.c_str(), videoFileName);
-            return;
-        }
-    }
 
     // A Bayer writer takes the mosaic as stored in pixmap (which is the record's input), so
     // pixmap_size is the mosaic's size there.
-    pixmap_size = int(record_bytes);
+    pixmap_size = int(vid_expanded_frame_bytes(out_width, out_height, bayer, two_bytes));
     uncompressed_buffer_size = (unsigned long)pixmap_size;
     compressed_buffer_size = 2 * uncompressed_buffer_size;
     // A writer reserved for no frames still keeps one entry: where record 0 would start. With a
@@ -363,43 +476,17 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
         out_num_frames = 1;
     num_frames = out_num_frames;
     end_frame_number = out_num_frames;
-    size_t table_entries = out_num_frames > 0 ? size_t(out_num_frames) : 1;
-    unsigned char* new_pixmap = new (std::nothrow) unsigned char[size_t(pixmap_size)];
-    int64_t* new_offsets = new (std::nothrow) int64_t[table_entries];
-    unsigned char* new_record = new (std::nothrow) unsigned char[compressed_buffer_size];
-    if (new_pixmap == nullptr || new_offsets == nullptr || new_record == nullptr) {
-        delete[] new_pixmap;
-        delete[] new_offsets;
-        delete[] new_record;
+    const size_t table_entries = out_num_frames > 0 ? size_t(out_num_frames) : 1;
+    NewWriter w;
+    if (!allocate_writer(*this, table_entries, recording, w)) {
+        w.release();
         VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
                    "Unable to allocate the frame buffers for video file \n %s \n", videoFileName);
         return;
     }
-
-    // The file takes its name only once it is a readable, empty VID file: header, table and
-    // block are written under a temporary name beside it (a follower or reader that finds the
-    // name never finds fewer than 8 bytes, nor a file of another recording half replaced).
-    // A device or pipe is written directly.
-    const VidPathKind path_kind = vid_path_kind(videoFileName);
-    std::string temp;
-    int temp_error = 0;
-    if (path_kind == VidPathKind::missing || path_kind == VidPathKind::regular)
-        videoFile = vid_create_beside(videoFileName, temp, temp_error);
-    else
-        videoFile = fopen(videoFileName, "w+b"); // read access too: see the finish
-    if (videoFile == nullptr && path_kind == VidPathKind::regular) {
-        // A file the user may write in a folder where nothing may be created: written in
-        // place, as it always was.
-        temp.clear();
-        videoFile = fopen(videoFileName, "w+b");
-    } else if (videoFile == nullptr && temp_error != 0) {
-        errno = temp_error;
-    }
-    if (videoFile == nullptr) {
+    if (!create_writer_file(videoFileName, w)) {
         error_number = errno;
-        delete[] new_pixmap;
-        delete[] new_offsets;
-        delete[] new_record;
+        w.release();
         VID_REPORT(*this, vid_result_of_errno(error_number, VidResult::write_failed), -1, nullptr,
                    "Unable to open following video file in  'wb' mode \r\n %s \r\n", videoFileName);
         return;
@@ -407,57 +494,30 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
 
     // Record 0 starts right behind the reserved table and the clip block; every unused entry
     // points there too.
-    std::vector<unsigned char> block;
-    int64_t* new_timestamps = nullptr;
+    const int64_t first_record = vid_table_end(out_num_frames) + int64_t(w.block.size());
+    for (size_t i = 0; i < table_entries; i++)
+        w.offsets[i] = first_record;
     if (recording.clip_block) {
-        VidClip clip;
-        clip.frame_rate = recording.frame_rate;
-        clip.start_time = recording.start_time != nullptr && *recording.start_time != '\0'
-                              ? std::string(recording.start_time)
-                              : vid_iso8601_utc(vid_clock_now_ns());
-        clip.start_field = recording.same_recording.size() == size_t(kVidClipStartTimeBytes)
-                               ? recording.same_recording
-                               : vid_clip_new_identity(clip.start_time);
-        clip.metadata = recording.metadata != nullptr && *recording.metadata != '\0'
-                            ? std::string(recording.metadata)
-                            : std::string("{}");
-        try {
-            block = vid_clip_block(clip, {}, out_num_frames);
-        } catch (const std::bad_alloc&) {
-        }
-        new_timestamps = new (std::nothrow) int64_t[table_entries];
-        if (block.empty() || new_timestamps == nullptr) {
-            fclose(videoFile);
-            videoFile = nullptr;
-            delete[] new_pixmap;
-            delete[] new_offsets;
-            delete[] new_record;
-            delete[] new_timestamps;
-            VID_REPORT(*this, VidResult::out_of_memory, -1, nullptr,
-                       "Unable to allocate the frame buffers for video file \n %s \n",
-                       videoFileName);
-            return;
-        }
         clip_block_at = vid_table_end(out_num_frames);
         clip_slots = out_num_frames;
-        timestamps = new_timestamps;
         timestamps_room = int64_t(table_entries);
     }
-    int64_t first_record = vid_table_end(out_num_frames) + int64_t(block.size());
-    for (size_t i = 0; i < table_entries; i++)
-        new_offsets[i] = first_record;
     current_frame = 0;
     start_frame_number = 0;
-    pixmap = new_pixmap;
-    uncompressed_buffer = new_pixmap;
-    offsets = new_offsets;
-    compressed_buffer = new_record;
+    pixmap = uncompressed_buffer = w.pixmap;
+    offsets = w.offsets;
+    compressed_buffer = w.record;
+    timestamps = w.timestamps;
+    videoFile = w.file;
+    w.pixmap = w.record = nullptr;
+    w.offsets = w.timestamps = nullptr;
+    w.file = nullptr;
 
     // From here on the file is always readable: header (frame count 0) and the reserved
     // table now, and each frame made part of the file as it is written.
     bool written = write_header_and_table(*this);
-    if (written && !block.empty()) {
-        written = fwrite(block.data(), 1, block.size(), videoFile) == block.size() &&
+    if (written && !w.block.empty()) {
+        written = fwrite(w.block.data(), 1, w.block.size(), videoFile) == w.block.size() &&
                   fflush(videoFile) == 0;
         if (!written) {
             error_number = errno;
@@ -465,36 +525,15 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
                        "Unable to write the clip block to video file \n %s \n", videoFileName);
         }
     }
-    if (written && !temp.empty()) {
-        // A file that had the name is replaced only by a complete one, synced first.
-        written = fflush(videoFile) == 0 &&
-                  (path_kind != VidPathKind::regular || vid_sync(videoFile) == 0);
-        int why = errno;
-        written = fclose(videoFile) == 0 && written;
-        videoFile = nullptr;
-        if (written && vid_replace_file(temp.c_str(), videoFileName) != 0) {
-            why = errno;
-            written = false;
-        }
-        // Read access too: a writer whose table grew copies its records when it finishes.
-        if (written)
-            videoFile = fopen(videoFileName, "r+b");
-        if (videoFile == nullptr) {
-            why = written ? errno : why;
-            written = false;
-            remove(temp.c_str());
-            error_number = why;
-            VID_FORMAT(*this, vid_result_of_errno(why, VidResult::write_failed), -1, nullptr,
-                       "Unable to open following video file in  'wb' mode \r\n %s \r\n",
-                       videoFileName);
-        }
-    } else if (!written && !temp.empty()) {
-        fclose(videoFile);
-        videoFile = nullptr;
-        remove(temp.c_str());
+    if (written && !w.temp.empty() && !name_writer_file(videoFileName, w, videoFile)) {
+        written = false;
+        error_number = errno;
+        VID_FORMAT(*this, vid_result_of_errno(error_number, VidResult::write_failed), -1, nullptr,
+                   "Unable to open following video file in  'wb' mode \r\n %s \r\n", videoFileName);
     }
     if (!written) {
         release(*this);
+        w.release(); // the temporary file, if any
         compressed_buffer = nullptr;
         vid_header_show_report(*this);
         return;

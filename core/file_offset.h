@@ -210,6 +210,18 @@ inline int vid_replace_file(const char* from, const char* to)
 #endif
 }
 
+// True when `path` itself is a symbolic link (writers write through one, never replace it).
+inline bool vid_is_symbolic_link(const char* path)
+{
+#ifdef _WIN32
+    (void)path;
+    return false;
+#else
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+#endif
+}
+
 // Creates a folder; 0 on success, -1 with errno set on failure.
 inline int vid_make_directory(const char* path)
 {
