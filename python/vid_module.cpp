@@ -187,7 +187,7 @@ class Reader {
     }
 
     // The clip block: (present, damaged, problem, frame_rate, start_time, metadata, flags).
-    py::tuple clip()
+    py::dict clip()
     {
         VidClip clip;
         bool was_closed = false;
@@ -200,8 +200,16 @@ class Reader {
         }
         if (was_closed)
             raise(0, kClosed);
-        return py::make_tuple(clip.present, clip.damaged, clip.problem, clip.frame_rate,
-                              clip.start_time, py::bytes(clip.metadata), clip.flags);
+        // By name: the layer above knows nothing of the block's layout or flag bits.
+        py::dict out;
+        out["present"] = clip.present;
+        out["damaged"] = clip.damaged;
+        out["problem"] = clip.problem;
+        out["frame_rate"] = clip.frame_rate;
+        out["start_time"] = clip.start_time;
+        out["metadata"] = py::bytes(clip.metadata);
+        out["finished"] = (clip.flags & kVidClipFinished) != 0;
+        return out;
     }
 
     // Frames [first, first + count)'s timestamps in nanoseconds (count -1: to the last frame;

@@ -204,8 +204,8 @@ class Clip:
         """True when the writer finished the file (its clip block says so); False for a file
         still being written, or left by a writer that was stopped; None for a file without a
         clip block, which cannot tell."""
-        present, damaged, _, _, _, _, flags = self._reader.clip()
-        return bool(flags & 1) if present else None
+        block = self._reader.clip()
+        return block["finished"] if block["present"] else None
 
     def __reduce__(self):
         # A clip travels (to dask workers, through pickle) as its path and reopens there.
@@ -218,18 +218,20 @@ class Clip:
         broken field is None."""
         if getattr(self, "_block", False) is not False:
             return self._block
-        present, damaged, problem, rate, start, metadata, flags = self._reader.clip()
+        found = self._reader.clip()
         block = None
-        if damaged:
+        if found["damaged"]:
             _warnings.warn("%s: its clip block is damaged (%s); the frames read as ever"
-                           % (self.path, problem), VidMetadataWarning, stacklevel=3)
-        if present:
+                           % (self.path, found["problem"]), VidMetadataWarning, stacklevel=3)
+        if found["present"]:
             # The reader hands over only metadata that is one JSON object nested at most 64
             # deep; empty text is a broken field when the block is damaged.
+            metadata = found["metadata"]
             parsed = _json.loads(metadata.decode("utf-8")) if metadata else (
-                None if damaged else {})
-            block = {"frame_rate": rate or None, "start_time": start or None,
-                     "metadata": parsed, "finished": bool(flags & 1)}
+                None if found["damaged"] else {})
+            block = {"frame_rate": found["frame_rate"] or None,
+                     "start_time": found["start_time"] or None,
+                     "metadata": parsed, "finished": found["finished"]}
         self._block = block
         return block
 
@@ -262,7 +264,7 @@ class Clip:
         gains, trigger_frame, description); {} when the file has none, None when damaged."""
         block = self._clip()
         if block is None:
-            return None if self._reader.clip()[1] else {}
+            return None if self._reader.clip()["damaged"] else {}
         return block["metadata"]
 
 
