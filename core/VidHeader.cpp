@@ -546,7 +546,11 @@ namespace {
 // shows nothing. The file is closed either way.
 bool finish_writer(VidHeader& v)
 {
-    bool finished = v.table_grows && v.current_frame > v.num_frames
+    // A file whose name another file took meanwhile (another recording to the same name) is
+    // rewritten beside that one, never over it.
+    const bool replaced =
+        v.videoFile != nullptr && !vid_path_names_file(v.videoFileName, v.videoFile);
+    bool finished = replaced || (v.table_grows && v.current_frame > v.num_frames)
                         ? vid_header_rewrite_exact_table(v)
                         : write_header_and_table(v);
     // The block says the writer finished (a grown rewrite wrote its new file so already): the

@@ -104,6 +104,19 @@ bool vid_header_rewrite_exact_table(VidHeader& v)
                                 v.vid_is_bayer_interpolated == 1,
                                 v.vid_uses_two_bytes_per_pixel == 1, records, failure, &block);
     int why = failure.error_number;
+    if (ok && !vid_path_names_file(v.videoFileName, v.videoFile)) {
+        // Another file took the name while this one was written (another recording to the
+        // same name): it is not replaced. This recording is kept beside it.
+        std::string aside;
+        const bool kept_aside = out.keep_aside(aside, error);
+        v.error_number = kept_aside ? EEXIST : out.error_number();
+        const std::string detail =
+            "another file took its name while it was written; this recording " +
+            (kept_aside ? "is kept as " + aside : "could not be kept: " + error);
+        VID_FORMAT(v, VidResult::write_failed, -1, detail.c_str(),
+                   "Unable to finish video file \n %s \n (%s)\n", v.videoFileName, detail.c_str());
+        return false;
+    }
     if (ok) {
         // The old file is closed before the new one takes its name (Windows cannot rename
         // over an open file); from here on the object has no file.

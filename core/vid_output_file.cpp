@@ -100,6 +100,34 @@ bool VidOutputFile::commit(std::string& error)
     return true;
 }
 
+bool VidOutputFile::keep_aside(std::string& where, std::string& error)
+{
+    if (stream_ == nullptr || direct_) {
+        error = path_ + ": not a file of its own";
+        abandon();
+        return false;
+    }
+    FILE* f = stream_;
+    stream_ = nullptr;
+    int why = ferror(f) ? (errno != 0 ? errno : EIO) : 0;
+    if (why == 0 && fflush(f) != 0)
+        why = errno;
+    if (why == 0 && vid_sync(f) != 0)
+        why = errno;
+    if (fclose(f) != 0 && why == 0)
+        why = errno;
+    if (why != 0) {
+        error_number_ = why;
+        error = temp_ + ": cannot write: " + strerror(why);
+        remove(temp_.c_str());
+        temp_.clear();
+        return false;
+    }
+    where.swap(temp_);
+    temp_.clear();
+    return true;
+}
+
 void VidOutputFile::abandon()
 {
     if (stream_ != nullptr)

@@ -29,6 +29,10 @@ class VidOutputFile {
     // Completes the file: flush, sync and rename (a device or pipe: flush). False with `error`
     // naming the file and the reason; the temporary file is then removed.
     bool commit(std::string& error);
+    // Completes the file but leaves it under its temporary name (named in `where`), for when
+    // the name must not be taken after all: flush, sync. False with `error`; the temporary
+    // file is then removed.
+    bool keep_aside(std::string& where, std::string& error);
     // Gives the file up: a temporary file is removed, a device or pipe closed.
     void abandon();
     int error_number() const { return error_number_; }

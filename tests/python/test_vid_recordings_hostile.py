@@ -72,23 +72,30 @@ def test_a_follower_moves_only_to_its_own_recording(tmp_path):
     assert len(follower) == 10
     a.close()  # the finish gives back the unused table: a new file renamed into place
     assert follower.refresh() == 10 and follower.finished
-    # another recording to the same name: the follower ends with a message, whatever sizes
-    b = vid.create(path, 16, 16, frames_reserved=64, frame_rate=10)
-    for f in frames(30, seed=1):
-        b.append(f)
+    # another recording to the same name, of the same size and kind and more frames: every
+    # follower ends with a message
+    a = vid.create(path, 16, 16, frames_reserved=64, frame_rate=10)
+    for f in frames(10):
+        a.append(f)
+    follower = vid.open(path)
+    watcher = subprocess.Popen([VID, "watch", path, "--interval", "0.05"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    while not watcher.stdout.readline().startswith(str(path)):
+        pass
+    vid.write(path, frames(30, seed=1))  # as vid import, crop and convert replace by rename
+    _, err = watcher.communicate(timeout=20)
+    assert watcher.returncode == 1 and "replaced by another recording" in err
     with pytest.raises(vid.VidError, match="replaced by another recording"):
         follower.refresh()
-    watcher = run("watch", path, "--idle", "5")  # b's writer runs: refresh after a rename
-    b.close()
-    assert watcher.returncode in (0, 1)
-    following = vid.open(path)
-    assert len(following) == 30
-    vid.write(path, frames(40, seed=2))  # vid import, crop, convert replace by rename too
-    with pytest.raises(vid.VidError, match="replaced by another recording"):
-        following.refresh()
     with pytest.raises(vid.VidError, match="replaced by another recording"):
         for _ in vid.follow(path, timeout=5):
             vid.write(path, frames(50, seed=3))
+    # the first writer's finish takes nothing from the file that has its name now
+    with pytest.raises(vid.VidError, match="another file took its name") as e:
+        a.close()
+    aside = [p for p in tmp_path.iterdir() if p.name.startswith("r.vid.partial")]
+    assert len(aside) == 1 and str(aside[0]) in str(e.value)
+    assert len(vid.open(path)) == 50 and len(vid.open(aside[0])) == 10
     assert run("watch", tmp_path / "never.vid", "--idle", "0.3").returncode == 1
 
 
