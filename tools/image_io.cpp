@@ -51,6 +51,19 @@ int want_bytes(Want want)
     return want == Want::rgb ? 3 : want == Want::gray8 ? 1 : 2;
 }
 
+// The bytes of the stream's file, and those from its position to its end; -1 when it cannot
+// tell (a pipe). The position is kept.
+int64_t stream_bytes(FILE* f, bool from_here)
+{
+    const int64_t at = vid_ftell(f);
+    if (at < 0 || vid_fseek(f, 0, SEEK_END) != 0)
+        return -1;
+    const int64_t end = vid_ftell(f);
+    if (vid_fseek(f, at, SEEK_SET) != 0 || end < at)
+        return -1;
+    return from_here ? end - at : end;
+}
+
 #if VID_HAVE_PNG
 // libpng reports through longjmp; the message is kept for the caller's one line.
 struct PngErrors {
@@ -67,18 +80,6 @@ void png_error_handler(png_structp png, png_const_charp message)
 
 void png_warning_handler(png_structp, png_const_charp) {}
 
-// The bytes of the stream's file, and those from its position to its end; -1 when it cannot
-// tell (a pipe). The position is kept.
-int64_t stream_bytes(FILE* f, bool from_here)
-{
-    const int64_t at = vid_ftell(f);
-    if (at < 0 || vid_fseek(f, 0, SEEK_END) != 0)
-        return -1;
-    const int64_t end = vid_ftell(f);
-    if (vid_fseek(f, at, SEEK_SET) != 0 || end < at)
-        return -1;
-    return from_here ? end - at : end;
-}
 
 // Reads a PNG from an open file. Everything that outlives a longjmp is a plain pointer set up
 // before setjmp, so no destructor is skipped.

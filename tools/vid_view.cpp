@@ -160,6 +160,185 @@ void open_browser(const std::string& url)
     }
 }
 
+// Enough workers that a few slow or idle connections never hold the page's requests up,
+// and short timeouts that give their workers back; no SO_REUSEPORT (cpp-httplib's default
+// sets it): a port another server holds is refused instead of shared with it.
+void configure(httplib::Server& server)
+{
+    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    server.set_read_timeout(2, 0);
+    server.set_write_timeout(5, 0);
+    server.set_keep_alive_timeout(2);
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    });
+}
+
+// Who may ask: requests that name this server as their host (a page of another site that
+// rebinds its name to 127.0.0.1 names its own) and carry the token (other users of the
+// machine do not have it).
+struct Doors {
+    std::string token = new_token();
+    std::string cookie; // the token's cookie, named for the port (cookies ignore ports)
+    std::vector<std::string> hosts;
+
+    void open_on(int port)
+    {
+        hosts = {"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)};
+        cookie = "vid_view_token_" + std::to_string(port);
+    }
+};
+
+void guard(httplib::Server& server, const Doors* doors)
+{
+    server.set_pre_routing_handler([doors](const httplib::Request& req, httplib::Response& res) {
+        const std::string host = req.get_header_value("Host");
+        bool host_ok = false;
+        for (const std::string& h : doors->hosts)
+            host_ok = host_ok || host == h;
+        if (!host_ok) {
+            res.status = 403;
+            res.set_content("vid view answers only requests for 127.0.0.1 or localhost\n",
+                            "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        const bool in_query = same_secret(req.get_param_value("token"), doors->token);
+        if (!in_query && !same_secret(cookie_value(req.get_header_value("Cookie"), doors->cookie),
+                                      doors->token)) {
+            res.status = 403;
+            res.set_content("vid view needs the token of the address it printed\n", "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (in_query)
+            res.set_header("Set-Cookie", doors->cookie + "=" + doors->token +
+                                             "; Path=/; HttpOnly; SameSite=Strict");
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+}
+
+// The page, the clip's facts and its frames. Handlers run on the server's threads; the file
+// is read by one of them at a time.
+void serve(httplib::Server& server, Clip* cache)
+{
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kVidViewPage, "text/html; charset=utf-8");
+        res.set_header("Cache-Control", "no-store");
+    });
+    server.Get("/info", [cache](const httplib::Request&, httplib::Response& res) {
+        VidHeader& reader = *cache->reader;
+        std::lock_guard<std::mutex> hold(cache->lock);
+        res.set_content(vid_info_json(reader.videoFileName), "application/json");
+    });
+    // The frame count now (a recording in progress grows), its timestamps and whether its
+    // writer finished: what the live view asks for.
+    server.Get("/frames", [cache](const httplib::Request&, httplib::Response& res) {
+        VidHeader& reader = *cache->reader;
+        std::lock_guard<std::mutex> hold(cache->lock);
+        VidError error;
+        if (!vid_refresh(reader, error)) {
+            res.status = 500;
+            res.set_content(vid_error_message(error), "text/plain");
+            return;
+        }
+        const VidClip block = vid_read_clip(reader);
+        const char* kind = vid_kind_name(vid_kind(reader));
+        res.set_content(
+            std::string("{\"frames\": ") + std::to_string(reader.num_frames) + ", \"kind\": " +
+                (kind ? "\"" + std::string(kind) + "\"" : "null") + ", \"finished\": " +
+                (block.present ? ((block.flags & kVidClipFinished) ? "true" : "false") : "null") +
+                "}",
+            "application/json");
+    });
+    server.Get(R"(/frame/(\d+)\.(png|jpg))", [cache](const httplib::Request& req,
+                                                     httplib::Response& res) {
+        VidHeader& reader = *cache->reader;
+        int k = 0;
+        if (!frame_number(req.matches[1], k)) {
+            res.status = 404;
+            return;
+        }
+        // The file is read by one request at a time; the frame is encoded outside the lock, on
+        // as many of the server's threads as ask at once.
+        std::vector<unsigned char> rgb;
+        std::vector<int64_t> stamp;
+        int width = 0, height = 0;
+        {
+            std::lock_guard<std::mutex> hold(cache->lock);
+            if (k >= reader.num_frames || reader.width < 1 || reader.height < 1) {
+                res.status = 404;
+                res.set_content("no frame " + std::to_string(k) + " in the clip's " +
+                                    std::to_string(reader.num_frames),
+                                "text/plain");
+                return;
+            }
+            if (!cache->frame_or_answer(k, res))
+                return;
+            rgb = cache->rgb;
+            width = reader.width;
+            height = reader.height;
+            // The frame's timestamp travels with it.
+            const VidClip block = vid_read_clip(reader);
+            if (!block.present || !vid_read_timestamps_range(reader.videoFile, block, k, 1, stamp))
+                stamp.clear();
+        }
+        std::vector<unsigned char> image;
+        const bool png = req.matches[2] == "png";
+        const bool made = png ? encode_png(width, height, rgb.data(), image)
+                              : encode_jpeg(width, height, rgb.data(), 85, image);
+        if (!made) {
+            res.status = 500;
+            return;
+        }
+        if (!stamp.empty() && stamp[0] != kVidNoTimestamp)
+            res.set_header("X-Vid-Timestamp", std::to_string(stamp[0]));
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(reinterpret_cast<const char*>(image.data()), image.size(),
+                        png ? "image/png" : "image/jpeg");
+    });
+    server.Get(R"(/sample/(\d+))", [cache](const httplib::Request& req, httplib::Response& res) {
+        VidHeader& reader = *cache->reader;
+        int k = 0, x = 0, y = 0;
+        if (!frame_number(req.matches[1], k) || !frame_number(req.get_param_value("x"), x) ||
+            !frame_number(req.get_param_value("y"), y)) {
+            res.status = 400;
+            return;
+        }
+        std::lock_guard<std::mutex> hold(cache->lock);
+        if (k >= reader.num_frames || x >= reader.width || y >= reader.height) {
+            res.status = 404;
+            return;
+        }
+        if (!cache->frame_or_answer(k, res))
+            return;
+        const unsigned char* p = &cache->rgb[(size_t(y) * size_t(reader.width) + size_t(x)) * 3];
+        std::string json = "{\"frame\": " + std::to_string(k) + ", \"x\": " + std::to_string(x) +
+                           ", \"y\": " + std::to_string(y) + ", \"rgb\": [" + std::to_string(p[0]) +
+                           ", " + std::to_string(p[1]) + ", " + std::to_string(p[2]) + "]";
+        const VidKind kind = vid_kind(reader);
+        if (kind == VidKind::bayer8 || kind == VidKind::bayer16) {
+            std::vector<unsigned char> samples(reader.uncompressed_buffer_size);
+            VidError failure;
+            if (!vid_read_mosaic(reader, k, samples.data(), true, failure)) {
+                res.status = 500;
+                res.set_content(vid_error_message(failure), "text/plain");
+                return;
+            }
+            const size_t at = size_t(y) * size_t(reader.width) + size_t(x);
+            unsigned value = kind == VidKind::bayer16
+                                 ? unsigned(reinterpret_cast<const uint16_t*>(samples.data())[at])
+                                 : samples[at];
+            json += ", \"raw\": " + std::to_string(value) + ", \"site\": \"" +
+                    std::string(1, vid_bayer_site(kind, reader.width, x, y)) + "\"";
+        }
+        res.set_content(json + "}", "application/json");
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            res.set_content(std::to_string(res.status) + "\n", "text/plain");
+    });
+}
+
 } // namespace
 
 int vid_view_main(int argc, char** argv)
@@ -188,159 +367,10 @@ int vid_view_main(int argc, char** argv)
     clip.reader = &reader;
 
     httplib::Server server;
-    // Enough workers that a few slow or idle connections never hold the page's requests up,
-    // and short timeouts that give their workers back.
-    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    server.set_read_timeout(2, 0);
-    server.set_write_timeout(5, 0);
-    server.set_keep_alive_timeout(2);
-    // No SO_REUSEPORT (cpp-httplib's default sets it): a port another server holds is refused
-    // instead of shared with it.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
-    });
-    const std::string token = new_token();
-    std::string cookie = "vid_view_token";
-    std::vector<std::string> hosts;
-    // Every request names this server as its host (a page of another site that rebinds its
-    // name to 127.0.0.1 names its own) and carries the token (other users of the machine
-    // do not have it).
-    server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
-        const std::string host = req.get_header_value("Host");
-        bool host_ok = false;
-        for (const std::string& h : hosts)
-            host_ok = host_ok || host == h;
-        if (!host_ok) {
-            res.status = 403;
-            res.set_content("vid view answers only requests for 127.0.0.1 or localhost\n",
-                            "text/plain");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        const bool in_query = same_secret(req.get_param_value("token"), token);
-        if (!in_query &&
-            !same_secret(cookie_value(req.get_header_value("Cookie"), cookie), token)) {
-            res.status = 403;
-            res.set_content("vid view needs the token of the address it printed\n", "text/plain");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (in_query)
-            res.set_header("Set-Cookie",
-                           cookie + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(kVidViewPage, "text/html; charset=utf-8");
-        res.set_header("Cache-Control", "no-store");
-    });
-    server.Get("/info", [&](const httplib::Request&, httplib::Response& res) {
-        std::lock_guard<std::mutex> hold(clip.lock);
-        res.set_content(vid_info_json(reader.videoFileName), "application/json");
-    });
-    // The frame count now (a recording in progress grows), its timestamps and whether its
-    // writer finished: what the live view asks for.
-    server.Get("/frames", [&](const httplib::Request&, httplib::Response& res) {
-        std::lock_guard<std::mutex> hold(clip.lock);
-        VidError error;
-        if (!vid_refresh(reader, error)) {
-            res.status = 500;
-            res.set_content(vid_error_message(error), "text/plain");
-            return;
-        }
-        const VidClip block = vid_read_clip(reader);
-        const char* kind = vid_kind_name(vid_kind(reader));
-        res.set_content(
-            std::string("{\"frames\": ") + std::to_string(reader.num_frames) + ", \"kind\": " +
-                (kind ? "\"" + std::string(kind) + "\"" : "null") + ", \"finished\": " +
-                (block.present ? ((block.flags & kVidClipFinished) ? "true" : "false") : "null") +
-                "}",
-            "application/json");
-    });
-    server.Get(R"(/frame/(\d+)\.(png|jpg))", [&](const httplib::Request& req,
-                                                 httplib::Response& res) {
-        int k = 0;
-        if (!frame_number(req.matches[1], k)) {
-            res.status = 404;
-            return;
-        }
-        // The file is read by one request at a time; the frame is encoded outside the lock, on
-        // as many of the server's threads as ask at once.
-        std::vector<unsigned char> rgb;
-        std::vector<int64_t> stamp;
-        int width = 0, height = 0;
-        {
-            std::lock_guard<std::mutex> hold(clip.lock);
-            if (k >= reader.num_frames || reader.width < 1 || reader.height < 1) {
-                res.status = 404;
-                res.set_content("no frame " + std::to_string(k) + " in the clip's " +
-                                    std::to_string(reader.num_frames),
-                                "text/plain");
-                return;
-            }
-            if (!clip.frame_or_answer(k, res))
-                return;
-            rgb = clip.rgb;
-            width = reader.width;
-            height = reader.height;
-            // The frame's timestamp travels with it.
-            const VidClip block = vid_read_clip(reader);
-            if (!block.present || !vid_read_timestamps_range(reader.videoFile, block, k, 1, stamp))
-                stamp.clear();
-        }
-        std::vector<unsigned char> image;
-        const bool png = req.matches[2] == "png";
-        const bool made = png ? encode_png(width, height, rgb.data(), image)
-                              : encode_jpeg(width, height, rgb.data(), 85, image);
-        if (!made) {
-            res.status = 500;
-            return;
-        }
-        if (!stamp.empty() && stamp[0] != kVidNoTimestamp)
-            res.set_header("X-Vid-Timestamp", std::to_string(stamp[0]));
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(reinterpret_cast<const char*>(image.data()), image.size(),
-                        png ? "image/png" : "image/jpeg");
-    });
-    server.Get(R"(/sample/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
-        int k = 0, x = 0, y = 0;
-        if (!frame_number(req.matches[1], k) || !frame_number(req.get_param_value("x"), x) ||
-            !frame_number(req.get_param_value("y"), y)) {
-            res.status = 400;
-            return;
-        }
-        std::lock_guard<std::mutex> hold(clip.lock);
-        if (k >= reader.num_frames || x >= reader.width || y >= reader.height) {
-            res.status = 404;
-            return;
-        }
-        if (!clip.frame_or_answer(k, res))
-            return;
-        const unsigned char* p = &clip.rgb[(size_t(y) * size_t(reader.width) + size_t(x)) * 3];
-        std::string json = "{\"frame\": " + std::to_string(k) + ", \"x\": " + std::to_string(x) +
-                           ", \"y\": " + std::to_string(y) + ", \"rgb\": [" + std::to_string(p[0]) +
-                           ", " + std::to_string(p[1]) + ", " + std::to_string(p[2]) + "]";
-        const VidKind kind = vid_kind(reader);
-        if (kind == VidKind::bayer8 || kind == VidKind::bayer16) {
-            std::vector<unsigned char> samples(reader.uncompressed_buffer_size);
-            VidError failure;
-            if (!vid_read_mosaic(reader, k, samples.data(), true, failure)) {
-                res.status = 500;
-                res.set_content(vid_error_message(failure), "text/plain");
-                return;
-            }
-            const size_t at = size_t(y) * size_t(reader.width) + size_t(x);
-            unsigned value = kind == VidKind::bayer16
-                                 ? unsigned(reinterpret_cast<const uint16_t*>(samples.data())[at])
-                                 : samples[at];
-            json += ", \"raw\": " + std::to_string(value) + ", \"site\": \"" +
-                    std::string(1, vid_bayer_site(kind, reader.width, x, y)) + "\"";
-        }
-        res.set_content(json + "}", "application/json");
-    });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content(std::to_string(res.status) + "\n", "text/plain");
-    });
+    configure(server);
+    Doors doors;
+    guard(server, &doors);
+    serve(server, &clip);
 
     const bool bound = port > 0 ? server.bind_to_port("127.0.0.1", port)
                                 : (port = server.bind_to_any_port("127.0.0.1")) > 0;
@@ -348,10 +378,8 @@ int vid_view_main(int argc, char** argv)
         fprintf(stderr, "vid view: cannot listen on 127.0.0.1:%d\n", port);
         return 1;
     }
-    hosts = {"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)};
-    // Cookies do not tell ports apart: each server's has its own name.
-    cookie += "_" + std::to_string(port);
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
+    doors.open_on(port);
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?token=" + doors.token;
     printf("%s\n", url.c_str());
     fflush(stdout);
     signal(SIGINT, on_signal);
