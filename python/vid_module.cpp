@@ -37,23 +37,30 @@ namespace py = pybind11;
 
 namespace {
 
-py::object g_os_error;    // called with (errno, message) when the system gave an errno: the
-                          // OSError subclass the errno calls for (FileNotFoundError ...)
-py::object g_value_error; // raised with (message) otherwise
+py::object g_make_error; // vid/__init__.py's _error(result, errno, message): the exception
+                         // its table gives for the result code (and the errno)
 
-[[noreturn]] void raise(int error_number, const std::string& message)
+// Raises the exception for a failure of kind `result`, the system's errno where it gave one.
+[[noreturn]] void raise_result(VidResult result, int error_number, const std::string& message)
 {
-    py::object type = error_number != 0 ? g_os_error : g_value_error;
-    if (!type)
+    if (!g_make_error)
         throw std::runtime_error(message);
     // Messages hold file names, which are bytes: decoded as os.fsdecode does, never refused.
     py::object text = py::reinterpret_steal<py::object>(
         PyUnicode_DecodeFSDefaultAndSize(message.data(), py::ssize_t(message.size())));
     if (!text)
         throw py::error_already_set();
-    py::object instance = error_number != 0 ? type(error_number, text) : type(text);
+    py::object instance = g_make_error(int(result), error_number, text);
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(instance.ptr())), instance.ptr());
     throw py::error_already_set();
+}
+
+// A refusal of the binding's own: the system's errno where there is one, else an argument.
+[[noreturn]] void raise(int error_number, const std::string& message)
+{
+    raise_result(error_number != 0 ? vid_result_of_errno(error_number, VidResult::read_failed)
+                                   : VidResult::bad_argument,
+                 error_number, message);
 }
 
 // The reports of the codec, the demosaic and the container on this thread are kept off the
@@ -79,10 +86,7 @@ void check_path(const std::string& path)
 // the file, the frame (0-based, as Python counts) and the reason.
 [[noreturn]] void raise_error(const VidError& error, const std::string& before = "")
 {
-    const std::string message = before + vid_error_message(error, 0);
-    if (error.error_number == 0 && error.result == VidResult::frame_out_of_range)
-        throw py::index_error(message);
-    raise(error.error_number, message);
+    raise_result(error.result, error.error_number, before + vid_error_message(error, 0));
 }
 
 const char kClosed[] = "the clip is closed";
@@ -124,9 +128,10 @@ class Reader {
     {
         open_or_raise();
         if (count < 1 || first < 0 || first > frames_ - count)
-            throw py::index_error("frames " + std::to_string(first) + " to " +
-                                  std::to_string(int64_t(first) + count - 1) +
-                                  " are outside the clip's " + std::to_string(frames_) + " frames");
+            raise_result(VidResult::frame_out_of_range, 0,
+                         "frames " + std::to_string(first) + " to " +
+                             std::to_string(int64_t(first) + count - 1) +
+                             " are outside the clip's " + std::to_string(frames_) + " frames");
         if (width_ == 0 || height_ == 0)
             raise(0, "the clip's frames of " + std::to_string(width_) + " x " +
                          std::to_string(height_) + " pixels hold no pixels");
@@ -148,7 +153,7 @@ class Reader {
             }
         }
         if (was_closed)
-            raise(0, kClosed);
+            raise_result(VidResult::not_open, 0, kClosed);
         if (!ok)
             raise_error(failure);
         return out;
@@ -161,8 +166,9 @@ class Reader {
         if (kind_ == "rgb")
             raise(0, path() + " holds RGB frames, not Bayer mosaics");
         if (k < 0 || k >= frames_)
-            throw py::index_error("frame " + std::to_string(k) + " is outside the clip's " +
-                                  std::to_string(frames_) + " frames");
+            raise_result(VidResult::frame_out_of_range, 0,
+                         "frame " + std::to_string(k) + " is outside the clip's " +
+                             std::to_string(frames_) + " frames");
         const bool two = kind_ == "bayer16";
         py::array out = two ? py::array(py::dtype::of<uint16_t>(), {height_, width_})
                             : py::array(py::dtype::of<uint8_t>(), {height_, width_});
@@ -180,7 +186,7 @@ class Reader {
             }
         }
         if (was_closed)
-            raise(0, kClosed);
+            raise_result(VidResult::not_open, 0, kClosed);
         if (!ok)
             raise_error(failure);
         return out;
@@ -199,7 +205,7 @@ class Reader {
                 clip = vid_read_clip(*vid_);
         }
         if (was_closed)
-            raise(0, kClosed);
+            raise_result(VidResult::not_open, 0, kClosed);
         // By name: the layer above knows nothing of the block's layout or flag bits.
         py::dict out;
         out["present"] = clip.present;
@@ -230,7 +236,7 @@ class Reader {
             }
         }
         if (was_closed)
-            raise(0, kClosed);
+            raise_result(VidResult::not_open, 0, kClosed);
         if (!read)
             raise(EIO, path() + ": its timestamps cannot be read");
         py::array_t<int64_t> out(py::ssize_t(stamps.size()));
@@ -261,7 +267,7 @@ class Reader {
             }
         }
         if (was_closed)
-            raise(0, kClosed);
+            raise_result(VidResult::not_open, 0, kClosed);
         if (!ok)
             raise_error(failure);
         return frames_;
@@ -282,7 +288,7 @@ class Reader {
     void open_or_raise() const
     {
         if (closed_)
-            raise(0, kClosed);
+            raise_result(VidResult::not_open, 0, kClosed);
     }
     std::string path() const { return vid_ ? vid_->videoFileName : std::string(); }
 
@@ -446,10 +452,7 @@ py::tuple crop(const std::string& out, const std::vector<CropInput>& given, int 
 PYBIND11_MODULE(_vid, m)
 {
     m.doc() = "The compiled part of the vid package (see vid/__init__.py).";
-    m.def("_set_errors", [](py::object os_error, py::object value_error) {
-        g_os_error = os_error;
-        g_value_error = value_error;
-    });
+    m.def("_set_errors", [](py::object make_error) { g_make_error = make_error; });
     m.attr("__version__") = VID_VERSION_STRING;
     m.def("crop", &crop);
     py::class_<Reader>(m, "Reader")

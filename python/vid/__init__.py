@@ -33,11 +33,16 @@ from . import _vid
 
 __version__ = _vid.__version__
 __all__ = ["open", "create", "write", "crop", "follow", "dask_array", "xarray", "Clip",
-           "Writer", "VidError", "VidMetadataWarning"]
+           "Writer", "VidError", "VidOSError", "VidValueError", "VidNotVidFileError",
+           "VidDamagedRecordError", "VidClosedError", "VidIndexError", "VidMemoryError",
+           "VidMetadataWarning"]
 
 
 class VidError(Exception):
-    """An error of the vid package (the OSError or ValueError subclasses below)."""
+    """An error of the vid package (the OSError or ValueError subclasses below). e.code names
+    the kind of failure ("not_found", "not_vid_file", "damaged_record", "frame_out_of_range",
+    "read_failed", "write_failed", "out_of_memory", "bad_argument", "not_open", ...)."""
+    code = None
 
 
 class VidOSError(VidError, OSError):
@@ -46,6 +51,7 @@ class VidOSError(VidError, OSError):
 
 class VidValueError(VidError, ValueError):
     """The file's contents or the arguments are wrong."""
+    code = "bad_argument"
 
 
 class VidFileNotFoundError(VidOSError, FileNotFoundError):
@@ -60,18 +66,60 @@ class VidIsADirectoryError(VidOSError, IsADirectoryError):
     """A folder where a file was wanted."""
 
 
+class VidNotVidFileError(VidValueError):
+    """The file is not a VID file (its header or table describes none)."""
+    code = "not_vid_file"
+
+
+class VidDamagedRecordError(VidValueError):
+    """A frame's record does not give its frame."""
+    code = "damaged_record"
+
+
+class VidClosedError(VidValueError):
+    """The clip or writer is closed."""
+    code = "not_open"
+
+
+class VidIndexError(VidError, IndexError):
+    """A frame number outside the clip's frames."""
+    code = "frame_out_of_range"
+
+
+class VidMemoryError(VidError, MemoryError):
+    """A buffer the file needs could not be allocated."""
+    code = "out_of_memory"
+
+
+# The core's result codes (stable values) by name; every exception carries its name as
+# e.code ("not_vid_file", "damaged_record", ...).
+_CODES = {0: "ok", 1: "not_found", 2: "not_permitted", 3: "not_regular", 4: "not_vid_file",
+          5: "damaged_record", 6: "frame_out_of_range", 7: "read_failed", 8: "write_failed",
+          9: "out_of_memory", 10: "bad_argument", 11: "not_open"}
+
+# The one table from a failure to its class: by errno where the system refused (the built-in
+# OSError subclass Python gives it, so that `except FileNotFoundError` catches a missing file
+# as it does for open()), else by the result code.
 _OS_ERRORS = {_errno.ENOENT: VidFileNotFoundError, _errno.ENOTDIR: VidFileNotFoundError,
               _errno.EACCES: VidPermissionError, _errno.EPERM: VidPermissionError,
               _errno.EISDIR: VidIsADirectoryError}
+_RESULT_ERRORS = {"not_vid_file": VidNotVidFileError, "damaged_record": VidDamagedRecordError,
+                  "not_open": VidClosedError, "frame_out_of_range": VidIndexError,
+                  "out_of_memory": VidMemoryError}
 
 
-def _os_error(number, message):
-    """The VidOSError for an errno: also the built-in subclass Python gives it, so that
-    `except FileNotFoundError` catches a missing file as it does for open()."""
-    return _OS_ERRORS.get(number, VidOSError)(number, message)
+def _error(result, number, message):
+    """The exception for a failure of the core's result code `result`, errno `number`."""
+    code = _CODES.get(result, "unknown")
+    if number:
+        error = _OS_ERRORS.get(number, VidOSError)(number, message)
+    else:
+        error = _RESULT_ERRORS.get(code, VidValueError)(message)
+    error.code = code
+    return error
 
 
-_vid._set_errors(_os_error, VidValueError)
+_vid._set_errors(_error)
 
 
 # A frame without a timestamp: the value the clip block keeps for it (numpy's NaT too).
@@ -148,7 +196,7 @@ class Clip:
             raise TypeError("frame indices are integers, not %s" % type(k).__name__)
         k = int(k)
         if k < -n or k >= n:
-            raise IndexError("frame %d is outside the clip's %d frames" % (k, n))
+            raise VidIndexError("frame %d is outside the clip's %d frames" % (k, n))
         return k + n if k < 0 else k
 
     def read(self, first, count, workers=0):

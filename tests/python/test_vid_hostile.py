@@ -163,3 +163,31 @@ def test_closed_empty_and_tuple_indexing(tmp_path):
     for bad in (0, -1, 2.5):
         with pytest.raises(vid.VidError, match="frames_per_chunk"):
             vid.dask_array(tmp_path / "c.vid", bad)
+
+
+def test_each_failure_has_its_class_and_code(tmp_path):
+    good = tmp_path / "g.vid"
+    vid.write(good, frames(3))
+    (tmp_path / "not.vid").write_bytes(b"not a VID file at all")
+    damaged = tmp_path / "d.vid"
+    data = bytearray(good.read_bytes())
+    at = struct.unpack_from("<Q", data, 8 + 8)[0]  # frame 1's record
+    data[at + 30:at + 40] = b"\x55" * 10
+    damaged.write_bytes(bytes(data))
+    closed = vid.open(good)
+    closed.close()
+    cases = [  # (what fails, class, code, built-in class)
+        (lambda: vid.open(tmp_path / "missing.vid"), vid.VidOSError, "not_found",
+         FileNotFoundError),
+        (lambda: vid.open(tmp_path / "not.vid"), vid.VidNotVidFileError, "not_vid_file",
+         ValueError),
+        (lambda: vid.open(damaged)[1], vid.VidDamagedRecordError, "damaged_record", ValueError),
+        (lambda: vid.open(good)[7], vid.VidIndexError, "frame_out_of_range", IndexError),
+        (lambda: closed[0], vid.VidClosedError, "not_open", ValueError),
+        (lambda: vid.create(tmp_path / "x.vid", 0, 8), vid.VidValueError, "bad_argument",
+         ValueError),
+    ]
+    for fail, cls, code, builtin in cases:
+        with pytest.raises(cls) as e:
+            fail()
+        assert e.value.code == code and isinstance(e.value, builtin), (code, e.value)
