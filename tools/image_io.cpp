@@ -80,7 +80,6 @@ void png_error_handler(png_structp png, png_const_charp message)
 
 void png_warning_handler(png_structp, png_const_charp) {}
 
-
 // Reads a PNG from an open file. Everything that outlives a longjmp is a plain pointer set up
 // before setjmp, so no destructor is skipped.
 bool read_png(FILE* f, const std::string& path, Want want, int& out_width, int& out_height,
