@@ -23,6 +23,7 @@
 #include "file_offset.h"
 #include "vid_clip.h"
 #include "vid_compact.h"
+#include "vid_record.h"
 #include "vid_output_file.h"
 #include "vid_format.h"
 #include "vid_header_report.h"
@@ -750,22 +751,10 @@ bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool
     unsigned char* expanded = uncompressed_buffer;
     unsigned long expanded_size = uncompressed_buffer_size;
     // RGB records expand straight into pixmap, so what the codec finishes is final there.
-    int codec = VID_CODEC_OK;
-    if (vid_is_compact_record(compressed_buffer, length)) {
-        // A compact record must describe this file's frames; then it expands in place.
-        VidCompactHead head;
-        const VidKind kind =
-            vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1);
-        codec = vid_compact_head(compressed_buffer, length, head) &&
-                        head.width == uint32_t(width) && head.height == uint32_t(height) &&
-                        head.filter == vid_compact_filter(kind)
-                    ? vid_compact_expand(expanded, expanded_size, compressed_buffer, length,
-                                         expanded == pixmap ? notify : nullptr)
-                    : VID_CODEC_DATA_ERROR;
-    } else {
-        codec = uncompress_MT_notify(expanded, expanded_size, compressed_buffer, length,
-                                     expanded == pixmap ? notify : nullptr);
-    }
+    const int codec = vid_record_expand(
+        expanded, expanded_size, compressed_buffer, length, width, height,
+        vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1),
+        expanded == pixmap ? notify : nullptr);
     if (codec != 0 || expanded_size != uncompressed_buffer_size) {
         // Whatever the failed expansion left in the frame is not shown as this frame.
         const std::string detail = codec == VID_CODEC_MEM_ERROR
@@ -838,17 +827,11 @@ bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
     memset(compressed_buffer, 0, compressed_buffer_size);
     unsigned long size = compressed_buffer_size;
     // A frame whose compact record would not fit (the smallest frames) goes as a classic one.
-    bool compacted = false;
-    if (compact_records) {
-        const VidCompactFilter filter = vid_compact_filter(
-            vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1));
-        compacted = vid_compact_compress(compressed_buffer, size, uncompressed_buffer, width,
-                                         height, filter, compression_effort) == VID_CODEC_OK;
-        if (!compacted)
-            size = compressed_buffer_size;
-    }
-    if ((!compacted && compress_MT_at_effort(compressed_buffer, size, uncompressed_buffer,
-                                             uncompressed_buffer_size, compression_effort) != 0) ||
+    const VidKind kind =
+        vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1);
+    if (vid_record_make(compressed_buffer, size, uncompressed_buffer, uncompressed_buffer_size,
+                        width, height, kind, compact_records != 0,
+                        compression_effort) != VID_CODEC_OK ||
         size > compressed_buffer_size) {
         VID_REPORT(*this, VidResult::out_of_memory, current_frame,
                    "the frame could not be compressed",

@@ -7,6 +7,7 @@
 #include "VidHeader.h"
 #include "vid_clip.h"
 #include "vid_compact.h"
+#include "vid_record.h"
 #include "compress_uncompress_MT.h"
 #include "file_offset.h"
 #include "le_bytes.h"
@@ -14,14 +15,11 @@
 
 int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)
 {
-    unsigned char head[kVidCompactHeadBytes + 8 * kVidCompactMaxBlocks]; // the longest head
+    unsigned char head[kVidRecordLongestHead];
     size_t got = 0;
     if (available > 0 && vid_fseek(f, at, SEEK_SET) == 0)
         got = fread(head, 1, available < int64_t(sizeof head) ? size_t(available) : sizeof head, f);
-    VidCompactHead compact;
-    if (vid_is_compact_record(head, (unsigned long)got))
-        return vid_compact_head(head, (unsigned long)got, compact) ? compact.length : -1;
-    return blocked_compress_length(head, (unsigned long)got);
+    return vid_record_head(head, got).length;
 }
 
 int64_t vid_last_record_end(VidHeader& v, int64_t start)
@@ -156,7 +154,8 @@ VidRecordKinds vid_record_kinds(VidHeader& v)
         else if (length >= int64_t(sizeof head) &&
                  vid_fseek(v.videoFile, v.offsets[k], SEEK_SET) == 0 &&
                  fread(head, 1, sizeof head, v.videoFile) == sizeof head)
-            (vid_is_compact_record(head, sizeof head) ? kinds.compact : kinds.classic)++;
+            (vid_record_format(head, sizeof head) == VidRecordFormat::compact ? kinds.compact
+                                                                              : kinds.classic)++;
     }
     return kinds;
 }

@@ -19,22 +19,19 @@
 #include "report.h"
 #include "vid_format.h"
 #include "vid_output_file.h"
+#include "vid_record.h"
 #include "vid_records.h"
 
 namespace {
 
 const size_t kWindow = size_t(4) << 20;
-const unsigned char kMarker[8] = {0x81, 0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
-// The longest head of a record: a compact one (24 + 8 * 8; a classic one is 12 + 8 * 8).
-const size_t kLongestHead = kVidCompactHeadBytes + 8 * 8;
+// The longest head of a record of either format.
+const size_t kLongestHead = kVidRecordLongestHead;
 
 // A record's length as its head announces it, classic or compact; -1 without a sound head.
 int64_t announced_length(const unsigned char* head, size_t available)
 {
-    VidCompactHead compact;
-    if (vid_is_compact_record(head, (unsigned long)available))
-        return vid_compact_head(head, (unsigned long)available, compact) ? compact.length : -1;
-    return blocked_compress_length(head, (unsigned long)available);
+    return vid_record_head(head, available).length;
 }
 
 // A failure of the salvage path, in the shape every part of the core reports.
@@ -99,14 +96,7 @@ class Window {
 // The expanded size a blocked-compress header announces (its last block end), or 0.
 uint64_t announced_total(const unsigned char* head, size_t available)
 {
-    VidCompactHead compact;
-    if (vid_is_compact_record(head, (unsigned long)available))
-        return vid_compact_head(head, (unsigned long)available, compact) ? compact.expanded_bytes
-                                                                         : 0;
-    if (blocked_compress_length(head, (unsigned long)available) < 0)
-        return 0;
-    uint32_t n = get_le32(head + 8);
-    return get_le32(head + 12 + 4 * (n - 1));
+    return vid_record_head(head, available).expanded_bytes;
 }
 
 void note_damaged(VidSalvageScan& scan, int64_t offset)
@@ -131,7 +121,8 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, Vid
     Window window(f, to);
     int64_t at = from;
     int64_t reported = -1;
-    while (at + int64_t(sizeof kMarker) <= to) {
+    const size_t marker_bytes = 1 + sizeof kVidRecordMarkerRest;
+    while (at + int64_t(marker_bytes) <= to) {
         if (progress && at - reported >= int64_t(1) << 20) {
             progress(at, to);
             reported = at;
@@ -142,21 +133,21 @@ bool each_candidate(FILE* f, int64_t from, int64_t to, VidSalvageScan& scan, Vid
             return fail(error, VidResult::read_failed, path, "at offset " + std::to_string(at),
                         errno);
         }
-        // Classic and compact markers differ in their first byte (0x81, 0x82) alone.
+        // Classic and compact markers differ in their first byte alone.
         const unsigned char* found = nullptr;
-        for (const unsigned char* q = p + 1; q + sizeof kMarker - 1 <= p + available; q++) {
-            q = static_cast<const unsigned char*>(
-                memchr(q, kMarker[1], size_t(p + available - (sizeof kMarker - 1) + 1 - q)));
+        for (const unsigned char* q = p + 1; q + marker_bytes - 1 <= p + available; q++) {
+            q = static_cast<const unsigned char*>(memchr(
+                q, kVidRecordMarkerRest[0], size_t(p + available - (marker_bytes - 1) + 1 - q)));
             if (q == nullptr)
                 break;
-            if ((q[-1] == 0x81 || q[-1] == 0x82) &&
-                memcmp(q, kMarker + 1, sizeof kMarker - 1) == 0) {
+            if ((q[-1] == kVidClassicMarkerFirst || q[-1] == kVidCompactMarkerFirst) &&
+                memcmp(q, kVidRecordMarkerRest, sizeof kVidRecordMarkerRest) == 0) {
                 found = q - 1;
                 break;
             }
         }
         if (found == nullptr) {
-            at += int64_t(available - sizeof kMarker + 1);
+            at += int64_t(available - marker_bytes + 1);
             continue;
         }
         int64_t candidate = at + (found - p);
@@ -265,9 +256,8 @@ bool vid_salvage_scan_range(const char* path, int64_t from, int64_t to, uint64_t
             }
             unsigned char* out = frame.get();
             unsigned long out_size = (unsigned long)frame_bytes;
-            int rc = vid_is_compact_record(record.data(), (unsigned long)c.length)
-                         ? vid_compact_expand(out, out_size, record.data(), (unsigned long)c.length)
-                         : uncompress_MT(out, out_size, record.data(), (unsigned long)c.length);
+            int rc = vid_record_expand(out, out_size, record.data(), (unsigned long)c.length, 0, 0,
+                                       VidKind::none);
             budget -= c.length;
             if (rc != VID_CODEC_OK || out_size != frame_bytes) {
                 note_damaged(scan, c.offset);
