@@ -1,8 +1,9 @@
 // VidHeader: opening, reading, writing and finishing VID files.
 //
-// The file's layout and rules are in vid_format.h, the records unit in vid_records.h; the
-// failure's data and the report macros in vid_header_report.h; the grown-table rewrite and the
-// PPM/PGM dumps in vid_header_files.cpp.
+// The file's layout and rules are in vid_format.h, a record's format in vid_record.h, the
+// records' walk in vid_records.h; the failure's data and the report macros in
+// vid_header_report.h; the finish's one rewrite of the file in vid_header_files.cpp. Every
+// member of the class is defined here.
 //
 // Every report is formatted into errMessage as "VidHeader:<line> <text>" and handed to
 // displayMessageBox. In the MATLAB build that call does not return, so each report is made
@@ -943,4 +944,101 @@ bool VidHeader::writeFrameOffsetsToFile()
         return false;
     }
     return true;
+}
+
+int64_t VidHeader::recordBytes(int frame_number)
+{
+    if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 0 ||
+        frame_number < 0 || frame_number >= num_frames)
+        return -1;
+    int64_t start = offsets[frame_number];
+    int64_t end = -1;
+    if (frame_number < num_frames - 1) {
+        end = offsets[frame_number + 1];
+        return start >= kVidHeaderBytes && end >= start ? end - start : -1;
+    }
+    if (start < kVidHeaderBytes || start > file_bytes)
+        return -1;
+    return vid_last_record_end(*this, start) - start;
+}
+
+VidError VidHeader::lastError() const
+{
+    return vid_error(result, videoFileName, error_detail, error_number, error_frame);
+}
+
+const char* VidHeader::reportText() const
+{
+    const size_t name = strlen(kVidReportName);
+    if (strncmp(errMessage, kVidReportName, name) != 0 || errMessage[name] != ':')
+        return errMessage;
+    const char* p = errMessage + name + 1;
+    while (*p >= '0' && *p <= '9')
+        p++;
+    return *p == ' ' ? p + 1 : errMessage;
+}
+
+namespace {
+
+// Writes a width x height image of `channels` bytes per pixel as binary PPM (3) or PGM (1).
+// The image is written under a temporary name beside `name` and takes that name only when
+// complete, so a full disk never leaves a partial image under the final name.
+void write_image(VidHeader& v, const char* name, const unsigned char* data, const char* magic,
+                 int channels)
+{
+    vid_header_clear_failure(v);
+    char temp[sizeof v.videoFileName + 32] = {0};
+    FILE* image = nullptr;
+    if (name != nullptr && strlen(name) < sizeof v.videoFileName) {
+        for (int attempt = 0; attempt < 100 && image == nullptr; attempt++) {
+            snprintf(temp, sizeof temp, "%s.partial%d", name, attempt);
+            image = vid_fopen_new(temp);
+            if (image == nullptr && errno != EEXIST)
+                break;
+        }
+    }
+    if (image == nullptr) {
+        v.error_number = errno;
+        VID_REPORT(v, vid_result_of_errno(v.error_number, VidResult::write_failed), -1, nullptr,
+                   "Unable to open file to write image \r\n %s", name ? name : "");
+        return;
+    }
+    size_t bytes = 0;
+    if (v.width > 0 && v.height > 0)
+        bytes = size_t(v.width) * size_t(v.height) * size_t(channels);
+    bool ok = fprintf(image, "%s\n%d %d\n255\n", magic, v.width, v.height) > 0;
+    if (ok && bytes > 0)
+        ok = data != nullptr && fwrite(data, bytes, 1, image) == 1;
+    // Flushed, then renamed: the name never holds a partial image. An image is not synced on
+    // its own (a clip dumps thousands): the caller syncs once after the last one
+    // (vid_sync_file_system). No object with a destructor here: the MATLAB build's report
+    // does not unwind.
+    ok = fflush(image) == 0 && ok;
+    int why = ok ? 0 : errno;
+    if (fclose(image) != 0 && ok) {
+        ok = false;
+        why = errno;
+    }
+    if (ok && vid_replace_file(temp, name) != 0) {
+        ok = false;
+        why = errno;
+    }
+    if (!ok) {
+        remove(temp);
+        v.error_number = why;
+        VID_REPORT(v, VidResult::write_failed, -1, nullptr, "Unable to write image to file \r\n %s",
+                   name);
+    }
+}
+
+} // namespace
+
+void VidHeader::writePPMimage(const char* imgFileName, unsigned char* write_pixmap)
+{
+    write_image(*this, imgFileName, write_pixmap, "P6", 3);
+}
+
+void VidHeader::writePGMimage(const char* imgFileName, unsigned char* write_pixmap)
+{
+    write_image(*this, imgFileName, write_pixmap, "P5", 1);
 }

@@ -1,11 +1,14 @@
 // VidHeader: one open VID file, for reading or for writing, with the buffers one frame needs
-// on its way between the file and an RGB image in memory.
+// on its way between the file and an image in memory.
 //
 // A VID file is an 8-byte header (width field, height, signed frame count; little-endian),
-// a table of 64-bit record offsets, and one blocked-compress record per frame. A reader
-// loads the whole table at opening and reads any frame by number into `pixmap`, demosaicing
-// Bayer frames; a writer appends the RGB frame in `pixmap` and writes header and table when
-// it is destroyed.
+// a table of 64-bit record offsets, and one record per frame (classic or compact:
+// vid_record.h), with a recording's clip block between the table and record 0 (vid_clip.h).
+// A reader loads the whole table at opening and reads any frame by number into `pixmap`
+// (its frame buffers come with the first read: frameBuffers), demosaicing Bayer frames, or
+// takes a frame's samples as stored. A writer appends the frame in `pixmap` (RGB, or a Bayer
+// writer's mosaic) and makes each frame part of the file as it is written: record, timestamp,
+// table entry, then the header's count; finish() (or the destructor) completes the file.
 //
 // The class is a plain record: public fields in a fixed order, no virtual functions and no
 // pointer into itself, so that a byte copy of an open object (the MATLAB handle) can run

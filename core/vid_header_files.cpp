@@ -1,5 +1,4 @@
-// The files a VidHeader writes beside its own: the one rewrite of a writer whose table grew,
-// and the PPM/PGM dumps of a frame.
+// The one rewrite of a writer's file: a table that grew, or a large unused one, given back.
 #include "vid_header_report.h"
 
 #include <cerrno>
@@ -137,69 +136,4 @@ bool vid_header_rewrite_exact_table(VidHeader& v)
         return false;
     }
     return true;
-}
-
-namespace {
-
-// Writes a width x height image of `channels` bytes per pixel as binary PPM (3) or PGM (1).
-// The image is written under a temporary name beside `name` and takes that name only when
-// complete, so a full disk never leaves a partial image under the final name.
-void write_image(VidHeader& v, const char* name, const unsigned char* data, const char* magic,
-                 int channels)
-{
-    vid_header_clear_failure(v);
-    char temp[sizeof v.videoFileName + 32] = {0};
-    FILE* image = nullptr;
-    if (name != nullptr && strlen(name) < sizeof v.videoFileName) {
-        for (int attempt = 0; attempt < 100 && image == nullptr; attempt++) {
-            snprintf(temp, sizeof temp, "%s.partial%d", name, attempt);
-            image = vid_fopen_new(temp);
-            if (image == nullptr && errno != EEXIST)
-                break;
-        }
-    }
-    if (image == nullptr) {
-        v.error_number = errno;
-        VID_REPORT(v, vid_result_of_errno(v.error_number, VidResult::write_failed), -1, nullptr,
-                   "Unable to open file to write image \r\n %s", name ? name : "");
-        return;
-    }
-    size_t bytes = 0;
-    if (v.width > 0 && v.height > 0)
-        bytes = size_t(v.width) * size_t(v.height) * size_t(channels);
-    bool ok = fprintf(image, "%s\n%d %d\n255\n", magic, v.width, v.height) > 0;
-    if (ok && bytes > 0)
-        ok = data != nullptr && fwrite(data, bytes, 1, image) == 1;
-    // Flushed, then renamed: the name never holds a partial image. An image is not synced on
-    // its own (a clip dumps thousands): the caller syncs once after the last one
-    // (vid_sync_file_system). No object with a destructor here: the MATLAB build's report
-    // does not unwind.
-    ok = fflush(image) == 0 && ok;
-    int why = ok ? 0 : errno;
-    if (fclose(image) != 0 && ok) {
-        ok = false;
-        why = errno;
-    }
-    if (ok && vid_replace_file(temp, name) != 0) {
-        ok = false;
-        why = errno;
-    }
-    if (!ok) {
-        remove(temp);
-        v.error_number = why;
-        VID_REPORT(v, VidResult::write_failed, -1, nullptr, "Unable to write image to file \r\n %s",
-                   name);
-    }
-}
-
-} // namespace
-
-void VidHeader::writePPMimage(const char* imgFileName, unsigned char* write_pixmap)
-{
-    write_image(*this, imgFileName, write_pixmap, "P6", 3);
-}
-
-void VidHeader::writePGMimage(const char* imgFileName, unsigned char* write_pixmap)
-{
-    write_image(*this, imgFileName, write_pixmap, "P5", 1);
 }

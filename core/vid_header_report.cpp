@@ -35,19 +35,3 @@ void vid_header_show_report(const VidHeader& v)
     if (!vid_report_keep(v.errMessage))
         displayMessageBox(v.errMessage, v.error_outfile);
 }
-
-VidError VidHeader::lastError() const
-{
-    return vid_error(result, videoFileName, error_detail, error_number, error_frame);
-}
-
-const char* VidHeader::reportText() const
-{
-    const size_t name = sizeof kVidReportName - 1;
-    if (strncmp(errMessage, kVidReportName, name) != 0 || errMessage[name] != ':')
-        return errMessage;
-    const char* p = errMessage + name + 1;
-    while (*p >= '0' && *p <= '9')
-        p++;
-    return *p == ' ' ? p + 1 : errMessage;
-}

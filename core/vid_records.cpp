@@ -33,22 +33,6 @@ int64_t vid_last_record_end(VidHeader& v, int64_t start)
     return end;
 }
 
-int64_t VidHeader::recordBytes(int frame_number)
-{
-    if (compressed_buffer == nullptr || videoFile == nullptr || file_open_read_or_write != 0 ||
-        frame_number < 0 || frame_number >= num_frames)
-        return -1;
-    int64_t start = offsets[frame_number];
-    int64_t end = -1;
-    if (frame_number < num_frames - 1) {
-        end = offsets[frame_number + 1];
-        return start >= kVidHeaderBytes && end >= start ? end - start : -1;
-    }
-    if (start < kVidHeaderBytes || start > file_bytes)
-        return -1;
-    return vid_last_record_end(*this, start) - start;
-}
-
 char vid_bayer_site(VidKind kind, int width, int x, int y)
 {
     if (kind != VidKind::bayer8 && kind != VidKind::bayer16)
