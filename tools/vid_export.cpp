@@ -201,6 +201,160 @@ bool make_folder(const std::string& dir)
 
 } // namespace
 
+// Starts ffmpeg for the movie: at --fps, else the clip's rate (within what a movie plays),
+// else 30 frames/s (said). False with the reason on standard error.
+bool start_movie(const Options& o, VidHeader& reader, MovieEncoder& movie)
+{
+    const VidClip clip = vid_read_clip(reader);
+    double fps = o.fps;
+    if (fps <= 0 && clip.present && clip.frame_rate > 0) {
+        fps = clip.frame_rate;
+        if (fps < kMovieMinRate || fps > kMovieMaxRate) {
+            fprintf(stderr,
+                    "vid export: %s: its frame rate of %g frames/s is outside what a movie "
+                    "plays (0.01 to 1000 frames/s); give one with --fps\n",
+                    o.file, fps);
+            return false;
+        }
+    }
+    if (fps <= 0) {
+        fps = 30;
+        printf("%s: the clip keeps no frame rate: the movie runs at 30 frames/s (--fps "
+               "sets one)\n",
+               o.file);
+    }
+    const std::string out = o.out_given ? o.out : default_folder(o.file) + ".mp4";
+    std::string error;
+    const int w = reader.width, h = reader.height;
+    if (!movie.start(out, w + w % 2, h + h % 2, fps, o.quality, error)) {
+        fprintf(stderr, "vid export: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// An RGB frame of odd width or height grown by one pixel, a copy of the last column or row:
+// a black edge would bleed into the colours of its neighbours through yuv420p's shared
+// chroma. Returns the grown frame, in `padded`.
+const unsigned char* grown_to_even(const unsigned char* data, int w, int h,
+                                   std::vector<unsigned char>& padded)
+{
+    padded.resize(size_t(w + w % 2) * size_t(h + h % 2) * 3);
+    const size_t in_row = size_t(w) * 3, out_row = size_t(w + w % 2) * 3;
+    for (int y = 0; y < h + h % 2; y++) {
+        const unsigned char* src = data + size_t(y < h ? y : h - 1) * in_row;
+        unsigned char* dst = &padded[size_t(y) * out_row];
+        memcpy(dst, src, in_row);
+        if (w % 2)
+            memcpy(dst + in_row, src + in_row - 3, 3);
+    }
+    return padded.data();
+}
+
+// Why frame k could not be written to the stream (ffmpeg's own words come with its end).
+void say_write_failure(const Options& o, int why, long k, long first)
+{
+    if (o.format == Format::mp4)
+        return;
+    if (why == EPIPE && o.out == "-" && k > first)
+        fprintf(stderr, "vid export: the reader of standard output stopped after frame %ld\n",
+                k - 1);
+    else if (why == EPIPE && o.out == "-")
+        fprintf(stderr, "vid export: the reader of standard output stopped before frame %ld\n", k);
+    else
+        fprintf(stderr, "vid export: %s: cannot write: %s\n",
+                o.out == "-" ? "standard output" : o.out.c_str(), strerror(why));
+}
+
+// Where the frames go: ffmpeg's input, a raw stream (a file whole or not at all, a device or
+// a pipe directly, standard output), or a folder of images.
+struct Sink {
+    FILE* raw = nullptr;
+    VidOutputFile raw_file;
+    std::string folder;
+    MovieEncoder movie;
+};
+
+bool open_sink(const Options& o, VidHeader& reader, Sink& sink)
+{
+    if (o.format == Format::mp4) {
+        if (!start_movie(o, reader, sink.movie))
+            return false;
+        sink.raw = sink.movie.input();
+    } else if (o.format == Format::raw) {
+        if (o.out == "-") {
+            sink.raw = stdout;
+            vid_binary_stream(stdout);
+        } else {
+            std::string error;
+            if (!sink.raw_file.open(o.out, error)) {
+                fprintf(stderr, "vid export: %s\n", error.c_str());
+                return false;
+            }
+            sink.raw = sink.raw_file.stream();
+        }
+    } else {
+        sink.folder = o.out_given ? o.out : default_folder(o.file);
+        if (!make_folder(sink.folder))
+            return false;
+    }
+    return true;
+}
+
+// Completes the movie or the stream (a failed one is given up). False with the reason said.
+bool close_sink(const Options& o, Sink& sink, bool raw_ok, long failed, long first, long last)
+{
+    if (o.format == Format::mp4) {
+        std::string error;
+        if (!sink.movie.finish(raw_ok, error)) {
+            fprintf(stderr, "vid export: %s\n", error.c_str());
+            return false;
+        }
+        if (raw_ok && failed == 0)
+            printf("%s: %ld frames\n", sink.movie.name().c_str(), last - first);
+    } else if (sink.raw != nullptr && sink.raw != stdout) {
+        std::string error;
+        if (!raw_ok) {
+            sink.raw_file.abandon();
+        } else if (!sink.raw_file.commit(error)) {
+            fprintf(stderr, "vid export: %s\n", error.c_str());
+            return false;
+        }
+    } else if (sink.raw == stdout && fflush(stdout) != 0) {
+        if (errno == EPIPE)
+            fprintf(stderr, "vid export: the reader of standard output stopped after frame %ld\n",
+                    last - 1);
+        else
+            fprintf(stderr, "vid export: standard output: %s\n", strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Frame k as an image in `folder` (PNG, PPM, or PGM for mosaics). False with the reason said
+// and errno set.
+bool write_image(const Options& o, const std::string& folder, long k, int w, int h, bool two_bytes,
+                 const unsigned char* data, const uint16_t* samples)
+{
+    char name[32];
+    snprintf(name, sizeof name, "/%05ld.%s", k, o.format == Format::png ? "png" : "ppm");
+    std::string path = folder + name;
+    if (o.mosaic)
+        path.replace(path.size() - 3, 3, o.format == Format::png ? "png" : "pgm");
+    const int channels = o.mosaic ? 1 : 3;
+    const int depth = o.mosaic && two_bytes ? 16 : 8;
+    std::string error;
+    const bool ok = o.format == Format::png
+                        ? write_png(path, w, h, channels, depth, data, samples, error)
+                        : write_pnm(path, w, h, channels, depth, data, samples, error);
+    if (!ok) {
+        const int why = errno;
+        fprintf(stderr, "vid export: %s\n", error.c_str());
+        errno = why;
+    }
+    return ok;
+}
+
 int vid_export_main(int argc, char** argv)
 {
     // A reader of standard output (or ffmpeg) that stops early is a failure to report, not a
@@ -239,53 +393,10 @@ int vid_export_main(int argc, char** argv)
 
     const int w = reader.width, h = reader.height;
     const bool two_bytes = reader.vid_uses_two_bytes_per_pixel == 1;
-    FILE* raw = nullptr;
-    VidOutputFile raw_file; // a regular file whole or not at all; a device or pipe directly
-    std::string folder;
-    MovieEncoder movie;
-    if (o.format == Format::mp4) {
-        const VidClip clip = vid_read_clip(reader);
-        double fps = o.fps;
-        if (fps <= 0 && clip.present && clip.frame_rate > 0) {
-            fps = clip.frame_rate;
-            if (fps < kMovieMinRate || fps > kMovieMaxRate) {
-                fprintf(stderr,
-                        "vid export: %s: its frame rate of %g frames/s is outside what a movie "
-                        "plays (0.01 to 1000 frames/s); give one with --fps\n",
-                        o.file, fps);
-                return 1;
-            }
-        }
-        if (fps <= 0) {
-            fps = 30;
-            printf("%s: the clip keeps no frame rate: the movie runs at 30 frames/s (--fps "
-                   "sets one)\n",
-                   o.file);
-        }
-        const std::string out = o.out_given ? o.out : default_folder(o.file) + ".mp4";
-        std::string error;
-        if (!movie.start(out, w + w % 2, h + h % 2, fps, o.quality, error)) {
-            fprintf(stderr, "vid export: %s\n", error.c_str());
-            return 1;
-        }
-        raw = movie.input();
-    } else if (o.format == Format::raw) {
-        if (o.out == "-") {
-            raw = stdout;
-            vid_binary_stream(stdout);
-        } else {
-            std::string error;
-            if (!raw_file.open(o.out, error)) {
-                fprintf(stderr, "vid export: %s\n", error.c_str());
-                return 1;
-            }
-            raw = raw_file.stream();
-        }
-    } else {
-        folder = o.out_given ? o.out : default_folder(o.file);
-        if (!make_folder(folder))
-            return 1;
-    }
+    Sink sink;
+    if (!open_sink(o, reader, sink))
+        return 1;
+    FILE* raw = sink.raw;
 
     // Mosaics are read into a buffer of their own: zero-length records (black frames) give
     // zeros there, whether or not the reader has an expansion buffer.
@@ -324,56 +435,18 @@ int vid_export_main(int argc, char** argv)
         }
         size_t bytes = o.mosaic ? stored.size() : size_t(reader.pixmap_size);
         if (o.format == Format::mp4 && (w % 2 || h % 2)) {
-            // Odd sizes grow by one pixel, a copy of the last column or row: a black edge would
-            // bleed into the colours of its neighbours through yuv420p's shared chroma.
-            padded.resize(size_t(w + w % 2) * size_t(h + h % 2) * 3);
-            const size_t in_row = size_t(w) * 3, out_row = size_t(w + w % 2) * 3;
-            for (int y = 0; y < h + h % 2; y++) {
-                const unsigned char* src = data + size_t(y < h ? y : h - 1) * in_row;
-                unsigned char* dst = &padded[size_t(y) * out_row];
-                memcpy(dst, src, in_row);
-                if (w % 2)
-                    memcpy(dst + in_row, src + in_row - 3, 3);
-            }
-            data = padded.data();
+            data = grown_to_even(data, w, h, padded);
             bytes = padded.size();
         }
         if (o.format == Format::raw || o.format == Format::mp4) {
             if (fwrite(data, 1, bytes, raw) != bytes) {
-                const int why = errno;
-                if (o.format == Format::mp4)
-                    ; // ffmpeg's own words come with its end, below
-                else if (why == EPIPE && o.out == "-" && k > first)
-                    fprintf(stderr,
-                            "vid export: the reader of standard output stopped after "
-                            "frame %ld\n",
-                            k - 1);
-                else if (why == EPIPE && o.out == "-")
-                    fprintf(stderr,
-                            "vid export: the reader of standard output stopped before "
-                            "frame %ld\n",
-                            k);
-                else
-                    fprintf(stderr, "vid export: %s: cannot write: %s\n",
-                            o.out == "-" ? "standard output" : o.out.c_str(), strerror(why));
+                say_write_failure(o, errno, k, first);
                 raw_ok = false;
                 failed += last - k; // this frame and every later one are missing
             }
             continue;
         }
-        char name[32];
-        snprintf(name, sizeof name, "/%05ld.%s", k, o.format == Format::png ? "png" : "ppm");
-        std::string path = folder + name;
-        if (o.mosaic)
-            path.replace(path.size() - 3, 3, o.format == Format::png ? "png" : "pgm");
-        int channels = o.mosaic ? 1 : 3;
-        int depth = o.mosaic && two_bytes ? 16 : 8;
-        std::string error;
-        bool ok = o.format == Format::png
-                      ? write_png(path, w, h, channels, depth, data, samples.data(), error)
-                      : write_pnm(path, w, h, channels, depth, data, samples.data(), error);
-        if (!ok) {
-            fprintf(stderr, "vid export: %s\n", error.c_str());
+        if (!write_image(o, sink.folder, k, w, h, two_bytes, data, samples.data())) {
             failed++;
             if (errno == ENOSPC || errno == EACCES || errno == EROFS) {
                 failed += last - k - 1; // every further image would fail the same way
@@ -383,32 +456,8 @@ int vid_export_main(int argc, char** argv)
     }
     progress.done();
 
-    if (o.format == Format::mp4) {
-        std::string error;
-        const bool made = movie.finish(raw_ok, error);
-        if (!made) {
-            fprintf(stderr, "vid export: %s\n", error.c_str());
-            return 1;
-        }
-        if (raw_ok && failed == 0)
-            printf("%s: %ld frames\n", movie.name().c_str(), last - first);
-        raw_ok = raw_ok && made;
-    } else if (raw != nullptr && raw != stdout) {
-        std::string error;
-        if (!raw_ok) {
-            raw_file.abandon();
-        } else if (!raw_file.commit(error)) {
-            fprintf(stderr, "vid export: %s\n", error.c_str());
-            return 1;
-        }
-    } else if (raw == stdout && fflush(stdout) != 0) {
-        if (errno == EPIPE)
-            fprintf(stderr, "vid export: the reader of standard output stopped after frame %ld\n",
-                    last - 1);
-        else
-            fprintf(stderr, "vid export: standard output: %s\n", strerror(errno));
+    if (!close_sink(o, sink, raw_ok, failed, first, last))
         return 1;
-    }
     if (failed > 0 || !raw_ok) {
         fprintf(stderr, "vid export: %s: %ld of %ld frames could not be exported\n", o.file, failed,
                 last - first);

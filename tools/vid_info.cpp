@@ -136,6 +136,218 @@ void appendf(std::string& out, const char* format, ...)
     }
 }
 
+// What vid info says of one open file, worked out once for both its forms.
+struct Facts {
+    std::string path;
+    int width = 0, height = 0;
+    VidFileState file;
+    int64_t frames = 0, lost = 0;
+    VidKind kind = VidKind::none;
+    VidClip clip;
+    Timing timing;
+    VidRecordKinds records;
+    const char* block = "absent";
+    double duration = -1; // seconds; -1 unknown
+    std::string metadata_json;
+    int64_t frame_bytes = 0, stored = 0;
+    double ratio = 0;
+    std::string kind_json;
+    const char* state = "";
+};
+
+Facts facts_of(VidHeader& reader, const char* path)
+{
+    Facts f;
+    f.path = path;
+    f.width = reader.width;
+    f.height = reader.height;
+    f.file = vid_file_state(reader);
+    const VidFileState& file = f.file;
+    const int64_t frames = f.frames = reader.num_frames;
+    const int64_t lost = f.lost = file.frames_missing + file.frames_cut;
+    f.kind = vid_kind(reader);
+    // Records begin behind the table (and a recording's clip block): where entry 0 says.
+    int64_t table_end = vid_table_end(file.table_entries);
+    if (frames > 0 && reader.offsets[0] >= table_end && reader.offsets[0] <= file.file_size)
+        table_end = reader.offsets[0];
+    f.clip = vid_read_clip(reader);
+    const VidClip& clip = f.clip;
+    std::vector<int64_t> stamps;
+    if (clip.present && !vid_read_timestamps(reader, clip, stamps))
+        stamps.clear();
+    f.timing = timing_of(stamps, clip.frame_rate);
+    const Timing& timing = f.timing;
+    f.records = vid_record_kinds(reader);
+    f.block = clip.damaged ? "damaged" : clip.present ? "present" : "absent";
+    // The duration the timestamps span (plus one period) where they tell it, else frames by
+    // the nominal rate.
+    double& duration = f.duration;
+    if (timing.known && timing.stamped > 1 && timing.period > 0)
+        duration = vid_cli_seconds_between(timing.first, timing.last) + timing.period;
+    else if (clip.present && clip.frame_rate > 0)
+        duration = double(frames) / clip.frame_rate;
+    f.metadata_json =
+        clip.present && !clip.metadata.empty() ? vid_json_compact(clip.metadata) : "null";
+    // The records' end: behind the last record's own announced length, whole records of a
+    // writer that outgrew its table, or bytes of one cut short.
+    int64_t records_end =
+        frames > 0 && file.tail.records_end > 0 ? file.tail.records_end : file.file_size;
+    const int64_t frame_bytes = f.frame_bytes = int64_t(reader.uncompressed_buffer_size);
+    // Bytes per stored frame over the frames the file still holds.
+    // Whole frames beyond a full table are stored frames too.
+    const int64_t stored_frames = frames - lost + file.tail.whole_records;
+    const int64_t stored = f.stored =
+        stored_frames > 0 && table_end <= records_end && records_end <= file.file_size
+            ? (records_end - table_end) / stored_frames
+            : 0;
+    f.ratio = stored > 0 ? double(frame_bytes) / double(stored) : 0.0;
+    const char* kind_name = vid_kind_name(f.kind);
+    f.kind_json = kind_name ? std::string("\"") + kind_name + "\"" : "null";
+    f.state = vid_state_name(file.state);
+    return f;
+}
+
+// The JSON object of one file, on one line.
+std::string json_of(const Facts& f)
+{
+    const VidFileState& file = f.file;
+    const int64_t frames = f.frames;
+    const VidClip& clip = f.clip;
+    const Timing& timing = f.timing;
+    const VidRecordKinds& records = f.records;
+    const double duration = f.duration;
+    const char* path = f.path.c_str();
+    const char* block = f.block;
+    const std::string& metadata_json = f.metadata_json;
+    const std::string& kind_json = f.kind_json;
+    const char* state = f.state;
+    std::string object;
+    appendf(object,
+            "{\"file\": %s, \"kind\": %s, \"width\": %d, \"height\": %d, "
+            "\"frames\": %" PRId64 ", \"table_entries\": %" PRId64 ", \"file_size\": %" PRId64
+            ", \"frame_bytes\": %" PRId64 ", \"stored_bytes_per_frame\": %" PRId64
+            ", \"ratio\": %.4f, \"state\": \"%s\", \"frames_beyond_table\": %" PRId64
+            ", \"frames_missing\": %" PRId64 ", \"frames_cut\": %" PRId64,
+            vid_cli_json_string(path).c_str(), kind_json.c_str(), f.width, f.height, frames,
+            file.table_entries, file.file_size, f.frame_bytes, f.stored, f.ratio, state,
+            file.tail.whole_records, file.frames_missing, file.frames_cut);
+    const bool rate = clip.present && clip.frame_rate > 0;
+    std::string gap = "null";
+    if (timing.gap_frame > 0)
+        gap = "{\"from_frame\": " + std::to_string(timing.gap_frame - 1) +
+              ", \"to_frame\": " + std::to_string(timing.gap_frame) +
+              ", \"seconds\": " + json_number(timing.gap_seconds) + "}";
+    appendf(object,
+            ", \"records\": {\"classic\": %" PRId64 ", \"compact\": %" PRId64
+            ", \"black\": %" PRId64 "}",
+            records.classic, records.compact, records.black);
+    appendf(object,
+            ", \"clip_block\": \"%s\", \"frame_rate\": %s, \"duration\": %s, "
+            "\"start_time\": %s, \"first_timestamp\": %s, \"last_timestamp\": %s, "
+            "\"gaps\": %s, \"frames_in_gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, "
+            "\"finished\": %s}\n",
+            block, rate ? json_number(clip.frame_rate).c_str() : "null",
+            duration >= 0 ? json_number(duration).c_str() : "null",
+            clip.present && !clip.start_time.empty()
+                ? vid_cli_json_string(clip.start_time.c_str()).c_str()
+                : "null",
+            timing.known ? std::to_string(timing.first).c_str() : "null",
+            timing.known ? std::to_string(timing.last).c_str() : "null",
+            timing.known && timing.period > 0 ? std::to_string(timing.gaps).c_str() : "null",
+            timing.known && timing.period > 0 ? std::to_string(timing.missing).c_str() : "null",
+            gap.c_str(), metadata_json.c_str(),
+            clip.present ? ((clip.flags & kVidClipFinished) ? "true" : "false") : "null");
+    return object;
+}
+
+// The text of one file, for a person.
+void print_text(const Facts& f)
+{
+    const VidFileState& file = f.file;
+    const int64_t frames = f.frames;
+    const int64_t lost = f.lost;
+    const VidKind kind = f.kind;
+    const VidClip& clip = f.clip;
+    const Timing& timing = f.timing;
+    const VidRecordKinds& records = f.records;
+    const double duration = f.duration;
+    const char* path = f.path.c_str();
+    const char* state = f.state;
+    std::string state_text = state;
+    if (file.state == VidState::truncated)
+        state_text = "truncated (" + std::to_string(lost) + " of " + std::to_string(frames) +
+                     " frames missing or cut: the file ends at byte " +
+                     std::to_string(file.file_size) +
+                     " before records its table announces; vid repair keeps the rest)";
+    else if (file.state == VidState::unfinished && file.tail.whole_records > 0)
+        state_text = "unfinished (" + std::to_string(file.tail.whole_records) +
+                     " whole frames lie beyond the table: a writer that outgrew its "
+                     "table was stopped; vid repair recovers them)";
+    else if (file.state == VidState::unfinished && frames == 0)
+        state_text = "unfinished (bytes behind an empty table: a writer was stopped; "
+                     "vid repair recovers what can be)";
+    else if (file.state == VidState::unfinished)
+        state_text = "unfinished (bytes after the last whole record: a writer stopped "
+                     "mid-frame; vid repair recovers what can be)";
+    printf("%s\n"
+           "  kind           %s\n"
+           "  size           %d x %d\n"
+           "  frames         %" PRId64 " (table entries reserved: %" PRId64 ")\n"
+           "  file size      %" PRId64 " bytes\n"
+           "  bytes/frame    %" PRId64 " raw, %" PRId64 " stored (ratio %.2f)\n"
+           "  state          %s\n",
+           vid_cli_printable(path).c_str(),
+           kind == VidKind::none ? "none (the file holds no frames)" : vid_kind_text(kind), f.width,
+           f.height, frames, file.table_entries, file.file_size, f.frame_bytes, f.stored, f.ratio,
+           state_text.c_str());
+    if (frames > 0)
+        printf("  records        %" PRId64 " classic, %" PRId64 " compact, %" PRId64 " black%s\n",
+               records.classic, records.compact, records.black,
+               records.compact > 0 ? " (compact records need a reader of this version or "
+                                     "later; vid convert --records classic makes a file "
+                                     "for older ones)"
+                                   : "");
+    if (clip.damaged)
+        printf("  clip block     damaged (%s); the frames read as ever%s\n",
+               vid_cli_printable(clip.problem).c_str(),
+               clip.present ? ", and so do the timestamps" : "");
+    if (clip.present) {
+        printf("  writer         %s\n", (clip.flags & kVidClipFinished)
+                                            ? "finished"
+                                            : "not finished: still recording, or stopped "
+                                              "before it finished");
+        if (clip.frame_rate > 0)
+            printf("  frame rate     %g frames/s\n", clip.frame_rate);
+        else
+            printf("  frame rate     unknown\n");
+        if (duration >= 0)
+            printf("  duration       %.3f s%s\n", duration,
+                   timing.known && timing.stamped > 1 && timing.period > 0
+                       ? " (the timestamps' span and one period)"
+                       : " (frames at the nominal rate)");
+        if (!clip.start_time.empty())
+            printf("  started        %s\n", vid_cli_printable(clip.start_time).c_str());
+        if (timing.known)
+            printf("  timestamps     %" PRId64 " to %" PRId64 " ns (%.6f s apart)%s\n",
+                   timing.first, timing.last, vid_cli_seconds_between(timing.first, timing.last),
+                   timing.stamped < frames
+                       ? (", " + std::to_string(frames - timing.stamped) + " of " +
+                          std::to_string(frames) + " frames without one")
+                             .c_str()
+                       : "");
+        if (timing.known && timing.period > 0 && timing.gaps == 0)
+            printf("  gaps           none (no frames more than 1.5 periods apart)\n");
+        else if (timing.known && timing.period > 0)
+            printf("  gaps           %" PRId64 ", about %" PRId64 " frames missing (frames "
+                   "more than 1.5 periods apart; the largest %.6f s, between frames %" PRId64
+                   " and %" PRId64 ")\n",
+                   timing.gaps, timing.missing, timing.gap_seconds, timing.gap_frame - 1,
+                   timing.gap_frame);
+        printf("  metadata       %s\n",
+               clip.metadata.empty() ? "none" : vid_cli_printable(clip.metadata).c_str());
+    }
+}
+
 // One file; false when it cannot be opened as a VID file (the reason is on stderr and, with
 // --json, in an object of its own on stdout) or lost records its table announces. With
 // `capture` the JSON object goes there instead, and nothing is printed.
@@ -156,165 +368,17 @@ bool describe(const char* path, bool json, std::string* capture = nullptr)
         return false;
     }
 
-    const VidFileState file = vid_file_state(reader);
-    const int64_t frames = reader.num_frames;
-    const int64_t lost = file.frames_missing + file.frames_cut;
-    const VidKind kind = vid_kind(reader);
-    // Records begin behind the table (and a recording's clip block): where entry 0 says.
-    int64_t table_end = vid_table_end(file.table_entries);
-    if (frames > 0 && reader.offsets[0] >= table_end && reader.offsets[0] <= file.file_size)
-        table_end = reader.offsets[0];
-    const VidClip clip = vid_read_clip(reader);
-    std::vector<int64_t> stamps;
-    if (clip.present && !vid_read_timestamps(reader, clip, stamps))
-        stamps.clear();
-    const Timing timing = timing_of(stamps, clip.frame_rate);
-    const VidRecordKinds records = vid_record_kinds(reader);
-    const char* block = clip.damaged ? "damaged" : clip.present ? "present" : "absent";
-    // The duration the timestamps span (plus one period) where they tell it, else frames by
-    // the nominal rate.
-    double duration = -1;
-    if (timing.known && timing.stamped > 1 && timing.period > 0)
-        duration = vid_cli_seconds_between(timing.first, timing.last) + timing.period;
-    else if (clip.present && clip.frame_rate > 0)
-        duration = double(frames) / clip.frame_rate;
-    const std::string metadata_json =
-        clip.present && !clip.metadata.empty() ? vid_json_compact(clip.metadata) : "null";
-    // The records' end: behind the last record's own announced length, whole records of a
-    // writer that outgrew its table, or bytes of one cut short.
-    int64_t records_end =
-        frames > 0 && file.tail.records_end > 0 ? file.tail.records_end : file.file_size;
-    int64_t frame_bytes = int64_t(reader.uncompressed_buffer_size);
-    // Bytes per stored frame over the frames the file still holds.
-    // Whole frames beyond a full table are stored frames too.
-    const int64_t stored_frames = frames - lost + file.tail.whole_records;
-    int64_t stored = stored_frames > 0 && table_end <= records_end && records_end <= file.file_size
-                         ? (records_end - table_end) / stored_frames
-                         : 0;
-    double ratio = stored > 0 ? double(frame_bytes) / double(stored) : 0.0;
-    const char* kind_name = vid_kind_name(kind);
-    std::string kind_json = kind_name ? std::string("\"") + kind_name + "\"" : "null";
-    const char* state = vid_state_name(file.state);
-
+    const Facts f = facts_of(reader, path);
     if (json) {
-        std::string object;
-        appendf(object,
-                "{\"file\": %s, \"kind\": %s, \"width\": %d, \"height\": %d, "
-                "\"frames\": %" PRId64 ", \"table_entries\": %" PRId64 ", \"file_size\": %" PRId64
-                ", \"frame_bytes\": %" PRId64 ", \"stored_bytes_per_frame\": %" PRId64
-                ", \"ratio\": %.4f, \"state\": \"%s\", \"frames_beyond_table\": %" PRId64
-                ", \"frames_missing\": %" PRId64 ", \"frames_cut\": %" PRId64,
-                vid_cli_json_string(path).c_str(), kind_json.c_str(), reader.width, reader.height,
-                frames, file.table_entries, file.file_size, frame_bytes, stored, ratio, state,
-                file.tail.whole_records, file.frames_missing, file.frames_cut);
-        const bool rate = clip.present && clip.frame_rate > 0;
-        std::string gap = "null";
-        if (timing.gap_frame > 0)
-            gap = "{\"from_frame\": " + std::to_string(timing.gap_frame - 1) +
-                  ", \"to_frame\": " + std::to_string(timing.gap_frame) +
-                  ", \"seconds\": " + json_number(timing.gap_seconds) + "}";
-        appendf(object,
-                ", \"records\": {\"classic\": %" PRId64 ", \"compact\": %" PRId64
-                ", \"black\": %" PRId64 "}",
-                records.classic, records.compact, records.black);
-        appendf(object,
-                ", \"clip_block\": \"%s\", \"frame_rate\": %s, \"duration\": %s, "
-                "\"start_time\": %s, \"first_timestamp\": %s, \"last_timestamp\": %s, "
-                "\"gaps\": %s, \"frames_in_gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, "
-                "\"finished\": %s}\n",
-                block, rate ? json_number(clip.frame_rate).c_str() : "null",
-                duration >= 0 ? json_number(duration).c_str() : "null",
-                clip.present && !clip.start_time.empty()
-                    ? vid_cli_json_string(clip.start_time.c_str()).c_str()
-                    : "null",
-                timing.known ? std::to_string(timing.first).c_str() : "null",
-                timing.known ? std::to_string(timing.last).c_str() : "null",
-                timing.known && timing.period > 0 ? std::to_string(timing.gaps).c_str() : "null",
-                timing.known && timing.period > 0 ? std::to_string(timing.missing).c_str() : "null",
-                gap.c_str(), metadata_json.c_str(),
-                clip.present ? ((clip.flags & kVidClipFinished) ? "true" : "false") : "null");
+        const std::string object = json_of(f);
         if (capture != nullptr)
             *capture = object;
         else
             fputs(object.c_str(), stdout);
     } else {
-        std::string state_text = state;
-        if (file.state == VidState::truncated)
-            state_text = "truncated (" + std::to_string(lost) + " of " + std::to_string(frames) +
-                         " frames missing or cut: the file ends at byte " +
-                         std::to_string(file.file_size) +
-                         " before records its table announces; vid repair keeps the rest)";
-        else if (file.state == VidState::unfinished && file.tail.whole_records > 0)
-            state_text = "unfinished (" + std::to_string(file.tail.whole_records) +
-                         " whole frames lie beyond the table: a writer that outgrew its "
-                         "table was stopped; vid repair recovers them)";
-        else if (file.state == VidState::unfinished && frames == 0)
-            state_text = "unfinished (bytes behind an empty table: a writer was stopped; "
-                         "vid repair recovers what can be)";
-        else if (file.state == VidState::unfinished)
-            state_text = "unfinished (bytes after the last whole record: a writer stopped "
-                         "mid-frame; vid repair recovers what can be)";
-        printf("%s\n"
-               "  kind           %s\n"
-               "  size           %d x %d\n"
-               "  frames         %" PRId64 " (table entries reserved: %" PRId64 ")\n"
-               "  file size      %" PRId64 " bytes\n"
-               "  bytes/frame    %" PRId64 " raw, %" PRId64 " stored (ratio %.2f)\n"
-               "  state          %s\n",
-               vid_cli_printable(path).c_str(),
-               kind == VidKind::none ? "none (the file holds no frames)" : vid_kind_text(kind),
-               reader.width, reader.height, frames, file.table_entries, file.file_size, frame_bytes,
-               stored, ratio, state_text.c_str());
-        if (frames > 0)
-            printf("  records        %" PRId64 " classic, %" PRId64 " compact, %" PRId64
-                   " black%s\n",
-                   records.classic, records.compact, records.black,
-                   records.compact > 0 ? " (compact records need a reader of this version or "
-                                         "later; vid convert --records classic makes a file "
-                                         "for older ones)"
-                                       : "");
-        if (clip.damaged)
-            printf("  clip block     damaged (%s); the frames read as ever%s\n",
-                   vid_cli_printable(clip.problem).c_str(),
-                   clip.present ? ", and so do the timestamps" : "");
-        if (clip.present) {
-            printf("  writer         %s\n", (clip.flags & kVidClipFinished)
-                                                ? "finished"
-                                                : "not finished: still recording, or stopped "
-                                                  "before it finished");
-            if (clip.frame_rate > 0)
-                printf("  frame rate     %g frames/s\n", clip.frame_rate);
-            else
-                printf("  frame rate     unknown\n");
-            if (duration >= 0)
-                printf("  duration       %.3f s%s\n", duration,
-                       timing.known && timing.stamped > 1 && timing.period > 0
-                           ? " (the timestamps' span and one period)"
-                           : " (frames at the nominal rate)");
-            if (!clip.start_time.empty())
-                printf("  started        %s\n", vid_cli_printable(clip.start_time).c_str());
-            if (timing.known)
-                printf("  timestamps     %" PRId64 " to %" PRId64 " ns (%.6f s apart)%s\n",
-                       timing.first, timing.last,
-                       vid_cli_seconds_between(timing.first, timing.last),
-                       timing.stamped < frames
-                           ? (", " + std::to_string(frames - timing.stamped) + " of " +
-                              std::to_string(frames) + " frames without one")
-                                 .c_str()
-                           : "");
-            if (timing.known && timing.period > 0 && timing.gaps == 0)
-                printf("  gaps           none (no frames more than 1.5 periods apart)\n");
-            else if (timing.known && timing.period > 0)
-                printf("  gaps           %" PRId64 ", about %" PRId64 " frames missing (frames "
-                       "more than 1.5 periods apart; the largest %.6f s, between frames %" PRId64
-                       " and %" PRId64 ")\n",
-                       timing.gaps, timing.missing, timing.gap_seconds, timing.gap_frame - 1,
-                       timing.gap_frame);
-            printf("  metadata       %s\n",
-                   clip.metadata.empty() ? "none" : vid_cli_printable(clip.metadata).c_str());
-        }
+        print_text(f);
     }
-    return file.state != VidState::truncated;
+    return f.file.state != VidState::truncated;
 }
 
 } // namespace
