@@ -1,7 +1,7 @@
 // VidHeader: opening, reading, writing and finishing VID files.
 //
-// The file's layout and rules are in vid_format.h, a record's format in vid_record.h, the
-// records' walk in vid_records.h; the failure's data and the report macros in
+// The file's layout and rules are in vid_format.h, a record's format and the table in
+// vid_record.h, the clip block in vid_clip.h; the failure's data and the report macros in
 // vid_header_report.h; the finish's one rewrite of the file in vid_header_files.cpp. Every
 // member of the class is defined here.
 //
@@ -27,8 +27,8 @@
 #include "vid_record.h"
 #include "vid_output_file.h"
 #include "vid_format.h"
+#include "vid_kind.h"
 #include "vid_header_report.h"
-#include "vid_records.h"
 #include "vid_result.h"
 
 namespace {
@@ -701,7 +701,7 @@ bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool
     if (frame_number < num_frames - 1) {
         end = offsets[frame_number + 1];
     } else {
-        end = start <= file_bytes ? vid_last_record_end(*this, start) : file_bytes;
+        end = start <= file_bytes ? vid_record_end(videoFile, start, file_bytes) : file_bytes;
         // pixmap is not cleared here: an expansion overwrites it whole, and every failure
         // clears it.
         if (vid_fseek(videoFile, start, SEEK_SET) != 0) {
@@ -959,7 +959,7 @@ int64_t VidHeader::recordBytes(int frame_number)
     }
     if (start < kVidHeaderBytes || start > file_bytes)
         return -1;
-    return vid_last_record_end(*this, start) - start;
+    return vid_record_end(videoFile, start, file_bytes) - start;
 }
 
 VidError VidHeader::lastError() const

@@ -24,11 +24,26 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
+#include "vid_format.h"
 #include "vid_result.h"
 
 struct VidExpandedBytes; // compress_uncompress_MT.h
-struct VidRecording;     // vid_clip.h
+
+// What a writer of the recording interfaces is asked to make.
+struct VidRecording {
+    VidKind kind = VidKind::rgb;
+    int effort = 9;                   // compression effort, 1 (fastest) to 9 (smallest)
+    bool compact = false;             // compact records (vid_compact.h) instead of classic ones
+    bool clip_block = true;           // false: no block, the bytes of the classic writer
+    double frame_rate = 0;            // frames per second; 0: unknown
+    const char* start_time = nullptr; // ISO 8601 UTC; null or "": the creation time
+    const char* metadata = nullptr;   // a JSON object; null or "": {}
+    // The 32-byte start-time field of the recording this file is a copy of (vid convert): its
+    // start time and identity are kept. Empty: a new recording, with a new identity.
+    std::string same_recording;
+};
 
 class VidHeader {
   public:

@@ -9,7 +9,6 @@
 #include <ctime>
 #include <random>
 
-#include "VidHeader.h"
 #include "file_offset.h"
 #include "le_bytes.h"
 #include "vid_json.h"
@@ -142,21 +141,6 @@ VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames)
     return clip;
 }
 
-VidClip vid_read_clip(VidHeader& v)
-{
-    if (v.videoFile == nullptr)
-        return VidClip();
-    int64_t size = v.file_bytes;
-    if (v.file_open_read_or_write == 1) {
-        // A writer's file grows: its size is now.
-        fflush(v.videoFile);
-        size = vid_fseek(v.videoFile, 0, SEEK_END) == 0 ? vid_ftell(v.videoFile) : -1;
-    }
-    // A follower's frames may run past the table (vid_follow.h): the block is checked against
-    // the least table, one entry.
-    return vid_read_clip(v.videoFile, size, 0);
-}
-
 bool vid_read_timestamps_range(FILE* f, const VidClip& clip, int64_t first, int64_t count,
                                std::vector<int64_t>& out)
 {
@@ -175,11 +159,6 @@ bool vid_read_timestamps_range(FILE* f, const VidClip& clip, int64_t first, int6
 bool vid_read_timestamps(FILE* f, const VidClip& clip, int64_t count, std::vector<int64_t>& out)
 {
     return vid_read_timestamps_range(f, clip, 0, count, out);
-}
-
-bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>& out)
-{
-    return vid_read_timestamps(v.videoFile, clip, v.num_frames, out);
 }
 
 namespace {

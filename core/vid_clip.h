@@ -42,8 +42,6 @@
 
 #include "vid_format.h"
 
-class VidHeader;
-
 constexpr int kVidClipTrailerBytes = 80;
 constexpr int kVidClipStartTimeBytes = 32;
 constexpr uint32_t kVidClipLayoutVersion = 1;
@@ -54,20 +52,6 @@ constexpr int64_t kVidClipMaxMetadataBytes = 16 << 20;
 // Frame rates a writer takes and a reader believes (besides 0, unknown).
 constexpr double kVidClipMinFrameRate = 1e-6;
 constexpr double kVidClipMaxFrameRate = 1e9;
-
-// What a writer of the recording interfaces is asked to make.
-struct VidRecording {
-    VidKind kind = VidKind::rgb;
-    int effort = 9;                   // compression effort, 1 (fastest) to 9 (smallest)
-    bool compact = false;             // compact records (vid_compact.h) instead of classic ones
-    bool clip_block = true;           // false: no block, the bytes of the classic writer
-    double frame_rate = 0;            // frames per second; 0: unknown
-    const char* start_time = nullptr; // ISO 8601 UTC; null or "": the creation time
-    const char* metadata = nullptr;   // a JSON object; null or "": {}
-    // The 32-byte start-time field of the recording this file is a copy of (vid convert): its
-    // start time and identity are kept. Empty: a new recording, with a new identity.
-    std::string same_recording;
-};
 
 // A clip block as a reader finds it.
 struct VidClip {
@@ -87,12 +71,10 @@ struct VidClip {
 // The block of the file open in `f`, of `file_size` bytes, whose header counts `frames`.
 // Never fails: an absent block is !present && !damaged.
 VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames);
-VidClip vid_read_clip(VidHeader& v);
 
 // Timestamps of frames 0 .. count-1 (kVidNoTimestamp where the block has none). False when
 // the file cannot be read.
 bool vid_read_timestamps(FILE* f, const VidClip& clip, int64_t count, std::vector<int64_t>& out);
-bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>& out);
 // Timestamps of frames first .. first+count-1 only (kVidNoTimestamp where there are none).
 bool vid_read_timestamps_range(FILE* f, const VidClip& clip, int64_t first, int64_t count,
                                std::vector<int64_t>& out);

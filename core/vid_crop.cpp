@@ -10,6 +10,7 @@
 #include "file_offset.h"
 #include "vid_crop_plan.h"
 #include "vid_output_file.h"
+#include "vid_records.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "file_offset.h"
 #include "vid_clip.h"
 #include "vid_output_file.h"
-#include "vid_records.h"
+#include "vid_record.h"
 
 // Finishes a writer whose table grew: the records lie back to back from offsets[0] to the
 // end of the file, in frame order, each as long as its blocked-compress header says. They
@@ -78,7 +78,8 @@ bool vid_header_rewrite_exact_table(VidHeader& v)
     // The clip block comes along with exactly one timestamp slot per frame, finished.
     std::vector<unsigned char> block;
     if (v.clip_block_at > 0) {
-        VidClip clip = vid_read_clip(v);
+        // The block as a reader finds it in the file as it is now.
+        VidClip clip = vid_read_clip(v.videoFile, file_end, 0);
         if (!clip.present) {
             out.abandon();
             VID_FORMAT(v, VidResult::damaged_record, -1, "its clip block cannot be read back",

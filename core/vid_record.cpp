@@ -1,8 +1,10 @@
 // A frame's record, classic or compact; see vid_record.h.
 #include "vid_record.h"
 
+#include <cerrno>
 #include <cstring>
 
+#include "file_offset.h"
 #include "le_bytes.h"
 
 const unsigned char kVidRecordMarkerRest[7] = {0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
@@ -80,4 +82,102 @@ int vid_record_expand(unsigned char*& frame, unsigned long& frame_size, const un
     // The block codec's interface predates const; it only reads the record.
     return uncompress_MT_notify(frame, frame_size, const_cast<unsigned char*>(record), length,
                                 notify);
+}
+
+int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)
+{
+    unsigned char head[kVidRecordLongestHead];
+    size_t got = 0;
+    if (available > 0 && vid_fseek(f, at, SEEK_SET) == 0)
+        got = fread(head, 1, available < int64_t(sizeof head) ? size_t(available) : sizeof head, f);
+    return vid_record_head(head, got).length;
+}
+
+int64_t vid_record_end(FILE* f, int64_t start, int64_t file_end)
+{
+    int64_t end = file_end;
+    if (end - start > 12) {
+        int64_t announced = vid_announced_record_length(f, start, end - start);
+        if (announced >= 0 && announced < end - start)
+            end = start + announced;
+    }
+    return end;
+}
+
+namespace {
+// Table entries are read and written this many at a time.
+const int kTableChunkEntries = 512;
+} // namespace
+
+bool vid_read_table(FILE* f, int64_t* entries, int64_t count)
+{
+    unsigned char chunk[kVidTableEntryBytes * kTableChunkEntries];
+    for (int64_t first = 0; first < count; first += kTableChunkEntries) {
+        const int64_t n = count - first < kTableChunkEntries ? count - first : kTableChunkEntries;
+        if (fread(chunk, kVidTableEntryBytes, size_t(n), f) != size_t(n))
+            return false;
+        for (int64_t i = 0; i < n; i++)
+            entries[first + i] = int64_t(get_le64(chunk + kVidTableEntryBytes * i));
+    }
+    return true;
+}
+
+bool vid_write_table(FILE* f, const int64_t* entries, int64_t count)
+{
+    unsigned char chunk[kVidTableEntryBytes * kTableChunkEntries];
+    for (int64_t first = 0; first < count; first += kTableChunkEntries) {
+        const int64_t n = count - first < kTableChunkEntries ? count - first : kTableChunkEntries;
+        for (int64_t i = 0; i < n; i++)
+            put_le64(chunk + kVidTableEntryBytes * i, uint64_t(entries[first + i]));
+        if (fwrite(chunk, kVidTableEntryBytes, size_t(n), f) != size_t(n))
+            return false;
+    }
+    return true;
+}
+
+bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, bool two_bytes,
+                       const std::vector<VidRecordSpan>& records, VidError& error,
+                       const std::vector<unsigned char>* clip_block)
+{
+    const int64_t frames = int64_t(records.size());
+    auto failed = [&error](VidResult result, const char* detail) {
+        error = VidError();
+        error.result = result;
+        error.error_number = errno != 0 ? errno : EIO;
+        error.detail = detail;
+        return false;
+    };
+    unsigned char header[kVidHeaderBytes];
+    vid_encode_header(header, width, height, frames, bayer, two_bytes);
+    errno = 0;
+    if (fwrite(header, 1, sizeof header, out) != sizeof header)
+        return failed(VidResult::write_failed, "");
+    const bool block = clip_block != nullptr && !clip_block->empty();
+    const int64_t entries = block && frames == 0 ? 1 : frames;
+    std::vector<int64_t> table(static_cast<size_t>(entries));
+    int64_t next = vid_table_end(entries) + (block ? int64_t(clip_block->size()) : 0);
+    for (size_t k = 0; k < table.size(); k++) {
+        table[k] = next;
+        next += k < records.size() ? records[k].length : 0;
+    }
+    if (!vid_write_table(out, table.data(), entries))
+        return failed(VidResult::write_failed, "");
+    if (block && fwrite(clip_block->data(), 1, clip_block->size(), out) != clip_block->size())
+        return failed(VidResult::write_failed, "");
+    std::vector<unsigned char> buffer;
+    for (const VidRecordSpan& r : records) {
+        if (r.length == 0)
+            continue;
+        buffer.resize(size_t(r.length));
+        errno = 0;
+        if (vid_fseek(in, r.offset, SEEK_SET) != 0 ||
+            fread(buffer.data(), 1, buffer.size(), in) != buffer.size())
+            return failed(VidResult::read_failed, "a record");
+        if (fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size())
+            return failed(VidResult::write_failed, "");
+    }
+    errno = 0;
+    if (fflush(out) != 0)
+        return failed(VidResult::write_failed, "");
+    return true;
 }

@@ -9,10 +9,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <vector>
 
 #include "compress_uncompress_MT.h"
 #include "vid_compact.h"
 #include "vid_format.h"
+#include "vid_result.h"
 
 enum class VidRecordFormat { none, classic, compact };
 
@@ -53,3 +56,37 @@ int vid_record_make(unsigned char* record, unsigned long& record_size, const uns
 int vid_record_expand(unsigned char*& frame, unsigned long& frame_size, const unsigned char* record,
                       unsigned long length, int width, int height, VidKind kind,
                       const VidExpandedBytes* notify = nullptr);
+
+// Records in a file.
+// The length the record at `at` announces in its own blocked-compress header, read from at
+// most the first bytes of the `available` ones there; -1 when they hold no such header. This
+// is how a record's end is found where the table does not give it (the last record, records
+// behind the table).
+int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available);
+// Where the record starting at `start` ends in a file of `file_end` bytes: the file's end,
+// or, when a writer stopped in the middle of a frame left a torn record behind the last whole
+// one, where the record's own head says.
+int64_t vid_record_end(FILE* f, int64_t start, int64_t file_end);
+
+// The table's entries as stored, from or to the stream's current position (the table begins
+// right behind the header). False when a read or write fell short.
+bool vid_read_table(FILE* f, int64_t* entries, int64_t count);
+bool vid_write_table(FILE* f, const int64_t* entries, int64_t count);
+
+// A record of an existing file, kept verbatim: where it lies and how long it is (0: a black
+// frame).
+struct VidRecordSpan {
+    int64_t offset;
+    int64_t length;
+};
+// Writes a whole VID file into `out`, a fresh stream (a file, or a pipe: nothing is sought): a
+// header for `records.size()` frames of width x height (RGB, or Bayer of one or two bytes), the
+// table, and the records copied verbatim from `in`. False with `error` (the errno in
+// error.error_number; error.file is left for the caller) when a read or write failed. The caller
+// completes `out` (VidOutputFile: synced, then renamed into place): the grown-table rewrite and vid
+// repair both write so.
+// `clip_block`, when given and not empty, is placed between the table and the first record
+// (vid_clip.h; its slots must equal the frames, and a file of 0 frames then keeps one entry).
+bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, bool two_bytes,
+                       const std::vector<VidRecordSpan>& records, VidError& error,
+                       const std::vector<unsigned char>* clip_block = nullptr);

@@ -7,46 +7,16 @@
 #include "VidHeader.h"
 #include "vid_clip.h"
 #include "vid_compact.h"
+#include "vid_kind.h"
 #include "vid_record.h"
 #include "compress_uncompress_MT.h"
 #include "file_offset.h"
 #include "le_bytes.h"
 #include "vid_format.h"
 
-int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)
-{
-    unsigned char head[kVidRecordLongestHead];
-    size_t got = 0;
-    if (available > 0 && vid_fseek(f, at, SEEK_SET) == 0)
-        got = fread(head, 1, available < int64_t(sizeof head) ? size_t(available) : sizeof head, f);
-    return vid_record_head(head, got).length;
-}
-
 int64_t vid_last_record_end(VidHeader& v, int64_t start)
 {
-    int64_t end = v.file_bytes;
-    if (end - start > 12) {
-        int64_t announced = vid_announced_record_length(v.videoFile, start, end - start);
-        if (announced >= 0 && announced < end - start)
-            end = start + announced;
-    }
-    return end;
-}
-
-char vid_bayer_site(VidKind kind, int width, int x, int y)
-{
-    if (kind != VidKind::bayer8 && kind != VidKind::bayer16)
-        return 0;
-    const bool green_red_first = kind == VidKind::bayer8 || width == 1600;
-    const bool first_row = y % 2 == 0;
-    if (first_row == green_red_first)
-        return x % 2 == 0 ? 'G' : 'R';
-    return x % 2 == 0 ? 'B' : 'G';
-}
-
-VidKind vid_kind_of(bool bayer, bool two_bytes)
-{
-    return !bayer ? VidKind::rgb : two_bytes ? VidKind::bayer16 : VidKind::bayer8;
+    return vid_record_end(v.videoFile, start, v.file_bytes);
 }
 
 VidKind vid_kind(VidHeader& v)
@@ -59,46 +29,6 @@ VidKind vid_kind(VidHeader& v)
 int64_t vid_record_offset(const VidHeader& v, int k)
 {
     return v.offsets != nullptr && k >= 0 && k < v.num_frames ? v.offsets[k] : -1;
-}
-
-const char* vid_kind_name(VidKind kind)
-{
-    switch (kind) {
-    case VidKind::rgb:
-        return "rgb";
-    case VidKind::bayer8:
-        return "bayer8";
-    case VidKind::bayer16:
-        return "bayer16";
-    case VidKind::none:
-        break;
-    }
-    return nullptr;
-}
-
-bool vid_kind_parse(const char* name, VidKind& kind)
-{
-    for (VidKind k : {VidKind::rgb, VidKind::bayer8, VidKind::bayer16})
-        if (name != nullptr && strcmp(name, vid_kind_name(k)) == 0) {
-            kind = k;
-            return true;
-        }
-    return false;
-}
-
-const char* vid_kind_text(VidKind kind)
-{
-    switch (kind) {
-    case VidKind::rgb:
-        return "RGB";
-    case VidKind::bayer8:
-        return "Bayer one-byte";
-    case VidKind::bayer16:
-        return "Bayer two-byte";
-    case VidKind::none:
-        break;
-    }
-    return "none";
 }
 
 VidTail vid_records_behind(VidHeader& v)
@@ -239,80 +169,22 @@ const char* vid_state_name(VidState state)
     return "complete";
 }
 
-namespace {
-// Table entries are read and written this many at a time.
-const int kTableChunkEntries = 512;
-} // namespace
-
-bool vid_read_table(FILE* f, int64_t* entries, int64_t count)
+VidClip vid_read_clip(VidHeader& v)
 {
-    unsigned char chunk[kVidTableEntryBytes * kTableChunkEntries];
-    for (int64_t first = 0; first < count; first += kTableChunkEntries) {
-        const int64_t n = count - first < kTableChunkEntries ? count - first : kTableChunkEntries;
-        if (fread(chunk, kVidTableEntryBytes, size_t(n), f) != size_t(n))
-            return false;
-        for (int64_t i = 0; i < n; i++)
-            entries[first + i] = int64_t(get_le64(chunk + kVidTableEntryBytes * i));
+    if (v.videoFile == nullptr)
+        return VidClip();
+    int64_t size = v.file_bytes;
+    if (v.file_open_read_or_write == 1) {
+        // A writer's file grows: its size is now.
+        fflush(v.videoFile);
+        size = vid_fseek(v.videoFile, 0, SEEK_END) == 0 ? vid_ftell(v.videoFile) : -1;
     }
-    return true;
+    // A follower's frames may run past the table (vid_follow.h): the block is checked against
+    // the least table, one entry.
+    return vid_read_clip(v.videoFile, size, 0);
 }
 
-bool vid_write_table(FILE* f, const int64_t* entries, int64_t count)
+bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>& out)
 {
-    unsigned char chunk[kVidTableEntryBytes * kTableChunkEntries];
-    for (int64_t first = 0; first < count; first += kTableChunkEntries) {
-        const int64_t n = count - first < kTableChunkEntries ? count - first : kTableChunkEntries;
-        for (int64_t i = 0; i < n; i++)
-            put_le64(chunk + kVidTableEntryBytes * i, uint64_t(entries[first + i]));
-        if (fwrite(chunk, kVidTableEntryBytes, size_t(n), f) != size_t(n))
-            return false;
-    }
-    return true;
-}
-
-bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, bool two_bytes,
-                       const std::vector<VidRecordSpan>& records, VidError& error,
-                       const std::vector<unsigned char>* clip_block)
-{
-    const int64_t frames = int64_t(records.size());
-    auto failed = [&error](VidResult result, const char* detail) {
-        error = VidError();
-        error.result = result;
-        error.error_number = errno != 0 ? errno : EIO;
-        error.detail = detail;
-        return false;
-    };
-    unsigned char header[kVidHeaderBytes];
-    vid_encode_header(header, width, height, frames, bayer, two_bytes);
-    errno = 0;
-    if (fwrite(header, 1, sizeof header, out) != sizeof header)
-        return failed(VidResult::write_failed, "");
-    const bool block = clip_block != nullptr && !clip_block->empty();
-    const int64_t entries = block && frames == 0 ? 1 : frames;
-    std::vector<int64_t> table(static_cast<size_t>(entries));
-    int64_t next = vid_table_end(entries) + (block ? int64_t(clip_block->size()) : 0);
-    for (size_t k = 0; k < table.size(); k++) {
-        table[k] = next;
-        next += k < records.size() ? records[k].length : 0;
-    }
-    if (!vid_write_table(out, table.data(), entries))
-        return failed(VidResult::write_failed, "");
-    if (block && fwrite(clip_block->data(), 1, clip_block->size(), out) != clip_block->size())
-        return failed(VidResult::write_failed, "");
-    std::vector<unsigned char> buffer;
-    for (const VidRecordSpan& r : records) {
-        if (r.length == 0)
-            continue;
-        buffer.resize(size_t(r.length));
-        errno = 0;
-        if (vid_fseek(in, r.offset, SEEK_SET) != 0 ||
-            fread(buffer.data(), 1, buffer.size(), in) != buffer.size())
-            return failed(VidResult::read_failed, "a record");
-        if (fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size())
-            return failed(VidResult::write_failed, "");
-    }
-    errno = 0;
-    if (fflush(out) != 0)
-        return failed(VidResult::write_failed, "");
-    return true;
+    return vid_read_timestamps(v.videoFile, clip, v.num_frames, out);
 }

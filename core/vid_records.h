@@ -1,22 +1,20 @@
-// What an open reader's file holds as records: the kind of its frames, where its records end
-// and the state the file is in. The programs and bindings ask this unit instead of walking
-// the table and the records' headers themselves.
+// What an open reader's file holds: the kind of its frames, where its records end, the state
+// the file is in, its clip block and timestamps. The programs and bindings ask this unit
+// instead of walking the table and the records' headers themselves. It sits above VidHeader;
+// what it asks of a file's bytes is below it (vid_record.h, vid_clip.h, vid_kind.h).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "vid_clip.h"
 #include "vid_format.h"
+#include "vid_kind.h"
+#include "vid_record.h"
 #include "vid_result.h"
 
 class VidHeader;
-
-// The length the record at `at` announces in its own blocked-compress header, read from at
-// most the first bytes of the `available` ones there; -1 when they hold no such header. This
-// is how a record's end is found where the table does not give it (the last record, records
-// behind the table).
-int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available);
 
 // The end of an open reader's last record, which starts at `start` within the file: the
 // file's end at opening, or, when a writer stopped in the middle of a frame left that frame's
@@ -27,21 +25,8 @@ int64_t vid_last_record_end(VidHeader& v, int64_t start);
 
 // The kind of an open reader's frames; none for an empty file (vid_is_empty).
 VidKind vid_kind(VidHeader& v);
-// The kind of frames a header's flags describe.
-VidKind vid_kind_of(bool bayer, bool two_bytes);
 // Where frame k's record starts, as the table says (-1 outside the frames).
 int64_t vid_record_offset(const VidHeader& v, int k);
-// The colour of a Bayer file's sample at (x, y), as the demosaic reads it: 'R', 'G' or 'B'
-// (two-byte samples: green-red over blue-green rows when the width is exactly 1600, blue-green
-// over green-red otherwise; one-byte samples: green-red over blue-green); 0 for RGB files.
-char vid_bayer_site(VidKind kind, int width, int x, int y);
-// "rgb", "bayer8", "bayer16"; null for none.
-const char* vid_kind_name(VidKind kind);
-// The kind a name gives (one of vid_kind_name's); false for any other name, which every
-// interface refuses.
-bool vid_kind_parse(const char* name, VidKind& kind);
-// "RGB", "Bayer one-byte", "Bayer two-byte"; "none" for none.
-const char* vid_kind_text(VidKind kind);
 
 // What follows the last counted record: whole records a writer appended beyond its table
 // (a writer that grew its table and was stopped before it finished), and the bytes of a
@@ -85,25 +70,7 @@ VidFileState vid_file_state(VidHeader& v);
 // "complete", "empty", "unfinished", "truncated".
 const char* vid_state_name(VidState state);
 
-// The table's entries as stored, from or to the stream's current position (the table begins
-// right behind the header). False when a read or write fell short.
-bool vid_read_table(FILE* f, int64_t* entries, int64_t count);
-bool vid_write_table(FILE* f, const int64_t* entries, int64_t count);
-
-// A record of an existing file, kept verbatim: where it lies and how long it is (0: a black
-// frame).
-struct VidRecordSpan {
-    int64_t offset;
-    int64_t length;
-};
-// Writes a whole VID file into `out`, a fresh stream (a file, or a pipe: nothing is sought): a
-// header for `records.size()` frames of width x height (RGB, or Bayer of one or two bytes), the
-// table, and the records copied verbatim from `in`. False with `error` (the errno in
-// error.error_number; error.file is left for the caller) when a read or write failed. The caller
-// completes `out` (VidOutputFile: synced, then renamed into place): the grown-table rewrite and vid
-// repair both write so.
-// `clip_block`, when given and not empty, is placed between the table and the first record
-// (vid_clip.h; its slots must equal the frames, and a file of 0 frames then keeps one entry).
-bool vid_write_records(FILE* in, FILE* out, int width, int height, bool bayer, bool two_bytes,
-                       const std::vector<VidRecordSpan>& records, VidError& error,
-                       const std::vector<unsigned char>* clip_block = nullptr);
+// The clip block of an open reader or writer (a writer's file as it is now), and the
+// timestamps of a reader's frames (kVidNoTimestamp where there are none); see vid_clip.h.
+VidClip vid_read_clip(VidHeader& v);
+bool vid_read_timestamps(VidHeader& v, const VidClip& clip, std::vector<int64_t>& out);

@@ -19,3 +19,7 @@ if [ -n "$stray" ]; then
     echo "format: _WIN32 outside the platform units: $stray" >&2
     exit 1
 fi
+
+# The core's units include only the layers below their own (core/README.md).
+/usr/bin/python3 scripts/check-layers.py
+echo "format: the core's includes follow its layers"

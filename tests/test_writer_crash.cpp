@@ -12,6 +12,7 @@
 #include "VidHeader.h"
 #include "vid_clip.h"
 #include "vid_test_files.h"
+#include "vid_records.h"
 
 using vidtest::Bytes;
 

@@ -17,6 +17,7 @@
 #include "vid_read.h"
 #include "vid_cli.h"
 #include "vid_commands.h"
+#include "vid_records.h"
 
 const VidSubcommand vid_export_command = {
     "export",

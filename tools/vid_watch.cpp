@@ -16,6 +16,7 @@
 #include "vid_clip.h"
 #include "vid_commands.h"
 #include "vid_follow.h"
+#include "vid_records.h"
 
 const VidSubcommand vid_watch_command = {
     "watch",
