@@ -71,6 +71,24 @@ bool vid_commit_beside(const std::string& temp, const std::string& path, int& er
     return ok;
 }
 
+namespace {
+
+// Puts what the stream holds on the disk (a device or pipe: flushed) and closes it: 0, or the
+// errno of the first step that failed.
+int complete_stream(FILE* f, bool direct)
+{
+    int why = ferror(f) ? (errno != 0 ? errno : EIO) : 0;
+    if (why == 0 && fflush(f) != 0)
+        why = errno;
+    if (why == 0 && !direct && vid_sync(f) != 0)
+        why = errno;
+    if (fclose(f) != 0 && why == 0)
+        why = errno;
+    return why;
+}
+
+} // namespace
+
 bool VidOutputFile::commit(std::string& error)
 {
     if (stream_ == nullptr) {
@@ -79,13 +97,7 @@ bool VidOutputFile::commit(std::string& error)
     }
     FILE* f = stream_;
     stream_ = nullptr;
-    int why = ferror(f) ? (errno != 0 ? errno : EIO) : 0;
-    if (why == 0 && fflush(f) != 0)
-        why = errno;
-    if (why == 0 && !direct_ && vid_sync(f) != 0)
-        why = errno;
-    if (fclose(f) != 0 && why == 0)
-        why = errno;
+    int why = complete_stream(f, direct_);
     if (why == 0 && !direct_ && vid_replace_file(temp_.c_str(), path_.c_str()) != 0)
         why = errno;
     if (why != 0) {
@@ -109,13 +121,7 @@ bool VidOutputFile::keep_aside(std::string& where, std::string& error)
     }
     FILE* f = stream_;
     stream_ = nullptr;
-    int why = ferror(f) ? (errno != 0 ? errno : EIO) : 0;
-    if (why == 0 && fflush(f) != 0)
-        why = errno;
-    if (why == 0 && vid_sync(f) != 0)
-        why = errno;
-    if (fclose(f) != 0 && why == 0)
-        why = errno;
+    const int why = complete_stream(f, false);
     if (why != 0) {
         error_number_ = why;
         error = temp_ + ": cannot write: " + strerror(why);
