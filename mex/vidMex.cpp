@@ -199,27 +199,33 @@ void read_mosaic(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                          two ? mxUINT16_CLASS : mxUINT8_CLASS, mxREAL);
     if (out == nullptr)
         return fail("Out of memory for the mosaic.");
-    // A zero-length record (a black frame) is the array's zeros as created.
-    const bool black = r->recordBytes(k) == 0;
-    if (!black && !r->readSamplesFromVideoFile(k)) {
-        VidError failure = r->lastError();
+    // The core's mosaic read (black frames give zeros), into the host's memory: reclaimed by
+    // the host should the failure's report not return.
+    const size_t w = size_t(r->width), h = size_t(r->height);
+    void* samples = mxMalloc(w * h * (two ? 2 : 1));
+    VidError failure;
+    if (samples == nullptr || !vid_read_mosaic(*r, k, samples, true, failure)) {
+        mxFree(samples);
+        mxDestroyArray(out);
+        if (samples == nullptr)
+            return fail("Out of memory for the mosaic.");
         return raise_failure(failure);
     }
-    const size_t w = size_t(r->width), h = size_t(r->height);
-    const unsigned char* samples = black ? nullptr : r->uncompressed_buffer;
+    // Rows of samples to MATLAB's columns.
     if (two) {
+        const uint16_t* src = static_cast<const uint16_t*>(samples);
         uint16_t* dst = static_cast<uint16_t*>(mxGetData(out));
-        for (size_t x = 0; samples && x < w; x++)
-            for (size_t y = 0; y < h; y++) {
-                const unsigned char* s = samples + 2 * (y * w + x);
-                dst[x * h + y] = get_le16(s);
-            }
-    } else {
-        unsigned char* dst = static_cast<unsigned char*>(mxGetData(out));
-        for (size_t x = 0; samples && x < w; x++)
+        for (size_t x = 0; x < w; x++)
             for (size_t y = 0; y < h; y++)
-                dst[x * h + y] = samples[y * w + x];
+                dst[x * h + y] = src[y * w + x];
+    } else {
+        const unsigned char* src = static_cast<const unsigned char*>(samples);
+        unsigned char* dst = static_cast<unsigned char*>(mxGetData(out));
+        for (size_t x = 0; x < w; x++)
+            for (size_t y = 0; y < h; y++)
+                dst[x * h + y] = src[y * w + x];
     }
+    mxFree(samples);
     plhs[0] = out;
 }
 

@@ -138,24 +138,9 @@ class Reader {
         py::array_t<uint8_t> out(
             {py::ssize_t(count), py::ssize_t(height_), py::ssize_t(width_), py::ssize_t(3)});
         uint8_t* data = out.mutable_data();
-        VidError failure;
-        bool ok = false, was_closed = false;
-        {
-            py::gil_scoped_release unlocked;
-            std::lock_guard<std::mutex> lock(mutex_);
-            // Closing takes the same lock: a read either finishes on the open reader or finds
-            // it closed, never a freed one.
-            if (!vid_) {
-                was_closed = true;
-            } else {
-                Quiet quiet;
-                ok = vid_read_rgb(*vid_, first, count, data, workers, failure);
-            }
-        }
-        if (was_closed)
-            raise_result(VidResult::not_open, 0, kClosed);
-        if (!ok)
-            raise_error(failure);
+        with_reader([&](VidHeader& v, VidError& failure) {
+            return vid_read_rgb(v, first, count, data, workers, failure);
+        });
         return out;
     }
 
@@ -173,22 +158,9 @@ class Reader {
         py::array out = two ? py::array(py::dtype::of<uint16_t>(), {height_, width_})
                             : py::array(py::dtype::of<uint8_t>(), {height_, width_});
         void* data = out.mutable_data();
-        VidError failure;
-        bool ok = false, was_closed = false;
-        {
-            py::gil_scoped_release unlocked;
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!vid_) {
-                was_closed = true;
-            } else {
-                Quiet quiet;
-                ok = vid_read_mosaic(*vid_, k, data, true, failure);
-            }
-        }
-        if (was_closed)
-            raise_result(VidResult::not_open, 0, kClosed);
-        if (!ok)
-            raise_error(failure);
+        with_reader([&](VidHeader& v, VidError& failure) {
+            return vid_read_mosaic(v, k, data, true, failure);
+        });
         return out;
     }
 
@@ -196,16 +168,10 @@ class Reader {
     py::dict clip()
     {
         VidClip clip;
-        bool was_closed = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!vid_)
-                was_closed = true;
-            else
-                clip = vid_read_clip(*vid_);
-        }
-        if (was_closed)
-            raise_result(VidResult::not_open, 0, kClosed);
+        with_reader([&](VidHeader& v, VidError&) {
+            clip = vid_read_clip(v);
+            return true;
+        });
         // By name: the layer above knows nothing of the block's layout or flag bits.
         py::dict out;
         out["present"] = clip.present;
@@ -223,22 +189,15 @@ class Reader {
     py::array_t<int64_t> timestamps(int64_t first, int64_t count)
     {
         std::vector<int64_t> stamps;
-        bool was_closed = false, read = true;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!vid_) {
-                was_closed = true;
-            } else {
-                if (count < 0 || count > vid_->num_frames - first)
-                    count = first < vid_->num_frames ? vid_->num_frames - first : 0;
-                read = vid_read_timestamps_range(vid_->videoFile, vid_read_clip(*vid_), first,
-                                                 count, stamps);
-            }
-        }
-        if (was_closed)
-            raise_result(VidResult::not_open, 0, kClosed);
-        if (!read)
-            raise(EIO, path() + ": its timestamps cannot be read");
+        with_reader([&](VidHeader& v, VidError& failure) {
+            if (count < 0 || count > v.num_frames - first)
+                count = first < v.num_frames ? v.num_frames - first : 0;
+            if (vid_read_timestamps_range(v.videoFile, vid_read_clip(v), first, count, stamps))
+                return true;
+            failure = vid_error(VidResult::read_failed, v.videoFileName,
+                                "its timestamps cannot be read", errno != 0 ? errno : EIO);
+            return false;
+        });
         py::array_t<int64_t> out(py::ssize_t(stamps.size()));
         if (!stamps.empty())
             memcpy(out.mutable_data(), stamps.data(), stamps.size() * sizeof(int64_t));
@@ -249,27 +208,14 @@ class Reader {
     int refresh()
     {
         open_or_raise();
-        VidError failure;
-        bool ok = false, was_closed = false;
-        {
-            py::gil_scoped_release unlocked;
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!vid_) {
-                was_closed = true;
-            } else {
-                Quiet quiet;
-                ok = vid_refresh(*vid_, failure);
-                if (ok) {
-                    frames_ = vid_->num_frames;
-                    const char* kind = vid_kind_name(vid_kind(*vid_));
-                    kind_ = kind != nullptr ? kind : "";
-                }
-            }
-        }
-        if (was_closed)
-            raise_result(VidResult::not_open, 0, kClosed);
-        if (!ok)
-            raise_error(failure);
+        with_reader([&](VidHeader& v, VidError& failure) {
+            if (!vid_refresh(v, failure))
+                return false;
+            frames_ = v.num_frames;
+            const char* kind = vid_kind_name(vid_kind(v));
+            kind_ = kind != nullptr ? kind : "";
+            return true;
+        });
         return frames_;
     }
 
@@ -285,6 +231,30 @@ class Reader {
     }
 
   private:
+    // Runs call(reader, failure) on the open reader with the GIL released, under the reader's
+    // lock (closing takes the same lock: a call either finishes on the open reader or finds it
+    // closed, never a freed one) and with the core's reports kept quiet; then raises for a
+    // closed reader, or for the failure a call that returned false left.
+    template <class Call> void with_reader(Call call)
+    {
+        VidError failure;
+        bool ok = false, was_closed = false;
+        {
+            py::gil_scoped_release unlocked;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!vid_) {
+                was_closed = true;
+            } else {
+                Quiet quiet;
+                ok = call(*vid_, failure);
+            }
+        }
+        if (was_closed)
+            raise_result(VidResult::not_open, 0, kClosed);
+        if (!ok)
+            raise_error(failure);
+    }
+
     void open_or_raise() const
     {
         if (closed_)
