@@ -3,29 +3,15 @@
 // fail by wrapping pthread_create at link time.
 #include <gtest/gtest.h>
 
+#include "thread_start_wrap.h"
+
 #include <cerrno>
-#include <pthread.h>
 #include <vector>
 
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
 #include "demosaic_images.h"
 #include "demosaic_reference.h"
-
-extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-
-namespace {
-int calls = 0;
-int fail_call = -1; // index of the pthread_create call to refuse, -1 for none
-} // namespace
-
-extern "C" int __wrap_pthread_create(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*),
-                                     void* arg)
-{
-    if (calls++ == fail_call)
-        return EAGAIN;
-    return __real_pthread_create(t, a, f, arg);
-}
 
 namespace {
 
@@ -44,13 +30,13 @@ TEST(BayerInterpolateMT, UnstartedWorkerLeavesItsSliceAndReports)
                                 3.05f);
             std::fill(want.begin() + 3 * w * parts[failed],
                       want.begin() + 3 * w * parts[failed + 1], 0);
-            calls = 0;
-            fail_call = int(failed);
+            vidtest::thread_starts = 0;
+            vidtest::refused_start = int(failed);
             testing::internal::CaptureStderr();
             EXPECT_FALSE(
                 bayer_interpolate_MT(const_cast<unsigned char*>(m.data()), got.data(), w, h, two));
             const std::string err = testing::internal::GetCapturedStderr();
-            fail_call = -1;
+            vidtest::refused_start = -1;
             EXPECT_EQ(got, want);
             EXPECT_EQ(err.rfind("ERROR *** Unable to create a new thread : ", 0), 0u) << err;
             EXPECT_NE(

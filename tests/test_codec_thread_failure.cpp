@@ -6,25 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "thread_start_wrap.h"
+
 #include <cerrno>
-#include <pthread.h>
 #include <string>
 #include <vector>
-
-extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-
-namespace {
-int calls = 0;
-int fail_call = -1; // index of the pthread_create call to refuse, -1 for none
-} // namespace
-
-extern "C" int __wrap_pthread_create(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*),
-                                     void* arg)
-{
-    if (calls++ == fail_call)
-        return EAGAIN;
-    return __real_pthread_create(t, a, f, arg);
-}
 
 namespace {
 
@@ -47,12 +33,12 @@ TEST(CodecThreadFailure, CompressFailsWhenAnyWorkerCannotStart)
         SCOPED_TRACE(failed);
         std::vector<uint8_t> dest(2 * input.size());
         unsigned long size = dest.size();
-        calls = 0;
-        fail_call = failed;
+        vidtest::thread_starts = 0;
+        vidtest::refused_start = failed;
         testing::internal::CaptureStderr();
         int rc = compress_MT_on_cores(dest.data(), size, input.data(), input.size(), 3);
         std::string err = testing::internal::GetCapturedStderr();
-        fail_call = -1;
+        vidtest::refused_start = -1;
         EXPECT_EQ(rc, 1);
         EXPECT_EQ(size, dest.size());
         expect_start_report(err, failed, "compress_MT");
@@ -68,12 +54,12 @@ TEST(CodecThreadFailure, UncompressFailsButOtherWorkersFillTheirRanges)
         std::vector<uint8_t> out(input.size(), 0);
         unsigned char* dest = out.data();
         unsigned long size = out.size();
-        calls = 0;
-        fail_call = failed;
+        vidtest::thread_starts = 0;
+        vidtest::refused_start = failed;
         testing::internal::CaptureStderr();
         int rc = uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), 2);
         std::string err = testing::internal::GetCapturedStderr();
-        fail_call = -1;
+        vidtest::refused_start = -1;
         EXPECT_EQ(rc, 1);
         expect_start_report(err, failed, "uncompress_MT");
         // Worker 0 has blocks 0-1, worker 1 blocks 2-3: the one that ran filled its half.

@@ -57,3 +57,18 @@ TEST(DisplayMessageBox, MessageIsPrintedVerbatimNotAsFormat)
     EXPECT_EQ(stream_contents(f), "\n\n Framewise error\n100% %s %n done\n");
     fclose(f);
 }
+
+// Code compiled against the first declaration of displayMessageBox, with `char*` messages,
+// links with the errbox object alone and reaches the same output: the prototypes as they were
+// first declared (beside errbox.h's, a char array takes them).
+int displayMessageBox(char* message, FILE* stream);
+int displayMessageBox(char* message);
+
+TEST(DisplayMessageBox, CharPointerFormsLinkAndForward)
+{
+    char message[] = "VidHeader:7 text";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(displayMessageBox(message), 17);
+    displayMessageBox(message, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "VidHeader:7 text\nVidHeader:7 text\n");
+}
