@@ -1,7 +1,7 @@
 // The subcommands of the vid program. Each is one source with a main of its own and its
 // command-line table (vid_cli.h), from which its usage is made; vid.cpp lists them. To add
-// one: write tools/vid_<name>.cpp with its main and table, declare them here, add a line to
-// the list in vid.cpp and the source to tools/CMakeLists.txt.
+// one: write tools/vid/vid_<name>.cpp with its main and table, declare them here, add a line to
+// the list in vid.cpp and the source to tools/vid/CMakeLists.txt.
 #pragma once
 
 struct VidSubcommand;
