@@ -12,7 +12,7 @@
 #include "VidHeader.h"
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "vid_test_files.h"
 
 namespace {

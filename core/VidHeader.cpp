@@ -21,7 +21,7 @@
 
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "vid_clip.h"
 #include "vid_compact.h"
 #include "vid_record.h"

@@ -1,5 +1,5 @@
 // The worker fan-out shared by the codec and the demosaic, and the process identity: the
-// only platform-dependent code of the core besides file_offset.h.
+// only platform-dependent code of the core besides vid_files.h.
 #pragma once
 
 #include <cstdint>

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <random>
 
-#include "file_offset.h"
+#include "vid_files.h"
 #include "le_bytes.h"
 #include "vid_json.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "VidHeader.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "vid_crop_plan.h"
 #include "vid_output_file.h"
 #include "vid_records.h"

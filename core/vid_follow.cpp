@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "VidHeader.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "vid_clip.h"
 #include "vid_format.h"
 #include "vid_records.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "file_offset.h"
+#include "vid_files.h"
 #include "vid_clip.h"
 #include "vid_output_file.h"
 #include "vid_record.h"

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "file_offset.h"
+#include "vid_files.h"
 
 bool VidOutputFile::open(const std::string& path, std::string& error)
 {

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "file_offset.h"
+#include "vid_files.h"
 #include "le_bytes.h"
 
 const unsigned char kVidRecordMarkerRest[7] = {0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};

@@ -10,7 +10,7 @@
 #include "vid_kind.h"
 #include "vid_record.h"
 #include "compress_uncompress_MT.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "le_bytes.h"
 #include "vid_format.h"
 

@@ -14,7 +14,7 @@
 
 #include "VidHeader.h"
 #include "compress_uncompress_MT.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "le_bytes.h"
 #include "report.h"
 #include "vid_format.h"

@@ -6,7 +6,7 @@ import re
 import sys
 
 LAYERS = [
-    ["le_bytes", "file_offset", "threading", "report", "errbox", "vid_result", "vid_output_file",
+    ["le_bytes", "vid_files", "threading", "report", "errbox", "vid_result", "vid_output_file",
      "vid_json"],
     ["vid_format", "vid_kind"],
     ["compress_uncompress_MT"],

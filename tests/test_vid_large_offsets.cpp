@@ -5,7 +5,7 @@
 // the hole between costs no disk space on the file systems we test on (ext4, and Wine over
 // it), so each file takes a few kilobytes whatever its size.
 #include "VidHeader.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "le_bytes.h"
 
 #include <gtest/gtest.h>

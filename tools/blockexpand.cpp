@@ -11,7 +11,7 @@
 // Single-threaded except for the codec's own workers.
 #include "compress_uncompress_MT.h"
 #include "report.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "vid_version.h"
 
 #include <cerrno>

@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 
 #include "VidHeader.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "vid_version.h"
 
 int main(int argc, char** argv)

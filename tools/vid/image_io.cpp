@@ -3,7 +3,7 @@
 // only by a whole new one.
 #include "image_io.h"
 
-#include "file_offset.h"
+#include "vid_files.h"
 
 #include "vid_output_file.h"
 

@@ -2,7 +2,7 @@
 #include "vid_cli.h"
 
 #include "VidHeader.h"
-#include "file_offset.h"
+#include "vid_files.h"
 
 #include <cerrno>
 #include <cstdlib>

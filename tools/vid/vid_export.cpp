@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "VidHeader.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "image_io.h"
 #include "vid_clip.h"
 #include "vid_movie.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "VidHeader.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "compress_uncompress_MT.h"
 #include "image_io.h"
 #include "vid_cli.h"

@@ -12,7 +12,7 @@
 #include "vid_format.h"
 #include "vid_records.h"
 #include "vid_salvage.h"
-#include "file_offset.h"
+#include "vid_files.h"
 
 const VidSubcommand vid_repair_command = {
     "repair",

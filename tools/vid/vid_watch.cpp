@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "VidHeader.h"
-#include "file_offset.h"
+#include "vid_files.h"
 #include "vid_cli.h"
 #include "vid_clip.h"
 #include "vid_commands.h"

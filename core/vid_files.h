@@ -1,6 +1,6 @@
-// 64-bit file positioning, and creating and replacing files, on every platform. On Windows `long`
-// and mingw's `off_t` are 32 bits wide, so plain fseek/fseeko would silently wrap offsets beyond 2
-// or 4 GiB.
+// Files on every platform: 64-bit positioning, creating, replacing, syncing, and what a path
+// names. On Windows `long` and mingw's `off_t` are 32 bits wide, so plain fseek/fseeko would
+// silently wrap offsets beyond 2 or 4 GiB.
 #pragma once
 
 #include <cerrno>
