@@ -5,6 +5,7 @@
 // affects all of them alike.
 //
 // Usage: bench_codec [rounds, default 15]
+#include "threading.h"
 #include "codec_test_data.h"
 #include "compress_uncompress_MT.h"
 

@@ -16,6 +16,7 @@
 #include <opencv2/imgproc.hpp>
 #endif
 
+#include "threading.h"
 #include "bayer.h"
 #include "bayer_interpolate_MT.h"
 #include "bayer_simd.h"

@@ -5,6 +5,7 @@
 //
 // Usage: codec_speedup [repetitions]     prints one line per operation:
 //   <platform> <operation> single_ms=<median> mt_ms=<median> speedup=<single/mt> workers=<n>
+#include "threading.h"
 #include "compress_uncompress_MT.h"
 
 #include <zlib.h>

@@ -38,9 +38,9 @@ endforeach()
 # The MATLAB build of errbox (reports raised through mexErrMsgTxt), made on first use.
 function(_vid_windows_errbox)
     if(NOT TARGET errbox_mex_win)
-        add_library(errbox_mex_win OBJECT ${PROJECT_SOURCE_DIR}/core/errbox.cpp)
+        add_library(errbox_mex_win OBJECT ${PROJECT_SOURCE_DIR}/tools/errbox.cpp)
         target_compile_definitions(errbox_mex_win PRIVATE MATLAB_MEX_FILE MX_COMPAT_32)
-        target_include_directories(errbox_mex_win PUBLIC ${PROJECT_SOURCE_DIR}/core
+        target_include_directories(errbox_mex_win PUBLIC ${PROJECT_SOURCE_DIR}/tools
             PRIVATE ${VID_WIN_MEX_API_DIR})
         target_compile_options(errbox_mex_win PRIVATE ${VID_WARNINGS})
     endif()

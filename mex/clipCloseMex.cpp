@@ -10,6 +10,7 @@
 // happens, every copy of this handle is refused from now on (see vid_handle_seal.h). The
 // destructor's report reaches the host as an error, with the container's text. Further
 // inputs and the number of outputs are not looked at. Runs on the host's thread.
+#include <cstdio>
 #include <cstring>
 
 #include "VidHeader.h"
@@ -42,6 +43,15 @@ void mexFunction(int /*nlhs*/, mxArray* /*plhs*/[], int nrhs, const mxArray* prh
     if (closing->file_open_read_or_write == 1)
         closing->current_frame = int(control->frames_written);
     control->state = kVidControlClosed;
+    // A writer that cannot be finished keeps what it had (every frame in its table readable);
+    // its report is raised once everything is released.
+    const bool finished = closing->finish();
+    static char message[sizeof closing->errMessage];
+    snprintf(message, sizeof message, "%s", closing->errMessage);
+    if (!finished && closing->prior_reports[0] != '\0')
+        fputs(closing->prior_reports, stderr);
     closing->~VidHeader();
     mxFree(copy);
+    if (!finished)
+        mexErrMsgTxt(message);
 }

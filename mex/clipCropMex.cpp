@@ -20,10 +20,10 @@
 //
 // Ownership: every reader, the writer and the working arrays of a call are recorded in one
 // module-level CropCall before anything can raise an error, and are released before an
-// error raised here reaches the host. The container raises its own reports from inside
-// VidHeader operations; those unwind through a guard that releases the same record, and a
-// host that ends the call without unwinding has the leftovers released at the next call or
-// when the module is unloaded. Runs on the host's thread; nothing survives a call.
+// error raised here reaches the host. The container never raises: each of its failures comes
+// back here and is raised with its report once the call has released everything (a guard
+// releases the same records should anything unwind, and a host that ends the call without
+// unwinding has the leftovers released at the next call or when the module is unloaded). Runs on the host's thread; nothing survives a call.
 #include <cstdint>
 #include <cmath>
 #include <cstdio>
@@ -131,6 +131,8 @@ struct CropCall {
 CropCall g_call;
 bool g_exit_hook_registered = false;
 
+[[noreturn]] void raise_report(const VidHeader& v);
+
 // Releases one slot without finishing a writer: the writer mark is cleared first, so the
 // destructor only closes the file (leaving an output unfinished) and frees the buffers.
 // The container releases everything it holds before it raises a report, from a constructor
@@ -152,10 +154,12 @@ void release_slot(VidSlot& slot)
 }
 
 // Finishes the writer (header and offsets table, then closing the file) and releases it. A
-// failure is raised by the destructor after it has released everything.
+// failure is raised once the call has released everything.
 void finish_writer()
 {
     VidSlot& slot = g_call.writer;
+    if (!slot.vid()->finish())
+        raise_report(*slot.vid());
     slot.state = VidSlot::kDestroying;
     slot.vid()->~VidHeader();
     delete[] slot.storage;
@@ -220,6 +224,15 @@ struct CallGuard {
     abort(); // not reached
 }
 
+// Raises the report of a container operation that failed: what the codec and the demosaic
+// reported on stderr first, then the container's message as the MATLAB error.
+[[noreturn]] void raise_report(const VidHeader& v)
+{
+    if (v.prior_reports[0] != '\0')
+        fputs(v.prior_reports, stderr);
+    raise_error(v.errMessage[0] ? v.errMessage : "Error opening video file.\n");
+}
+
 // ---------------------------------------------------------------------------------------
 // Argument helpers.
 
@@ -242,12 +255,12 @@ void prepare_slot(VidSlot& slot)
     slot.state = VidSlot::kConstructing;
 }
 
-// Raised when a constructor returned a failed object (its report did not end the call).
+// Raised when a constructor returned a failed object.
 void check_opened(const VidSlot& slot)
 {
     const VidHeader* v = slot.vid();
     if (!v->isOpen())
-        raise_error(v->errMessage[0] ? v->errMessage : "Error opening video file.\n");
+        raise_report(*v);
 }
 
 // Allocates the reader slots of K inputs.
@@ -497,9 +510,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     const MergeResult result =
         merge_frames(plan, g_call.inputs, g_call.reader_vids, k, writer, stdout);
     if (result.status == MergeResult::kReadFailed)
-        raise_error(g_call.reader_vids[result.input]->errMessage);
+        raise_report(*g_call.reader_vids[result.input]);
     if (result.status == MergeResult::kWriteFailed)
-        raise_error(writer.errMessage);
+        raise_report(writer);
     if (result.status != MergeResult::kOk)
         raise_error("Internal error: a crop box does not fit the output frame.");
 

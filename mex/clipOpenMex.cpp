@@ -97,10 +97,16 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
                                 : new (storage) VidHeader(name, stderr);
     mxFree(name);
     if (!record->isOpen()) {
-        // Only a host that returns from the container's report gets here; the record then
-        // holds at most what its destructor releases.
+        // The container's report, raised once the record is released (it then holds at most
+        // what its destructor releases): the codec's lines on stderr, then the message.
+        static char message[sizeof record->errMessage];
+        snprintf(message, sizeof message, "%s",
+                 record->errMessage[0] ? record->errMessage : "Error opening video file.\n");
+        if (record->prior_reports[0] != '\0')
+            fputs(record->prior_reports, stderr);
         record->~VidHeader();
-        mexErrMsgTxt("Error opening video file.\n");
+        mexErrMsgTxt(message); // the host frees the outputs made above
+
         return;
     }
     // A handle's bytes never change with a read (its seal covers them): a reader's frame

@@ -13,6 +13,7 @@
 #include <cstddef>
 
 #include "VidHeader.h"
+#include "errbox.h"
 #include "mex.h"
 #include "mex_args.h"
 #include "vid_frame_planes.h"
@@ -61,8 +62,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     }
     // RGB rows go into column order on the codec's workers while other blocks expand.
     if (!vid_read_frame_planes(record, frame, mxGetPr(image))) {
-        // Only a host that returns from the container's report gets here.
-        mexErrMsgTxt(record->errMessage);
+        // The container's report, raised here: the codec's lines on stderr, then the message.
+        if (!vid_show_report(*record, stderr))
+            mexErrMsgTxt(record->errMessage);
         return;
     }
     plhs[0] = image;

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "VidHeader.h"
+#include "errbox.h"
 #include "mex.h"
 #include "mex_args.h"
 #include "vid_handle.h"
@@ -55,8 +56,9 @@ void mexFunction(int nlhs, mxArray* /*plhs*/[], int nrhs, const mxArray* prhs[])
                          size_t(dims[1]), record->pixmap, size_t(record->width),
                          size_t(record->height));
     if (!record->writeNextFrameToVideoFile()) {
-        // Only a host that returns from the container's report gets here.
-        mexErrMsgTxt(record->errMessage);
+        // The container's report, raised here: the codec's lines on stderr, then the message.
+        if (!vid_show_report(*record, stderr))
+            mexErrMsgTxt(record->errMessage);
         return;
     }
     // current_frame moved inside the handle: seal it again so that it stays recognisable,

@@ -27,8 +27,7 @@
 // In Octave, VidReader reads frames through the oct-file vidReadFrames instead (the same
 // command; see there why).
 // The classes check indices and image sizes themselves and give those errors identifiers.
-// The container's reports are captured here, never raised by the container: each of its
-// failures is raised with the identifier of its kind (vid_result_identifier) and a message
+// The container keeps its reports (it never raises): each of its failures is raised with the identifier of its kind (vid_result_identifier) and a message
 // naming the file, the frame in the classes' 1-based numbering and the reason.
 #include <cstdint>
 #include <cstdio>
@@ -42,7 +41,7 @@
 #include "vid_clip.h"
 #include "vid_follow.h"
 #include "vid_format.h"
-#include "report.h"
+#include "vid_mex_errors.h"
 #include "vid_read.h"
 #include "vid_records.h"
 #include "vid_result.h"
@@ -61,9 +60,6 @@ void fail(const char* message)
 {
     mexErrMsgTxt(message);
 }
-
-// The container's reports of the current call (kept, not shown).
-std::string g_reports;
 
 // Raises a failure of the container as the classes' error. The failure's own strings are
 // released first: the host may end the call without unwinding.
@@ -464,8 +460,6 @@ void close_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    g_reports.clear();
-    vid_report_capture(&g_reports);
     if (nrhs < 1)
         return vid_mex_argument_error("No command given.", kUsage);
     if (command_is(prhs[0], "open"))

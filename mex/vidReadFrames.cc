@@ -18,18 +18,13 @@
 #include <string>
 
 #include "VidHeader.h"
-#include "report.h"
+#include "vid_mex_errors.h"
 #include "vid_result.h"
 #include "vid_frame_planes.h"
 #include "vid_handle_seal.h"
 
-// The container's reports are captured, not printed (the module has no MEX context to raise
-// from): each failure is raised below as an Octave error with the identifier of its kind, in
-// VidReader's 1-based numbering.
-namespace {
-std::string g_reports;
-} // namespace
-
+// The container keeps its reports: each failure is raised below, from its data, as an Octave
+// error with the identifier of its kind, in VidReader's 1-based numbering.
 namespace {
 
 // A real scalar holding a whole number within int's range.
@@ -73,8 +68,6 @@ template <class Value, class Element> octave_value read_into(VidHeader* r, int f
 DEFUN_DLD(vidReadFrames, args, ,
           "IMG = vidReadFrames (H, FIRST, COUNT, CLS): VidReader's frame reader in Octave.")
 {
-    g_reports.clear();
-    vid_report_capture(&g_reports);
     int first = 0, count = 0;
     if (args.length() != 4 || !whole_number(args(1), &first) || !whole_number(args(2), &count) ||
         count < 1 || !args(3).is_string())

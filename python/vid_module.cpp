@@ -63,10 +63,6 @@ py::object g_make_error; // vid/__init__.py's _error(result, errno, message): th
                  error_number, message);
 }
 
-// The reports of the codec, the demosaic and the container on this thread are kept off the
-// terminal for the duration of a call: failures are read as data (VidHeader::lastError).
-using Quiet = VidReportsQuiet;
-
 // Paths come as bytes (os.fsencode): refused, as Python's open() refuses them, when they hold
 // a NUL (the C library would stop at it and reach another file) or do not fit the name field.
 void check_path(const std::string& path)
@@ -96,7 +92,6 @@ class Reader {
     explicit Reader(const std::string& path)
     {
         check_path(path);
-        Quiet quiet;
         vid_.reset(new VidHeader(path.c_str(), nullptr));
         if (!vid_->isOpen()) {
             const VidError error = vid_->lastError();
@@ -233,8 +228,8 @@ class Reader {
   private:
     // Runs call(reader, failure) on the open reader with the GIL released, under the reader's
     // lock (closing takes the same lock: a call either finishes on the open reader or finds it
-    // closed, never a freed one) and with the core's reports kept quiet; then raises for a
-    // closed reader, or for the failure a call that returned false left.
+    // closed, never a freed one); then raises for a closed reader, or for the failure a call
+    // that returned false left.
     template <class Call> void with_reader(Call call)
     {
         VidError failure;
@@ -245,7 +240,6 @@ class Reader {
             if (!vid_) {
                 was_closed = true;
             } else {
-                Quiet quiet;
                 ok = call(*vid_, failure);
             }
         }
@@ -290,7 +284,6 @@ class Writer {
         recording.frame_rate = frame_rate;
         recording.start_time = start_time.c_str();
         recording.metadata = metadata.c_str();
-        Quiet quiet;
         // The reservation is a hint: a bounded table up front, frames beyond it still taken.
         vid_.reset(new VidHeader(path.c_str(), nullptr, width, height,
                                  vid_hinted_table_entries(reserve), recording));
@@ -318,7 +311,6 @@ class Writer {
             } else if (size_t(info.size) * size_t(info.itemsize) != size_t(vid_->pixmap_size)) {
                 wrong_size = true;
             } else {
-                Quiet quiet;
                 memcpy(vid_->pixmap, info.ptr, size_t(vid_->pixmap_size));
                 if (!vid_->writeNextFrameToVideoFile(timestamp))
                     failure = vid_->lastError();
@@ -355,7 +347,6 @@ class Writer {
         VidError failure;
         {
             py::gil_scoped_release unlocked;
-            Quiet quiet;
             finished = finishing->finish();
             if (!finished)
                 failure = finishing->lastError();
@@ -409,7 +400,6 @@ py::tuple crop(const std::string& out, const std::vector<CropInput>& given, int 
     bool written = false;
     {
         py::gil_scoped_release unlocked;
-        Quiet quiet;
         written = vid_crop(out, inputs, options, outcome, error);
     }
     if (!written)

@@ -13,7 +13,7 @@ echo "format: ${#files[@]} files follow .clang-format"
 
 # Platform conditionals live in the platform units alone (files, threads) and in the legacy
 # gateway whose Windows form is part of its published behaviour.
-platform_units='^(core/vid_files\.h|core/threading\.(h|cpp)|mex/clipCropMex\.cpp)$'
+platform_units='^(core/base/vid_files\.h|core/base/threading\.(h|cpp)|mex/clipCropMex\.cpp)$'
 stray=$(grep -l '_WIN32' "${files[@]}" | grep -Ev "$platform_units" || true)
 if [ -n "$stray" ]; then
     echo "format: _WIN32 outside the platform units: $stray" >&2

@@ -38,8 +38,9 @@ Functions
  clipCropMex
 IDX
 cp mex/classes/VidReader.m mex/classes/VidWriter.m "$stage/inst/"
-cp core/*.cpp core/*.h core/*.inc "$stage/src/core/"
-sed "s/@PROJECT_VERSION@/$version/" core/vid_version.h.in > "$stage/src/core/vid_version.h"
+# The core's layer folders go into one flat folder, with the front ends' errbox beside them.
+cp core/*.h core/*/*.cpp core/*/*.h core/*/*.inc tools/errbox.h tools/errbox.cpp "$stage/src/core/"
+sed "s/@PROJECT_VERSION@/$version/" core/base/vid_version.h.in > "$stage/src/core/vid_version.h"
 cp mex/*.cpp mex/*.cc mex/*.h mex/octFunction.map "$stage/src/mex/"
 # help reads a MEX function's help from a .m file beside the module, which pkg installs
 # into an architecture folder of its own: post_install puts the help files there.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "VidHeader.h"
+#include "errbox.h"
 #include "bayer_interpolate_MT.h"
 #include "vid_test_files.h"
 
@@ -17,7 +18,8 @@ using vidtest::Bytes;
 
 namespace {
 
-// An error stream the object reports to; text() gives everything reported so far.
+// A stream the object's reports are shown on, as a program shows them (vid_show_report);
+// text(v) shows what v has not shown yet and gives everything shown so far.
 class Reports {
   public:
     Reports() : f_(tmpfile()) {}
@@ -27,8 +29,9 @@ class Reports {
             fclose(f_);
     }
     FILE* stream() { return f_; }
-    std::string text()
+    std::string text(VidHeader& v)
     {
+        vid_show_report(v, f_);
         std::string out;
         fflush(f_);
         long end = ftell(f_);
@@ -161,7 +164,7 @@ TEST(VidHeaderWriter, WriterForNoFramesLeavesAnEightByteFile)
         VidHeader w(path.c_str(), reports.stream(), 8, 6, 0);
         ASSERT_TRUE(w.isOpen());
         EXPECT_FALSE(w.writeNextFrameToVideoFile());
-        EXPECT_TRUE(contains(reports.text(), "asked frameNumber 0 > num_frames 0"));
+        EXPECT_TRUE(contains(reports.text(w), "asked frameNumber 0 > num_frames 0"));
     }
     Bytes file = vidtest::read_file(path);
     ASSERT_EQ(file.size(), 8u);
@@ -209,8 +212,8 @@ TEST(VidHeaderWriter, AppendBeyondReservedCountIsRefusedAndChangesNothing)
         EXPECT_EQ(w.current_frame, 5);
         fflush(w.videoFile);
         EXPECT_EQ(vidtest::read_file(path).size(), size_before);
-        EXPECT_TRUE(contains(reports.text(), "VidHeader:"));
-        EXPECT_TRUE(contains(reports.text(), " asked frameNumber 5 > num_frames 5\n"));
+        EXPECT_TRUE(contains(reports.text(w), "VidHeader:"));
+        EXPECT_TRUE(contains(reports.text(w), " asked frameNumber 5 > num_frames 5\n"));
     }
     VidHeader r(path.c_str(), nullptr);
     EXPECT_EQ(r.num_frames, 5);
@@ -239,8 +242,8 @@ TEST(VidHeaderWriter, RefusesGeometriesItCannotWriteAndLeavesExistingFileAlone)
             EXPECT_EQ(w.offsets, nullptr);
             EXPECT_EQ(w.videoFile, nullptr);
             EXPECT_FALSE(w.writeNextFrameToVideoFile());
+            EXPECT_TRUE(contains(reports.text(w), "VidHeader:"));
         }
-        EXPECT_TRUE(contains(reports.text(), "VidHeader:"));
         EXPECT_EQ(vidtest::read_file(path), Bytes(100, 7));
     }
 }
@@ -272,7 +275,7 @@ TEST(VidHeaderWriter, FailedCompressionWritesNothingAndKeepsPosition)
     unsigned long capacity = w.compressed_buffer_size;
     w.compressed_buffer_size = 100; // too small for any record of this frame
     EXPECT_FALSE(w.writeNextFrameToVideoFile());
-    EXPECT_TRUE(contains(reports.text(), "cannot compress current_frame 0"));
+    EXPECT_TRUE(contains(reports.text(w), "cannot compress current_frame 0"));
     EXPECT_EQ(w.current_frame, 0);
     EXPECT_EQ(w.offsets[1], w.offsets[0]);
     EXPECT_EQ(vidtest::read_file(path).size(), 8u + 2 * 8); // header and table only
@@ -294,7 +297,7 @@ TEST(VidHeaderWriter, FailedSeekKeepsPositionAndTheNextAppendRetries)
         w.offsets[0] = -1;
         EXPECT_FALSE(w.writeNextFrameToVideoFile());
         EXPECT_TRUE(
-            contains(reports.text(), "cannot seek to offset for current_frame 0 in video_file"));
+            contains(reports.text(w), "cannot seek to offset for current_frame 0 in video_file"));
         EXPECT_EQ(w.current_frame, 0);
         w.offsets[0] = record_start;
         EXPECT_TRUE(w.writeNextFrameToVideoFile());
@@ -314,9 +317,9 @@ TEST(VidHeaderWriter, FullDeviceIsRefusedAtCreation)
     VidHeader w("/dev/full", reports.stream(), 640, 480, 2);
     EXPECT_FALSE(w.isOpen());
     EXPECT_EQ(w.videoFile, nullptr);
-    EXPECT_TRUE(contains(reports.text(), "/dev/full"));
-    EXPECT_TRUE(contains(reports.text(), "Unable to flush video file") ||
-                contains(reports.text(), "Unable to write header to video file"));
+    EXPECT_TRUE(contains(reports.text(w), "/dev/full"));
+    EXPECT_TRUE(contains(reports.text(w), "Unable to flush video file") ||
+                contains(reports.text(w), "Unable to write header to video file"));
 }
 
 TEST(VidHeaderWriter, WriteOpenFailureLeavesNoBuffers)
@@ -327,7 +330,7 @@ TEST(VidHeaderWriter, WriteOpenFailureLeavesNoBuffers)
     EXPECT_EQ(w.pixmap, nullptr);
     EXPECT_EQ(w.offsets, nullptr);
     EXPECT_EQ(w.videoFile, nullptr);
-    EXPECT_TRUE(contains(reports.text(), " Unable to open following video file in  'wb' mode \r\n "
+    EXPECT_TRUE(contains(reports.text(w), " Unable to open following video file in  'wb' mode \r\n "
                                          "/nonexistent-dir/x.vid \r\n"));
 }
 
@@ -451,9 +454,9 @@ TEST(VidHeaderReader, OutOfRangeFrameNumbersLeavePixmapAlone)
     VidHeader r(path.c_str(), reports.stream());
     ASSERT_TRUE(r.readFrameFromVideoFile(1));
     EXPECT_FALSE(r.readFrameFromVideoFile(3));
-    EXPECT_TRUE(contains(reports.text(), " asked frameNumber 3 > num_frames 3\n"));
+    EXPECT_TRUE(contains(reports.text(r), " asked frameNumber 3 > num_frames 3\n"));
     EXPECT_FALSE(r.readFrameFromVideoFile(-1));
-    EXPECT_TRUE(contains(reports.text(), " asked frameNumber -1 > num_frames 3\n"));
+    EXPECT_TRUE(contains(reports.text(r), " asked frameNumber -1 > num_frames 3\n"));
     EXPECT_EQ(pixmap_of(r), file.frames[1]);
 }
 
@@ -520,7 +523,7 @@ TEST(VidHeaderReader, OpeningFailuresLeaveRecognisableStates)
         EXPECT_FALSE(r.isOpen());
         EXPECT_EQ(r.num_frames, 0);
         // Title line, then "VidHeader:<line> " and the text with the path.
-        std::string text = reports.text();
+        std::string text = reports.text(r);
         std::string head = "\n\n Framewise error\nVidHeader:";
         std::string tail =
             " Unable to open following video file in  'rb' mode \r\n " + path + " \r\n\n";
@@ -540,7 +543,7 @@ TEST(VidHeaderReader, OpeningFailuresLeaveRecognisableStates)
         EXPECT_FALSE(r.isOpen());
         EXPECT_EQ(r.num_frames, 0);
         EXPECT_EQ(r.videoFile, nullptr);
-        EXPECT_TRUE(contains(reports.text(), " Unable to read from video file \n " + path + " \n"));
+        EXPECT_TRUE(contains(reports.text(r), " Unable to read from video file \n " + path + " \n"));
     }
     {
         Reports reports;
@@ -553,9 +556,9 @@ TEST(VidHeaderReader, OpeningFailuresLeaveRecognisableStates)
         EXPECT_EQ(r.num_frames, 4);
         EXPECT_EQ(r.pixmap, nullptr);
         EXPECT_EQ(r.offsets, nullptr);
-        EXPECT_TRUE(contains(reports.text(), " Error reading offsets to video file \n " + path));
+        EXPECT_TRUE(contains(reports.text(r), " Error reading offsets to video file \n " + path));
         EXPECT_FALSE(r.readFrameFromVideoFile(0));
-        EXPECT_TRUE(contains(reports.text(), "video file is not open for reading"));
+        EXPECT_TRUE(contains(reports.text(r), "video file is not open for reading"));
     }
 }
 
@@ -576,7 +579,7 @@ TEST(VidHeaderReader, FrameReadFailuresAndWhatPixmapHolds)
         ASSERT_TRUE(r.readFrameFromVideoFile(2));
         EXPECT_FALSE(r.readFrameFromVideoFile(1));
         EXPECT_TRUE(
-            contains(reports.text(),
+            contains(reports.text(r),
                      " cannot seek to offset for frame_number 1 in video_file \n " + path + "\n"));
         EXPECT_EQ(pixmap_of(r), good.frames[2]);
     }
@@ -589,7 +592,7 @@ TEST(VidHeaderReader, FrameReadFailuresAndWhatPixmapHolds)
         VidHeader r(path.c_str(), reports.stream());
         ASSERT_TRUE(r.readFrameFromVideoFile(0));
         EXPECT_FALSE(r.readFrameFromVideoFile(1));
-        EXPECT_TRUE(contains(reports.text(),
+        EXPECT_TRUE(contains(reports.text(r),
                              " cannot read frame_number 1 in video_file \n " + path + "\n"));
         EXPECT_EQ(pixmap_of(r), black);
     }
@@ -603,7 +606,7 @@ TEST(VidHeaderReader, FrameReadFailuresAndWhatPixmapHolds)
         Reports reports;
         VidHeader r(path.c_str(), reports.stream());
         EXPECT_FALSE(r.readFrameFromVideoFile(1));
-        EXPECT_TRUE(contains(reports.text(), " error uncompressing frame_number 1 in video: \n"));
+        EXPECT_TRUE(contains(reports.text(r), " error uncompressing frame_number 1 in video: \n"));
         EXPECT_TRUE(r.readFrameFromVideoFile(2));
     }
 }
@@ -624,7 +627,7 @@ TEST(VidHeaderReader, CodecErrorWithMatchingSizeFailsTheFrame)
         Reports reports;
         VidHeader r(path.c_str(), reports.stream());
         EXPECT_FALSE(r.readFrameFromVideoFile(0));
-        EXPECT_TRUE(contains(reports.text(), "error uncompressing frame_number 0"));
+        EXPECT_TRUE(contains(reports.text(r), "error uncompressing frame_number 0"));
         if (bayer) {
             EXPECT_EQ(pixmap_of(r), Bytes(size_t(r.pixmap_size), 0));
         }
@@ -646,7 +649,7 @@ TEST(VidHeaderReader, OneSampleWideOrHighBayerFramesAreRefusedSafely)
         VidHeader r(path.c_str(), reports.stream());
         ASSERT_TRUE(r.isOpen());
         EXPECT_FALSE(r.readFrameFromVideoFile(0));
-        EXPECT_TRUE(contains(reports.text(), "cannot demosaic frame_number 0"));
+        EXPECT_TRUE(contains(reports.text(r), "cannot demosaic frame_number 0"));
         EXPECT_EQ(pixmap_of(r), Bytes(size_t(r.pixmap_size), 0));
     }
 }
@@ -659,7 +662,7 @@ TEST(VidHeaderReader, OverlongFileNameIsRefusedAndKeptTerminated)
     EXPECT_FALSE(r.isOpen());
     EXPECT_EQ(r.videoFile, nullptr);
     EXPECT_EQ(strlen(r.videoFileName), sizeof r.videoFileName - 1);
-    EXPECT_TRUE(contains(reports.text(), "video file name missing or longer than 4999 bytes"));
+    EXPECT_TRUE(contains(reports.text(r), "video file name missing or longer than 4999 bytes"));
 
     VidHeader w(name.c_str(), reports.stream(), 8, 6, 1);
     EXPECT_FALSE(w.isOpen());
@@ -716,7 +719,7 @@ TEST(VidHeaderImages, UnwritableImageIsReportedOnce)
     v.error_outfile = reports.stream();
     unsigned char rgb[6] = {};
     v.writePPMimage("/nonexistent-dir/a.ppm", rgb);
-    EXPECT_TRUE(contains(reports.text(),
+    EXPECT_TRUE(contains(reports.text(v),
                          " Unable to open file to write image \r\n /nonexistent-dir/a.ppm\n"));
     EXPECT_TRUE(contains(v.errMessage, "VidHeader:"));
 }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "threading.h"
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
 #include "demosaic_images.h"

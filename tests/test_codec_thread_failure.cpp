@@ -29,12 +29,12 @@ void expect_start_report(const std::string& err, int worker, const char* procedu
 TEST(CodecThreadFailure, CompressFailsWhenAnyWorkerCannotStart)
 {
     std::vector<uint8_t> input = codec_test::random_bytes(300000, 4); // 4 blocks
-    for (int failed = 0; failed < 3; failed++) {
+    for (int failed = 1; failed < 3; failed++) { // worker 0 runs on the caller
         SCOPED_TRACE(failed);
         std::vector<uint8_t> dest(2 * input.size());
         unsigned long size = dest.size();
         vidtest::thread_starts = 0;
-        vidtest::refused_start = failed;
+        vidtest::refused_start = failed - 1;
         testing::internal::CaptureStderr();
         int rc = compress_MT_on_cores(dest.data(), size, input.data(), input.size(), 3);
         std::string err = testing::internal::GetCapturedStderr();
@@ -49,27 +49,21 @@ TEST(CodecThreadFailure, UncompressFailsButOtherWorkersFillTheirRanges)
 {
     std::vector<uint8_t> input = codec_test::random_bytes(300000, 5); // 4 blocks of 75000
     std::vector<uint8_t> packed = codec_test::reference_blocked_compress(input);
-    for (int failed = 0; failed < 2; failed++) {
-        SCOPED_TRACE(failed);
-        std::vector<uint8_t> out(input.size(), 0);
-        unsigned char* dest = out.data();
-        unsigned long size = out.size();
-        vidtest::thread_starts = 0;
-        vidtest::refused_start = failed;
-        testing::internal::CaptureStderr();
-        int rc = uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), 2);
-        std::string err = testing::internal::GetCapturedStderr();
-        vidtest::refused_start = -1;
-        EXPECT_EQ(rc, 1);
-        expect_start_report(err, failed, "uncompress_MT");
-        // Worker 0 has blocks 0-1, worker 1 blocks 2-3: the one that ran filled its half.
-        size_t half = input.size() / 2;
-        size_t ran = failed == 0 ? half : 0;
-        size_t idle = failed == 0 ? 0 : half;
-        EXPECT_TRUE(std::equal(input.begin() + ran, input.begin() + ran + half, out.begin() + ran));
-        EXPECT_EQ(std::vector<uint8_t>(out.begin() + idle, out.begin() + idle + half),
-                  std::vector<uint8_t>(half, 0));
-    }
+    // Worker 0 (blocks 0-1) runs on the caller; worker 1 (blocks 2-3) cannot start.
+    std::vector<uint8_t> out(input.size(), 0);
+    unsigned char* dest = out.data();
+    unsigned long size = out.size();
+    vidtest::thread_starts = 0;
+    vidtest::refused_start = 0;
+    testing::internal::CaptureStderr();
+    int rc = uncompress_MT_on_cores(dest, size, packed.data(), packed.size(), 2);
+    std::string err = testing::internal::GetCapturedStderr();
+    vidtest::refused_start = -1;
+    EXPECT_EQ(rc, 1);
+    expect_start_report(err, 1, "uncompress_MT");
+    const size_t half = input.size() / 2;
+    EXPECT_TRUE(std::equal(input.begin(), input.begin() + half, out.begin()));
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + half, out.end()), std::vector<uint8_t>(half, 0));
 }
 
 } // namespace

@@ -91,18 +91,13 @@ TEST(CompressionEffort, OutOfRangeEffortsAreRefusedBeforeAnythingIsWritten)
         EXPECT_EQ(size, 4096u);
         EXPECT_EQ(out[0], 0xAB);
 
-        FILE* errors = tmpfile();
-        ASSERT_NE(errors, nullptr);
         {
-            VidHeader writer(path.c_str(), errors, 16, 16, 2, effort);
+            VidHeader writer(path.c_str(), nullptr, 16, 16, 2, effort);
             EXPECT_FALSE(writer.isOpen());
+            EXPECT_NE(std::string(writer.errMessage).find("compression effort"), std::string::npos)
+                << writer.errMessage;
         }
         EXPECT_NE(access(path.c_str(), F_OK), 0) << "a refused writer created its file";
-        rewind(errors);
-        char text[512] = {0};
-        EXPECT_GT(fread(text, 1, sizeof text - 1, errors), 0u);
-        EXPECT_NE(std::string(text).find("compression effort"), std::string::npos) << text;
-        fclose(errors);
     }
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "threading.h"
 #include "program_run.h"
 #include "memsoak_run.h"
 

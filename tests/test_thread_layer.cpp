@@ -1,12 +1,15 @@
 // The worker fan-out's platform layer: starting workers, joining exactly the ones that
-// started (also when some slots never got a worker), and the cleanup template's verdict.
+// started (also when some slots never got a worker), and the fan-out every parallel part of
+// the core runs on.
 // The same expectations hold for the POSIX and the Windows thread API.
-#include "compress_uncompress_MT.h"
+#include "threading.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -25,20 +28,15 @@ void* slow_worker(void* arg)
 }
 
 struct Record {
-    int work_done = 0;
-    int* init_counter = nullptr;
-    void init()
-    {
-        work_done = 0;
-        if (init_counter)
-            ++*init_counter;
-    }
+    int runs = 0;
+    std::thread::id on;
 };
 
 void* record_worker(void* arg)
 {
     Record* r = static_cast<Record*>(arg);
-    r->work_done = 1;
+    r->runs++;
+    r->on = std::this_thread::get_id();
     return nullptr;
 }
 
@@ -93,25 +91,19 @@ TEST(FanOutLayer, JoinOfNoStartedWorkerReturns)
         EXPECT_EQ(h, THREAD_HANDLE(0));
 }
 
-TEST(FanOutCleanup, VerdictIsOneOnlyWhenEveryRecordFinished)
+TEST(FanOut, RunsEveryRecordOnceTheFirstOnTheCaller)
 {
-    for (int skipped = -1; skipped < 4; skipped++) {
-        SCOPED_TRACE(skipped);
-        const int n = 4;
-        int init_counter = 0;
-        THREAD_HANDLE* handles = new THREAD_HANDLE[n];
-        Record* records = new Record[n];
-        for (int i = 0; i < n; i++) {
-            records[i].init_counter = &init_counter;
-            if (i == skipped)
-                handles[i] = 0; // as if its start had failed: work_done stays 0
-            else
-                ASSERT_EQ(start_processing_thread(handles[i], record_worker, &records[i]), 0);
+    for (int n : {1, 2, 5, kVidMaxWorkers, kVidMaxWorkers + 3}) {
+        SCOPED_TRACE(n);
+        std::vector<Record> records(static_cast<size_t>(n));
+        std::string report;
+        EXPECT_TRUE(VID_FAN_OUT(n, record_worker, records.data(), &report));
+        EXPECT_EQ(report, "");
+        for (int i = 0; i < n; i++)
+            EXPECT_EQ(records[size_t(i)].runs, i < kVidMaxWorkers ? 1 : 0) << i;
+        EXPECT_EQ(records[0].on, std::this_thread::get_id());
+        if (n > 1) {
+            EXPECT_NE(records[1].on, std::this_thread::get_id());
         }
-        int verdict = wait_until_processing_threads_are_done_then_cleanup(n, handles, records);
-        EXPECT_EQ(verdict, skipped < 0 ? 1 : 0);
-        EXPECT_EQ(handles, nullptr);
-        EXPECT_EQ(records, nullptr);
-        EXPECT_EQ(init_counter, n);
     }
 }

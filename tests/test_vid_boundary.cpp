@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "VidHeader.h"
 #include "report.h"
@@ -28,8 +29,8 @@ TEST_F(Boundary, FailuresComeAsDataAndAreWordedOnce)
     ASSERT_TRUE(vidtest::write_file(at("damaged.vid"), damaged));
     ASSERT_TRUE(vidtest::write_file(at("junk.vid"), Bytes{1, 2, 3}));
 
-    // Nothing is printed while the thread captures: the caller words the failure itself.
-    VidReportsQuiet quiet;
+    // The core prints nothing: the caller words the failure itself.
+    testing::internal::CaptureStderr();
     const struct {
         std::string file;
         int frame; // read after opening, -1: none
@@ -65,12 +66,21 @@ TEST_F(Boundary, FailuresComeAsDataAndAreWordedOnce)
         if (c.result == VidResult::damaged_record) {
             EXPECT_EQ(std::string(r.reportText()),
                       "error uncompressing frame_number 2 in video: \n");
+            // Handed over once, the codec's lines first, then the container's report.
+            std::vector<std::pair<std::string, bool>> shown;
+            EXPECT_TRUE(r.takeReports(
+                [&](const char* text, bool container) { shown.emplace_back(text, container); }));
+            ASSERT_EQ(shown.size(), 2u);
+            EXPECT_EQ(shown[0].first.rfind("compress_uncompress_MT.cpp:", 0), 0u) << shown[0].first;
+            EXPECT_FALSE(shown[0].second);
+            EXPECT_EQ(shown[1].first, r.errMessage);
+            EXPECT_FALSE(r.takeReports([](const char*, bool) { FAIL(); }));
         }
     }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     // The classes count from 1.
     VidError e{VidResult::damaged_record, 0, 39, "c.vid", "x"};
     EXPECT_EQ(vid_error_message(e, 1), "c.vid: frame 40: damaged record (x)");
-    EXPECT_STREQ(vid_result_identifier(VidResult::frame_out_of_range), "vid:badFrameIndex");
 
     // The programs word the same failures, on one line, without the codec's own reports.
     Outcome r = sh("$VID verify damaged.vid > v.txt");

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "VidHeader.h"
+#include "errbox.h"
 #include "vid_test_files.h"
 
 using vidtest::Bytes;
@@ -64,8 +65,10 @@ class Reports {
     Reports() : f_(tmpfile()) {}
     ~Reports() { fclose(f_); }
     FILE* stream() { return f_; }
-    long size()
+    // Shows what v has not shown yet (as a program does) and gives the bytes shown so far.
+    long size(VidHeader& v)
     {
+        vid_show_report(v, f_);
         fflush(f_);
         return ftell(f_);
     }
@@ -202,17 +205,17 @@ TEST(VidDamaged, EveryCorruptionIsReportedWithoutCrashOrOversizedAllocation)
         EXPECT_LE(largest_array_request, allowed_allocation(bytes));
         if (c.outcome == kOpenFails) {
             EXPECT_FALSE(r->isOpen());
-            EXPECT_GT(reports.size(), 0);
+            EXPECT_GT(reports.size(*r), 0);
             EXPECT_NE(strstr(r->errMessage, "VidHeader:"), nullptr);
         } else {
             ASSERT_TRUE(r->isOpen());
             for (int i = 0; i < kFrames; i++) {
                 SCOPED_TRACE(i);
-                long before = reports.size();
+                long before = reports.size(*r);
                 bool read = r->readFrameFromVideoFile(i);
                 if (c.failing_frames & (1u << i)) {
                     EXPECT_FALSE(read);
-                    EXPECT_GT(reports.size(), before);
+                    EXPECT_GT(reports.size(*r), before);
                 } else {
                     EXPECT_TRUE(read);
                     EXPECT_EQ(Bytes(r->pixmap, r->pixmap + r->pixmap_size), good.frames[size_t(i)]);
@@ -294,7 +297,7 @@ TEST(VidDamaged, WhatAFileCannotHoldIsNotAllocated)
         EXPECT_LE(r.compressed_buffer_size, c.bytes.size());
         if (r.num_frames > 0) { // read as black, or refused with a reason: never a crash
             bool read = r.readFrameFromVideoFile(0);
-            EXPECT_TRUE(read || reports.size() > 0);
+            EXPECT_TRUE(read || reports.size(r) > 0);
             EXPECT_EQ(r.pixmap[r.pixmap_size / 2], 0);
         }
     }

@@ -10,7 +10,7 @@
 // were (no empty or partial file under any name) and the program ends with status 1.
 // Single-threaded except for the codec's own workers.
 #include "compress_uncompress_MT.h"
-#include "report.h"
+#include "print_report.h"
 #include "vid_files.h"
 #include "vid_version.h"
 

@@ -1,12 +1,12 @@
 // framewise: expands every frame of one VID file into ./frames/NNNNN.ppm (binary PPM).
 //
 // The plainest client of VidHeader: open a reader, read each frame by number, dump pixmap.
-// Reports of the container are printed by the command-line build of displayMessageBox and
-// the run goes on; a frame that fails to read is still dumped (black: a failed read clears
-// pixmap). ./frames is created when it is missing.
-// Exit status: 0 once every frame was read and written; 1 for a wrong argument count, a file
-// that did not open completely or holds no frames, or when any frame could not be read or
-// written (after all frames, with a one-line summary).
+// Each report of the container is printed as it comes (vid_show_report, the command-line
+// build of errbox) and the run goes on; a frame that fails to read is still dumped (black: a failed
+// read clears pixmap). ./frames is created when it is missing. Exit status: 0 once every frame was
+// read and written; 1 for a wrong argument count, a file that did not open completely or holds no
+// frames, or when any frame could not be read or written (after all frames, with a one-line
+// summary).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include "VidHeader.h"
+#include "errbox.h"
 #include "vid_files.h"
 #include "vid_version.h"
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv)
     // A null record buffer marks every failed opening, including a short offsets table,
     // whose reader keeps the announced frame count but has nothing to read frames with.
     if (!reader->isOpen()) {
+        vid_show_report(*reader, nullptr);
         delete reader;
         return 1;
     }
@@ -62,8 +64,10 @@ int main(int argc, char** argv)
     int failed = 0;
     for (int i = 0; i < reader->num_frames; i++) {
         bool ok = reader->readFrameFromVideoFile(i);
+        vid_show_report(*reader, nullptr);
         snprintf(image_name, sizeof image_name, "./frames/%05d.ppm", i);
         reader->writePPMimage(image_name, reader->pixmap);
+        vid_show_report(*reader, nullptr);
         if (!ok || reader->result != VidResult::ok)
             failed++;
         if (i % 20 == 1) {

@@ -2,7 +2,8 @@
 // parallel random fill of the test area, and the compress-and-expand cycle over windows
 // drawn from it. See memsoak_run.h for the contract.
 #include "memsoak_run.h"
-#include "report.h"
+#include "print_report.h"
+#include "threading.h"
 
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <new>
 
 // Reports name the source file without the build's directory.
@@ -182,7 +184,9 @@ bool fill_test_area(SoakResources& r, int num_threads, const MemsoakSizes& z)
         int rc = start(r.threads[i], set_random_values_thread, &r.records[i]);
         if (rc != 0) {
             r.threads[i] = 0;
-            report_thread_start_failure(rc, i, VID_SOURCE_NAME, __LINE__);
+            std::string report;
+            describe_thread_start_failure(&report, rc, i, VID_SOURCE_NAME, __LINE__);
+            fputs(report.c_str(), stderr);
             all_started = false;
             break;
         }

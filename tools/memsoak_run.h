@@ -12,6 +12,8 @@
 // lrand48() is used by the main thread alone and is never seeded.
 #pragma once
 
+#include "threading.h"
+
 #include <cstdint>
 
 #include "compress_uncompress_MT.h"

@@ -59,9 +59,9 @@
 %! [h, ~] = clipOpenMex (name);
 %! n = numel (h);
 %! % (the error text between the name and the seal is not covered: the container writes it
-%! % in place, and it is never read as anything but text; nor are the failure fields that
-%! % end the record, errno to detail, the last 130 elements before the zero tail)
-%! for k = [1 2 600 625 (1872:1875) 1876 1880 n-140 n]
+%! % in place, and it is never read as anything but text; nor are the failure fields and the
+%! % reports kept beside them, errno to detail, the 387 elements before the clip fields)
+%! for k = [1 2 600 625 (1872:1875) 1876 1880 1890 n-6 n]
 %!   e = h;
 %!   e(k) = typecast (bitxor (typecast (e(k), "uint64"), uint64 (1)), "double");
 %!   assert (vid_error_text (@() clipReadMex (e, 0), 1), foreign_msg, sprintf ("element %d", k));

@@ -3,6 +3,7 @@
 // threads running inside a module that MATLAB (here the loader) has loaded.
 //   mexprobe()           raises "mexprobe needs an input"
 //   n = mexprobe(text)   prints "text=<text>\n", returns [strlen(text); workers_ok; cores]
+#include "threading.h"
 #include "compress_uncompress_MT.h"
 #include "mex.h"
 

@@ -292,12 +292,12 @@ bool read_image(const std::string& path, Want want, int& width, int& height,
 
 } // namespace
 
-bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error)
+bool read_rgb_image(const std::string& path, ImageSamples& image, std::string& error)
 {
     return read_image(path, Want::rgb, image.width, image.height, image.rgb, error);
 }
 
-bool read_mosaic_image(const std::string& path, int bytes_per_sample, RgbImage& image,
+bool read_mosaic_image(const std::string& path, int bytes_per_sample, ImageSamples& image,
                        std::string& error)
 {
     return read_image(path, bytes_per_sample == 2 ? Want::gray16 : Want::gray8, image.width,

@@ -12,20 +12,21 @@
 #include <string>
 #include <vector>
 
-struct RgbImage {
+// An image read from a file: RGB pixels, or a mosaic's samples (read_mosaic_image).
+struct ImageSamples {
     int width = 0;
     int height = 0;
-    std::vector<unsigned char> rgb; // width * height * 3
+    std::vector<unsigned char> rgb; // RGB: width * height * 3; samples: width * height * 1 or 2
 };
 
 // Reads an 8-bit PNG (RGB, RGBA, gray, gray+alpha or palette; alpha is dropped, gray is
 // spread to R = G = B) or a binary PPM/PGM of maxval 255 into RGB. The format is told by the
 // file's first bytes, not its name. 16-bit images are refused (they would lose bits).
-bool read_rgb_image(const std::string& path, RgbImage& image, std::string& error);
+bool read_rgb_image(const std::string& path, ImageSamples& image, std::string& error);
 // Reads a gray image as a Bayer mosaic's samples into image.rgb: 16-bit gray PNG or PGM
 // (maxval above 255) for two-byte samples, held little-endian as a record holds them; 8-bit
 // gray for one-byte samples. Colour images and other depths are refused.
-bool read_mosaic_image(const std::string& path, int bytes_per_sample, RgbImage& image,
+bool read_mosaic_image(const std::string& path, int bytes_per_sample, ImageSamples& image,
                        std::string& error);
 
 // PNG at this zlib level (see image_io.cpp for why this one).

@@ -4,7 +4,6 @@
 #include <exception>
 #include <new>
 
-#include "report.h"
 #include "vid_cli.h"
 #include "vid_commands.h"
 #include "vid_version.h"
@@ -63,9 +62,8 @@ int overview(FILE* out)
 
 int main(int argc, char** argv)
 {
-    // The container's and the codec's reports are not printed: each subcommand words every
-    // failure itself, from the failure's data (VidHeader::lastError).
-    VidReportsQuiet quiet;
+    // Each subcommand words every failure itself, from the failure's data
+    // (VidHeader::lastError): the container's reports are never shown.
     if (argc < 2) {
         overview(stderr);
         return 2;

@@ -361,11 +361,11 @@ class Output {
 int import_images(const Options& o)
 {
     const int sample_bytes = o.kind == VidKind::bayer16 ? 2 : 1;
-    auto read = [&](const std::string& path, RgbImage& image, std::string& error) {
+    auto read = [&](const std::string& path, ImageSamples& image, std::string& error) {
         return o.kind == VidKind::rgb ? read_rgb_image(path, image, error)
                                       : read_mosaic_image(path, sample_bytes, image, error);
     };
-    RgbImage first;
+    ImageSamples first;
     std::string error;
     if (!read(o.inputs[0], first, error)) {
         fprintf(stderr, "vid import: %s\n", error.c_str());
@@ -375,10 +375,10 @@ int import_images(const Options& o)
     if (!out.ok())
         return 1;
     VidProgress progress("import", long(o.inputs.size()));
-    RgbImage image;
+    ImageSamples image;
     for (size_t i = 0; i < o.inputs.size(); i++) {
         progress.update(long(i));
-        const RgbImage* frame = &first;
+        const ImageSamples* frame = &first;
         if (i > 0) {
             if (!read(o.inputs[i], image, error)) {
                 fprintf(stderr, "vid import: %s\n", error.c_str());

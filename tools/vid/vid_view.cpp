@@ -64,7 +64,7 @@ void on_signal(int)
 
 // The file, opened once, and the last frame read (a PNG after a JPEG of the same frame costs
 // no second read). Requests come from several connections: one at a time here.
-struct Clip {
+struct FrameCache {
     std::mutex lock;
     VidHeader* reader = nullptr;
     int cached = -1;
@@ -219,7 +219,7 @@ void guard(httplib::Server& server, const Doors* doors)
 
 // The page, the clip's facts and its frames. Handlers run on the server's threads; the file
 // is read by one of them at a time.
-void serve(httplib::Server& server, Clip* cache)
+void serve(httplib::Server& server, FrameCache* cache)
 {
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(kVidViewPage, "text/html; charset=utf-8");
@@ -363,14 +363,14 @@ int vid_view_main(int argc, char** argv)
         fprintf(stderr, "vid view: %s\n", vid_cli_error(reader).c_str());
         return 1;
     }
-    Clip clip;
-    clip.reader = &reader;
+    FrameCache cache;
+    cache.reader = &reader;
 
     httplib::Server server;
     configure(server);
     Doors doors;
     guard(server, &doors);
-    serve(server, &clip);
+    serve(server, &cache);
 
     const bool bound = port > 0 ? server.bind_to_port("127.0.0.1", port)
                                 : (port = server.bind_to_any_port("127.0.0.1")) > 0;

@@ -1,4 +1,5 @@
 // A frame's record, classic or compact; see vid_record.h.
+#include "threading.h"
 #include "vid_record.h"
 
 #include <cerrno>
@@ -48,21 +49,20 @@ VidRecordHead vid_record_head(const unsigned char* head, size_t available)
 
 int vid_record_make(unsigned char* record, unsigned long& record_size, const unsigned char* frame,
                     unsigned long frame_bytes, int width, int height, VidKind kind, bool compact,
-                    int effort)
+                    int effort, std::string* report)
 {
     const unsigned long room = record_size;
     if (compact && vid_compact_compress(record, record_size, frame, width, height,
                                         vid_compact_filter(kind), effort) == VID_CODEC_OK)
         return VID_CODEC_OK;
     record_size = room;
-    // The block codec's interface predates const; it only reads the frame.
-    return compress_MT_at_effort(record, record_size, const_cast<unsigned char*>(frame),
-                                 frame_bytes, effort);
+    return vid_codec_compress(record, record_size, frame, frame_bytes, effort,
+                              get_num_processing_cores(), report);
 }
 
 int vid_record_expand(unsigned char*& frame, unsigned long& frame_size, const unsigned char* record,
                       unsigned long length, int width, int height, VidKind kind,
-                      const VidExpandedBytes* notify)
+                      const VidExpandedBytes* notify, std::string* report)
 {
     switch (vid_record_format(record, length)) {
     case VidRecordFormat::compact: {
@@ -71,7 +71,7 @@ int vid_record_expand(unsigned char*& frame, unsigned long& frame_size, const un
             (width != 0 && (head.width != uint32_t(width) || head.height != uint32_t(height) ||
                             head.filter != vid_compact_filter(kind))))
             return VID_CODEC_DATA_ERROR;
-        return vid_compact_expand(frame, frame_size, record, length, notify);
+        return vid_compact_expand(frame, frame_size, record, length, notify, report);
     }
     case VidRecordFormat::classic:
     case VidRecordFormat::none:
@@ -79,9 +79,8 @@ int vid_record_expand(unsigned char*& frame, unsigned long& frame_size, const un
         // takes it too.
         break;
     }
-    // The block codec's interface predates const; it only reads the record.
-    return uncompress_MT_notify(frame, frame_size, const_cast<unsigned char*>(record), length,
-                                notify);
+    return vid_codec_expand(frame, frame_size, record, length, get_num_processing_cores(), notify,
+                            report);
 }
 
 int64_t vid_announced_record_length(FILE* f, int64_t at, int64_t available)

@@ -13,8 +13,6 @@
 
 #include <cstdint>
 
-#include "le_bytes.h"
-
 // The kind of frames a file holds (none: a file without frames and nothing behind its table).
 enum class VidKind { none, rgb, bayer8, bayer16 };
 
@@ -43,29 +41,12 @@ struct VidFileHeader {
 };
 
 // Decodes the 8 bytes at `raw`. Never fails: what a header announces is judged by its user.
-inline VidFileHeader vid_decode_header(const unsigned char* raw)
-{
-    VidFileHeader h;
-    int width_field = get_le16(raw);
-    h.two_bytes = width_field <= kVidWidthFieldBase;
-    h.width = h.two_bytes ? width_field : width_field - kVidWidthFieldBase;
-    h.height = get_le16(raw + 2);
-    h.count_field = int32_t(get_le32(raw + 4));
-    h.bayer = h.count_field >= 0;
-    h.num_frames = h.count_field < 0 ? -int64_t(h.count_field) : int64_t(h.count_field);
-    return h;
-}
+VidFileHeader vid_decode_header(const unsigned char* raw);
 
 // Encodes a header: `width` pixels (one-byte Bayer files add kVidWidthFieldBase), `height`,
 // and `num_frames` frames, stored as -num_frames for RGB files.
-inline void vid_encode_header(unsigned char* raw, int width, int height, int64_t num_frames,
-                              bool bayer, bool two_bytes)
-{
-    int width_field = bayer && !two_bytes ? width + kVidWidthFieldBase : width;
-    put_le16(raw, uint16_t(width_field));
-    put_le16(raw + 2, uint16_t(height));
-    put_le32(raw + 4, uint32_t(bayer ? num_frames : -num_frames));
-}
+void vid_encode_header(unsigned char* raw, int width, int height, int64_t num_frames, bool bayer,
+                       bool two_bytes);
 
 // Bytes one expanded frame takes in a record: RGB 3 per pixel, Bayer 1 or 2 per pixel.
 inline int64_t vid_expanded_frame_bytes(const VidFileHeader& h)

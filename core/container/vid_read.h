@@ -4,8 +4,7 @@
 // A zero-length record is a black frame: it is given as zeros straight into the caller's
 // buffer, without clearing or expanding anything in the reader, so a file that announces
 // huge black frames costs its reader nothing per frame. Failures come back as a VidError (the
-// reader's lastError() where the reader failed); nothing here prints beyond what the reader
-// itself reports through displayMessageBox.
+// reader's lastError() where the reader failed); nothing here prints.
 #pragma once
 
 #include <cstddef>

@@ -6,14 +6,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "VidHeader.h"
 #include "compress_uncompress_MT.h"
 #include "vid_files.h"
 #include "le_bytes.h"
-#include "report.h"
 #include "threading.h"
 #include "vid_format.h"
 
@@ -121,13 +119,23 @@ bool read_one(VidHeader& reader, int first, int k, const VidRowSink& sink, VidEr
     return true;
 }
 
-// One worker's frames: k = i, i + step, ... of the call.
-void read_every(VidHeader& reader, int first, int count, int i, int step, const VidRowSink& sink,
-                VidError& failure)
+// One worker of a side-by-side read: frames k = i, i + step, ... of the call, on its reader.
+struct ReadWorker {
+    VidHeader* reader = nullptr;
+    int first = 0, count = 0, i = 0, step = 1;
+    const VidRowSink* sink = nullptr;
+    bool ran = false;
+    VidError failure;
+};
+
+void* read_every(void* arg)
 {
-    for (int k = i; k < count; k += step)
-        if (!read_one(reader, first, k, sink, failure))
-            return;
+    ReadWorker& w = *static_cast<ReadWorker*>(arg);
+    w.ran = true;
+    for (int k = w.i; k < w.count; k += w.step)
+        if (!read_one(*w.reader, w.first, k, *w.sink, w.failure))
+            break;
+    return nullptr;
 }
 
 // Frames [first, first + count) of the open reader v side by side on `workers` readers.
@@ -135,7 +143,7 @@ bool read_side_by_side(VidHeader& v, int first, int count, const VidRowSink& sin
                        VidError& failure)
 {
     std::vector<std::unique_ptr<VidHeader>> others;
-    for (int i = 1; i < workers; i++) {
+    for (int i = 1; i < workers && i < kVidMaxWorkers; i++) {
         std::unique_ptr<VidHeader> other(new (std::nothrow)
                                              VidHeader(v.videoFileName, v.error_outfile));
         // Only the very file v has open, holding the same frames, may serve v's frames.
@@ -147,24 +155,29 @@ bool read_side_by_side(VidHeader& v, int first, int count, const VidRowSink& sin
         others.push_back(std::move(other));
     }
     const int step = int(others.size()) + 1;
-    std::vector<VidError> failures(static_cast<size_t>(step));
-    // The caller's report capture goes on in each worker (reports are then dropped).
-    std::vector<std::thread> threads;
-    for (int i = 1; i < step; i++)
-        threads.emplace_back([&, i] {
-            std::string scratch;
-            vid_report_capture(&scratch);
-            read_every(*others[size_t(i - 1)], first, count, i, step, sink, failures[size_t(i)]);
-            vid_report_capture(nullptr);
-        });
-    read_every(v, first, count, 0, step, sink, failures[0]);
-    for (std::thread& t : threads)
-        t.join();
+    std::vector<ReadWorker> jobs(static_cast<size_t>(step));
+    for (int i = 0; i < step; i++) {
+        ReadWorker& w = jobs[size_t(i)];
+        w.reader = i == 0 ? &v : others[size_t(i - 1)].get();
+        w.first = first;
+        w.count = count;
+        w.i = i;
+        w.step = step;
+        w.sink = &sink;
+    }
+    // A worker that could not start leaves its frames unread: they are read here afterwards.
+    if (!VID_FAN_OUT(step, read_every, jobs.data(), nullptr))
+        for (ReadWorker& w : jobs)
+            if (!w.ran) {
+                w.reader = &v;
+                read_every(&w);
+            }
     // The earliest failed frame is the one reported.
     const VidError* earliest = nullptr;
-    for (const VidError& f : failures)
-        if (f.result != VidResult::ok && (earliest == nullptr || f.frame < earliest->frame))
-            earliest = &f;
+    for (const ReadWorker& w : jobs)
+        if (w.failure.result != VidResult::ok &&
+            (earliest == nullptr || w.failure.frame < earliest->frame))
+            earliest = &w.failure;
     if (earliest != nullptr) {
         failure = *earliest;
         return false;
@@ -214,9 +227,7 @@ bool vid_read_frames(VidHeader& v, int first, int count, const VidRowSink& sink,
     if (workers <= 0)
         workers = vid_read_workers(v, count);
     workers = std::max(1, std::min(workers, count));
-    // Frames side by side only where a failure comes back as data: a reader that shows its
-    // reports (the MATLAB build raises them) must fail on the calling thread.
-    if (workers > 1 && vid_report_capturing() && first >= 0 && first <= v.num_frames - count)
+    if (workers > 1 && first >= 0 && first <= v.num_frames - count)
         return read_side_by_side(v, first, count, sink, workers, failure);
     for (int k = 0; k < count; k++)
         if (!read_one(v, first, k, sink, failure))

@@ -4,45 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
-struct Names {
-    const char* words;
-    const char* identifier;
-};
-
-Names names(VidResult result)
-{
-    switch (result) {
-    case VidResult::ok:
-        return {"no error", "vid:ok"};
-    case VidResult::not_found:
-        return {"no such file", "vid:notFound"};
-    case VidResult::not_permitted:
-        return {"access refused", "vid:notPermitted"};
-    case VidResult::not_regular:
-        return {"not a regular file", "vid:badFile"};
-    case VidResult::not_vid_file:
-        return {"not a VID file", "vid:badFile"};
-    case VidResult::damaged_record:
-        return {"damaged record", "vid:readFailed"};
-    case VidResult::frame_out_of_range:
-        return {"no such frame", "vid:badFrameIndex"};
-    case VidResult::read_failed:
-        return {"cannot read", "vid:readFailed"};
-    case VidResult::write_failed:
-        return {"cannot write", "vid:writeFailed"};
-    case VidResult::out_of_memory:
-        return {"out of memory", "vid:outOfMemory"};
-    case VidResult::bad_argument:
-        return {"refused argument", "vid:badArgument"};
-    case VidResult::not_open:
-        return {"not open", "vid:closed"};
-    }
-    return {"unknown failure", "vid:failed"};
-}
-
-} // namespace
 
 VidError vid_error(VidResult result, const std::string& file, const std::string& detail,
                    int error_number, int frame)
@@ -58,12 +19,33 @@ VidError vid_error(VidResult result, const std::string& file, const std::string&
 
 const char* vid_result_words(VidResult result)
 {
-    return names(result).words;
-}
-
-const char* vid_result_identifier(VidResult result)
-{
-    return names(result).identifier;
+    switch (result) {
+    case VidResult::ok:
+        return "no error";
+    case VidResult::not_found:
+        return "no such file";
+    case VidResult::not_permitted:
+        return "access refused";
+    case VidResult::not_regular:
+        return "not a regular file";
+    case VidResult::not_vid_file:
+        return "not a VID file";
+    case VidResult::damaged_record:
+        return "damaged record";
+    case VidResult::frame_out_of_range:
+        return "no such frame";
+    case VidResult::read_failed:
+        return "cannot read";
+    case VidResult::write_failed:
+        return "cannot write";
+    case VidResult::out_of_memory:
+        return "out of memory";
+    case VidResult::bad_argument:
+        return "refused argument";
+    case VidResult::not_open:
+        return "not open";
+    }
+    return "unknown failure";
 }
 
 VidResult vid_result_of_errno(int error_number, VidResult otherwise)

@@ -331,8 +331,6 @@ bool vid_repair_plan(const char* path, const VidRepairOptions& options, VidRepai
 
     // The table first, read by the same reader every program uses: what it reads intact is
     // kept as it is.
-    // Failures are read as data: the reader's and the codec's reports are kept quiet.
-    VidReportsQuiet quiet;
     std::unique_ptr<VidHeader> reader(new (std::nothrow) VidHeader(path, nullptr));
     bool table = reader && reader->isOpen() && reader->num_frames > 0 &&
                  (!given || (reader->width == options.width && reader->height == options.height &&

@@ -40,6 +40,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "compress_uncompress_MT.h"
 #include "vid_format.h"
@@ -76,22 +77,26 @@ bool vid_compact_head(const unsigned char* head, unsigned long available, VidCom
 // of processors.
 int vid_compact_compress(unsigned char* record, unsigned long& record_size,
                          const unsigned char* frame, int width, int height, VidCompactFilter filter,
-                         int compression_effort);
+                         int compression_effort, std::string* report = nullptr);
 
 // Expands a compact record into `frame`, which holds frame_size bytes: exactly the record's
 // width x height x bytes per pixel, or VID_CODEC_BUF_ERROR. VID_CODEC_DATA_ERROR for a head
 // that is not sound or streams that do not add up to the record's length, VID_CODEC_BLOCK_FAILED
 // when a block does not expand to exactly its rows, VID_CODEC_MEM_ERROR when memory runs out.
-// `notify`, when not null, is told on the workers of each block's final bytes.
+// `notify`, when not null, is told on the workers of each block's final bytes. A worker that
+// could not start is described in *report (when not null), as by the block codec.
 int vid_compact_expand(unsigned char* frame, unsigned long frame_size, const unsigned char* record,
-                       unsigned long record_size, const VidExpandedBytes* notify = nullptr);
+                       unsigned long record_size, const VidExpandedBytes* notify = nullptr,
+                       std::string* report = nullptr);
 // The same as if `cores` processors were online (tests).
 int vid_compact_expand_on_cores(unsigned char* frame, unsigned long frame_size,
                                 const unsigned char* record, unsigned long record_size,
-                                const VidExpandedBytes* notify, int cores);
+                                const VidExpandedBytes* notify, int cores,
+                                std::string* report = nullptr);
 int vid_compact_compress_on_cores(unsigned char* record, unsigned long& record_size,
                                   const unsigned char* frame, int width, int height,
-                                  VidCompactFilter filter, int compression_effort, int cores);
+                                  VidCompactFilter filter, int compression_effort, int cores,
+                                  std::string* report = nullptr);
 
 // The filters of one block of rows alone (tests compare them with a plain reference): from
 // `rows` into `filtered` (two-byte Bayer: the low plane, then the high plane), and back in

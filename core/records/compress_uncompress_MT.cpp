@@ -1,5 +1,6 @@
 // Multi-threaded block codec (see compress_uncompress_MT.h for the buffer layout). Its
 // workers are started and joined through the fan-out of threading.h.
+#include "threading.h"
 #include "compress_uncompress_MT.h"
 
 // Blocks, offsets and lengths of the format are unsigned 32-bit values.
@@ -16,6 +17,7 @@ using uint = unsigned int;
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 // ---------------------------------------------------------------------------------------
@@ -129,33 +131,16 @@ void* uncompress_MT_thread(void* thread_arg)
     return nullptr;
 }
 
-// Starts one worker per record, in index order, joins them all and gives the verdict of
-// wait_until_processing_threads_are_done_then_cleanup (which frees both arrays). A worker
-// that cannot be started is reported and keeps work_done 0, so the verdict is then 0.
-int run_workers(int num_threads, THREAD_HANDLE*& threads, Compress_MT_datastruct*& records,
-                void* (*entry)(void*))
+// Runs one worker per record (record 0 on the calling thread) and joins them all; false when a
+// worker could not start (reported) or any block of any worker failed.
+bool run_workers(int num_threads, Compress_MT_datastruct* records, void* (*entry)(void*),
+                 std::string* report)
 {
-    for (int i = 0; i < num_threads; i++) {
-        int rc = start_processing_thread(threads[i], entry, &records[i]);
-        if (rc != 0)
-            report_thread_start_failure(rc, i, VID_SOURCE_NAME, __LINE__);
-    }
-    return wait_until_processing_threads_are_done_then_cleanup(num_threads, threads, records);
-}
-
-// Allocates the records and handles of num_threads workers; false (with nothing left
-// allocated) when memory runs out.
-bool allocate_workers(int num_threads, THREAD_HANDLE*& threads, Compress_MT_datastruct*& records)
-{
-    records = new (std::nothrow) Compress_MT_datastruct[num_threads];
-    threads = new (std::nothrow) THREAD_HANDLE[num_threads];
-    if (records && threads)
-        return true;
-    delete[] records;
-    delete[] threads;
-    records = nullptr;
-    threads = nullptr;
-    return false;
+    bool ok = vid_fan_out_at(num_threads, entry, records, sizeof *records, report,
+                             VID_SOURCE_NAME, __LINE__);
+    for (int i = 0; i < num_threads; i++)
+        ok = ok && records[i].work_done != 0;
+    return ok;
 }
 
 int worker_count(int num_processing_cores, uint num_blocks)
@@ -306,11 +291,22 @@ bool uncompress_block_uses_libdeflate()
 #endif
 }
 
+namespace {
+// The published entries print what the codec reports on stderr, as they always have.
+int printed(int rc, const std::string& report)
+{
+    if (!report.empty())
+        fputs(report.c_str(), stderr);
+    return rc;
+}
+} // namespace
+
 int compress_MT(unsigned char* compressed_buffer, unsigned long& compressed_size,
                 unsigned char* uncompressed_buffer, unsigned long uncompressed_size)
 {
-    return compress_MT_on_cores(compressed_buffer, compressed_size, uncompressed_buffer,
-                                uncompressed_size, get_num_processing_cores());
+    return compress_MT_at_effort_on_cores(compressed_buffer, compressed_size, uncompressed_buffer,
+                                          uncompressed_size, max_compression_effort,
+                                          get_num_processing_cores());
 }
 
 int uncompress_MT(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
@@ -351,13 +347,34 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer, unsigned lo
                                    unsigned long uncompressed_size, int compression_effort,
                                    int num_processing_cores)
 {
-    VID_RETURN_IF(compression_effort < min_compression_effort ||
+    std::string report;
+    const int rc = vid_codec_compress(compressed_buffer, compressed_size, uncompressed_buffer,
+                                      uncompressed_size, compression_effort, num_processing_cores,
+                                      &report);
+    return printed(rc, report);
+}
+
+int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                           unsigned char* compressed_buffer, unsigned long compressed_size,
+                           int num_processing_cores, const VidExpandedBytes* notify)
+{
+    std::string report;
+    const int rc = vid_codec_expand(uncompressed_buffer, uncompressed_size, compressed_buffer,
+                                    compressed_size, num_processing_cores, notify, &report);
+    return printed(rc, report);
+}
+
+int vid_codec_compress(unsigned char* compressed_buffer, unsigned long& compressed_size,
+                       const unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
+                       int compression_effort, int num_processing_cores, std::string* report)
+{
+    VID_FAIL_IF(compression_effort < min_compression_effort ||
                       compression_effort > max_compression_effort,
-                  1, "The compression effort %d is not one of 1 to 9.\n", compression_effort);
+                  1, report, "The compression effort %d is not one of 1 to 9.\n", compression_effort);
     const uint64_t S = uncompressed_size;
-    VID_RETURN_IF(!compressed_buffer || (!uncompressed_buffer && S > 0), 1,
+    VID_FAIL_IF(!compressed_buffer || (!uncompressed_buffer && S > 0), 1, report,
                   "compress_MT needs a source and a destination buffer.\n");
-    VID_RETURN_IF(S > max_format_value, 1,
+    VID_FAIL_IF(S > max_format_value, 1, report,
                   "compress_MT cannot describe an input of %llu bytes (at most %llu).\n",
                   (unsigned long long)S, (unsigned long long)max_format_value);
     // Every room and offset must be a 32-bit value; a larger destination is simply not
@@ -368,7 +385,7 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer, unsigned lo
                : uint(min_u64((S + min_block_size - 1) / min_block_size, max_compress_MT_blocks));
     const uint64_t L = (S + n - 1) / n;
     const uint64_t header_size = 12 + 8 * uint64_t(n);
-    VID_RETURN_IF(K < header_size, 1,
+    VID_FAIL_IF(K < header_size, 1, report,
                   "The destination of %lu bytes cannot hold the %u-byte header.\n", compressed_size,
                   uint(header_size));
 
@@ -376,9 +393,9 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer, unsigned lo
     arrays.compressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.compressed_block_sizes = new (std::nothrow) uint[n + 1];
-    VID_RETURN_IF(!arrays.compressed_block_partitions || !arrays.uncompressed_block_partitions ||
+    VID_FAIL_IF(!arrays.compressed_block_partitions || !arrays.uncompressed_block_partitions ||
                       !arrays.compressed_block_sizes,
-                  1, "compress_MT is out of memory.\n");
+                  1, report, "compress_MT is out of memory.\n");
     // Block i gets a room of C = ceil(K / n) bytes at C * i in the block-stream area. The
     // rooms stop at the end of the destination: the last ones may be shorter or empty, and
     // a block that does not fit its room then fails like any other.
@@ -396,18 +413,17 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer, unsigned lo
     unsigned char* compressed_buffer_post_header = compressed_buffer + header_size;
 
     const int num_threads = worker_count(num_processing_cores, n);
-    THREAD_HANDLE* threads = nullptr;
-    Compress_MT_datastruct* thread_para = nullptr;
-    VID_RETURN_IF(!allocate_workers(num_threads, threads, thread_para), 1,
-                  "compress_MT is out of memory.\n");
+    std::unique_ptr<Compress_MT_datastruct[]> thread_para(new (std::nothrow)
+                                                              Compress_MT_datastruct[num_threads]);
+    VID_FAIL_IF(!thread_para, 1, report, "compress_MT is out of memory.\n");
     for (int i = 0; i < num_threads; i++) {
         thread_para[i].init_thread_data(
             uint(i), uint(num_threads), n, arrays.compressed_block_partitions,
             arrays.uncompressed_block_partitions, arrays.compressed_block_sizes,
-            compressed_buffer_post_header, uncompressed_buffer);
+            compressed_buffer_post_header, const_cast<unsigned char*>(uncompressed_buffer));
         thread_para[i].compression_effort = compression_effort;
     }
-    VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, compress_MT_thread), 1,
+    VID_FAIL_IF(!run_workers(num_threads, thread_para.get(), compress_MT_thread, report), 1, report,
                   "The procedure '%s' did not complete successfully. \n"
                   "The destination buffer might be of insufficient size.\n",
                   "compress_MT");
@@ -443,10 +459,12 @@ int64_t blocked_compress_length(const unsigned char* head, unsigned long availab
     return total;
 }
 
-int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
-                           unsigned char* compressed_buffer, unsigned long compressed_size,
-                           int num_processing_cores, const VidExpandedBytes* notify)
+int vid_codec_expand(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                     const unsigned char* compressed_input, unsigned long compressed_size,
+                     int num_processing_cores, const VidExpandedBytes* notify, std::string* report)
 {
+    // The workers' records predate const; nothing here writes the input.
+    unsigned char* compressed_buffer = const_cast<unsigned char*>(compressed_input);
     // Anything that does not begin with the marker is one plain zlib stream. A null output
     // is refused as Z_STREAM_ERROR whatever the zlib version (newer ones would otherwise
     // decode into a scratch byte when the size is 0), and nothing is allocated here.
@@ -459,14 +477,14 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     }
 
     // The header is checked field by field before anything is sized or read from it.
-    VID_RETURN_IF(compressed_size < 12, Z_DATA_ERROR,
+    VID_FAIL_IF(compressed_size < 12, Z_DATA_ERROR, report,
                   "A blocked-compress buffer of %lu bytes is too short for its header.\n",
                   compressed_size);
     const uint n = get_le32(compressed_buffer + 8);
-    VID_RETURN_IF(n < 1 || n > max_compress_MT_blocks, Z_DATA_ERROR,
+    VID_FAIL_IF(n < 1 || n > max_compress_MT_blocks, Z_DATA_ERROR, report,
                   "Invalid block count %u in a blocked-compress buffer.\n", n);
     const uint64_t header_size = 12 + 8 * uint64_t(n);
-    VID_RETURN_IF(compressed_size < header_size, Z_DATA_ERROR,
+    VID_FAIL_IF(compressed_size < header_size, Z_DATA_ERROR, report,
                   "A header of %u blocks does not fit %lu bytes.\n", n, compressed_size);
 
     PartitionArrays arrays;
@@ -482,8 +500,8 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
         // Block ends rise strictly from 0; the single empty block of an empty input is the
         // one buffer whose first end is 0.
         bool empty_input = n == 1 && end == 0;
-        VID_RETURN_IF(end <= arrays.uncompressed_block_partitions[i] && !empty_input,
-                      VID_CODEC_DATA_ERROR, "Block %u ends at %u, not after its start %u.\n", i,
+        VID_FAIL_IF(end <= arrays.uncompressed_block_partitions[i] && !empty_input,
+                      VID_CODEC_DATA_ERROR, report, "Block %u ends at %u, not after its start %u.\n", i,
                       end, arrays.uncompressed_block_partitions[i]);
         arrays.uncompressed_block_partitions[i + 1] = end;
     }
@@ -497,15 +515,15 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
         compressed_block_sizes_total += arrays.compressed_block_sizes[i];
     }
     arrays.compressed_block_sizes[n] = 0;
-    VID_RETURN_IF(
-        compressed_block_sizes_total > max_format_value, VID_CODEC_DATA_ERROR,
+    VID_FAIL_IF(
+        compressed_block_sizes_total > max_format_value, VID_CODEC_DATA_ERROR, report,
         "The block sizes add up to %llu bytes, more than a blocked-compress buffer can hold.\n",
         (unsigned long long)compressed_block_sizes_total);
     if (compressed_block_sizes_total != compressed_size) {
         // A buffer cut short or run on: the caller learns the total its header announces,
         // as it always has, and nothing of that size is allocated.
         uncompressed_size = T;
-        VID_REPORT_STDERR("Mismatch in compressed sizes %u vs. %lu",
+        VID_REPORT_TO(report, "Mismatch in compressed sizes %u vs. %lu",
                           uint(compressed_block_sizes_total), compressed_size);
         return VID_CODEC_DATA_ERROR;
     }
@@ -515,9 +533,9 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     for (uint i = 0; i < n; i++) {
         uint64_t range = uint64_t(arrays.uncompressed_block_partitions[i + 1]) -
                          arrays.uncompressed_block_partitions[i];
-        VID_RETURN_IF(range >
+        VID_FAIL_IF(range >
                           max_deflate_expansion * uint64_t(arrays.compressed_block_sizes[i]) + 1024,
-                      VID_CODEC_DATA_ERROR,
+                      VID_CODEC_DATA_ERROR, report,
                       "Block %u announces %llu bytes from a stream of %u bytes, more than "
                       "deflate can produce.\n",
                       i, (unsigned long long)range, arrays.compressed_block_sizes[i]);
@@ -535,9 +553,9 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
     }
 
     const int num_threads = worker_count(num_processing_cores, n);
-    THREAD_HANDLE* threads = nullptr;
-    Compress_MT_datastruct* thread_para = nullptr;
-    if (!allocate_workers(num_threads, threads, thread_para))
+    std::unique_ptr<Compress_MT_datastruct[]> thread_para(new (std::nothrow)
+                                                              Compress_MT_datastruct[num_threads]);
+    if (!thread_para)
         return Z_MEM_ERROR;
     for (int i = 0; i < num_threads; i++) {
         thread_para[i].init_thread_data(
@@ -546,15 +564,15 @@ int uncompress_MT_on_cores(unsigned char*& uncompressed_buffer, unsigned long& u
             compressed_buffer + header_size, uncompressed_buffer);
         thread_para[i].notify = notify;
     }
-    VID_RETURN_IF(!run_workers(num_threads, threads, thread_para, uncompress_MT_thread),
-                  VID_CODEC_BLOCK_FAILED,
+    VID_FAIL_IF(!run_workers(num_threads, thread_para.get(), uncompress_MT_thread, report),
+                  VID_CODEC_BLOCK_FAILED, report,
                   "The procedure '%s' did not complete successfully. \n"
                   "The destination buffer might be of insufficient size.\n",
                   "uncompress_MT");
     for (uint i = 0; i < n; i++) {
         uint range =
             arrays.uncompressed_block_partitions[i + 1] - arrays.uncompressed_block_partitions[i];
-        VID_RETURN_IF(arrays.compressed_block_partitions[i] != range, VID_CODEC_DATA_ERROR,
+        VID_FAIL_IF(arrays.compressed_block_partitions[i] != range, VID_CODEC_DATA_ERROR, report,
                       "Block %u expands to %u bytes, not the %u its header announces.\n", i,
                       arrays.compressed_block_partitions[i], range);
     }

@@ -1,10 +1,8 @@
-// The two-byte demosaic with its channel gains, and a stand-alone VID header reader.
-//
-// bayer_interpolate_frame turns a mosaic of 16-bit little-endian samples into 8-bit RGB with
-// an edge-directed rule and three per-channel gains. The gains are the only process-wide
-// mutable state of the colour reconstruction: they start at red 1.0, green 1.33, blue 3.05
-// and change only through white_balance, which takes no lock and so must not run while a
-// demosaic is in progress. Everything else here may run on several threads at once.
+// The two-byte demosaic: a mosaic of 16-bit little-endian samples to 8-bit RGB with an
+// edge-directed rule and three per-channel gains. The gains are the only process-wide mutable
+// state of the colour reconstruction: they start at red 1.0, green 1.33, blue 3.05 and change
+// only through white_balance, which takes no lock and so must not run while a demosaic is in
+// progress. Everything else here may run on several threads at once.
 #pragma once
 
 // Demosaics a width x height mosaic of two-byte little-endian samples (2 * width * height
@@ -22,12 +20,3 @@ void bayer_interpolate_frame(unsigned char* mosaic, unsigned char* rgb, int widt
 // Sets the red, green and blue gains used by every later bayer_interpolate_frame call in
 // this process. Unchecked; not thread-safe against a running demosaic.
 void white_balance(float red, float green, float blue);
-
-// Reads the raw 8-byte header of the VID file at path: width field (bytes 0-1), height
-// (bytes 2-3) and the signed frame count (bytes 4-7), little-endian, uncorrected. Each
-// output pointer may be null. Returns 0, or -1 after printing the reason to stderr when the
-// file cannot be opened or is shorter than 8 bytes.
-int file_statistics(char* path, int* num_frames, int* width, int* height);
-
-// Does nothing and returns 0.
-int read_frame(char* path, int frame_number, int* width, int* height);

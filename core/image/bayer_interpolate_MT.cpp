@@ -10,7 +10,7 @@
 
 #include "bayer.h"
 #include "threading.h"
-#include "read-frame.h"
+#include "bayer16.h"
 
 void Bayer_MT_datastruct::init()
 {
@@ -89,54 +89,39 @@ void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
     }
 }
 
+bool vid_demosaic(const unsigned char* mosaic, unsigned char* rgb, unsigned int frame_width,
+                  unsigned int frame_height, int vid_uses_two_bytes_per_pixel, std::string* report)
+{
+    // The routines take int sizes and address bytes with size_t: refuse what they cannot
+    // reach rather than compute a wrapped offset.
+    VID_FAIL_IF(vid_uses_two_bytes_per_pixel != 0 && vid_uses_two_bytes_per_pixel != 1, false,
+                report, "sample width flag %d is neither 0 nor 1\n", vid_uses_two_bytes_per_pixel);
+    VID_FAIL_IF(frame_width > unsigned(INT_MAX) || frame_height > unsigned(INT_MAX) ||
+                    uint64_t(frame_width) * frame_height > uint64_t(SIZE_MAX) / 3,
+                false, report, "frame of %u x %u pixels is too large to demosaic\n", frame_width,
+                frame_height);
+
+    const unsigned int num_threads = bayer_num_threads(frame_height, get_num_processing_cores());
+    unsigned int row_partitions[9];
+    Bayer_MT_datastruct slices[8];
+    bayer_row_partitions(frame_height, num_threads, row_partitions);
+    for (unsigned int i = 0; i < num_threads; i++)
+        slices[i].init_thread_data(i, frame_width, row_partitions,
+                                   const_cast<unsigned char*>(mosaic), rgb,
+                                   vid_uses_two_bytes_per_pixel);
+    // A slice whose worker did not start stays as it was; the others are still demosaiced,
+    // and the call fails: the frame is not whole.
+    return VID_FAN_OUT(int(num_threads), bayer_interpolate_thread, slices, report);
+}
+
 bool bayer_interpolate_MT(unsigned char* frame_uninterpolated_buffer, unsigned char* frame_pixmap,
                           unsigned int frame_width, unsigned int frame_height,
                           int vid_uses_two_bytes_per_pixel)
 {
-    // The routines take int sizes and address bytes with size_t: refuse what they cannot
-    // reach rather than compute a wrapped offset.
-    VID_RETURN_IF(vid_uses_two_bytes_per_pixel != 0 && vid_uses_two_bytes_per_pixel != 1, false,
-                  "sample width flag %d is neither 0 nor 1\n", vid_uses_two_bytes_per_pixel);
-    VID_RETURN_IF(frame_width > unsigned(INT_MAX) || frame_height > unsigned(INT_MAX) ||
-                      uint64_t(frame_width) * frame_height > uint64_t(SIZE_MAX) / 3,
-                  false, "frame of %u x %u pixels is too large to demosaic\n", frame_width,
-                  frame_height);
-
-    const unsigned int num_threads = bayer_num_threads(frame_height, get_num_processing_cores());
-
-    unsigned int* row_partitions = new (std::nothrow) unsigned int[num_threads + 1];
-    Bayer_MT_datastruct* thread_datastruct = new (std::nothrow) Bayer_MT_datastruct[num_threads];
-    THREAD_HANDLE* threads = new (std::nothrow) THREAD_HANDLE[num_threads];
-    if (!row_partitions || !thread_datastruct || !threads) {
-        VID_REPORT_STDERR("out of memory for %u demosaic workers\n", num_threads);
-        delete[] row_partitions;
-        delete[] thread_datastruct;
-        delete[] threads;
-        return false;
-    }
-
-    bayer_row_partitions(frame_height, num_threads, row_partitions);
-    for (unsigned int i = 0; i < num_threads; i++)
-        thread_datastruct[i].init_thread_data(i, frame_width, row_partitions,
-                                              frame_uninterpolated_buffer, frame_pixmap,
-                                              vid_uses_two_bytes_per_pixel);
-
-    bool all_started = true;
-    for (unsigned int i = 0; i < num_threads; i++) {
-        const int rc =
-            start_processing_thread(threads[i], bayer_interpolate_thread, &thread_datastruct[i]);
-        if (rc != 0) {
-            // The slice stays as it was; the other slices are still demosaiced, and the call
-            // fails: the frame is not whole.
-            report_thread_start_failure(rc, int(i), VID_SOURCE_NAME, __LINE__);
-            threads[i] = 0;
-            all_started = false;
-        }
-    }
-
-    // Joins every started worker and frees the records and handles.
-    wait_until_processing_threads_are_done_then_cleanup(int(num_threads), threads,
-                                                        thread_datastruct);
-    delete[] row_partitions;
-    return all_started;
+    std::string report;
+    const bool ok = vid_demosaic(frame_uninterpolated_buffer, frame_pixmap, frame_width,
+                                 frame_height, vid_uses_two_bytes_per_pixel, &report);
+    if (!report.empty())
+        fputs(report.c_str(), stderr);
+    return ok;
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "compress_uncompress_MT.h"
@@ -46,16 +47,17 @@ VidRecordFormat vid_record_format(const unsigned char* head, size_t available);
 // VID_CODEC_OK or the codec's failure.
 int vid_record_make(unsigned char* record, unsigned long& record_size, const unsigned char* frame,
                     unsigned long frame_bytes, int width, int height, VidKind kind, bool compact,
-                    int effort);
+                    int effort, std::string* report = nullptr);
 
 // Expands the record of `length` bytes into `frame` (frame_size bytes on entry, those given on
 // return), telling `notify` (when not null) of final bytes on the workers. A compact record
 // must describe width x height frames of `kind` (width 0: any geometry). Returns VID_CODEC_OK,
 // VID_CODEC_DATA_ERROR for a record of neither format or of other frames, or the codec's
-// failure.
+// failure. What the codecs report on the way is appended to *report (when not null); both
+// functions print nothing.
 int vid_record_expand(unsigned char*& frame, unsigned long& frame_size, const unsigned char* record,
                       unsigned long length, int width, int height, VidKind kind,
-                      const VidExpandedBytes* notify = nullptr);
+                      const VidExpandedBytes* notify = nullptr, std::string* report = nullptr);
 
 // Records in a file.
 // The length the record at `at` announces in its own blocked-compress header, read from at

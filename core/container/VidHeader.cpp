@@ -5,11 +5,9 @@
 // vid_header_report.h; the finish's one rewrite of the file in vid_header_files.cpp. Every
 // member of the class is defined here.
 //
-// Every report is formatted into errMessage as "VidHeader:<line> <text>" and handed to
-// displayMessageBox. In the MATLAB build that call does not return, so each report is made
-// only once the object is in a state its owner can destroy: a constructor releases whatever
-// it had opened or allocated before it reports (pointers not allocated stay null), and the
-// destructor releases everything before it reports a failure to finish the file.
+// Every report is formatted into errMessage as "VidHeader:<line> <text>" and kept for the
+// front end, which shows it after the operation returned (takeReports). A constructor that
+// fails releases whatever it had opened or allocated (pointers not allocated stay null).
 #include "VidHeader.h"
 
 #include <cerrno>
@@ -21,6 +19,7 @@
 
 #include "bayer_interpolate_MT.h"
 #include "compress_uncompress_MT.h"
+#include "le_bytes.h"
 #include "vid_files.h"
 #include "vid_clip.h"
 #include "vid_compact.h"
@@ -593,12 +592,11 @@ bool finish_writer(VidHeader& v)
 
 } // namespace
 
-VidHeader::~VidHeader() noexcept(false)
+VidHeader::~VidHeader()
 {
     bool writer = file_open_read_or_write == 1 && videoFile != nullptr;
     bool finished = !writer || finish_writer(*this);
     release(*this);
-    // Report only after everything is released: in the MATLAB build the report unwinds.
     if (!finished)
         vid_header_show_report(*this);
 }
@@ -752,10 +750,12 @@ bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool
     unsigned char* expanded = uncompressed_buffer;
     unsigned long expanded_size = uncompressed_buffer_size;
     // RGB records expand straight into pixmap, so what the codec finishes is final there.
+    std::string codec_report;
     const int codec = vid_record_expand(
         expanded, expanded_size, compressed_buffer, length, width, height,
         vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1),
-        expanded == pixmap ? notify : nullptr);
+        expanded == pixmap ? notify : nullptr, &codec_report);
+    vid_header_keep_prior(*this, codec_report);
     if (codec != 0 || expanded_size != uncompressed_buffer_size) {
         // Whatever the failed expansion left in the frame is not shown as this frame.
         const std::string detail = codec == VID_CODEC_MEM_ERROR
@@ -780,8 +780,12 @@ bool VidHeader::readFrame(int frame_number, const VidExpandedBytes* notify, bool
                            frame_number, width, height);
             return false;
         }
-        if (!bayer_interpolate_MT(uncompressed_buffer, pixmap, unsigned(width), unsigned(height),
-                                  vid_uses_two_bytes_per_pixel ? 1 : 0)) {
+        std::string demosaic_report;
+        const bool demosaiced =
+            vid_demosaic(uncompressed_buffer, pixmap, unsigned(width), unsigned(height),
+                         vid_uses_two_bytes_per_pixel ? 1 : 0, &demosaic_report);
+        vid_header_keep_prior(*this, demosaic_report);
+        if (!demosaiced) {
             VID_READ_FAILS(VidResult::out_of_memory, frame_number, "the demosaic could not run",
                            "cannot demosaic frame_number %d in video_file \n %s\n", frame_number,
                            videoFileName);
@@ -830,10 +834,13 @@ bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
     // A frame whose compact record would not fit (the smallest frames) goes as a classic one.
     const VidKind kind =
         vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1);
-    if (vid_record_make(compressed_buffer, size, uncompressed_buffer, uncompressed_buffer_size,
-                        width, height, kind, compact_records != 0,
-                        compression_effort) != VID_CODEC_OK ||
-        size > compressed_buffer_size) {
+    std::string codec_report;
+    const int made =
+        vid_record_make(compressed_buffer, size, uncompressed_buffer, uncompressed_buffer_size,
+                        width, height, kind, compact_records != 0, compression_effort,
+                        &codec_report);
+    vid_header_keep_prior(*this, codec_report);
+    if (made != VID_CODEC_OK || size > compressed_buffer_size) {
         VID_REPORT(*this, VidResult::out_of_memory, current_frame,
                    "the frame could not be compressed",
                    "cannot compress current_frame %d for video_file \n %s\n", current_frame,

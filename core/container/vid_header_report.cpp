@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "errbox.h"
-#include "report.h"
 
 const char kVidReportName[] = "VidHeader";
 
@@ -16,6 +14,8 @@ void vid_header_clear_failure(VidHeader& v)
     v.result = VidResult::ok;
     v.error_frame = -1;
     v.error_detail[0] = '\0';
+    v.report_pending = 0;
+    v.prior_reports[0] = '\0';
 }
 
 void vid_header_format_report(VidHeader& v, VidResult result, int frame, const char* detail,
@@ -30,8 +30,13 @@ void vid_header_format_report(VidHeader& v, VidResult result, int frame, const c
     va_end(args);
 }
 
-void vid_header_show_report(const VidHeader& v)
+void vid_header_show_report(VidHeader& v)
 {
-    if (!vid_report_keep(v.errMessage))
-        displayMessageBox(v.errMessage, v.error_outfile);
+    v.report_pending = 1;
+}
+
+void vid_header_keep_prior(VidHeader& v, const std::string& report)
+{
+    const size_t used = strnlen(v.prior_reports, sizeof v.prior_reports);
+    snprintf(v.prior_reports + used, sizeof v.prior_reports - used, "%s", report.c_str());
 }

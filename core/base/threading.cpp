@@ -50,6 +50,12 @@ DWORD WINAPI thread_start_adapter(LPVOID p)
     start.entry(start.arg);
     return 0;
 }
+DWORD WINAPI fan_out_adapter(LPVOID p)
+{
+    const ThreadStart* start = static_cast<const ThreadStart*>(p);
+    start->entry(start->arg);
+    return 0;
+}
 } // namespace
 
 int start_processing_thread(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg)
@@ -84,7 +90,16 @@ void join_processing_threads(int num_threads, THREAD_HANDLE* threads)
         CloseHandle(started[i]);
 }
 
-void report_thread_start_failure(int, int, const char*, int) {}
+void describe_thread_start_failure(std::string*, int, int, const char*, int) {}
+
+namespace {
+// The fan-out's starts: the adapter's record lives in the caller's frame until the join.
+int start_worker(HANDLE& handle, ThreadStart& start)
+{
+    handle = CreateThread(nullptr, 0, fan_out_adapter, &start, 0, nullptr);
+    return handle ? 0 : int(GetLastError() ? GetLastError() : 1);
+}
+} // namespace
 
 #else
 
@@ -109,14 +124,61 @@ void join_processing_threads(int num_threads, THREAD_HANDLE* threads)
             pthread_join(threads[i], nullptr);
 }
 
-void report_thread_start_failure(int error_number, int thread_id, const char* file, int line)
+void describe_thread_start_failure(std::string* report, int error_number, int thread_id,
+                                   const char* file, int line)
 {
     // pthread_create returns its error instead of setting errno; the text is perror's.
-    vid_report_printf("ERROR *** Unable to create a new thread : %s\n threadid %d, %s:%d.\n",
-                      strerror(error_number), thread_id, file, line);
+    vid_report_add(report, "ERROR *** Unable to create a new thread : %s\n threadid %d, %s:%d.\n",
+                   strerror(error_number), thread_id, file, line);
 }
 
+namespace {
+struct ThreadStart {
+    void* (*entry)(void*);
+    void* arg;
+};
+
+int start_worker(pthread_t& handle, ThreadStart& start)
+{
+    return pthread_create(&handle, nullptr, start.entry, start.arg);
+}
+} // namespace
+
 #endif
+
+bool vid_fan_out_at(int count, void* (*entry)(void*), void* records, size_t record_bytes,
+                    std::string* report, const char* file, int line)
+{
+    if (count < 1)
+        count = 1;
+    if (count > kVidMaxWorkers)
+        count = kVidMaxWorkers;
+    unsigned char* base = static_cast<unsigned char*>(records);
+    THREAD_HANDLE handles[kVidMaxWorkers];
+    ThreadStart starts[kVidMaxWorkers];
+    bool started[kVidMaxWorkers] = {};
+    bool all = true;
+    for (int i = 1; i < count; i++) {
+        starts[i] = ThreadStart{entry, base + size_t(i) * record_bytes};
+        const int rc = start_worker(handles[i], starts[i]);
+        started[i] = rc == 0;
+        if (rc != 0) {
+            describe_thread_start_failure(report, rc, i, file, line);
+            all = false;
+        }
+    }
+    entry(base);
+    for (int i = 1; i < count; i++)
+        if (started[i]) {
+#ifdef _WIN32
+            WaitForSingleObject(handles[i], INFINITE);
+            CloseHandle(handles[i]);
+#else
+            pthread_join(handles[i], nullptr);
+#endif
+        }
+    return all;
+}
 
 int vid_process_id()
 {

@@ -12,6 +12,8 @@
 // rows and writes only the output rows of slice i; the join is the only synchronisation.
 #pragma once
 
+#include <string>
+
 // Work record of one worker: one slice of the frame.
 class Bayer_MT_datastruct {
   public:
@@ -67,3 +69,8 @@ void bayer_row_partitions(unsigned int frame_height, unsigned int num_threads,
 bool bayer_interpolate_MT(unsigned char* frame_uninterpolated_buffer, unsigned char* frame_pixmap,
                           unsigned int frame_width, unsigned int frame_height,
                           int vid_uses_two_bytes_per_pixel);
+
+// bayer_interpolate_MT with its reports appended to *report (null: dropped) instead of printed:
+// the form the core calls.
+bool vid_demosaic(const unsigned char* mosaic, unsigned char* rgb, unsigned int frame_width,
+                  unsigned int frame_height, int vid_uses_two_bytes_per_pixel, std::string* report);

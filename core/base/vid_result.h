@@ -39,11 +39,6 @@ VidError vid_error(VidResult result, const std::string& file, const std::string&
 
 // The kind in plain words ("not a VID file").
 const char* vid_result_words(VidResult result);
-// The kind as the MATLAB message identifier the VidReader and VidWriter classes raise:
-// vid:notFound, vid:notPermitted, vid:badFile (not a regular file, not a VID file),
-// vid:readFailed (damaged record, failed read), vid:badFrameIndex, vid:writeFailed,
-// vid:outOfMemory, vid:badArgument, vid:closed (not open).
-const char* vid_result_identifier(VidResult result);
 // The kind the system's errno tells, or `otherwise` when it tells none of ours.
 VidResult vid_result_of_errno(int error_number, VidResult otherwise);
 

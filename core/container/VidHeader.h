@@ -14,12 +14,13 @@
 // pointer into itself, so that a byte copy of an open object (the MATLAB handle) can run
 // every operation. Used by one thread at a time.
 //
-// Failures are reported through displayMessageBox(errMessage, error_outfile): the
-// command-line build prints (or, while the thread captures reports, keeps quiet; report.h)
-// and the operation returns false (a constructor leaves an object whose compressed_buffer is
-// null); the MATLAB build raises an error and does not return. Beside the report the object
-// keeps the failure as data (result, error_number, error_frame, error_detail; lastError()),
-// which is what the programs and bindings read.
+// The object never prints and never raises: an operation that fails returns false (a
+// constructor leaves an object that is not isOpen()), with its report formatted into
+// errMessage ("VidHeader:<line> <text>", report_pending set), what the codec and the demosaic
+// reported on the way in prior_reports, and the failure as data beside them (result,
+// error_number, error_frame, error_detail; lastError()). The front ends show it their way:
+// the command-line programs print it (vid_show_report.h), the MEX functions raise it, the
+// bindings turn lastError() into their own errors.
 #pragma once
 
 #include <cstdint>
@@ -67,7 +68,7 @@ class VidHeader {
     unsigned char* compressed_buffer;       // one record; null in every failed state
     unsigned char* uncompressed_buffer;     // one expanded frame (== pixmap for RGB)
     unsigned char* pixmap;                  // the RGB frame, rows from the top, R G B
-    FILE* error_outfile;                    // stream for displayMessageBox, may be null
+    FILE* error_outfile;                    // where a program shows reports, may be null
     int compression_effort;                 // writer: 1 (fastest) to 9 (zlib level 9)
     int table_grows;                        // writer: frames beyond num_frames are taken
     int64_t file_bytes; // reader: the file's size at opening (the last record's end)
@@ -76,6 +77,10 @@ class VidHeader {
     int error_number;        // errno where the system refused, else 0
     VidResult result;        // its kind; ok after a clean open, read or write
     int error_frame;         // its 0-based frame, or -1
+    int report_pending;      // 1: errMessage holds a report of the last operation, not yet shown
+    // What the codec and the demosaic reported during the last operation, in order, shown
+    // before errMessage: "<file>:<line> <text>" lines (a longer text is cut).
+    char prior_reports[2048];
     char error_detail[1024]; // what makes it specific, in plain words, or ""
     // A writer's clip block (vid_clip.h): where it starts (0: the file has none), its timestamp
     // slots, and the timestamps of every frame written (timestamps_room allocated).
@@ -108,10 +113,10 @@ class VidHeader {
     // recording.clip_block is false. Refused arguments leave any existing file untouched.
     VidHeader(const char* outVideoFileName, FILE* in_error_outfile, int out_width, int out_height,
               int out_num_frames, const VidRecording& recording);
-    // Finishes a writer (header and table), closes the file and releases the buffers.
-    // May report an error while finishing a writer; in the MATLAB build that report unwinds,
-    // hence noexcept(false).
-    ~VidHeader() noexcept(false);
+    // Finishes a writer (header and table), closes the file and releases the buffers. A failure
+    // to finish is kept as the object's last report, which nobody then reads: call finish()
+    // first to learn it.
+    ~VidHeader();
 
     // True once the object is completely open (a reader that read its header and table, or
     // a writer that made its file); false after a failed opening, and after the release.
@@ -149,7 +154,7 @@ class VidHeader {
     bool writeNextFrameToVideoFile(int64_t timestamp_ns);
     // Finishes a writer now: header and table (or the one rewrite of a table that grew), then
     // closes the file; the destructor then only releases the buffers. Returns false, with the
-    // report shown and error_number set where the system refused, when the file could not be
+    // report kept and error_number set where the system refused, when the file could not be
     // finished: it then keeps what it had (every frame in its table readable, the frames
     // beyond a grown table behind them, where `vid repair` finds them). A reader, or a writer
     // finished before, returns true.
@@ -169,6 +174,20 @@ class VidHeader {
     VidError lastError() const;
     // The most recent report's text without its "VidHeader:<line> " place.
     const char* reportText() const;
+    // Hands the last operation's reports to `show` (what the codec and the demosaic reported,
+    // then errMessage, each only when there is one) and marks them shown; true when there was
+    // a report of the container's. Front ends call it to print or raise what went wrong.
+    template <class Show> bool takeReports(Show show)
+    {
+        const bool pending = report_pending != 0;
+        report_pending = 0;
+        if (prior_reports[0] != '\0')
+            show(prior_reports, false);
+        prior_reports[0] = '\0';
+        if (pending)
+            show(errMessage, true);
+        return pending;
+    }
 
   private:
     bool readFrame(int frame_number, const VidExpandedBytes* notify, bool demosaic);

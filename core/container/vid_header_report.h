@@ -1,10 +1,12 @@
 // The container's reports and failures, shared by VidHeader's sources (not installed): every
-// report is formatted into errMessage as "VidHeader:<line> <text>" and shown through
-// displayMessageBox (or kept, while the thread captures reports), with the failure's data
-// (kind, errno, frame, detail) beside it for lastError().
+// report is formatted into errMessage as "VidHeader:<line> <text>" and kept for the front end
+// (report_pending), with the failure's data (kind, errno, frame, detail) beside it for
+// lastError().
 #pragma once
 
 #include "VidHeader.h"
+
+#include <string>
 
 // The failure cleared: what an operation starts from.
 void vid_header_clear_failure(VidHeader& v);
@@ -12,9 +14,10 @@ void vid_header_clear_failure(VidHeader& v);
 __attribute__((format(printf, 5, 6))) void vid_header_format_report(VidHeader& v, VidResult result,
                                                                     int frame, const char* detail,
                                                                     const char* format, ...);
-// Shows errMessage through displayMessageBox, unless the calling thread captures reports
-// (report.h): a program or binding that reads lastError() then keeps it off the terminal.
-void vid_header_show_report(const VidHeader& v);
+// Marks errMessage as the operation's report, for the front end to show (takeReports).
+void vid_header_show_report(VidHeader& v);
+// Keeps what a unit below the container reported (the codec, the demosaic) in prior_reports.
+void vid_header_keep_prior(VidHeader& v, const std::string& report);
 
 // Reports of the container are prefixed "VidHeader:<line> " (the class, not the file: the
 // prefix is part of what MATLAB users have always seen).
@@ -26,7 +29,7 @@ extern const char kVidReportName[];
 #define VID_FORMAT(obj, result, frame, detail, format, ...)                                        \
     vid_header_format_report(obj, result, frame, detail, "%s:%d " format, kVidReportName,          \
                              __LINE__, __VA_ARGS__)
-// Formats and shows a report. In the MATLAB build this does not return.
+// Formats a report and marks it for the front end.
 #define VID_REPORT(obj, result, frame, detail, format, ...)                                        \
     do {                                                                                           \
         VID_FORMAT(obj, result, frame, detail, format, __VA_ARGS__);                               \

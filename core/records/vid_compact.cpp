@@ -232,6 +232,7 @@ struct Job {
     const unsigned char* stream_at[kVidCompactMaxBlocks] = {};
     uint32_t stream_length[kVidCompactMaxBlocks] = {};
     const VidExpandedBytes* notify = nullptr;
+    std::string* report = nullptr; // a worker that could not start is described here
 };
 
 uint32_t row_begin(const Job& job, unsigned i)
@@ -243,7 +244,6 @@ struct Worker {
     Job* job = nullptr;
     unsigned first = 0, last = 0; // blocks [first, last)
     int work_done = 0;
-    void init() {}
 };
 
 // Appends the zlib stream of `n` bytes at `data` to `out`: stored when the plane is noise
@@ -347,35 +347,24 @@ void* expand_worker(void* arg)
     return nullptr;
 }
 
-// Runs the job's blocks on min(blocks, cores) workers, each a run of neighbouring blocks;
-// false when a block failed or a worker could not start.
+// Runs the job's blocks on min(blocks, cores) workers, each a run of neighbouring blocks, the
+// first on the calling thread; false when a block failed or a worker could not start.
 bool run(Job& job, void* (*entry)(void*), int cores)
 {
     int threads = cores < 1 ? 1 : cores;
     if (unsigned(threads) > job.blocks)
         threads = int(job.blocks);
-    Worker* workers = new (std::nothrow) Worker[size_t(threads)];
-    THREAD_HANDLE* handles = new (std::nothrow) THREAD_HANDLE[size_t(threads)];
-    if (workers == nullptr || handles == nullptr) {
-        delete[] workers;
-        delete[] handles;
-        return false;
-    }
+    Worker workers[kVidCompactMaxBlocks];
     const unsigned per = (job.blocks + unsigned(threads) - 1) / unsigned(threads);
     for (int t = 0; t < threads; t++) {
         workers[t].job = &job;
         workers[t].first = per * unsigned(t) < job.blocks ? per * unsigned(t) : job.blocks;
         workers[t].last = per * unsigned(t + 1) < job.blocks ? per * unsigned(t + 1) : job.blocks;
     }
-    // The first run goes on the calling thread: one fewer thread to start.
-    for (int t = 1; t < threads; t++) {
-        int rc = start_processing_thread(handles[t], entry, &workers[t]);
-        if (rc != 0)
-            report_thread_start_failure(rc, t, VID_SOURCE_NAME, __LINE__);
-    }
-    entry(&workers[0]);
-    handles[0] = THREAD_HANDLE();
-    return wait_until_processing_threads_are_done_then_cleanup(threads, handles, workers) == 1;
+    bool ok = VID_FAN_OUT(threads, entry, workers, job.report);
+    for (int t = 0; t < threads; t++)
+        ok = ok && workers[t].work_done;
+    return ok;
 }
 
 void cut_rows(Job& job, int height)
@@ -473,7 +462,8 @@ bool vid_compact_head(const unsigned char* head, unsigned long available, VidCom
 
 int vid_compact_compress_on_cores(unsigned char* record, unsigned long& record_size,
                                   const unsigned char* frame, int width, int height,
-                                  VidCompactFilter filter, int compression_effort, int cores)
+                                  VidCompactFilter filter, int compression_effort, int cores,
+                                  std::string* report)
 {
     if (record == nullptr || frame == nullptr || width < 1 || height < 1 || width > 0xFFFF ||
         height > 0xFFFF || compression_effort < min_compression_effort ||
@@ -487,6 +477,7 @@ int vid_compact_compress_on_cores(unsigned char* record, unsigned long& record_s
     cut_rows(job, height);
     job.frame_in = frame;
     job.effort = compression_effort;
+    job.report = report;
     if (!run(job, compress_worker, cores))
         return VID_CODEC_BLOCK_FAILED;
     uint64_t total = kVidCompactHeadBytes + 8ull * job.blocks;
@@ -515,15 +506,15 @@ int vid_compact_compress_on_cores(unsigned char* record, unsigned long& record_s
 
 int vid_compact_compress(unsigned char* record, unsigned long& record_size,
                          const unsigned char* frame, int width, int height, VidCompactFilter filter,
-                         int compression_effort)
+                         int compression_effort, std::string* report)
 {
     return vid_compact_compress_on_cores(record, record_size, frame, width, height, filter,
-                                         compression_effort, get_num_processing_cores());
+                                         compression_effort, get_num_processing_cores(), report);
 }
 
 int vid_compact_expand_on_cores(unsigned char* frame, unsigned long frame_size,
                                 const unsigned char* record, unsigned long record_size,
-                                const VidExpandedBytes* notify, int cores)
+                                const VidExpandedBytes* notify, int cores, std::string* report)
 {
     VidCompactHead head;
     if (!vid_compact_head(record, record_size, head) || head.length != int64_t(record_size))
@@ -537,6 +528,7 @@ int vid_compact_expand_on_cores(unsigned char* frame, unsigned long frame_size,
     job.blocks = head.blocks;
     job.frame_out = frame;
     job.notify = notify;
+    job.report = report;
     const unsigned char* at = record + kVidCompactHeadBytes + 8 * head.blocks;
     for (unsigned i = 0; i < head.blocks; i++) {
         job.row_end[i] = get_le32(record + kVidCompactHeadBytes + 4 * i);
@@ -552,8 +544,9 @@ int vid_compact_expand_on_cores(unsigned char* frame, unsigned long frame_size,
 }
 
 int vid_compact_expand(unsigned char* frame, unsigned long frame_size, const unsigned char* record,
-                       unsigned long record_size, const VidExpandedBytes* notify)
+                       unsigned long record_size, const VidExpandedBytes* notify,
+                       std::string* report)
 {
     return vid_compact_expand_on_cores(frame, frame_size, record, record_size, notify,
-                                       get_num_processing_cores());
+                                       get_num_processing_cores(), report);
 }

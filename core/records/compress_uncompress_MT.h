@@ -1,4 +1,6 @@
-// Multi-threaded block codec. Its workers are started and joined through threading.h.
+// Multi-threaded block codec. Its workers are started and joined by the core's fan-out.
+// The published entries (compress_MT, uncompress_MT and their variants) print their reports on
+// stderr; the core itself calls vid_codec_compress and vid_codec_expand, which hand them back.
 //
 // A blocked-compress buffer is a 12-byte head (marker, block count), a table of block end
 // offsets, a table of compressed block sizes and the zlib streams of at most 8 blocks,
@@ -17,8 +19,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-#include "threading.h"
 
 // The marker that opens every blocked-compress buffer (bytes 81 72 63 54 45 36 27 18).
 const int64_t blocked_compress_pattern = 0x1827364554637281LL;
@@ -177,6 +179,18 @@ int uncompress_MT_notify(unsigned char*& uncompressed_buffer, unsigned long& unc
 // reader find the end of a record that is followed by other bytes (a torn record behind
 // the last whole frame of a file whose writer was killed), and a scanner step over records.
 int64_t blocked_compress_length(const unsigned char* head, unsigned long available);
+
+// The codec with its reports handed back instead of printed: what the entries above print on
+// stderr ("<file>:<line> <text>" lines, and a worker that could not start) is appended to
+// *report (null: dropped). Same results and bytes as compress_MT_at_effort_on_cores and
+// uncompress_MT_on_cores; the core calls these, the published entries print what these report.
+int vid_codec_compress(unsigned char* compressed_buffer, unsigned long& compressed_size,
+                       const unsigned char* uncompressed_buffer, unsigned long uncompressed_size,
+                       int compression_effort, int num_processing_cores, std::string* report);
+int vid_codec_expand(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
+                     const unsigned char* compressed_buffer, unsigned long compressed_size,
+                     int num_processing_cores, const VidExpandedBytes* notify,
+                     std::string* report);
 
 // ---------------------------------------------------------------------------------------
 // Entries for tests, benchmarks and fuzzing. Production code calls compress_MT and
