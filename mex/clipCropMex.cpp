@@ -23,7 +23,8 @@
 // error raised here reaches the host. The container never raises: each of its failures comes
 // back here and is raised with its report once the call has released everything (a guard
 // releases the same records should anything unwind, and a host that ends the call without
-// unwinding has the leftovers released at the next call or when the module is unloaded). Runs on the host's thread; nothing survives a call.
+// unwinding has the leftovers released at the next call or when the module is unloaded). Runs on
+// the host's thread; nothing survives a call.
 #include <cstdint>
 #include <cmath>
 #include <cstdio>

@@ -27,8 +27,9 @@
 // In Octave, VidReader reads frames through the oct-file vidReadFrames instead (the same
 // command; see there why).
 // The classes check indices and image sizes themselves and give those errors identifiers.
-// The container keeps its reports (it never raises): each of its failures is raised with the identifier of its kind (vid_result_identifier) and a message
-// naming the file, the frame in the classes' 1-based numbering and the reason.
+// The container keeps its reports (it never raises): each of its failures is raised with the
+// identifier of its kind (vid_result_identifier) and a message naming the file, the frame in the
+// classes' 1-based numbering and the reason.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

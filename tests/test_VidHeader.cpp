@@ -331,7 +331,7 @@ TEST(VidHeaderWriter, WriteOpenFailureLeavesNoBuffers)
     EXPECT_EQ(w.offsets, nullptr);
     EXPECT_EQ(w.videoFile, nullptr);
     EXPECT_TRUE(contains(reports.text(w), " Unable to open following video file in  'wb' mode \r\n "
-                                         "/nonexistent-dir/x.vid \r\n"));
+                                          "/nonexistent-dir/x.vid \r\n"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -543,7 +543,8 @@ TEST(VidHeaderReader, OpeningFailuresLeaveRecognisableStates)
         EXPECT_FALSE(r.isOpen());
         EXPECT_EQ(r.num_frames, 0);
         EXPECT_EQ(r.videoFile, nullptr);
-        EXPECT_TRUE(contains(reports.text(r), " Unable to read from video file \n " + path + " \n"));
+        EXPECT_TRUE(
+            contains(reports.text(r), " Unable to read from video file \n " + path + " \n"));
     }
     {
         Reports reports;

@@ -29,7 +29,7 @@ void expect_start_report(const std::string& err, int worker, const char* procedu
 TEST(CodecThreadFailure, CompressFailsWhenAnyWorkerCannotStart)
 {
     std::vector<uint8_t> input = codec_test::random_bytes(300000, 4); // 4 blocks
-    for (int failed = 1; failed < 3; failed++) { // worker 0 runs on the caller
+    for (int failed = 1; failed < 3; failed++) {                      // worker 0 runs on the caller
         SCOPED_TRACE(failed);
         std::vector<uint8_t> dest(2 * input.size());
         unsigned long size = dest.size();

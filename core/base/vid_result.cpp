@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-
 VidError vid_error(VidResult result, const std::string& file, const std::string& detail,
                    int error_number, int frame)
 {

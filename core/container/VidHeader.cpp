@@ -835,10 +835,9 @@ bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
     const VidKind kind =
         vid_kind_of(vid_is_bayer_interpolated == 1, vid_uses_two_bytes_per_pixel == 1);
     std::string codec_report;
-    const int made =
-        vid_record_make(compressed_buffer, size, uncompressed_buffer, uncompressed_buffer_size,
-                        width, height, kind, compact_records != 0, compression_effort,
-                        &codec_report);
+    const int made = vid_record_make(compressed_buffer, size, uncompressed_buffer,
+                                     uncompressed_buffer_size, width, height, kind,
+                                     compact_records != 0, compression_effort, &codec_report);
     vid_header_keep_prior(*this, codec_report);
     if (made != VID_CODEC_OK || size > compressed_buffer_size) {
         VID_REPORT(*this, VidResult::out_of_memory, current_frame,

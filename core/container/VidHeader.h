@@ -74,10 +74,10 @@ class VidHeader {
     int64_t file_bytes; // reader: the file's size at opening (the last record's end)
     // The most recent failure, as data (lastError). Every report rewrites these fields, so the
     // MATLAB handle's checksum leaves them out, as it leaves out errMessage.
-    int error_number;        // errno where the system refused, else 0
-    VidResult result;        // its kind; ok after a clean open, read or write
-    int error_frame;         // its 0-based frame, or -1
-    int report_pending;      // 1: errMessage holds a report of the last operation, not yet shown
+    int error_number;   // errno where the system refused, else 0
+    VidResult result;   // its kind; ok after a clean open, read or write
+    int error_frame;    // its 0-based frame, or -1
+    int report_pending; // 1: errMessage holds a report of the last operation, not yet shown
     // What the codec and the demosaic reported during the last operation, in order, shown
     // before errMessage: "<file>:<line> <text>" lines (a longer text is cut).
     char prior_reports[2048];

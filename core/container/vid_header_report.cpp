@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-
 const char kVidReportName[] = "VidHeader";
 
 void vid_header_clear_failure(VidHeader& v)

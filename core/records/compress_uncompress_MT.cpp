@@ -136,8 +136,8 @@ void* uncompress_MT_thread(void* thread_arg)
 bool run_workers(int num_threads, Compress_MT_datastruct* records, void* (*entry)(void*),
                  std::string* report)
 {
-    bool ok = vid_fan_out_at(num_threads, entry, records, sizeof *records, report,
-                             VID_SOURCE_NAME, __LINE__);
+    bool ok = vid_fan_out_at(num_threads, entry, records, sizeof *records, report, VID_SOURCE_NAME,
+                             __LINE__);
     for (int i = 0; i < num_threads; i++)
         ok = ok && records[i].work_done != 0;
     return ok;
@@ -348,9 +348,9 @@ int compress_MT_at_effort_on_cores(unsigned char* compressed_buffer, unsigned lo
                                    int num_processing_cores)
 {
     std::string report;
-    const int rc = vid_codec_compress(compressed_buffer, compressed_size, uncompressed_buffer,
-                                      uncompressed_size, compression_effort, num_processing_cores,
-                                      &report);
+    const int rc =
+        vid_codec_compress(compressed_buffer, compressed_size, uncompressed_buffer,
+                           uncompressed_size, compression_effort, num_processing_cores, &report);
     return printed(rc, report);
 }
 
@@ -369,14 +369,14 @@ int vid_codec_compress(unsigned char* compressed_buffer, unsigned long& compress
                        int compression_effort, int num_processing_cores, std::string* report)
 {
     VID_FAIL_IF(compression_effort < min_compression_effort ||
-                      compression_effort > max_compression_effort,
-                  1, report, "The compression effort %d is not one of 1 to 9.\n", compression_effort);
+                    compression_effort > max_compression_effort,
+                1, report, "The compression effort %d is not one of 1 to 9.\n", compression_effort);
     const uint64_t S = uncompressed_size;
     VID_FAIL_IF(!compressed_buffer || (!uncompressed_buffer && S > 0), 1, report,
-                  "compress_MT needs a source and a destination buffer.\n");
+                "compress_MT needs a source and a destination buffer.\n");
     VID_FAIL_IF(S > max_format_value, 1, report,
-                  "compress_MT cannot describe an input of %llu bytes (at most %llu).\n",
-                  (unsigned long long)S, (unsigned long long)max_format_value);
+                "compress_MT cannot describe an input of %llu bytes (at most %llu).\n",
+                (unsigned long long)S, (unsigned long long)max_format_value);
     // Every room and offset must be a 32-bit value; a larger destination is simply not
     // used beyond that. An empty input becomes one empty block.
     const uint64_t K = min_u64(compressed_size, max_format_value);
@@ -386,16 +386,16 @@ int vid_codec_compress(unsigned char* compressed_buffer, unsigned long& compress
     const uint64_t L = (S + n - 1) / n;
     const uint64_t header_size = 12 + 8 * uint64_t(n);
     VID_FAIL_IF(K < header_size, 1, report,
-                  "The destination of %lu bytes cannot hold the %u-byte header.\n", compressed_size,
-                  uint(header_size));
+                "The destination of %lu bytes cannot hold the %u-byte header.\n", compressed_size,
+                uint(header_size));
 
     PartitionArrays arrays;
     arrays.compressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
     arrays.compressed_block_sizes = new (std::nothrow) uint[n + 1];
     VID_FAIL_IF(!arrays.compressed_block_partitions || !arrays.uncompressed_block_partitions ||
-                      !arrays.compressed_block_sizes,
-                  1, report, "compress_MT is out of memory.\n");
+                    !arrays.compressed_block_sizes,
+                1, report, "compress_MT is out of memory.\n");
     // Block i gets a room of C = ceil(K / n) bytes at C * i in the block-stream area. The
     // rooms stop at the end of the destination: the last ones may be shorter or empty, and
     // a block that does not fit its room then fails like any other.
@@ -424,9 +424,9 @@ int vid_codec_compress(unsigned char* compressed_buffer, unsigned long& compress
         thread_para[i].compression_effort = compression_effort;
     }
     VID_FAIL_IF(!run_workers(num_threads, thread_para.get(), compress_MT_thread, report), 1, report,
-                  "The procedure '%s' did not complete successfully. \n"
-                  "The destination buffer might be of insufficient size.\n",
-                  "compress_MT");
+                "The procedure '%s' did not complete successfully. \n"
+                "The destination buffer might be of insufficient size.\n",
+                "compress_MT");
 
     // Pack the streams behind one another. Block i moves down from its room to just behind
     // block i - 1; every earlier stream fits its own room, so the target never lies past
@@ -478,14 +478,14 @@ int vid_codec_expand(unsigned char*& uncompressed_buffer, unsigned long& uncompr
 
     // The header is checked field by field before anything is sized or read from it.
     VID_FAIL_IF(compressed_size < 12, Z_DATA_ERROR, report,
-                  "A blocked-compress buffer of %lu bytes is too short for its header.\n",
-                  compressed_size);
+                "A blocked-compress buffer of %lu bytes is too short for its header.\n",
+                compressed_size);
     const uint n = get_le32(compressed_buffer + 8);
     VID_FAIL_IF(n < 1 || n > max_compress_MT_blocks, Z_DATA_ERROR, report,
-                  "Invalid block count %u in a blocked-compress buffer.\n", n);
+                "Invalid block count %u in a blocked-compress buffer.\n", n);
     const uint64_t header_size = 12 + 8 * uint64_t(n);
     VID_FAIL_IF(compressed_size < header_size, Z_DATA_ERROR, report,
-                  "A header of %u blocks does not fit %lu bytes.\n", n, compressed_size);
+                "A header of %u blocks does not fit %lu bytes.\n", n, compressed_size);
 
     PartitionArrays arrays;
     arrays.uncompressed_block_partitions = new (std::nothrow) uint[n + 1];
@@ -501,8 +501,8 @@ int vid_codec_expand(unsigned char*& uncompressed_buffer, unsigned long& uncompr
         // one buffer whose first end is 0.
         bool empty_input = n == 1 && end == 0;
         VID_FAIL_IF(end <= arrays.uncompressed_block_partitions[i] && !empty_input,
-                      VID_CODEC_DATA_ERROR, report, "Block %u ends at %u, not after its start %u.\n", i,
-                      end, arrays.uncompressed_block_partitions[i]);
+                    VID_CODEC_DATA_ERROR, report, "Block %u ends at %u, not after its start %u.\n",
+                    i, end, arrays.uncompressed_block_partitions[i]);
         arrays.uncompressed_block_partitions[i + 1] = end;
     }
     const uint T = arrays.uncompressed_block_partitions[n];
@@ -524,7 +524,7 @@ int vid_codec_expand(unsigned char*& uncompressed_buffer, unsigned long& uncompr
         // as it always has, and nothing of that size is allocated.
         uncompressed_size = T;
         VID_REPORT_TO(report, "Mismatch in compressed sizes %u vs. %lu",
-                          uint(compressed_block_sizes_total), compressed_size);
+                      uint(compressed_block_sizes_total), compressed_size);
         return VID_CODEC_DATA_ERROR;
     }
     // Deflate cannot expand beyond 1032:1 (a 258-byte match in two bits); a block announcing
@@ -534,11 +534,11 @@ int vid_codec_expand(unsigned char*& uncompressed_buffer, unsigned long& uncompr
         uint64_t range = uint64_t(arrays.uncompressed_block_partitions[i + 1]) -
                          arrays.uncompressed_block_partitions[i];
         VID_FAIL_IF(range >
-                          max_deflate_expansion * uint64_t(arrays.compressed_block_sizes[i]) + 1024,
-                      VID_CODEC_DATA_ERROR, report,
-                      "Block %u announces %llu bytes from a stream of %u bytes, more than "
-                      "deflate can produce.\n",
-                      i, (unsigned long long)range, arrays.compressed_block_sizes[i]);
+                        max_deflate_expansion * uint64_t(arrays.compressed_block_sizes[i]) + 1024,
+                    VID_CODEC_DATA_ERROR, report,
+                    "Block %u announces %llu bytes from a stream of %u bytes, more than "
+                    "deflate can produce.\n",
+                    i, (unsigned long long)range, arrays.compressed_block_sizes[i]);
     }
 
     if (uncompressed_buffer && uncompressed_size < T) {
@@ -565,16 +565,16 @@ int vid_codec_expand(unsigned char*& uncompressed_buffer, unsigned long& uncompr
         thread_para[i].notify = notify;
     }
     VID_FAIL_IF(!run_workers(num_threads, thread_para.get(), uncompress_MT_thread, report),
-                  VID_CODEC_BLOCK_FAILED, report,
-                  "The procedure '%s' did not complete successfully. \n"
-                  "The destination buffer might be of insufficient size.\n",
-                  "uncompress_MT");
+                VID_CODEC_BLOCK_FAILED, report,
+                "The procedure '%s' did not complete successfully. \n"
+                "The destination buffer might be of insufficient size.\n",
+                "uncompress_MT");
     for (uint i = 0; i < n; i++) {
         uint range =
             arrays.uncompressed_block_partitions[i + 1] - arrays.uncompressed_block_partitions[i];
         VID_FAIL_IF(arrays.compressed_block_partitions[i] != range, VID_CODEC_DATA_ERROR, report,
-                      "Block %u expands to %u bytes, not the %u its header announces.\n", i,
-                      arrays.compressed_block_partitions[i], range);
+                    "Block %u expands to %u bytes, not the %u its header announces.\n", i,
+                    arrays.compressed_block_partitions[i], range);
     }
     return VID_CODEC_OK;
 }

@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <string>
 
-
 // The marker that opens every blocked-compress buffer (bytes 81 72 63 54 45 36 27 18).
 const int64_t blocked_compress_pattern = 0x1827364554637281LL;
 
@@ -189,8 +188,7 @@ int vid_codec_compress(unsigned char* compressed_buffer, unsigned long& compress
                        int compression_effort, int num_processing_cores, std::string* report);
 int vid_codec_expand(unsigned char*& uncompressed_buffer, unsigned long& uncompressed_size,
                      const unsigned char* compressed_buffer, unsigned long compressed_size,
-                     int num_processing_cores, const VidExpandedBytes* notify,
-                     std::string* report);
+                     int num_processing_cores, const VidExpandedBytes* notify, std::string* report);
 
 // ---------------------------------------------------------------------------------------
 // Entries for tests, benchmarks and fuzzing. Production code calls compress_MT and

@@ -16,8 +16,8 @@ VidFileHeader vid_decode_header(const unsigned char* raw)
     return h;
 }
 
-void vid_encode_header(unsigned char* raw, int width, int height, int64_t num_frames,
-                              bool bayer, bool two_bytes)
+void vid_encode_header(unsigned char* raw, int width, int height, int64_t num_frames, bool bayer,
+                       bool two_bytes)
 {
     int width_field = bayer && !two_bytes ? width + kVidWidthFieldBase : width;
     put_le16(raw, uint16_t(width_field));
