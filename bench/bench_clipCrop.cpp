@@ -110,8 +110,6 @@ struct Merge {
         plan.num_frames = int(output_frame_count(kHorizontal, inputs, 2));
         plan.rgb[0] = plan.rgb[1] = plan.rgb[2] = 255;
         plan.centre_across = true;
-        plan.side_period = plan.seq_period = 200;
-        plan.side_phase = plan.seq_phase = 199;
         writer.reset(new (std::nothrow) VidHeader(g_output_path.c_str(), nullptr, plan.out_width,
                                                   plan.out_height, plan.num_frames));
         return writer && writer->isOpen();

@@ -38,6 +38,7 @@
 
 #include "VidHeader.h"
 #include "vid_crop.h"
+#include "clip_crop_rhythm.h"
 #include "vid_crop_plan.h"
 #include "mex_args.h"
 
@@ -504,12 +505,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     plan.num_frames = int(frame_count);
     memcpy(plan.rgb, rgb, 3);
     plan.centre_across = kCentreAcross;
-    plan.side_period = kSidePeriod;
-    plan.side_phase = kSidePhase;
-    plan.seq_period = kSeqPeriod;
-    plan.seq_phase = kSeqPhase;
+    CropProgressRhythm rhythm{mode == kSequential ? kSeqPeriod : kSidePeriod,
+                              mode == kSequential ? kSeqPhase : kSidePhase, stdout};
     const MergeResult result =
-        merge_frames(plan, g_call.inputs, g_call.reader_vids, k, writer, stdout);
+        merge_frames(plan, g_call.inputs, g_call.reader_vids, k, writer, rhythm.told());
     if (result.status == MergeResult::kReadFailed)
         raise_report(*g_call.reader_vids[result.input]);
     if (result.status == MergeResult::kWriteFailed)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "clip_crop_rhythm.h"
 #include "vid_crop_plan.h"
 
 using namespace clip_crop;
@@ -107,10 +108,6 @@ MergePlan linux_plan(int mode, int gap, const OutputGeometry& geo, int64_t frame
     p.rgb[1] = (unsigned char)bg.g;
     p.rgb[2] = (unsigned char)bg.b;
     p.centre_across = true;
-    p.side_period = 200;
-    p.side_phase = 199;
-    p.seq_period = 200;
-    p.seq_phase = 199;
     return p;
 }
 
@@ -409,25 +406,23 @@ TEST(ClipCropMerge, ProgressLinesFollowTheirRhythm)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         MergePlan p = linux_plan(c.mode, 0, g, 450, {0, 0, 0});
-        p.side_period = p.seq_period = c.period;
-        p.side_phase = p.seq_phase = c.phase;
         FakeVid out(8, 8, 450, 9);
         FakeVid* readers[] = {&a};
         FILE* progress = tmpfile();
         ASSERT_NE(progress, nullptr);
-        EXPECT_EQ(merge_frames(p, in, readers, 1, out, progress).status, MergeResult::kOk);
+        CropProgressRhythm rhythm{c.period, c.phase, progress};
+        EXPECT_EQ(merge_frames(p, in, readers, 1, out, rhythm.told()).status, MergeResult::kOk);
         EXPECT_EQ(read_all(progress), c.expected);
         fclose(progress);
     }
     // Windows sequential: every tenth frame from frame 0, so 45 lines for 450 frames.
     MergePlan p = linux_plan(kSequential, 0, g, 450, {0, 0, 0});
-    p.seq_period = 10;
-    p.seq_phase = 0;
     FakeVid out(8, 8, 450, 9);
     FakeVid* readers[] = {&a};
     FILE* progress = tmpfile();
     ASSERT_NE(progress, nullptr);
-    merge_frames(p, in, readers, 1, out, progress);
+    CropProgressRhythm rhythm{10, 0, progress};
+    merge_frames(p, in, readers, 1, out, rhythm.told());
     std::string text = read_all(progress);
     fclose(progress);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 45);

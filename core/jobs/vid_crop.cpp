@@ -148,9 +148,8 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
     plan.num_frames = int(frames);
     memcpy(plan.rgb, options.background, 3);
     plan.centre_across = true;
-    plan.side_period = plan.side_phase = plan.seq_period = plan.seq_phase = 0;
     const MergeResult merged = merge_frames(plan, plans.data(), reader_list.data(), k, writer,
-                                            nullptr, MergeProgress{progress, context});
+                                            MergeProgress{progress, context});
     if (merged.status == MergeResult::kReadFailed) {
         error = reader_list[size_t(merged.input)]->lastError();
         return false;

@@ -42,13 +42,6 @@ inline int truncate_to_int(double v)
     return int(v);
 }
 
-// A MATLAB number that stands for an integer (mode, gap): add 0.5, truncate toward zero.
-// 1.4 gives 1, 1.5 gives 2, 2.5 gives 3, anything above -1.5 and below 0.5 gives 0.
-inline int round_to_int(double v)
-{
-    return truncate_to_int(v + 0.5);
-}
-
 // Half-open frame range [start, end) of one input after clamping.
 struct FrameRange {
     int start;
@@ -267,10 +260,6 @@ struct MergePlan {
     int num_frames;       // F
     unsigned char rgb[3]; // background in modes 0 and 1 (mode 2 is always white)
     bool centre_across;   // centre boxes across the merge direction (else row/column 0)
-    // A progress line follows output frame n when n % period == phase; one pair for
-    // modes 0 and 1, one for mode 2.
-    int side_period, side_phase;
-    int seq_period, seq_phase;
 };
 
 // Outcome of merge_frames; `input` is the index of the input at fault, or -1.
@@ -278,14 +267,6 @@ struct MergeResult {
     enum Status { kOk, kReadFailed, kWriteFailed, kBoxOutside, kBadWriter } status;
     int input;
 };
-
-inline void report_progress(FILE* progress, int n, int period, int phase, int total)
-{
-    if (progress == nullptr || period <= 0 || n % period != phase)
-        return;
-    fprintf(progress, "%6d of %6d frames in output written.\n", n, total);
-    fflush(progress);
-}
 
 // Told after each output frame written: frames done, frames in all.
 struct MergeProgress {
@@ -301,13 +282,11 @@ struct MergeProgress {
 // Assembles and writes the plan's F output frames. Vid is a VidHeader-like type: fields
 // width, height, pixmap, pixmap_size and the operations readFrameFromVideoFile(int) and
 // writeNextFrameToVideoFile(). readers[i] belongs to inputs[i]; the writer was created for
-// out_width x out_height and at least num_frames frames. Progress lines go to `progress`
-// (none when null), and `told` hears of each frame written. Stops at the first failure and
-// says which.
+// out_width x out_height and at least num_frames frames. `told` hears of each frame written. Stops
+// at the first failure and says which.
 template <class Vid>
 MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* const* readers, int k,
-                         Vid& writer, FILE* progress = nullptr,
-                         MergeProgress told = {nullptr, nullptr})
+                         Vid& writer, MergeProgress told = {nullptr, nullptr})
 {
     const int64_t out_pixels = int64_t(plan.out_width) * plan.out_height;
     if (writer.pixmap == nullptr || writer.width != plan.out_width ||
@@ -331,7 +310,6 @@ MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* co
                     return {MergeResult::kBoxOutside, i};
                 if (!writer.writeNextFrameToVideoFile())
                     return {MergeResult::kWriteFailed, -1};
-                report_progress(progress, n, plan.seq_period, plan.seq_phase, plan.num_frames);
                 n++;
                 told(n, plan.num_frames);
             }
@@ -361,7 +339,6 @@ MergeResult merge_frames(const MergePlan& plan, const InputPlan* inputs, Vid* co
         }
         if (!writer.writeNextFrameToVideoFile())
             return {MergeResult::kWriteFailed, -1};
-        report_progress(progress, f, plan.side_period, plan.side_phase, plan.num_frames);
         told(f + 1, plan.num_frames);
     }
     return {MergeResult::kOk, -1};
