@@ -129,3 +129,47 @@ TEST(Recording, AClipWithoutFramesIsEmptyAndKeepsItsBlock)
 }
 
 } // namespace
+
+// A writer named at its finish: its name appears only with the complete file (also after a
+// grown table's one rewrite, which leaves no temporary file behind), and a writer destroyed
+// unfinished leaves its complete frames under the temporary name, never under the name.
+TEST(Recording, NamedAtFinishTheNameAppearsOnlyWithTheCompleteFile)
+{
+    const struct {
+        const char* name;
+        int reserved, written;
+        bool finish;
+    } cases[] = {{"within", 4, 3, true}, {"grown", 2, 5, true}, {"unfinished", 4, 2, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        vidtest::TempDir dir;
+        const std::string path = dir.file("out.vid");
+        std::string temp;
+        {
+            VidRecording recording;
+            recording.named_at_finish = true;
+            VidHeader w(path.c_str(), nullptr, 8, 6, c.reserved, recording);
+            ASSERT_TRUE(w.isOpen());
+            w.growTableWhenFull();
+            temp = w.videoFileName;
+            EXPECT_NE(temp, path);
+            for (int k = 0; k < c.written; k++) {
+                memcpy(w.pixmap, vidtest::make_rgb_frame(8, 6, k).data(), size_t(w.pixmap_size));
+                ASSERT_TRUE(w.writeNextFrameToVideoFile(int64_t(k) * 1000));
+            }
+            EXPECT_TRUE(vidtest::read_file(path).empty()) << "named before its finish";
+            if (c.finish) {
+                ASSERT_TRUE(w.finish()) << w.errMessage;
+                EXPECT_EQ(std::string(w.videoFileName), path);
+            }
+        }
+        const std::string kept = c.finish ? path : temp;
+        EXPECT_EQ(vidtest::read_file(c.finish ? temp : path).size(), 0u);
+        VidHeader r(kept.c_str(), nullptr);
+        ASSERT_TRUE(r.isOpen());
+        EXPECT_EQ(r.num_frames, c.finish || c.written <= c.reserved ? c.written : c.reserved);
+        ASSERT_TRUE(r.readFrameFromVideoFile(c.written - 1));
+        EXPECT_EQ(Bytes(r.pixmap, r.pixmap + r.pixmap_size),
+                  vidtest::make_rgb_frame(8, 6, c.written - 1));
+    }
+}

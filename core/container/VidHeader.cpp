@@ -71,6 +71,8 @@ bool release(VidHeader& v)
     v.timestamps = nullptr;
     delete[] v.given_timestamps;
     v.given_timestamps = nullptr;
+    delete[] v.final_name;
+    v.final_name = nullptr;
     return closed;
 }
 
@@ -346,8 +348,7 @@ struct NewWriter {
     VidPathKind path_kind = VidPathKind::missing;
 
     ~NewWriter() { release(); }
-    // Frees what is still held and removes the temporary file: called before any report,
-    // since in the MATLAB build a report does not return.
+    // Frees what is still held and removes the temporary file.
     void release()
     {
         delete[] pixmap;
@@ -526,7 +527,27 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
                        "Unable to write the clip block to video file \n %s \n", videoFileName);
         }
     }
-    if (written && !w.temp.empty() && !name_writer_file(videoFileName, w, videoFile)) {
+    if (written && !w.temp.empty() && recording.named_at_finish) {
+        // The file keeps its temporary name until finish(); reopened with read access too, as
+        // by name_writer_file.
+        const size_t n = strlen(videoFileName) + 1;
+        final_name = new (std::nothrow) char[n];
+        written = fflush(videoFile) == 0;
+        written = fclose(videoFile) == 0 && written;
+        videoFile = written ? fopen(w.temp.c_str(), "r+b") : nullptr;
+        written =
+            videoFile != nullptr && final_name != nullptr && w.temp.size() < sizeof videoFileName;
+        if (written) {
+            memcpy(final_name, videoFileName, n);
+            snprintf(videoFileName, sizeof videoFileName, "%s", w.temp.c_str());
+            w.temp.clear();
+        } else {
+            error_number = errno;
+            VID_FORMAT(*this, vid_result_of_errno(error_number, VidResult::write_failed), -1,
+                       nullptr, "Unable to open following video file in  'wb' mode \r\n %s \r\n",
+                       videoFileName);
+        }
+    } else if (written && !w.temp.empty() && !name_writer_file(videoFileName, w, videoFile)) {
         written = false;
         error_number = errno;
         VID_FORMAT(*this, vid_result_of_errno(error_number, VidResult::write_failed), -1, nullptr,
@@ -590,6 +611,28 @@ bool finish_writer(VidHeader& v)
     return finished;
 }
 
+// A writer named at its finish takes its name once its file is complete (synced, then renamed;
+// a grown table's rewrite may have named it already). False, with a report, when it could not:
+// the complete file is then kept under its temporary name.
+bool name_finished_file(VidHeader& v)
+{
+    if (v.final_name == nullptr)
+        return true;
+    int why = 0;
+    if (!vid_commit_beside(v.videoFileName, v.final_name, why)) {
+        v.error_number = why;
+        const std::string detail = std::string("it is kept, complete, as ") + v.videoFileName;
+        VID_FORMAT(v, vid_result_of_errno(why, VidResult::write_failed), -1, detail.c_str(),
+                   "Unable to give the finished video file its name \n %s \n (%s); %s\n",
+                   v.final_name, strerror(why), detail.c_str());
+        return false;
+    }
+    snprintf(v.videoFileName, sizeof v.videoFileName, "%s", v.final_name);
+    delete[] v.final_name;
+    v.final_name = nullptr;
+    return true;
+}
+
 } // namespace
 
 VidHeader::~VidHeader()
@@ -606,7 +649,7 @@ bool VidHeader::finish()
     if (file_open_read_or_write != 1 || videoFile == nullptr)
         return true;
     vid_header_clear_failure(*this);
-    if (finish_writer(*this))
+    if (finish_writer(*this) && name_finished_file(*this))
         return true;
     vid_header_show_report(*this);
     return false;

@@ -41,6 +41,11 @@ struct VidRecording {
     double frame_rate = 0;            // frames per second; 0: unknown
     const char* start_time = nullptr; // ISO 8601 UTC; null or "": the creation time
     const char* metadata = nullptr;   // a JSON object; null or "": {}
+    // The file lies under a temporary name beside its own (videoFileName holds that name)
+    // until finish() succeeds, which then syncs it and gives it its name: a file that is not
+    // complete never takes the name (vid import). The destructor of a writer never finished
+    // completes the file but leaves it under the temporary name.
+    bool named_at_finish = false;
     // The 32-byte start-time field of the recording this file is a copy of (vid convert): its
     // start time and identity are kept. Empty: a new recording, with a new identity.
     std::string same_recording;
@@ -94,6 +99,9 @@ class VidHeader {
     int64_t given_timestamps_count;
     // Writer: 1 when frames are written as compact records (vid_compact.h), 0 for classic ones.
     int compact_records;
+    // A writer named at its finish (VidRecording::named_at_finish): the name it takes then
+    // (owned), else null.
+    char* final_name;
     // Hands the writer its frames' timestamps (copied); false when out of memory.
     bool giveTimestamps(const int64_t* stamps, int64_t count);
 

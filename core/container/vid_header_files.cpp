@@ -65,9 +65,12 @@ bool vid_header_rewrite_exact_table(VidHeader& v)
               : "it keeps all its " + std::to_string(v.current_frame) +
                     " frames, complete and finished; only its unused table entries could "
                     "not be given back";
+    // A writer named at its finish is rewritten straight under its own name: one rewrite, not
+    // a temporary file replacing another.
+    const char* target = v.final_name != nullptr ? v.final_name : v.videoFileName;
     VidOutputFile out;
     std::string error;
-    if (!out.open(v.videoFileName, error)) {
+    if (!out.open(target, error)) {
         v.error_number = out.error_number();
         const std::string detail = "cannot create a file beside it; " + kept;
         VID_FORMAT(v, vid_result_of_errno(v.error_number, VidResult::write_failed), -1,
@@ -124,6 +127,12 @@ bool vid_header_rewrite_exact_table(VidHeader& v)
         v.videoFile = nullptr;
         ok = out.commit(error); // synced, then renamed
         why = out.error_number();
+        if (ok && v.final_name != nullptr) {
+            remove(v.videoFileName); // the file it was written in until now
+            snprintf(v.videoFileName, sizeof v.videoFileName, "%s", v.final_name);
+            delete[] v.final_name;
+            v.final_name = nullptr;
+        }
     } else {
         out.abandon();
     }

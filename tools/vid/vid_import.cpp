@@ -218,22 +218,15 @@ bool out_is_replaceable(const Options& o)
     return true;
 }
 
-// The writer under a temporary name in OUT's folder; renamed into place by finish(). A stream
-// cannot be read twice: when its file cannot be finished or renamed, the temporary file is
-// kept with everything written so far and the message names it.
+// The writer of OUT: its file lies under a temporary name in OUT's folder until finish() gives
+// it the name (VidRecording::named_at_finish). A stream cannot be read twice: when its file
+// cannot be finished or named, the temporary file is kept with everything written so far and
+// the message names it.
 class Output {
   public:
     Output(const Options& o, int width, int height, long reserve, bool keep_on_failure)
         : out_(o.out), keep_on_failure_(keep_on_failure)
     {
-        int why = 0;
-        FILE* placeholder = vid_create_beside(out_, temp_, why);
-        if (placeholder == nullptr) {
-            fprintf(stderr, "vid import: %s: cannot create a file there: %s\n", out_.c_str(),
-                    strerror(why));
-            return;
-        }
-        fclose(placeholder);
         // Without --frame-rate or --meta the file is what the classic writer makes.
         VidRecording recording;
         recording.kind = o.kind;
@@ -242,17 +235,18 @@ class Output {
         recording.clip_block = o.clip_block;
         recording.frame_rate = o.frame_rate;
         recording.metadata = o.metadata.c_str();
+        recording.named_at_finish = true;
         frame_rate_ = o.frame_rate;
-        writer_ = new VidHeader(temp_.c_str(), nullptr, width, height,
+        writer_ = new VidHeader(out_.c_str(), nullptr, width, height,
                                 vid_hinted_table_entries(reserve), recording);
         if (!writer_->isOpen()) {
             fprintf(stderr, "vid import: %s: cannot create the file: %s\n", out_.c_str(),
                     reason().c_str());
             delete writer_;
             writer_ = nullptr;
-            remove(temp_.c_str());
             return;
         }
+        temp_ = writer_->videoFileName;
         writer_->growTableWhenFull();
     }
     ~Output()
@@ -283,46 +277,37 @@ class Output {
         return false;
     }
 
-    // Finishes the file and renames it to OUT.
+    // Finishes the file (one rewrite if the table grew), syncs it and gives it OUT's name.
     bool finish()
     {
         frames_ = writer_->current_frame;
-        bool finished = writer_->finish(); // header and table (one rewrite if the table grew)
-        std::string why = finished ? "" : reason();
-        int reserved = writer_->num_frames;
+        const bool finished = writer_->finish();
+        const std::string why = finished ? "" : reason();
+        const std::string kept = writer_->videoFileName; // the temporary name, when not named
+        const int reserved = writer_->num_frames;
+        // Finished but not named: the file under the temporary name is complete.
+        const bool complete =
+            !finished && writer_->lastError().detail.rfind("it is kept, complete", 0) == 0;
         delete writer_;
         writer_ = nullptr;
-        if (!finished) {
-            if (keep_on_failure_) {
-                fprintf(stderr,
-                        "vid import: %s: cannot finish the file: %s. The %ld frames written are "
-                        "kept in %s: its first %d frames read as they are, and vid repair %s "
-                        "FIXED.vid recovers all of them\n",
-                        out_.c_str(), why.c_str(), frames_, temp_.c_str(),
-                        frames_ < reserved ? int(frames_) : reserved, temp_.c_str());
-            } else {
-                fprintf(stderr, "vid import: %s: cannot finish the file: %s\n", out_.c_str(),
-                        why.c_str());
-                remove(temp_.c_str());
-            }
-            return false;
+        if (finished)
+            return true;
+        if (!keep_on_failure_) {
+            fprintf(stderr, "vid import: %s: cannot finish the file: %s\n", out_.c_str(),
+                    why.c_str());
+            remove(kept.c_str());
+        } else if (complete) {
+            fprintf(stderr, "vid import: %s: cannot give the finished file its name: %s\n",
+                    out_.c_str(), why.c_str());
+        } else {
+            fprintf(stderr,
+                    "vid import: %s: cannot finish the file: %s. The %ld frames written are "
+                    "kept in %s: its first %d frames read as they are, and vid repair %s "
+                    "FIXED.vid recovers all of them\n",
+                    out_.c_str(), why.c_str(), frames_, kept.c_str(),
+                    frames_ < reserved ? int(frames_) : reserved, kept.c_str());
         }
-        // Synced, then renamed: the one rule of every file written under a temporary name.
-        int error_number = 0;
-        if (!vid_commit_beside(temp_, out_, error_number)) {
-            if (keep_on_failure_)
-                fprintf(stderr,
-                        "vid import: %s: cannot rename the finished file into place: %s; it is "
-                        "kept, complete, as %s\n",
-                        out_.c_str(), strerror(error_number), temp_.c_str());
-            else
-                fprintf(stderr, "vid import: %s: cannot rename the finished file into place: %s\n",
-                        out_.c_str(), strerror(error_number));
-            if (!keep_on_failure_)
-                remove(temp_.c_str());
-            return false;
-        }
-        return true;
+        return false;
     }
 
   private:
