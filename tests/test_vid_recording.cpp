@@ -138,8 +138,11 @@ TEST(Recording, NamedAtFinishTheNameAppearsOnlyWithTheCompleteFile)
     const struct {
         const char* name;
         int reserved, written;
-        bool finish;
-    } cases[] = {{"within", 4, 3, true}, {"grown", 2, 5, true}, {"unfinished", 4, 2, false}};
+        bool finish, abandon;
+    } cases[] = {{"within", 4, 3, true, false},
+                 {"grown", 2, 5, true, false},
+                 {"unfinished", 4, 2, false, false},
+                 {"abandoned", 4, 2, false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         vidtest::TempDir dir;
@@ -162,6 +165,12 @@ TEST(Recording, NamedAtFinishTheNameAppearsOnlyWithTheCompleteFile)
                 ASSERT_TRUE(w.finish()) << w.errMessage;
                 EXPECT_EQ(std::string(w.videoFileName), path);
             }
+            if (c.abandon)
+                w.abandon();
+        }
+        if (c.abandon) {
+            EXPECT_TRUE(vidtest::read_file(path).empty() && vidtest::read_file(temp).empty());
+            continue;
         }
         const std::string kept = c.finish ? path : temp;
         EXPECT_EQ(vidtest::read_file(c.finish ? temp : path).size(), 0u);

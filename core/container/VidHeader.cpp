@@ -403,14 +403,21 @@ bool allocate_writer(const VidHeader& v, size_t entries, const VidRecording& rec
 // finds the name never finds fewer than 8 bytes, nor a file of another recording half
 // replaced). A device, a pipe or a symbolic link is written directly, as is a file the user
 // may write in a folder where nothing may be created. False with errno set.
-bool create_writer_file(const char* name, NewWriter& w)
+// A writer named at its finish always goes under a temporary name where the name is a file's
+// (a symbolic link is then replaced, never written through: it may lead to the very file a
+// conversion reads).
+bool create_writer_file(const char* name, bool named_at_finish, NewWriter& w)
 {
     w.path_kind = vid_path_kind(name);
     const bool link = vid_is_symbolic_link(name);
+    const bool file = w.path_kind == VidPathKind::missing || w.path_kind == VidPathKind::regular;
     int why = 0;
-    if (!link && (w.path_kind == VidPathKind::missing || w.path_kind == VidPathKind::regular))
+    if ((!link || named_at_finish) && file)
         w.file = vid_create_beside(name, w.temp, why);
-    if (w.file == nullptr && (link || w.path_kind != VidPathKind::missing)) {
+    if (named_at_finish && file) {
+        if (w.file == nullptr)
+            errno = why;
+    } else if (w.file == nullptr && (link || w.path_kind != VidPathKind::missing)) {
         w.temp.clear();
         w.file = fopen(name, "w+b"); // read access too: see the finish
     } else if (w.file == nullptr && why != 0) {
@@ -486,7 +493,7 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
                    "Unable to allocate the frame buffers for video file \n %s \n", videoFileName);
         return;
     }
-    if (!create_writer_file(videoFileName, w)) {
+    if (!create_writer_file(videoFileName, recording.named_at_finish, w)) {
         error_number = errno;
         w.release();
         VID_REPORT(*this, vid_result_of_errno(error_number, VidResult::write_failed), -1, nullptr,
@@ -653,6 +660,19 @@ bool VidHeader::finish()
         return true;
     vid_header_show_report(*this);
     return false;
+}
+
+void VidHeader::abandon()
+{
+    if (file_open_read_or_write != 1 || (videoFile == nullptr && final_name == nullptr))
+        return;
+    const bool unnamed = final_name != nullptr;
+    if (videoFile != nullptr)
+        fclose(videoFile);
+    videoFile = nullptr;
+    if (unnamed)
+        remove(videoFileName);
+    release(*this);
 }
 
 bool VidHeader::frameBuffers(bool report)

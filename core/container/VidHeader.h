@@ -32,6 +32,11 @@
 
 struct VidExpandedBytes; // compress_uncompress_MT.h
 
+class VidHeader;
+// Abandons a writer at the end of a scope unless it was finished: for jobs whose every early
+// return must leave no partial output (declare it right after the writer).
+class VidAbandonUnfinished;
+
 // What a writer of the recording interfaces is asked to make.
 struct VidRecording {
     VidKind kind = VidKind::rgb;
@@ -167,6 +172,10 @@ class VidHeader {
     // beyond a grown table behind them, where `vid repair` finds them). A reader, or a writer
     // finished before, returns true.
     bool finish();
+    // Gives up a writer without finishing it (or after its finish failed): closes its file and
+    // releases the buffers. A writer named at its finish also removes its file, which never
+    // had the name; any other writer's file keeps every frame written (as after a crash).
+    void abandon();
     // Writes the header (count -current_frame) and the whole offsets table.
     bool writeFrameOffsetsToFile();
     // Lets a writer take more frames than it reserved, for callers that cannot know the
@@ -207,4 +216,19 @@ class VidHeader {
     // result is VidResult::ok afterwards when the image was written.
     void writePPMimage(const char* imgFileName, unsigned char* write_pixmap);
     void writePGMimage(const char* imgFileName, unsigned char* write_pixmap);
+};
+
+class VidAbandonUnfinished {
+  public:
+    explicit VidAbandonUnfinished(VidHeader& writer) : writer_(writer) {}
+    ~VidAbandonUnfinished()
+    {
+        if (writer_.videoFile != nullptr || writer_.final_name != nullptr)
+            writer_.abandon();
+    }
+    VidAbandonUnfinished(const VidAbandonUnfinished&) = delete;
+    VidAbandonUnfinished& operator=(const VidAbandonUnfinished&) = delete;
+
+  private:
+    VidHeader& writer_;
 };

@@ -32,25 +32,6 @@ bool vid_convert(const std::string& in, const std::string& out, const VidConvert
         return false;
     }
 
-    int why = 0;
-    std::string temp;
-    FILE* created = vid_create_beside(out, temp, why);
-    if (created == nullptr) {
-        error = vid_error(vid_result_of_errno(why, VidResult::write_failed), out,
-                          "cannot create a file beside it", why);
-        return false;
-    }
-    fclose(created);
-    struct Temporary {
-        std::string name;
-        bool kept = false;
-        ~Temporary()
-        {
-            if (!kept)
-                remove(name.c_str());
-        }
-    } temporary{temp};
-
     // The same kind and geometry; the block only where the input has one, so that a file
     // without one converts to the very bytes the classic writer makes.
     VidRecording recording;
@@ -63,13 +44,17 @@ bool vid_convert(const std::string& in, const std::string& out, const VidConvert
     recording.start_time = clip.start_time.c_str();
     recording.metadata = clip.metadata.c_str();
     recording.same_recording = clip.start_field; // the same frames: the same recording
+    // OUT takes its name only when complete; until then the file lies beside it.
+    recording.named_at_finish = true;
     const int frames = reader.num_frames;
-    VidHeader writer(temp.c_str(), nullptr, reader.width, reader.height, frames, recording);
+    VidHeader writer(out.c_str(), nullptr, reader.width, reader.height, frames, recording);
     if (!writer.isOpen()) {
         error = writer.lastError();
         error.file = out;
         return false;
     }
+    // An unfinished conversion leaves nothing behind.
+    VidAbandonUnfinished unfinished(writer);
     if (!writer.giveTimestamps(stamps.data(), int64_t(stamps.size()))) {
         error = vid_error(VidResult::out_of_memory, out, "");
         return false;
@@ -98,10 +83,5 @@ bool vid_convert(const std::string& in, const std::string& out, const VidConvert
         error.file = out;
         return false;
     }
-    if (!vid_commit_beside(temp, out, why)) {
-        error = vid_error(VidResult::write_failed, out, "", why);
-        return false;
-    }
-    temporary.kept = true;
     return true;
 }

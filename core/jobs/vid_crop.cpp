@@ -22,15 +22,6 @@ bool refuse(VidError& error, VidResult result, const std::string& file, const st
 }
 
 // Removes the temporary file unless it was renamed into place.
-struct Temporary {
-    std::string name;
-    bool kept = false;
-    ~Temporary()
-    {
-        if (!kept && !name.empty())
-            remove(name.c_str());
-    }
-};
 
 } // namespace
 
@@ -111,14 +102,6 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
     if (frames > INT32_MAX)
         return refuse(error, VidResult::bad_argument, out, "more frames than a VID file holds");
 
-    // The writer, under a name beside OUT that nothing has yet.
-    Temporary temp;
-    int why = 0;
-    FILE* created = vid_create_beside(out, temp.name, why);
-    if (created == nullptr)
-        return refuse(error, vid_result_of_errno(why, VidResult::write_failed), out,
-                      "cannot create a file beside it", why);
-    fclose(created);
     VidClip clip;
     std::vector<int64_t> stamps;
     VidRecording recording;
@@ -130,13 +113,16 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
     recording.frame_rate = clip.frame_rate;
     recording.start_time = clip.start_time.c_str();
     recording.metadata = clip.metadata.c_str();
-    VidHeader writer(temp.name.c_str(), nullptr, int(geo.width8), int(geo.height8), int(frames),
+    // OUT takes its name only when complete; until then the file lies beside it.
+    recording.named_at_finish = true;
+    VidHeader writer(out.c_str(), nullptr, int(geo.width8), int(geo.height8), int(frames),
                      recording);
     if (!writer.isOpen()) {
         error = writer.lastError();
         error.file = out;
         return false;
     }
+    VidAbandonUnfinished unfinished(writer); // an unfinished crop leaves nothing behind
     if (!writer.giveTimestamps(stamps.data(), int64_t(stamps.size())))
         return refuse(error, VidResult::out_of_memory, out, "");
 
@@ -166,10 +152,6 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
         error.file = out;
         return false;
     }
-    // Synced before it takes OUT's name: a crash never leaves OUT empty or partial.
-    if (!vid_commit_beside(temp.name, out, why))
-        return refuse(error, VidResult::write_failed, out, "", why);
-    temp.kept = true;
     outcome.width = plan.out_width;
     outcome.height = plan.out_height;
     outcome.frames = frames;
