@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -179,9 +180,10 @@ class Reader {
         return out;
     }
 
-    // Frames [first, first + count)'s timestamps in nanoseconds (count -1: to the last frame;
-    // INT64_MIN where the file keeps none).
-    py::array_t<int64_t> timestamps(int64_t first, int64_t count)
+    // Frames [first, first + count)'s timestamps (count -1: to the last frame) as
+    // {"nanoseconds": int64 array, "missing": bool array}: a frame the file keeps no time for
+    // is missing (its nanoseconds then mean nothing).
+    py::dict timestamps(int64_t first, int64_t count)
     {
         std::vector<int64_t> stamps;
         with_reader([&](VidHeader& v, VidError& failure) {
@@ -193,9 +195,17 @@ class Reader {
                                 "its timestamps cannot be read", errno != 0 ? errno : EIO);
             return false;
         });
-        py::array_t<int64_t> out(py::ssize_t(stamps.size()));
-        if (!stamps.empty())
-            memcpy(out.mutable_data(), stamps.data(), stamps.size() * sizeof(int64_t));
+        py::array_t<int64_t> ns(py::ssize_t(stamps.size()));
+        py::array_t<bool> missing(py::ssize_t(stamps.size()));
+        int64_t* n = ns.mutable_data();
+        bool* m = missing.mutable_data();
+        for (size_t i = 0; i < stamps.size(); i++) {
+            m[i] = stamps[i] == kVidNoTimestamp;
+            n[i] = m[i] ? 0 : stamps[i];
+        }
+        py::dict out;
+        out["nanoseconds"] = ns;
+        out["missing"] = missing;
         return out;
     }
 
@@ -295,10 +305,10 @@ class Writer {
         vid_->growTableWhenFull();
     }
 
-    // One frame of exactly the file's frame bytes, contiguous (the Python side checks and
-    // converts: h * w * 3, or the mosaic's h * w samples, little-endian), and its timestamp
-    // in nanoseconds (INT64_MIN: the host's clock).
-    void append(py::buffer frame, int64_t timestamp)
+    // One frame of exactly the file's frame bytes, contiguous (the Python side checks: h * w *
+    // 3 bytes, or the mosaic's h * w samples in the host's order), and its timestamp in
+    // nanoseconds (None: the host's clock).
+    void append(py::buffer frame, std::optional<int64_t> timestamp)
     {
         py::buffer_info info = frame.request();
         VidError failure;
@@ -312,7 +322,9 @@ class Writer {
                 wrong_size = true;
             } else {
                 memcpy(vid_->pixmap, info.ptr, size_t(vid_->pixmap_size));
-                if (!vid_->writeNextFrameToVideoFile(timestamp))
+                if (info.itemsize == 2)
+                    vid_store_samples16(vid_->pixmap, size_t(vid_->pixmap_size) / 2);
+                if (!vid_->writeNextFrameToVideoFile(timestamp ? *timestamp : kVidNoTimestamp))
                     failure = vid_->lastError();
             }
         }

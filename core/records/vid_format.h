@@ -11,6 +11,7 @@
 // Every field is little-endian and assembled byte by byte (le_bytes.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The kind of frames a file holds (none: a file without frames and nothing behind its table).
@@ -80,3 +81,7 @@ inline int vid_hinted_table_entries(int64_t hint)
 {
     return hint < 1 ? 1 : hint > kVidMaxHintedTableEntries ? kVidMaxHintedTableEntries : int(hint);
 }
+
+// Two-byte samples from the host's order to the file's (little-endian), in place: what a
+// caller holding uint16 samples does before a Bayer writer takes them.
+void vid_store_samples16(void* samples, size_t count);

@@ -31,6 +31,9 @@ import numpy as _np
 
 from . import _vid
 
+# The whole numbers a timestamp may be (the smallest is the file's mark of a missing time).
+_INT64 = _np.iinfo(_np.int64)
+
 __version__ = _vid.__version__
 __all__ = ["open", "create", "write", "crop", "follow", "dask_array", "xarray", "Clip",
            "Writer", "VidError", "VidOSError", "VidValueError", "VidNotVidFileError",
@@ -120,10 +123,6 @@ def _error(result, number, message):
 
 
 _vid._set_errors(_error)
-
-
-# A frame without a timestamp: the value the clip block keeps for it (numpy's NaT too).
-_NO_TIME = -2**63
 
 
 class VidMetadataWarning(UserWarning):
@@ -287,12 +286,11 @@ class Clip:
     def timestamps(self):
         """Every frame's timestamp: a numpy masked array of int64 nanoseconds on the recorder's
         clock (the host's real-time clock, from the UNIX epoch, unless the writer gave its
-        own), where frames without a time are masked (their raw value is -2**63); None for a
-        file without timestamps."""
+        own), where frames without a time are masked; None for a file without timestamps."""
         if self._clip() is None:
             return None
         stamps = self._reader.timestamps()
-        return _np.ma.masked_array(stamps, mask=stamps == _NO_TIME)
+        return _np.ma.masked_array(stamps["nanoseconds"], mask=stamps["missing"])
 
     @property
     def frame_rate(self):
@@ -400,17 +398,12 @@ class Writer:
         if frame.dtype != dtype or frame.shape != expected:
             raise VidValueError("expected a %s array of shape %s, got %s of shape %s"
                                 % (_np.dtype(dtype).name, expected, frame.dtype, frame.shape))
-        if timestamp is None:
-            stamp = -2**63
-        elif isinstance(timestamp, (bool, _np.bool_)) or not isinstance(
-                timestamp, (int, _np.integer)) or not -2**63 < int(timestamp) < 2**63:
+        if timestamp is not None and (isinstance(timestamp, (bool, _np.bool_)) or not isinstance(
+                timestamp, (int, _np.integer)) or not _INT64.min < int(timestamp) <= _INT64.max):
             raise VidValueError("timestamp is a whole number of nanoseconds, not %r"
                                 % (timestamp,))
-        else:
-            stamp = int(timestamp)
-        if frame.dtype.itemsize == 2:
-            frame = frame.astype("<u2", copy=False)
-        self._writer.append(_np.ascontiguousarray(frame), stamp)
+        self._writer.append(_np.ascontiguousarray(frame),
+                            None if timestamp is None else int(timestamp))
 
     def close(self):
         """Finishes the file (header and table)."""
@@ -481,13 +474,14 @@ def follow(path, timeout=None, samples=False, poll=0.005):
         while True:
             n = len(clip)
             if k < n:
-                if stamps is None or len(stamps) < n - k:
+                if stamps is None or len(stamps["missing"]) < n - k:
                     stamps = clip._reader.timestamps(k, n - k) if clip.finished is not None \
                         else None
                 for i in range(k, n):
-                    t = None if stamps is None else int(stamps[i - k])
+                    t = None if stamps is None or stamps["missing"][i - k] \
+                        else int(stamps["nanoseconds"][i - k])
                     frame = clip.mosaic(i) if samples and clip.kind != "rgb" else clip[i]
-                    yield i, frame, (None if t == _NO_TIME else t)
+                    yield i, frame, t
                 k, stamps = n, None
                 last = _time.monotonic()
                 continue
@@ -619,8 +613,8 @@ def xarray(path, frames_per_chunk=None):
                  "start_time": clip.start_time, "metadata": clip.metadata}
     n = frames.shape[0]
     if stamps is not None:
-        # numpy's NaT is the very value a missing time is stored as.
-        time = _np.asarray(stamps.data, dtype=_np.int64).view("datetime64[ns]")
+        time = _np.where(_np.ma.getmaskarray(stamps), _np.datetime64("NaT", "ns"),
+                         _np.asarray(stamps.data, dtype=_np.int64).view("datetime64[ns]"))
         time_attrs = {"timezone": "UTC"}
     else:
         time = _np.arange(n, dtype=_np.int64)
