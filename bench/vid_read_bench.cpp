@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "VidHeader.h"
+#include "le_bytes.h"
 #include "compress_uncompress_MT.h"
 #include "vid_format.h"
 #include "vid_image_layout.h"

@@ -29,6 +29,7 @@
 #include "vid_follow.h"
 #include "vid_format.h"
 #include "vid_crop.h"
+#include "vid_kind.h"
 #include "vid_read.h"
 #include "vid_records.h"
 #include "vid_result.h"
@@ -103,7 +104,8 @@ class Reader {
         width_ = vid_->width;
         height_ = vid_->height;
         frame_bytes_ = size_t(vid_->pixmap_size);
-        const char* kind = vid_kind_name(vid_kind(*vid_));
+        picture_ = vid_picture(*vid_);
+        const char* kind = vid_kind_name(picture_.kind);
         kind_ = kind != nullptr ? kind : "";
     }
 
@@ -135,9 +137,42 @@ class Reader {
             {py::ssize_t(count), py::ssize_t(height_), py::ssize_t(width_), py::ssize_t(3)});
         uint8_t* data = out.mutable_data();
         with_reader([&](VidHeader& v, VidError& failure) {
-            return vid_read_rgb(v, first, count, data, workers, failure);
+            return vid_read_rgb(v, first, count, data, workers, failure, &picture_);
         });
         return out;
+    }
+
+    // Frame k as the clip's picture: (h, w, 3), or (h, w) for mono clips; uint8, or uint16
+    // linear with sixteen; srgb: 8-bit values with the sRGB curve.
+    py::array picture(int k, bool sixteen, bool srgb)
+    {
+        open_or_raise();
+        if (k < 0 || k >= frames_)
+            raise_result(VidResult::frame_out_of_range, 0,
+                         "frame " + std::to_string(k) + " is outside the clip's " +
+                             std::to_string(frames_) + " frames");
+        const bool mono = vid_kind_is_mono(picture_.kind);
+        std::vector<py::ssize_t> shape{py::ssize_t(height_), py::ssize_t(width_)};
+        if (!mono)
+            shape.push_back(3);
+        py::array out = sixteen ? py::array(py::dtype::of<uint16_t>(), shape)
+                                : py::array(py::dtype::of<uint8_t>(), shape);
+        void* data = out.mutable_data();
+        VidPicture asked = picture_;
+        asked.srgb = srgb;
+        with_reader([&](VidHeader& v, VidError& failure) {
+            return vid_read_picture(v, k, asked, data, mono ? 1 : 3, sixteen, failure);
+        });
+        return out;
+    }
+
+    // The sensor description as JSON (every key), or None when the clip has none.
+    py::object sensor() const
+    {
+        open_or_raise();
+        if (!picture_.sensor.described)
+            return py::none();
+        return py::str(vid_sensor_json(picture_.sensor));
     }
 
     // A Bayer frame's samples as stored: (h, w) uint16 or uint8.
@@ -145,12 +180,12 @@ class Reader {
     {
         open_or_raise();
         if (kind_ == "rgb")
-            raise(0, path() + " holds RGB frames, not Bayer mosaics");
+            raise(0, path() + " holds RGB frames, not samples");
         if (k < 0 || k >= frames_)
             raise_result(VidResult::frame_out_of_range, 0,
                          "frame " + std::to_string(k) + " is outside the clip's " +
                              std::to_string(frames_) + " frames");
-        const bool two = kind_ == "bayer16";
+        const bool two = kind_ == "bayer16" || kind_ == "mono16";
         py::array out = two ? py::array(py::dtype::of<uint16_t>(), {height_, width_})
                             : py::array(py::dtype::of<uint8_t>(), {height_, width_});
         void* data = out.mutable_data();
@@ -273,6 +308,7 @@ class Reader {
     int width_ = 0, height_ = 0;
     size_t frame_bytes_ = 0;
     std::string kind_;
+    VidPicture picture_;
 };
 
 class Writer {
@@ -436,6 +472,9 @@ PYBIND11_MODULE(_vid, m)
         .def_property_readonly("closed", &Reader::closed)
         .def("read", &Reader::read, py::arg("first"), py::arg("count"), py::arg("workers") = 0)
         .def("mosaic", &Reader::mosaic)
+        .def("picture", &Reader::picture, py::arg("k"), py::arg("sixteen") = false,
+             py::arg("srgb") = false)
+        .def("sensor", &Reader::sensor)
         .def("clip", &Reader::clip)
         .def("timestamps", &Reader::timestamps, py::arg("first") = 0, py::arg("count") = -1)
         .def("refresh", &Reader::refresh)

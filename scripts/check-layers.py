@@ -15,7 +15,7 @@ LAYERS = [
     ("records", ["vid_compact"]),
     ("records", ["vid_record"]),
     ("image", ["bayer", "bayer_simd", "bayer_simd_avx2", "bayer_simd_sse41", "bayer_kernels",
-               "bayer16", "bayer_interpolate_MT", "read-frame"]),
+               "bayer16", "bayer_interpolate_MT", "read-frame", "vid_sensor", "vid_render"]),
     ("container", ["vid_clip"]),
     ("container", ["VidHeader", "vid_header_report", "vid_header_files"]),
     ("container", ["vid_records", "vid_read", "vid_follow"]),

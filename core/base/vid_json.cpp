@@ -117,3 +117,35 @@ std::string vid_json_compact(const std::string& text)
         return "{}";
     }
 }
+
+bool vid_json_with_key(std::string& object, const std::string& key, const std::string& value,
+                       bool replace, std::string& why)
+{
+    if (!vid_json_object_check(object, why))
+        return false;
+    try {
+        json j = json::parse(object);
+        if (replace || !j.contains(key))
+            j[key] = json::parse(value);
+        object = j.dump(-1, ' ', false, json::error_handler_t::replace);
+        return true;
+    } catch (const std::exception& e) {
+        why = std::string("the metadata cannot take \"") + key + "\": " + e.what();
+        return false;
+    }
+}
+
+bool vid_json_without_key(std::string& object, const std::string& key, std::string& why)
+{
+    if (!vid_json_object_check(object, why))
+        return false;
+    try {
+        json j = json::parse(object);
+        j.erase(key);
+        object = j.dump(-1, ' ', false, json::error_handler_t::replace);
+        return true;
+    } catch (const std::exception& e) {
+        why = e.what();
+        return false;
+    }
+}

@@ -26,7 +26,9 @@
 #include "vid_record.h"
 #include "vid_output_file.h"
 #include "vid_format.h"
+#include "vid_json.h"
 #include "vid_kind.h"
+#include "vid_sensor.h"
 #include "vid_header_report.h"
 #include "vid_result.h"
 
@@ -280,6 +282,38 @@ namespace {
 // What a writer is asked for, checked before anything is allocated or created, so that a
 // refused writer leaves any existing file of that name untouched. Shows the report and
 // returns false when refused.
+// A writer's sensor description holds: the metadata's sensor keys describe frames of the asked
+// kind, and a mono writer's metadata says its pattern is none (added when it does not), which
+// needs the clip block. `metadata` then holds what `stored` points at.
+bool sensor_request_holds(VidHeader& v, int w, const VidRecording& asked, VidRecording& stored,
+                          std::string& metadata)
+{
+    const bool mono = vid_kind_is_mono(asked.kind);
+    if (mono && !asked.clip_block) {
+        VID_REPORT(v, VidResult::bad_argument, -1, "mono frames need the clip block",
+                   "cannot write mono frames without the clip block to video file \n %s \n",
+                   v.videoFileName);
+        return false;
+    }
+    if (!asked.clip_block)
+        return true;
+    metadata = asked.metadata != nullptr && *asked.metadata != '\0' ? asked.metadata : "{}";
+    std::string why;
+    if (mono && !vid_json_with_key(metadata, "cfa", "\"none\"", false, why)) {
+        VID_REPORT(v, VidResult::bad_argument, -1, why.c_str(), "%s for video file \n %s \n",
+                   why.c_str(), v.videoFileName);
+        return false;
+    }
+    VidSensor sensor;
+    if (!vid_sensor_parse(metadata, asked.kind, w, sensor, why)) {
+        VID_REPORT(v, VidResult::bad_argument, -1, why.c_str(), "%s for video file \n %s \n",
+                   why.c_str(), v.videoFileName);
+        return false;
+    }
+    stored.metadata = metadata.c_str();
+    return true;
+}
+
 bool writer_request_holds(VidHeader& v, int w, int h, int frames, const VidRecording& recording)
 {
     const bool bayer = recording.kind == VidKind::bayer8 || recording.kind == VidKind::bayer16;
@@ -450,8 +484,11 @@ bool name_writer_file(const char* name, NewWriter& w, FILE*& file)
 } // namespace
 
 void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfile, int out_width,
-                             int out_height, int out_num_frames, const VidRecording& recording)
+                             int out_height, int out_num_frames, const VidRecording& asked)
 {
+    // Mono frames are stored as the Bayer kind of their sample width.
+    VidRecording recording = asked;
+    recording.kind = vid_kind_stored(asked.kind);
     const bool bayer = recording.kind == VidKind::bayer8 || recording.kind == VidKind::bayer16;
     const bool two_bytes = recording.kind != VidKind::bayer8;
     clear_fields(*this);
@@ -469,7 +506,9 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
                    int(sizeof videoFileName) - 1, videoFileName);
         return;
     }
-    if (!writer_request_holds(*this, out_width, out_height, out_num_frames, recording))
+    std::string metadata;
+    if (!sensor_request_holds(*this, out_width, asked, recording, metadata) ||
+        !writer_request_holds(*this, out_width, out_height, out_num_frames, recording))
         return;
     compression_effort = recording.effort;
     compact_records = recording.compact ? 1 : 0;

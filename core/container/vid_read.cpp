@@ -13,6 +13,9 @@
 #include "vid_files.h"
 #include "le_bytes.h"
 #include "threading.h"
+#include "vid_kind.h"
+#include "vid_records.h"
+#include "vid_render.h"
 #include "vid_format.h"
 
 namespace {
@@ -97,8 +100,27 @@ struct FrameRows {
     }
 };
 
+// A described clip's frame k rendered into the reader's pixmap (RGB).
+bool render_one(VidHeader& reader, int k, const VidPicture& picture, VidError& failure)
+{
+    if (!reader.readSamplesFromVideoFile(k))
+        return fail(failure, reader);
+    std::string report;
+    if (!vid_render8(picture.sensor, reader.uncompressed_buffer,
+                     reader.vid_uses_two_bytes_per_pixel == 1 ? 2 : 1, reader.width, reader.height,
+                     reader.pixmap, 3, picture.srgb, &report))
+        return fail(failure, VidResult::out_of_memory, reader, k, "it could not be rendered");
+    return true;
+}
+
+bool rendered(const VidHeader& reader, const VidPicture* picture)
+{
+    return picture != nullptr && picture->sensor.described && reader.vid_is_bayer_interpolated == 1;
+}
+
 // Frame first + k of `reader` to the sink: black rows for a zero-length record.
-bool read_one(VidHeader& reader, int first, int k, const VidRowSink& sink, VidError& failure)
+bool read_one(VidHeader& reader, int first, int k, const VidRowSink& sink, VidError& failure,
+              const VidPicture* picture)
 {
     if (reader.recordBytes(first + k) == 0) {
         sink.rows(sink.context, k, 0, size_t(reader.height), nullptr);
@@ -106,6 +128,12 @@ bool read_one(VidHeader& reader, int first, int k, const VidRowSink& sink, VidEr
     }
     if (!reader.frameBuffers())
         return fail(failure, reader);
+    if (rendered(reader, picture)) {
+        if (!render_one(reader, first + k, *picture, failure))
+            return false;
+        sink.rows(sink.context, k, 0, size_t(reader.height), reader.pixmap);
+        return true;
+    }
     FrameRows job;
     job.sink = &sink;
     job.k = k;
@@ -124,6 +152,7 @@ struct ReadWorker {
     VidHeader* reader = nullptr;
     int first = 0, count = 0, i = 0, step = 1;
     const VidRowSink* sink = nullptr;
+    const VidPicture* picture = nullptr;
     bool ran = false;
     VidError failure;
 };
@@ -133,14 +162,14 @@ void* read_every(void* arg)
     ReadWorker& w = *static_cast<ReadWorker*>(arg);
     w.ran = true;
     for (int k = w.i; k < w.count; k += w.step)
-        if (!read_one(*w.reader, w.first, k, *w.sink, w.failure))
+        if (!read_one(*w.reader, w.first, k, *w.sink, w.failure, w.picture))
             break;
     return nullptr;
 }
 
 // Frames [first, first + count) of the open reader v side by side on `workers` readers.
 bool read_side_by_side(VidHeader& v, int first, int count, const VidRowSink& sink, int workers,
-                       VidError& failure)
+                       VidError& failure, const VidPicture* picture)
 {
     std::vector<std::unique_ptr<VidHeader>> others;
     for (int i = 1; i < workers && i < kVidMaxWorkers; i++) {
@@ -164,6 +193,7 @@ bool read_side_by_side(VidHeader& v, int first, int count, const VidRowSink& sin
         w.i = i;
         w.step = step;
         w.sink = &sink;
+        w.picture = picture;
     }
     // A worker that could not start leaves its frames unread: they are read here afterwards.
     if (!VID_FAN_OUT(step, read_every, jobs.data(), nullptr))
@@ -216,7 +246,7 @@ int vid_read_workers(const VidHeader& v, int count)
 }
 
 bool vid_read_frames(VidHeader& v, int first, int count, const VidRowSink& sink, int workers,
-                     VidError& failure)
+                     VidError& failure, const VidPicture* picture)
 {
     if (!open_for_reading(v, failure))
         return false;
@@ -228,18 +258,78 @@ bool vid_read_frames(VidHeader& v, int first, int count, const VidRowSink& sink,
         workers = vid_read_workers(v, count);
     workers = std::max(1, std::min(workers, count));
     if (workers > 1 && first >= 0 && first <= v.num_frames - count)
-        return read_side_by_side(v, first, count, sink, workers, failure);
+        return read_side_by_side(v, first, count, sink, workers, failure, picture);
     for (int k = 0; k < count; k++)
-        if (!read_one(v, first, k, sink, failure))
+        if (!read_one(v, first, k, sink, failure, picture))
             return false;
     return true;
 }
 
 bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int workers,
-                  VidError& failure)
+                  VidError& failure, const VidPicture* picture)
 {
     CopyInto copy{out, size_t(v.pixmap_size), 3 * size_t(v.width > 0 ? v.width : 0)};
-    return vid_read_frames(v, first, count, VidRowSink{&CopyInto::rows, &copy}, workers, failure);
+    return vid_read_frames(v, first, count, VidRowSink{&CopyInto::rows, &copy}, workers, failure,
+                           picture);
+}
+
+VidPicture vid_picture(VidHeader& v)
+{
+    VidPicture p;
+    p.kind = vid_kind(v);
+    p.sensor = vid_sensor(v, p.kind);
+    return p;
+}
+
+bool vid_read_picture(VidHeader& v, int k, const VidPicture& picture, void* out, int channels,
+                      bool sixteen, VidError& failure)
+{
+    if (!open_for_reading(v, failure) || !has_pixels(v, failure))
+        return false;
+    if (k < 0 || k >= v.num_frames)
+        return fail(failure, VidResult::frame_out_of_range, v, k,
+                    "the file holds " + std::to_string(v.num_frames) + " frames");
+    const bool mono = vid_kind_is_mono(picture.kind);
+    if (channels != 3 && !(channels == 1 && mono))
+        return fail(failure, VidResult::bad_argument, v, -1,
+                    "only mono frames are pictured as one plane");
+    const size_t values = size_t(v.width) * size_t(v.height) * size_t(channels);
+    if (v.recordBytes(k) == 0) {
+        memset(out, 0, values * (sixteen ? 2 : 1));
+        return true;
+    }
+    if (!v.frameBuffers())
+        return fail(failure, v);
+    if (v.vid_is_bayer_interpolated != 1) { // RGB files
+        if (!v.readFrameFromVideoFile(k))
+            return fail(failure, v);
+        if (!sixteen) {
+            memcpy(out, v.pixmap, values);
+        } else {
+            uint16_t* o = static_cast<uint16_t*>(out);
+            for (size_t i = 0; i < values; i++)
+                o[i] = uint16_t(v.pixmap[i] * 257);
+        }
+        return true;
+    }
+    if (!sixteen && channels == 3 && !picture.sensor.described) { // as clips always have been
+        if (!v.readFrameFromVideoFile(k))
+            return fail(failure, v);
+        memcpy(out, v.pixmap, values);
+        return true;
+    }
+    if (!v.readSamplesFromVideoFile(k))
+        return fail(failure, v);
+    std::string report;
+    const int bytes = v.vid_uses_two_bytes_per_pixel == 1 ? 2 : 1;
+    const bool ok =
+        sixteen ? vid_render16(picture.sensor, v.uncompressed_buffer, bytes, v.width, v.height,
+                               static_cast<uint16_t*>(out), channels, &report)
+                : vid_render8(picture.sensor, v.uncompressed_buffer, bytes, v.width, v.height,
+                              static_cast<unsigned char*>(out), channels, picture.srgb, &report);
+    if (!ok)
+        return fail(failure, VidResult::out_of_memory, v, k, "it could not be rendered");
+    return true;
 }
 
 bool vid_read_mosaic(VidHeader& v, int k, void* out, bool host_order, VidError& failure)

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <string>
 
+#include "vid_format.h"
 #include "vid_result.h"
+#include "vid_sensor.h"
 
 class VidHeader;
 
@@ -29,13 +31,13 @@ struct VidRowSink {
 // Frames first .. first + count - 1 of v to the sink. workers 0 chooses (vid_read_workers);
 // workers > 1 reads frames side by side, each further worker with a reader of its own opened
 // on the same path, used only when it is the very file v has open (device and file number)
-// with the same frames, else fewer workers run. Frames run side by side only while the calling
-// thread captures reports (report.h), whose capture then extends to the workers; otherwise
-// (the MATLAB build raises reports) every frame is read on the calling thread, with nothing
-// allocated. False with `failure` (the earliest failed frame) when a frame cannot be read; a
-// frame outside the file is refused by v's own report, after the frames before it.
+// with the same frames, else fewer workers run. False with `failure` (the earliest failed
+// frame) when a frame cannot be read; a frame outside the file is refused by v's own report,
+// after the frames before it. `picture` (null: as clips always have been) says how Bayer and
+// mono frames are pictured.
+struct VidPicture;
 bool vid_read_frames(VidHeader& v, int first, int count, const VidRowSink& sink, int workers,
-                     VidError& failure);
+                     VidError& failure, const VidPicture* picture = nullptr);
 // The frame-parallel policy: as many readers as the machine has processors beyond the blocks
 // one frame keeps busy, at least 1, at most count.
 int vid_read_workers(const VidHeader& v, int count);
@@ -43,7 +45,24 @@ int vid_read_workers(const VidHeader& v, int count);
 // Frames first .. first + count - 1 as RGB (rows from the top, R G B) into `out`, which holds
 // count * v.pixmap_size bytes: vid_read_frames with a sink that copies.
 bool vid_read_rgb(VidHeader& v, int first, int count, unsigned char* out, int workers,
-                  VidError& failure);
+                  VidError& failure, const VidPicture* picture = nullptr);
+
+// How the new interfaces picture a clip's frames: a described clip (vid_sensor.h) rendered by
+// its description (vid_render.h), 8-bit linear or with the sRGB curve; every other clip as
+// clips always have been (the fixed demosaics), so that its pictures stay byte for byte.
+struct VidPicture {
+    VidKind kind = VidKind::none; // the clip's (vid_kind: mono kinds included)
+    VidSensor sensor;             // rendered by it when described
+    bool srgb = false;            // 8-bit pictures with the sRGB curve (else linear)
+};
+// The picture an open reader's clip asks for.
+VidPicture vid_picture(VidHeader& v);
+
+// Frame k pictured into `out`: `channels` 3 (RGB) or 1 (mono clips only) values per pixel, of
+// 8 bits (uint8_t) or, with sixteen, 16 bits linear (uint16_t; RGB files scaled by 257, a
+// clip without a description rendered by its kind's defaults).
+bool vid_read_picture(VidHeader& v, int k, const VidPicture& picture, void* out, int channels,
+                      bool sixteen, VidError& failure);
 
 // A Bayer frame's samples as stored, without demosaic and gains, into `out`: width * height
 // samples of one byte, or of two bytes in the host's order (host_order) or as the file keeps

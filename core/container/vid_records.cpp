@@ -13,6 +13,7 @@
 #include "vid_files.h"
 #include "le_bytes.h"
 #include "vid_format.h"
+#include "vid_kind.h"
 
 int64_t vid_last_record_end(VidHeader& v, int64_t start)
 {
@@ -23,7 +24,31 @@ VidKind vid_kind(VidHeader& v)
 {
     if (vid_is_empty(v))
         return VidKind::none;
-    return vid_kind_of(v.vid_is_bayer_interpolated == 1, v.vid_uses_two_bytes_per_pixel == 1);
+    const VidKind stored =
+        vid_kind_of(v.vid_is_bayer_interpolated == 1, v.vid_uses_two_bytes_per_pixel == 1);
+    if (stored == VidKind::rgb)
+        return stored;
+    // Mono frames are Bayer files whose clip says their pattern is none.
+    const VidClip clip = vid_read_clip(v);
+    VidSensor mono;
+    std::string why;
+    const VidKind as_mono = stored == VidKind::bayer8 ? VidKind::mono8 : VidKind::mono16;
+    if (clip.present && vid_sensor_parse(clip.metadata, as_mono, v.width, mono, why) &&
+        mono.cfa_given && mono.cfa == VidCfa::none)
+        return as_mono;
+    return stored;
+}
+
+VidSensor vid_sensor(VidHeader& v, VidKind kind)
+{
+    VidSensor sensor = vid_sensor_default(kind, v.width);
+    if (!vid_kind_has_samples(kind))
+        return sensor;
+    const VidClip clip = vid_read_clip(v);
+    std::string why;
+    if (clip.present && !vid_sensor_parse(clip.metadata, kind, v.width, sensor, why))
+        sensor = vid_sensor_default(kind, v.width); // a description that cannot hold: none
+    return sensor;
 }
 
 int64_t vid_record_offset(const VidHeader& v, int k)

@@ -13,6 +13,7 @@
 #include "vid_kind.h"
 #include "vid_record.h"
 #include "vid_result.h"
+#include "vid_sensor.h"
 
 class VidHeader;
 
@@ -23,8 +24,13 @@ class VidHeader;
 // reads use it.
 int64_t vid_last_record_end(VidHeader& v, int64_t start);
 
-// The kind of an open reader's frames; none for an empty file (vid_is_empty).
+// The kind of an open reader's frames; none for an empty file (vid_is_empty). A Bayer file
+// whose clip's sensor description has the pattern none holds mono frames.
 VidKind vid_kind(VidHeader& v);
+// The sensor description of an open reader's clip of `kind` (vid_kind): its metadata's keys,
+// the defaults of the kind for the rest; not described when the metadata names no key (or
+// holds a description that cannot hold, which a writer refuses).
+VidSensor vid_sensor(VidHeader& v, VidKind kind);
 // Where frame k's record starts, as the table says (-1 outside the frames).
 int64_t vid_record_offset(const VidHeader& v, int k);
 

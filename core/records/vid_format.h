@@ -15,7 +15,9 @@
 #include <cstdint>
 
 // The kind of frames a file holds (none: a file without frames and nothing behind its table).
-enum class VidKind { none, rgb, bayer8, bayer16 };
+// Mono frames are stored as Bayer files of the same sample width, told apart by their clip
+// block's sensor description (cfa "none"; vid_sensor.h).
+enum class VidKind { none, rgb, bayer8, bayer16, mono8, mono16 };
 
 // Bytes of the fixed header, and of one table entry.
 constexpr int kVidHeaderBytes = 8;

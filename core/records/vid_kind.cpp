@@ -29,6 +29,10 @@ const char* vid_kind_name(VidKind kind)
         return "bayer8";
     case VidKind::bayer16:
         return "bayer16";
+    case VidKind::mono8:
+        return "mono8";
+    case VidKind::mono16:
+        return "mono16";
     case VidKind::none:
         break;
     }
@@ -37,7 +41,8 @@ const char* vid_kind_name(VidKind kind)
 
 bool vid_kind_parse(const char* name, VidKind& kind)
 {
-    for (VidKind k : {VidKind::rgb, VidKind::bayer8, VidKind::bayer16})
+    for (VidKind k :
+         {VidKind::rgb, VidKind::bayer8, VidKind::bayer16, VidKind::mono8, VidKind::mono16})
         if (name != nullptr && strcmp(name, vid_kind_name(k)) == 0) {
             kind = k;
             return true;
@@ -54,8 +59,34 @@ const char* vid_kind_text(VidKind kind)
         return "Bayer one-byte";
     case VidKind::bayer16:
         return "Bayer two-byte";
+    case VidKind::mono8:
+        return "mono one-byte";
+    case VidKind::mono16:
+        return "mono two-byte";
     case VidKind::none:
         break;
     }
     return "none";
+}
+
+VidKind vid_kind_stored(VidKind kind)
+{
+    return kind == VidKind::mono8    ? VidKind::bayer8
+           : kind == VidKind::mono16 ? VidKind::bayer16
+                                     : kind;
+}
+
+bool vid_kind_is_mono(VidKind kind)
+{
+    return kind == VidKind::mono8 || kind == VidKind::mono16;
+}
+
+bool vid_kind_has_samples(VidKind kind)
+{
+    return kind != VidKind::rgb && kind != VidKind::none;
+}
+
+int vid_kind_sample_bytes(VidKind kind)
+{
+    return kind == VidKind::bayer16 || kind == VidKind::mono16 ? 2 : 1;
 }

@@ -129,7 +129,8 @@ class VidMetadataWarning(UserWarning):
     """A file's clip block (timestamps, frame rate, metadata) is damaged; its frames read as
     ever."""
 
-_KINDS = {"rgb": None, "bayer8": _np.uint8, "bayer16": _np.uint16}
+_KINDS = {"rgb": None, "bayer8": _np.uint8, "bayer16": _np.uint16, "mono8": _np.uint8,
+          "mono16": _np.uint16}
 
 
 def _path_bytes(path):
@@ -142,7 +143,9 @@ def _path_bytes(path):
 
 
 class Clip:
-    """An open VID file. Index it like a sequence of (height, width, 3) uint8 frames."""
+    """An open VID file. Index it like a sequence of (height, width, 3) uint8 frames, or of
+    (height, width) planes for a mono clip. A clip whose metadata describes its sensor (see
+    `sensor`) is pictured by that description; every other clip as it always has been."""
 
     def __init__(self, path):
         raw, self.path = _path_bytes(path)
@@ -175,13 +178,35 @@ class Clip:
 
     @property
     def kind(self):
-        """'rgb', 'bayer8' (one-byte samples) or 'bayer16' (two-byte samples); None for an
-        empty file (no frames and nothing behind its table)."""
+        """'rgb', 'bayer8'/'bayer16' (one- or two-byte Bayer samples) or 'mono8'/'mono16'
+        (one- or two-byte mono samples); None for an empty file (no frames and nothing behind
+        its table)."""
         return self._reader.kind
 
     @property
+    def _mono(self):
+        return self.kind in ("mono8", "mono16")
+
+    @property
     def shape(self):
-        return (len(self), self.height, self.width, 3)
+        """(frames, height, width, 3), or (frames, height, width) for a mono clip."""
+        return (len(self), self.height, self.width) + (() if self._mono else (3,))
+
+    @property
+    def ndim(self):
+        return len(self.shape)
+
+    @property
+    def dtype(self):
+        """The pictures' type: uint8 (read(..., dtype=numpy.uint16) gives 16 bits)."""
+        return _np.dtype(_np.uint8)
+
+    @property
+    def sensor(self):
+        """The sensor description the clip's metadata gives, every key filled in (cfa,
+        bit_depth, black_level, white_level, gains, color_matrix), or None when it has none."""
+        text = self._reader.sensor()
+        return None if text is None else _json.loads(text)
 
     def __repr__(self):
         if self.closed:
@@ -198,10 +223,25 @@ class Clip:
             raise VidIndexError("frame %d is outside the clip's %d frames" % (k, n))
         return k + n if k < 0 else k
 
-    def read(self, first, count, workers=0):
-        """Frames first .. first+count-1 as (count, height, width, 3). workers > 1 decodes
-        frames side by side (0: only where processors outnumber a frame's blocks)."""
-        return self._reader.read(first, count, workers)
+    def read(self, first, count, workers=0, dtype=_np.uint8, srgb=False):
+        """Frames first .. first+count-1 as (count, height, width, 3) (mono clips: (count,
+        height, width)). workers > 1 decodes frames side by side (0: only where processors
+        outnumber a frame's blocks). dtype numpy.uint16 gives 16-bit linear values (a clip
+        without a sensor description rendered by its kind's defaults); srgb puts 8-bit values
+        on the sRGB curve."""
+        dtype = _np.dtype(dtype)
+        if dtype not in (_np.dtype(_np.uint8), _np.dtype(_np.uint16)):
+            raise VidValueError("dtype is numpy.uint8 or numpy.uint16, not %s" % dtype)
+        if dtype == _np.uint8 and not srgb:
+            frames = self._reader.read(first, count, workers)
+            return frames[..., 0] if self._mono else frames
+        if count < 1 or first < 0 or first > len(self) - count:
+            raise VidIndexError("frames %d to %d are outside the clip's %d frames"
+                                % (first, first + count - 1, len(self)))
+        out = _np.empty((count,) + self.shape[1:], dtype)
+        for i in range(count):
+            out[i] = self._reader.picture(first + i, dtype == _np.uint16, srgb)
+        return out
 
     def __getitem__(self, key):
         if isinstance(key, tuple):
@@ -218,25 +258,43 @@ class Clip:
         if isinstance(key, slice):
             indices = range(*key.indices(len(self)))
             if indices.step == 1 and len(indices) > 0:
-                return self._reader.read(indices.start, len(indices))
+                return self.read(indices.start, len(indices))
             return self._many(list(indices))
         if isinstance(key, (list, _np.ndarray)):
             return self._many([self._index(k) for k in _np.asarray(key).ravel().tolist()])
-        return self._reader.read(self._index(key), 1)[0]
+        return self._one(self._index(key))
+
+    def _one(self, k):
+        return self._reader.picture(k) if self._mono else self._reader.read(k, 1)[0]
 
     def _many(self, indices):
-        out = _np.empty((len(indices), self.height, self.width, 3), _np.uint8)
+        out = _np.empty((len(indices),) + self.shape[1:], _np.uint8)
         for i, k in enumerate(indices):
-            out[i] = self._reader.read(k, 1)[0]
+            out[i] = self._one(k)
         return out
 
     def __iter__(self):
         for k in range(len(self)):
-            yield self._reader.read(k, 1)[0]
+            yield self._one(k)
 
-    def mosaic(self, k):
-        """A Bayer file's samples of frame k as stored: (height, width) uint16 or uint8."""
-        return self._reader.mosaic(self._index(k))
+    def __array__(self, dtype=None, copy=None):
+        frames = self[:] if len(self) else _np.zeros(self.shape, _np.uint8)
+        return frames if dtype is None else frames.astype(dtype)
+
+    def mosaic(self, key):
+        """Bayer or mono samples as stored, without demosaic or levels: frame k as (height,
+        width) uint16 or uint8; a slice or list of frames as (frames, height, width)."""
+        if isinstance(key, slice):
+            indices = list(range(*key.indices(len(self))))
+        elif isinstance(key, (list, _np.ndarray)):
+            indices = [self._index(k) for k in _np.asarray(key).ravel().tolist()]
+        else:
+            return self._reader.mosaic(self._index(key))
+        two = self.kind in ("bayer16", "mono16")
+        out = _np.empty((len(indices), self.height, self.width), _np.uint16 if two else _np.uint8)
+        for i, k in enumerate(indices):
+            out[i] = self._reader.mosaic(k)
+        return out
 
     def refresh(self):
         """Takes in the frames a running writer appended since the clip was opened (or last
@@ -561,9 +619,9 @@ def crop(out, inputs, frames=None, box=None, layout="sequence", gap=0,
                      bool(force))
 
 
-def _load_frames(path, first, count):
+def _load_frames(path, first, count, raw=False):
     with open(path) as clip:
-        return clip[first:first + count]
+        return clip.mosaic(slice(first, first + count)) if raw else clip[first:first + count]
 
 
 def _default_chunk(height, width):
@@ -572,15 +630,24 @@ def _default_chunk(height, width):
     return max(1, int(90e6 // max(1, height * width * 3)))
 
 
-def dask_array(path, frames_per_chunk=None):
-    """A lazy dask array of shape (frames, height, width, 3) over the clip's frames; each
-    chunk of frames_per_chunk frames (default: about 100 to 200 ms of reading) is read when
-    it is computed. The graph holds only the path, so it runs on distributed workers."""
+def dask_array(path, frames_per_chunk=None, raw=False):
+    """A lazy dask array over the clip's frames: (frames, height, width, 3) uint8 pictures
+    ((frames, height, width) for a mono clip), or with raw=True the samples of a Bayer or mono
+    clip as stored, (frames, height, width) uint8 or uint16. Each chunk of frames_per_chunk
+    frames (default: about 100 to 200 ms of reading) is read when it is computed. The graph
+    holds only the path, so it runs on distributed workers."""
     import dask
     import dask.array as da
 
     with open(path) as clip:
-        n, h, w = len(clip), clip.height, clip.width
+        n, h, w, kind = len(clip), clip.height, clip.width, clip.kind
+        shape = clip.shape[1:]
+    if raw:
+        if kind not in ("bayer8", "bayer16", "mono8", "mono16"):
+            raise VidValueError("raw samples need a Bayer or mono clip, not %s" % (kind,))
+        shape, dtype = (h, w), _KINDS[kind]
+    else:
+        dtype = _np.uint8
     if frames_per_chunk is None:
         frames_per_chunk = _default_chunk(h, w)
     if (isinstance(frames_per_chunk, (bool, _np.bool_))
@@ -592,25 +659,27 @@ def dask_array(path, frames_per_chunk=None):
     chunks = []
     for first in range(0, n, frames_per_chunk):
         count = min(frames_per_chunk, n - first)
-        chunks.append(da.from_delayed(dask.delayed(_load_frames)(path, first, count),
-                                      (count, h, w, 3), dtype=_np.uint8))
+        chunks.append(da.from_delayed(dask.delayed(_load_frames)(path, first, count, raw),
+                                      (count,) + shape, dtype=dtype))
     if not chunks:
-        return da.zeros((0, h, w, 3), dtype=_np.uint8)
+        return da.zeros((0,) + shape, dtype=dtype)
     return da.concatenate(chunks, axis=0)
 
 
-def xarray(path, frames_per_chunk=None):
-    """A lazy xarray.DataArray over dask_array(path) with dims (time, y, x, channel): the
-    time coordinate is the frames' timestamps as datetime64[ns] in UTC (NaT for a frame
-    without one; the frame numbers when the file keeps no timestamps), with "frame" beside
-    it; the clip's frame rate, start time and metadata are in attrs."""
+def xarray(path, frames_per_chunk=None, raw=False):
+    """A lazy xarray.DataArray over dask_array(path, raw=raw) with dims (time, y, x, channel)
+    ((time, y, x) for raw samples and mono clips): the time coordinate is the frames'
+    timestamps as datetime64[ns] in UTC (NaT for a frame without one; the frame numbers when
+    the file keeps no timestamps), with "frame" beside it; the clip's frame rate, start time,
+    metadata and sensor description are in attrs."""
     import xarray as xr
 
-    frames = dask_array(path, frames_per_chunk)
+    frames = dask_array(path, frames_per_chunk, raw)
     with open(path) as clip:
         stamps = clip.timestamps
         attrs = {"path": clip.path, "kind": clip.kind, "frame_rate": clip.frame_rate,
-                 "start_time": clip.start_time, "metadata": clip.metadata}
+                 "start_time": clip.start_time, "metadata": clip.metadata,
+                 "sensor": clip.sensor}
     n = frames.shape[0]
     if stamps is not None:
         time = _np.where(_np.ma.getmaskarray(stamps), _np.datetime64("NaT", "ns"),
@@ -619,8 +688,11 @@ def xarray(path, frames_per_chunk=None):
     else:
         time = _np.arange(n, dtype=_np.int64)
         time_attrs = {"units": "frame"}
-    return xr.DataArray(
-        frames, dims=("time", "y", "x", "channel"),
-        coords={"time": ("time", time, time_attrs),
-                "frame": ("time", _np.arange(n)), "channel": ["R", "G", "B"]},
-        attrs={k: v for k, v in attrs.items() if v is not None}, name="frames")
+    coords = {"time": ("time", time, time_attrs), "frame": ("time", _np.arange(n))}
+    if frames.ndim == 4:
+        dims = ("time", "y", "x", "channel")
+        coords["channel"] = ["R", "G", "B"]
+    else:
+        dims = ("time", "y", "x")
+    return xr.DataArray(frames, dims=dims, coords=coords,
+                        attrs={k: v for k, v in attrs.items() if v is not None}, name="frames")
