@@ -10,6 +10,7 @@
 // Usage: bench_writer [rounds] [folder]   prints the median time of each and the overhead.
 #include "VidHeader.h"
 #include "vid_clip.h"
+#include "vid_records.h"
 #include "codec_test_data.h"
 #include "compress_uncompress_MT.h"
 #include "le_bytes.h"

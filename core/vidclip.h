@@ -21,6 +21,8 @@
 #include "bayer.h"
 #include "bayer16.h"
 #include "bayer_interpolate_MT.h"
+#include "vid_sensor.h"
+#include "vid_render.h"
 #include "read-frame.h"
 #include "vid_clip.h"
 #include "VidHeader.h"
@@ -30,3 +32,4 @@
 #include "vid_salvage.h"
 #include "vid_crop.h"
 #include "vid_convert.h"
+#include "vid_meta.h"

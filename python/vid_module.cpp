@@ -30,6 +30,7 @@
 #include "vid_format.h"
 #include "vid_crop.h"
 #include "vid_kind.h"
+#include "vid_meta.h"
 #include "vid_read.h"
 #include "vid_records.h"
 #include "vid_result.h"
@@ -252,7 +253,8 @@ class Reader {
             if (!vid_refresh(v, failure))
                 return false;
             frames_ = v.num_frames;
-            const char* kind = vid_kind_name(vid_kind(v));
+            picture_ = vid_picture(v);
+            const char* kind = vid_kind_name(picture_.kind);
             kind_ = kind != nullptr ? kind : "";
             return true;
         });
@@ -457,12 +459,31 @@ py::tuple crop(const std::string& out, const std::vector<CropInput>& given, int 
 
 } // namespace
 
+// Sets (key, JSON value) pairs and removes keys of a file's metadata; returns the new metadata.
+std::string set_metadata(const std::string& path,
+                         const std::vector<std::pair<std::string, std::string>>& set,
+                         const std::vector<std::string>& unset)
+{
+    check_path(path);
+    VidError error;
+    std::string metadata;
+    bool done = false;
+    {
+        py::gil_scoped_release unlocked;
+        done = vid_set_metadata(path, set, unset, error, &metadata);
+    }
+    if (!done)
+        raise_error(error);
+    return metadata;
+}
+
 PYBIND11_MODULE(_vid, m)
 {
     m.doc() = "The compiled part of the vid package (see vid/__init__.py).";
     m.def("_set_errors", [](py::object make_error) { g_make_error = make_error; });
     m.attr("__version__") = VID_VERSION_STRING;
     m.def("crop", &crop);
+    m.def("set_metadata", &set_metadata);
     py::class_<Reader>(m, "Reader")
         .def(py::init<const std::string&>())
         .def_property_readonly("frames", &Reader::frames)

@@ -19,7 +19,7 @@ LAYERS = [
     ("container", ["vid_clip"]),
     ("container", ["VidHeader", "vid_header_report", "vid_header_files"]),
     ("container", ["vid_records", "vid_read", "vid_follow"]),
-    ("jobs", ["vid_salvage", "vid_crop", "vid_crop_plan", "vid_convert"]),
+    ("jobs", ["vid_salvage", "vid_crop", "vid_crop_plan", "vid_convert", "vid_meta"]),
 ]
 LAYER = {unit: n for n, (_, units) in enumerate(LAYERS) for unit in units}
 FOLDER = {unit: folder for folder, units in LAYERS for unit in units}

@@ -30,12 +30,8 @@ VidKind vid_kind(VidHeader& v)
         return stored;
     // Mono frames are Bayer files whose clip says their pattern is none.
     const VidClip clip = vid_read_clip(v);
-    VidSensor mono;
-    std::string why;
-    const VidKind as_mono = stored == VidKind::bayer8 ? VidKind::mono8 : VidKind::mono16;
-    if (clip.present && vid_sensor_parse(clip.metadata, as_mono, v.width, mono, why) &&
-        mono.cfa_given && mono.cfa == VidCfa::none)
-        return as_mono;
+    if (clip.present && vid_sensor_says_mono(clip.metadata))
+        return stored == VidKind::bayer8 ? VidKind::mono8 : VidKind::mono16;
     return stored;
 }
 

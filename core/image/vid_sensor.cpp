@@ -183,6 +183,14 @@ bool vid_sensor_parse(const std::string& metadata, VidKind kind, int width, VidS
     return true;
 }
 
+bool vid_sensor_says_mono(const std::string& metadata)
+{
+    const Json j = Json::parse(metadata, nullptr, false);
+    VidCfa cfa;
+    return !j.is_discarded() && j.is_object() && j.contains("cfa") && j["cfa"].is_string() &&
+           vid_cfa_parse(j["cfa"].get<std::string>(), cfa) && cfa == VidCfa::none;
+}
+
 std::string vid_sensor_text(const VidSensor& s)
 {
     std::string text = s.cfa == VidCfa::none ? "mono" : vid_cfa_name(s.cfa);

@@ -55,6 +55,9 @@ VidSensor vid_sensor_default(VidKind kind, int width);
 bool vid_sensor_parse(const std::string& metadata, VidKind kind, int width, VidSensor& sensor,
                       std::string& why);
 
+// True when `metadata` (a JSON object) names the pattern none: the clip is mono.
+bool vid_sensor_says_mono(const std::string& metadata);
+
 // One line for people: "RGGB, 12 bits, black 64, white 4095, gains 1.9 1 1.6" (the matrix
 // as "matrix yes").
 std::string vid_sensor_text(const VidSensor& sensor);

@@ -35,7 +35,7 @@ from . import _vid
 _INT64 = _np.iinfo(_np.int64)
 
 __version__ = _vid.__version__
-__all__ = ["open", "create", "write", "crop", "follow", "dask_array", "xarray", "Clip",
+__all__ = ["open", "create", "write", "crop", "follow", "set_metadata", "dask_array", "xarray", "Clip",
            "Writer", "VidError", "VidOSError", "VidValueError", "VidNotVidFileError",
            "VidDamagedRecordError", "VidClosedError", "VidIndexError", "VidMemoryError",
            "VidMetadataWarning"]
@@ -150,6 +150,7 @@ class Clip:
     def __init__(self, path):
         raw, self.path = _path_bytes(path)
         self._reader = _vid.Reader(raw)
+        self._mono = self._reader.kind in ("mono8", "mono16")
 
     def __enter__(self):
         return self
@@ -182,10 +183,6 @@ class Clip:
         (one- or two-byte mono samples); None for an empty file (no frames and nothing behind
         its table)."""
         return self._reader.kind
-
-    @property
-    def _mono(self):
-        return self.kind in ("mono8", "mono16")
 
     @property
     def shape(self):
@@ -262,7 +259,8 @@ class Clip:
             return self._many(list(indices))
         if isinstance(key, (list, _np.ndarray)):
             return self._many([self._index(k) for k in _np.asarray(key).ravel().tolist()])
-        return self._one(self._index(key))
+        k = self._index(key)
+        return self._reader.picture(k) if self._mono else self._reader.read(k, 1)[0]
 
     def _one(self, k):
         return self._reader.picture(k) if self._mono else self._reader.read(k, 1)[0]
@@ -301,6 +299,7 @@ class Clip:
         refreshed), including frames beyond the writer's reserved table; returns the new frame
         count. Frames already seen keep their numbers and pixels."""
         n = self._reader.refresh()
+        self._mono = self._reader.kind in ("mono8", "mono16")
         self._block = False   # the block's finished mark and timestamps may have changed
         return n
 
@@ -514,6 +513,24 @@ def write(path, frames, effort=9, kind="rgb", frame_rate=None, metadata=None, ti
                 frame_rate, metadata, start_time, records) as w:
         for k, frame in enumerate(frames):
             w.append(frame, None if timestamps is None else int(timestamps[k]))
+
+
+def set_metadata(path, unset=(), **keys):
+    """Sets keys of a clip's metadata (keyword arguments, JSON-serialisable values) and removes
+    the keys named in `unset`, without re-encoding a frame; returns the metadata then held.
+    The sensor description lives there (cfa, bit_depth, black_level, white_level, gains,
+    color_matrix); a value that cannot describe the clip is refused with VidValueError naming
+    the key. The file is rewritten under a temporary name beside it, synced and renamed: it
+    stays as it was until the new file is complete."""
+    raw, _ = _path_bytes(path)
+    if isinstance(unset, str):
+        unset = [unset]
+    try:
+        pairs = [(k, _json.dumps(v, allow_nan=False, ensure_ascii=False, default=_json_default))
+                 for k, v in keys.items()]
+    except (TypeError, ValueError) as e:
+        raise VidValueError("metadata must be JSON-serialisable: %s" % e) from None
+    return _json.loads(_vid.set_metadata(raw, pairs, [str(k) for k in unset]))
 
 
 def follow(path, timeout=None, samples=False, poll=0.005):

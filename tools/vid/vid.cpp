@@ -30,6 +30,8 @@ const Subcommand kSubcommands[] = {
     {"crop", "trim, crop or merge clips into a new VID file", vid_crop_main, &vid_crop_command},
     {"convert", "rewrite a file with classic or compact records", vid_convert_main,
      &vid_convert_command},
+    {"meta", "set or remove metadata keys (the sensor description) in place", vid_meta_main,
+     &vid_meta_command},
     {"watch", "follow a recording while it is written", vid_watch_main, &vid_watch_command},
 #ifdef VID_HAVE_VIEW
     {"view", "look at a clip in the browser", vid_view_main, &vid_view_command},

@@ -1,6 +1,8 @@
 // Shared plumbing of the vid subcommands; see vid_cli.h.
 #include "vid_cli.h"
 
+#include "vid_json.h"
+
 #include "VidHeader.h"
 #include "vid_files.h"
 
@@ -271,4 +273,22 @@ void VidProgress::done()
 {
     if (shown_ && last_percent_ >= 0)
         fprintf(stderr, "\r%*s\r", 70, "");
+}
+
+// A --meta value as JSON: a value that is valid JSON (a number, true, false, null, a string
+// in quotes, an array, an object) as written, other text as a JSON string. False with `why`
+// for a value that starts as an array or object but is no valid JSON.
+bool vid_cli_json_value(const std::string& v, std::string& out, std::string& why)
+{
+    if (vid_json_object_check("{\"v\": " + v + "}", why)) {
+        out = v;
+        return true;
+    }
+    const size_t first = v.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && (v[first] == '[' || v[first] == '{')) {
+        why = why.replace(0, strlen("the metadata"), "the value");
+        return false;
+    }
+    out = vid_cli_json_string(v.c_str());
+    return true;
 }

@@ -100,3 +100,8 @@ class VidProgress {
     bool shown_;
     int last_percent_ = -1;
 };
+
+// A KEY=VALUE value as JSON: a value that is valid JSON (a number, true, false, null, a string
+// in quotes, an array, an object) as written, other text as a JSON string. False with `why`
+// for a value that starts as an array or object but is no valid JSON.
+bool vid_cli_json_value(const std::string& v, std::string& out, std::string& why);

@@ -24,3 +24,5 @@ int vid_view_main(int argc, char** argv);
 extern const VidSubcommand vid_view_command;
 int vid_repair_main(int argc, char** argv);
 extern const VidSubcommand vid_repair_command;
+int vid_meta_main(int argc, char** argv);
+extern const VidSubcommand vid_meta_command;

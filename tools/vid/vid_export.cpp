@@ -410,6 +410,8 @@ int vid_export_main(int argc, char** argv)
     std::vector<unsigned char> rgb; // RGB frames come through the core's read path
     if (!o.mosaic)
         rgb.resize(size_t(reader.pixmap_size));
+    // A clip that describes its sensor is pictured by the description.
+    const VidPicture picture = vid_picture(reader);
     std::vector<unsigned char> padded; // mp4 frames of odd sizes, grown by a pixel
     VidProgress progress("export", last - first);
     long failed = 0;
@@ -424,7 +426,7 @@ int vid_export_main(int argc, char** argv)
             if (read && two_bytes && o.format != Format::raw)
                 memcpy(samples.data(), stored.data(), stored.size());
         } else {
-            read = vid_read_rgb(reader, int(k), 1, rgb.data(), 1, failure);
+            read = vid_read_rgb(reader, int(k), 1, rgb.data(), 1, failure, &picture);
         }
         if (!read) {
             fprintf(stderr, "vid export: %s\n", vid_error_message(failure).c_str());

@@ -84,24 +84,6 @@ size_t stored_frame_bytes(const Options& o, int width, int height)
         vid_expanded_frame_bytes(width, height, o.kind != VidKind::rgb, o.kind != VidKind::bayer8));
 }
 
-// A --meta value as JSON: a value that is valid JSON (a number, true, false, null, a string
-// in quotes, an array, an object) as written, other text as a JSON string. False with `why`
-// for a value that starts as an array or object but is no valid JSON.
-bool json_value(const std::string& v, std::string& out, std::string& why)
-{
-    if (vid_json_object_check("{\"v\": " + v + "}", why)) {
-        out = v;
-        return true;
-    }
-    const size_t first = v.find_first_not_of(" \t\r\n");
-    if (first != std::string::npos && (v[first] == '[' || v[first] == '{')) {
-        why = why.replace(0, strlen("the metadata"), "the value");
-        return false;
-    }
-    out = vid_cli_json_string(v.c_str());
-    return true;
-}
-
 bool parse_size(const char* text, int& w, int& h)
 {
     char x = 0;
@@ -168,7 +150,7 @@ int parse(int argc, char** argv, Options& o)
             return vid_cli_usage_error("import",
                                        std::string("bad metadata ") + v + " (expected KEY=VALUE)");
         std::string value, why;
-        if (!json_value(eq + 1, value, why))
+        if (!vid_cli_json_value(eq + 1, value, why))
             return vid_cli_usage_error("import", std::string("bad metadata ") + v + ": " + why);
         members += (members.empty() ? "" : ", ") + vid_cli_json_string(std::string(v, eq).c_str()) +
                    ": " + value;

@@ -152,6 +152,7 @@ struct Facts {
     int64_t frame_bytes = 0, stored = 0;
     double ratio = 0;
     std::string kind_json;
+    VidSensor sensor;
     const char* state = "";
 };
 
@@ -166,6 +167,7 @@ Facts facts_of(VidHeader& reader, const char* path)
     const int64_t frames = f.frames = reader.num_frames;
     const int64_t lost = f.lost = file.frames_missing + file.frames_cut;
     f.kind = vid_kind(reader);
+    f.sensor = vid_sensor(reader, f.kind);
     // Records begin behind the table (and a recording's clip block): where entry 0 says.
     int64_t table_end = vid_table_end(file.table_entries);
     if (frames > 0 && reader.offsets[0] >= table_end && reader.offsets[0] <= file.file_size)
@@ -245,7 +247,7 @@ std::string json_of(const Facts& f)
             ", \"clip_block\": \"%s\", \"frame_rate\": %s, \"duration\": %s, "
             "\"start_time\": %s, \"first_timestamp\": %s, \"last_timestamp\": %s, "
             "\"gaps\": %s, \"frames_in_gaps\": %s, \"largest_gap\": %s, \"metadata\": %s, "
-            "\"finished\": %s}\n",
+            "\"sensor\": %s, \"finished\": %s}\n",
             block, rate ? json_number(clip.frame_rate).c_str() : "null",
             duration >= 0 ? json_number(duration).c_str() : "null",
             clip.present && !clip.start_time.empty()
@@ -256,6 +258,7 @@ std::string json_of(const Facts& f)
             timing.known && timing.period > 0 ? std::to_string(timing.gaps).c_str() : "null",
             timing.known && timing.period > 0 ? std::to_string(timing.missing).c_str() : "null",
             gap.c_str(), metadata_json.c_str(),
+            f.sensor.described ? vid_sensor_json(f.sensor).c_str() : "null",
             clip.present ? ((clip.flags & kVidClipFinished) ? "true" : "false") : "null");
     return object;
 }
@@ -307,6 +310,11 @@ void print_text(const Facts& f)
                                      "later; vid convert --records classic makes a file "
                                      "for older ones)"
                                    : "");
+    if (f.sensor.described)
+        printf("  sensor         %s\n", vid_sensor_text(f.sensor).c_str());
+    else if (vid_kind_has_samples(kind))
+        printf("  sensor         not described (pictured as ever; vid meta --set cfa=... "
+               "describes it)\n");
     if (clip.damaged)
         printf("  clip block     damaged (%s); the frames read as ever%s\n",
                vid_cli_printable(clip.problem).c_str(),

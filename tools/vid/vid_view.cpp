@@ -67,6 +67,7 @@ void on_signal(int)
 struct FrameCache {
     std::mutex lock;
     VidHeader* reader = nullptr;
+    VidPicture picture; // a clip that describes its sensor is pictured by the description
     int cached = -1;
     std::vector<unsigned char> rgb;
 
@@ -76,7 +77,7 @@ struct FrameCache {
             return true;
         rgb.resize(size_t(reader->pixmap_size));
         VidError failure;
-        if (!vid_read_rgb(*reader, k, 1, rgb.data(), 1, failure)) {
+        if (!vid_read_rgb(*reader, k, 1, rgb.data(), 1, failure, &picture)) {
             error = vid_error_message(failure);
             cached = -1;
             return false;
@@ -365,6 +366,7 @@ int vid_view_main(int argc, char** argv)
     }
     FrameCache cache;
     cache.reader = &reader;
+    cache.picture = vid_picture(reader);
 
     httplib::Server server;
     configure(server);
