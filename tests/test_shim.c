@@ -2,9 +2,13 @@
  *   VID_SYNC_COUNT_FILE=F       its calls that put data on the disk (fsync, fdatasync, syncfs)
  *                               are counted, and the count appended to F at exit;
  *   VID_FULL_DISK=PATTERN:N     the Nth open() of a path containing PATTERN, and every later
- *                               one, fails with ENOSPC, as on a disk that filled up. */
+ *                               one, fails with ENOSPC, as on a disk that filled up;
+ *   VID_KILL_AT_SYNC=1          the program is killed (SIGKILL) at its first call that would
+ *                               put data on the disk: a crash after it wrote, before the
+ *                               data is safe or renamed. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <signal.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -17,13 +21,24 @@ static int syncs;
 static int matching_opens;
 
 #define FORWARD_SYNC(name, fd)                                                                     \
+    if (getenv("VID_KILL_AT_SYNC") != NULL)                                                        \
+        raise(SIGKILL);                                                                            \
     syncs++;                                                                                       \
-    int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, name);                                      \
+    int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, name);                                       \
     return real ? real(fd) : 0
 
-int fsync(int fd) { FORWARD_SYNC("fsync", fd); }
-int fdatasync(int fd) { FORWARD_SYNC("fdatasync", fd); }
-int syncfs(int fd) { FORWARD_SYNC("syncfs", fd); }
+int fsync(int fd)
+{
+    FORWARD_SYNC("fsync", fd);
+}
+int fdatasync(int fd)
+{
+    FORWARD_SYNC("fdatasync", fd);
+}
+int syncfs(int fd)
+{
+    FORWARD_SYNC("syncfs", fd);
+}
 
 /* True when this open of `path` is to fail as on a full disk. */
 static int disk_full_for(const char* path)
@@ -53,11 +68,17 @@ static int disk_full_for(const char* path)
         errno = ENOSPC;                                                                            \
         return -1;                                                                                 \
     }                                                                                              \
-    int (*real)(const char*, int, ...) = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, name);  \
+    int (*real)(const char*, int, ...) = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, name);   \
     return real(path, flags, mode)
 
-int open(const char* path, int flags, ...) { FORWARD_OPEN("open"); }
-int open64(const char* path, int flags, ...) { FORWARD_OPEN("open64"); }
+int open(const char* path, int flags, ...)
+{
+    FORWARD_OPEN("open");
+}
+int open64(const char* path, int flags, ...)
+{
+    FORWARD_OPEN("open64");
+}
 
 __attribute__((destructor)) static void report(void)
 {
