@@ -42,6 +42,7 @@
 #include "vid_clip.h"
 #include "vid_follow.h"
 #include "vid_format.h"
+#include "vid_kind.h"
 #include "vid_mex_errors.h"
 #include "vid_read.h"
 #include "vid_records.h"
@@ -142,7 +143,12 @@ void open_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     d[2] = r->num_frames;
     // 3: an empty file (no frames, nothing behind its table), of no kind.
     const VidKind kind = vid_kind(*r);
-    d[3] = kind == VidKind::none ? 3 : kind == VidKind::rgb ? 0 : kind == VidKind::bayer16 ? 2 : 1;
+    d[3] = kind == VidKind::none      ? 3
+           : kind == VidKind::rgb     ? 0
+           : kind == VidKind::bayer16 ? 2
+           : kind == VidKind::bayer8  ? 1
+           : kind == VidKind::mono8   ? 4
+                                      : 5;
     plhs[0] = handle;
     plhs[1] = info;
 }
@@ -160,17 +166,38 @@ void read_frames(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return;
     if (first < 0 || first > r->num_frames - count)
         return fail("Frame index outside the file.");
-    const mwSize dims[4] = {mwSize(r->height), mwSize(r->width), 3, mwSize(count)};
+    // A clip that describes its sensor is pictured by the description; mono clips as one
+    // plane; 'native' keeps two-byte kinds' 16 bits.
+    const VidPicture picture = vid_picture(*r);
+    const bool mono = vid_kind_is_mono(picture.kind);
+    const bool native = command_is(prhs[4], "native");
+    const bool sixteen =
+        native && (picture.kind == VidKind::bayer16 || picture.kind == VidKind::mono16);
+    const mwSize dims[4] = {mwSize(r->height), mwSize(r->width), mwSize(mono ? 1 : 3),
+                            mwSize(count)};
     // Every element is written below: no need to clear the array first.
     mxArray* out = mxCreateUninitNumericArray(4, const_cast<mwSize*>(dims),
-                                              as_double ? mxDOUBLE_CLASS : mxUINT8_CLASS, mxREAL);
+                                              as_double ? mxDOUBLE_CLASS
+                                              : sixteen ? mxUINT16_CLASS
+                                                        : mxUINT8_CLASS,
+                                              mxREAL);
     if (out == nullptr)
         return fail("Out of memory for the frames.");
     VidError failure;
-    const bool read =
-        as_double ? vid_read_frames_planes(r, first, count, mxGetPr(out), failure)
-                  : vid_read_frames_planes(r, first, count,
-                                           static_cast<unsigned char*>(mxGetData(out)), failure);
+    bool read;
+    if (sixteen)
+        read = vid_read_pictures_planes(r, picture, first, count, mono ? 1 : 3, true,
+                                        static_cast<uint16_t*>(mxGetData(out)), failure);
+    else if (mono && as_double)
+        read = vid_read_pictures_planes(r, picture, first, count, 1, false, mxGetPr(out), failure);
+    else if (mono)
+        read = vid_read_pictures_planes(r, picture, first, count, 1, false,
+                                        static_cast<unsigned char*>(mxGetData(out)), failure);
+    else
+        read = as_double ? vid_read_frames_planes(r, first, count, mxGetPr(out), failure, &picture)
+                         : vid_read_frames_planes(r, first, count,
+                                                  static_cast<unsigned char*>(mxGetData(out)),
+                                                  failure, &picture);
     if (!read) {
         mxDestroyArray(out);
         return raise_failure(failure);
@@ -244,12 +271,12 @@ void create_file(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
             recording.compact = true;
         else if (!command_is(prhs[10], "classic"))
             return vid_mex_argument_error("Records are 'classic' or 'compact'.", kUsage);
-        if (command_is(prhs[6], "bayer16"))
-            recording.kind = VidKind::bayer16;
-        else if (command_is(prhs[6], "bayer8"))
-            recording.kind = VidKind::bayer8;
-        else if (!command_is(prhs[6], "rgb"))
-            return vid_mex_argument_error("The kind is 'rgb', 'bayer8' or 'bayer16'.", kUsage);
+        char kind_name[16] = {0};
+        if (!vid_mex_is_class(prhs[6], mxCHAR_CLASS) ||
+            mxGetString(prhs[6], kind_name, sizeof kind_name) != 0 ||
+            !vid_kind_parse(kind_name, recording.kind))
+            return vid_mex_argument_error(
+                "The kind is 'rgb', 'bayer8', 'bayer16', 'mono8' or 'mono16'.", kUsage);
         if (!vid_mex_has_scalar_value(prhs[7]))
             return vid_mex_argument_error("The frame rate is a number.", kUsage);
         recording.frame_rate = mxGetScalar(prhs[7]);

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "VidHeader.h"
+#include "vid_kind.h"
 #include "vid_mex_errors.h"
 #include "vid_result.h"
 #include "vid_frame_planes.h"
@@ -56,10 +57,28 @@ template <class Value, class Element> octave_value read_into(VidHeader* r, int f
         throw;
     }
     VidError failure;
-    if (!vid_read_frames_planes(r, first, count, reinterpret_cast<Element*>(storage), failure)) {
+    // VidReader pictures a clip that describes its sensor by the description.
+    const VidPicture picture = vid_picture(*r);
+    if (!vid_read_frames_planes(r, first, count, reinterpret_cast<Element*>(storage), failure,
+                                &picture)) {
         error_with_id(vid_result_identifier(failure.result), "%s",
                       vid_error_message(failure, 1).c_str());
     }
+    return octave_value(out);
+}
+
+// Frames pictured one by one (vid_read_pictures_planes) as an Octave array of Value.
+template <class Value, class Element>
+octave_value pictures_into(VidHeader* r, const VidPicture& picture, int first, int count,
+                           int channels, bool sixteen)
+{
+    static_assert(sizeof(Value) == sizeof(Element), "Value stores one Element");
+    Array<Value> out(dim_vector(r->height, r->width, channels, count));
+    VidError failure;
+    if (!vid_read_pictures_planes(r, picture, first, count, channels, sixteen,
+                                  reinterpret_cast<Element*>(out.fortran_vec()), failure))
+        error_with_id(vid_result_identifier(failure.result), "%s",
+                      vid_error_message(failure, 1).c_str());
     return octave_value(out);
 }
 
@@ -73,8 +92,8 @@ DEFUN_DLD(vidReadFrames, args, ,
         count < 1 || !args(3).is_string())
         error("vidReadFrames (h, first, count, class)");
     const std::string cls = args(3).string_value();
-    if (cls != "uint8" && cls != "double")
-        error("vidReadFrames: the class is 'uint8' or 'double'.");
+    if (cls != "uint8" && cls != "double" && cls != "native")
+        error("vidReadFrames: the class is 'uint8', 'double' or 'native'.");
 
     const octave_value& h = args(0);
     VidHandleStatus status = VidHandleStatus::foreign;
@@ -98,6 +117,17 @@ DEFUN_DLD(vidReadFrames, args, ,
         error("Not a reader's handle.");
     if (first < 0 || first > r->num_frames - count)
         error("Frame index outside the file.");
+    // Mono clips come as one plane, and 'native' keeps two-byte kinds' 16 bits.
+    const VidPicture picture = vid_picture(*r);
+    const bool mono = vid_kind_is_mono(picture.kind);
+    const bool sixteen =
+        cls == "native" && (picture.kind == VidKind::bayer16 || picture.kind == VidKind::mono16);
+    if (sixteen)
+        return pictures_into<octave_uint16, uint16_t>(r, picture, first, count, mono ? 1 : 3, true);
+    if (mono && cls == "double")
+        return pictures_into<double, double>(r, picture, first, count, 1, false);
+    if (mono)
+        return pictures_into<octave_uint8, unsigned char>(r, picture, first, count, 1, false);
     if (cls == "double")
         return read_into<double, double>(r, first, count);
     return read_into<octave_uint8, unsigned char>(r, first, count);

@@ -119,8 +119,10 @@ bool vid_sensor_parse(const std::string& metadata, VidKind kind, int width, VidS
             sensor.described = true;
     if (!sensor.described)
         return true;
-    if (!mono && !bayer)
-        return refuse(why, "cfa", "a sensor description needs Bayer or mono frames, not RGB");
+    if (!mono && !bayer) { // RGB frames are pictured as they are; their keys are notes
+        sensor.described = false;
+        return true;
+    }
     if (j.contains("cfa")) {
         VidCfa cfa;
         if (!j["cfa"].is_string() || !vid_cfa_parse(j["cfa"].get<std::string>(), cfa))

@@ -50,8 +50,8 @@ VidSensor vid_sensor_default(VidKind kind, int width);
 // holds, the defaults for the rest. False with `why` naming the key when a key's value cannot
 // describe the clip (an unknown pattern, bits out of range or above the sample width, a black
 // level at or above the white level, a gain not above 0, a matrix not of nine numbers, a pattern
-// on a mono kind or none on a Bayer kind). Metadata that is not a JSON object describes
-// nothing (true, not described).
+// on a mono kind or none on a Bayer kind). Metadata that is not a JSON object, and any metadata
+// of RGB frames (pictured as they are), describes nothing (true, not described).
 bool vid_sensor_parse(const std::string& metadata, VidKind kind, int width, VidSensor& sensor,
                       std::string& why);
 

@@ -7,8 +7,10 @@ classdef VidReader < handle
   %     NumFrames  number of frames
   %     Width      frame width in pixels
   %     Height     frame height in pixels
-  %     Kind       'rgb', 'bayer8' or 'bayer16' (Bayer frames are demosaiced on reading);
-  %                '' for an empty file (no frames, nothing behind its table)
+  %     Kind       'rgb', 'bayer8' or 'bayer16' (Bayer frames are demosaiced on reading),
+  %                'mono8' or 'mono16' (mono frames); '' for an empty file (no frames,
+  %                nothing behind its table)
+  %     VideoFormat  'RGB24', or 'Grayscale' for mono clips (frames Height x Width x 1)
   %     FrameRate  nominal frames per second (NaN when the file does not say)
   %     Duration   NumFrames / FrameRate, seconds
   %     Timestamps each frame's time in seconds from the first frame (double column; []
@@ -26,6 +28,10 @@ classdef VidReader < handle
   %                               the last frame)
   %     F = read(R, K, 'double')  the same frames as doubles 0 to 255 (what clipReadMex
   %                               returns)
+  %     F = read(R, K, 'native')  the frames in the class of the samples: uint16 (16-bit
+  %                               linear) for two-byte kinds, uint8 otherwise
+  %   A clip whose metadata describes its sensor (cfa, bit_depth, black_level, white_level,
+  %   gains, color_matrix) is pictured by that description; other clips as they always were.
   %     F = readFrame(R)          the next frame (uint8), for loops with hasFrame
   %     TF = hasFrame(R)          true while frames remain for readFrame
   %     N = refresh(R)            takes in frames a running writer appended since R opened
@@ -62,6 +68,7 @@ classdef VidReader < handle
 
   properties (Dependent)
     CurrentTime;
+    VideoFormat;
   end
 
   properties (Access = private)
@@ -91,7 +98,7 @@ classdef VidReader < handle
       catch err
         failed (err);
       end
-      kinds = {'rgb', 'bayer8', 'bayer16', ''};   % '' for an empty file: no kind
+      kinds = {'rgb', 'bayer8', 'bayer16', '', 'mono8', 'mono16'};   % '': an empty file
       r.Handle = h;
       if (exist ('vidReadFrames') == 3)
         r.Reader = @vidReadFrames;
@@ -110,7 +117,7 @@ classdef VidReader < handle
       catch err
         failed (err);
       end
-      kinds = {'rgb', 'bayer8', 'bayer16', ''};
+      kinds = {'rgb', 'bayer8', 'bayer16', '', 'mono8', 'mono16'};
       n = info(1);
       r.NumFrames = n;
       r.Kind = kinds{info(2) + 1};
@@ -186,19 +193,27 @@ classdef VidReader < handle
       r.Next = min (k, r.NumFrames + 1);
     end
 
+    function f = get.VideoFormat (r)
+      if (strncmp (r.Kind, 'mono', 4))
+        f = 'Grayscale';
+      else
+        f = 'RGB24';
+      end
+    end
+
     function frames = read (r, k, cls)
       if (nargin < 2)
         % Every frame, as VideoReader's read(v).
         if (r.NumFrames == 0)
-          frames = zeros (r.Height, r.Width, 3, 0, 'uint8');
+          frames = zeros (r.Height, r.Width, 3 - 2 * strncmp (r.Kind, 'mono', 4), 0, 'uint8');
           return;
         end
         k = [1 r.NumFrames];
       end
       if (nargin < 3)
         cls = 'uint8';
-      elseif (! (strcmp (cls, 'uint8') || strcmp (cls, 'double')))
-        error ('vid:badArgument', 'The class of the frames is ''uint8'' or ''double'', not ''%s''.', cls);
+      elseif (! any (strcmp (cls, {'uint8', 'double', 'native'})))
+        error ('vid:badArgument', 'The class of the frames is ''uint8'', ''double'' or ''native'', not ''%s''.', cls);
       end
       % One frame, the common case: checked and read here, with no further method calls.
       if (isscalar (k) && isnumeric (k) && isreal (k) && k == fix (k) && k >= 1 ...
@@ -221,7 +236,14 @@ classdef VidReader < handle
         k = k(1):k(2);
       end
       k = check_index (r, k);
-      frames = zeros (r.Height, r.Width, 3, numel (k), cls);
+      out_cls = cls;
+      if (strcmp (cls, 'native'))
+        out_cls = 'uint8';
+        if (any (strcmp (r.Kind, {'bayer16', 'mono16'})))
+          out_cls = 'uint16';
+        end
+      end
+      frames = zeros (r.Height, r.Width, 3 - 2 * strncmp (r.Kind, 'mono', 4), numel (k), out_cls);
       % Runs of consecutive frames are read in one call.
       i = 1;
       while (i <= numel (k))

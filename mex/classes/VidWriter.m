@@ -6,6 +6,7 @@ classdef VidWriter < handle
   %   (smallest, the default). 2 is about twice as fast as 9 at about the same size.
   %   W = VIDWRITER(..., 'FramesReserved', N) reserves the table for N frames (default 1024).
   %   W = VIDWRITER(..., 'Kind', K) writes RGB frames ('rgb', the default) or raw sensor
+  %   samples: 'mono16'/'mono8' for mono sensors (Height x Width frames of uint16/uint8), or
   %   mosaics: 'bayer16' (two-byte samples, width up to 36863) or 'bayer8' (one-byte
   %   samples, width up to 28672), stored as given and demosaiced when read.
   %   W = VIDWRITER(..., 'Records', 'compact') writes compact records: camera frames a
@@ -101,8 +102,8 @@ classdef VidWriter < handle
             end
             reserve = value;
           case 'kind'
-            if (! ischar (value) || ! any (strcmp (value, {'rgb', 'bayer8', 'bayer16'})))
-              error ('vid:badArgument', 'Kind is ''rgb'', ''bayer8'' or ''bayer16''.');
+            if (! ischar (value) || ! any (strcmp (value, {'rgb', 'bayer8', 'bayer16', 'mono8', 'mono16'})))
+              error ('vid:badArgument', 'Kind is ''rgb'', ''bayer8'', ''bayer16'', ''mono8'' or ''mono16''.');
             end
             kind = value;
           case 'records'
@@ -126,7 +127,7 @@ classdef VidWriter < handle
         end
       end
       try
-        if (strcmp (kind, 'bayer8') && width > 28672)
+        if (any (strcmp (kind, {'bayer8', 'mono8'})) && width > 28672)
           error ('vid:badArgument', 'One-byte Bayer frames are 1 to 28672 pixels wide.');
         end
         w.Handle = vidMex ('create', file, width, height, reserve, effort, kind, rate, meta, '', ...
@@ -156,7 +157,7 @@ classdef VidWriter < handle
       else
         n = size (frames, 3);
         cls = 'uint16';
-        if (strcmp (w.Kind, 'bayer8'))
+        if (any (strcmp (w.Kind, {'bayer8', 'mono8'})))
           cls = 'uint8';
         end
         if (! isa (frames, cls) || ! isreal (frames) || ndims (frames) > 3 ...

@@ -18,8 +18,10 @@
 %! for kind = {"bayer16", "bayer8"}
 %!   name = vid_tmp ([kind{1} ".vid"]);
 %!   data = frames;
+%!   meta.bit_depth = 12;
 %!   if (strcmp (kind{1}, "bayer8"))
 %!     data = uint8 (mod (frames, 256));
+%!     meta.bit_depth = 8;            % a one-byte sample holds at most 8 bits
 %!   end
 %!   w = VidWriter (name, 40, 30, "Kind", kind{1}, "FrameRate", 200, "Metadata", meta, ...
 %!                  "FramesReserved", 2);

@@ -61,6 +61,7 @@ def test_bayer_round_trips_with_times_rate_and_metadata(tmp_path):
     meta = {"camera": "cam0", "exposure_us": 250, "bit_depth": 12, "gains": [1.0, 1.2, 2.9],
             "trigger_frame": 3, "description": "über"}
     for kind, dtype in KINDS.items():
+        meta["bit_depth"] = 12 if kind == "bayer16" else 8  # what a sample of the kind holds
         data = mosaics(6, kind)
         path = tmp_path / (kind + ".vid")
         stamps = [10**18 + 2_000_000 * k + (5_000_000 if k == 4 else 0) for k in range(6)]

@@ -96,7 +96,6 @@ def test_undescribed_clips_are_pictured_as_always(tmp_path):
     ("bayer16", {"black_level": [1, 2, 3]}, "black_level"),
     ("bayer16", {"gains": [1, 0, 1]}, "gains"),
     ("bayer16", {"color_matrix": [1, 0, 0]}, "color_matrix"),
-    ("rgb", {"cfa": "RGGB"}, "cfa"),
 ])
 def test_descriptions_that_cannot_hold_are_refused_naming_the_key(tmp_path, kind, metadata, key):
     path = str(tmp_path / "x.vid")
