@@ -25,6 +25,12 @@ if [ -x "$dir/bin/bench_demosaic" ]; then
     "$dir/bin/bench_demosaic"
 fi
 
+# Rendering described clips: PSNR against the photograph in each pattern, and speed next to the
+# fixed two-byte demosaic (and OpenCV's edge-aware one when the bench build found OpenCV).
+if [ -x "$dir/bin/bench_render" ]; then
+    "$dir/bin/bench_render"
+fi
+
 # clipReadMex in Octave next to VidHeader alone in C++ (when Octave and the modules are there).
 if command -v octave-cli > /dev/null && [ -f "$dir/mex/clipReadMex.mex" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     bench/clipReadMex_bench.sh "$dir"

@@ -17,7 +17,8 @@ const int kMinRowsPerWorker = 64;
 
 // The colour transform after the demosaic: gains, then the matrix (camera RGB to sRGB).
 struct Transform {
-    bool plain = true; // gains and matrix both identity
+    bool plain = true;     // gains and matrix both identity
+    bool diagonal = false; // gains alone (no matrix), not all 1
     float m[9];
 };
 
@@ -32,6 +33,7 @@ Transform transform_of(const VidSensor& s)
     for (int i = 0; i < 9; i++)
         if (t.m[i] != (i % 4 == 0 ? 1.0f : 0.0f))
             t.plain = false;
+    t.diagonal = !t.plain && !s.has_matrix;
     return t;
 }
 
@@ -42,11 +44,6 @@ inline int reflect(int i, int n)
     if (i >= n)
         i = 2 * n - 2 - i;
     return i < 0 ? 0 : i >= n ? n - 1 : i;
-}
-
-inline uint16_t clamp16(float v)
-{
-    return v <= 0.0f ? 0 : v >= 65535.0f ? 65535 : uint16_t(v + 0.5f);
 }
 
 inline int clamp16i(int v)
@@ -60,9 +57,10 @@ struct Job {
     int sample_bytes, width, height;
     uint16_t* plane; // the normalised samples, width * height
     Transform transform;
-    // Output: 8-bit (out8, with its table) or 16-bit (out16), `channels` per pixel.
+    // Output: 8-bit (out8; to8 the curve's table, null for linear) or 16-bit (out16),
+    // `channels` per pixel.
     unsigned char* out8 = nullptr;
-    const unsigned char* to8 = nullptr; // 65536 / 16 entries: value >> 4 to a byte
+    const unsigned char* to8 = nullptr; // 4096 entries: value >> 4 to a byte
     uint16_t* out16 = nullptr;
     int channels = 3;
 };
@@ -73,118 +71,256 @@ struct Band {
     int stage;       // 0: normalise, 1: demosaic and write
 };
 
+// The row kernels: plain loops over whole rows that the compiler vectorises; on x86-64 with
+// the GNU toolchain each is also built for AVX2 and picked at run time.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
+#define VID_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define VID_ROW_KERNEL
+#endif
+
+// One row of samples (two-byte ones already in the host's order) to 0..65535:
+// (sample - black) * scale, with each column's black and scale given.
+template <class Sample>
+VID_ROW_KERNEL void normalise_row(const Sample* __restrict src, int width,
+                                  const float* __restrict black, const float* __restrict scale,
+                                  uint16_t* __restrict dst)
+{
+    for (int x = 0; x < width; x++) {
+        const float n = (float(src[x]) - black[x]) * scale[x] + 0.5f;
+        dst[x] = uint16_t(int(std::min(65535.0f, std::max(0.0f, n))));
+    }
+}
+
 void normalise(const Job& j, int y0, int y1)
 {
     const VidSensor& s = *j.sensor;
-    float scale[4], black[4];
-    for (int i = 0; i < 4; i++) {
-        black[i] = float(s.black[i]);
-        scale[i] = float(65535.0 / (s.white - s.black[i]));
-    }
+    const size_t w = size_t(j.width);
+    // Per column of even and odd rows: the site's black level and scale; and a row of
+    // two-byte samples in the host's order.
+    std::unique_ptr<float[]> sites(new (std::nothrow) float[4 * w]);
+    std::unique_ptr<uint16_t[]> row(new (std::nothrow) uint16_t[w]);
+    if (!sites || !row)
+        return;
+    for (size_t x = 0; x < w; x++)
+        for (int odd_row = 0; odd_row < 2; odd_row++) {
+            const int site = odd_row * 2 + int(x & 1);
+            sites[size_t(odd_row) * 2 * w + x] = float(s.black[site]);
+            sites[size_t(odd_row) * 2 * w + w + x] = float(65535.0 / (s.white - s.black[site]));
+        }
     for (int y = y0; y < y1; y++) {
-        const int row = (y & 1) * 2;
-        uint16_t* dst = j.plane + size_t(y) * size_t(j.width);
+        const float* black = sites.get() + size_t(y & 1) * 2 * w;
+        uint16_t* dst = j.plane + size_t(y) * w;
+        const unsigned char* src = j.samples + size_t(j.sample_bytes) * size_t(y) * w;
         if (j.sample_bytes == 2) {
-            const unsigned char* src = j.samples + 2 * size_t(y) * size_t(j.width);
-            for (int x = 0; x < j.width; x++) {
-                const int site = row + (x & 1);
-                const float v = float(src[2 * x] | (src[2 * x + 1] << 8));
-                dst[x] = clamp16((v - black[site]) * scale[site]);
-            }
+            for (size_t x = 0; x < w; x++)
+                row[x] = uint16_t(src[2 * x] | (src[2 * x + 1] << 8));
+            normalise_row(row.get(), j.width, black, black + w, dst);
         } else {
-            const unsigned char* src = j.samples + size_t(y) * size_t(j.width);
-            for (int x = 0; x < j.width; x++) {
-                const int site = row + (x & 1);
-                dst[x] = clamp16((float(src[x]) - black[site]) * scale[site]);
-            }
+            normalise_row(src, j.width, black, black + w, dst);
         }
     }
 }
 
-// Writes one pixel's linear values (0..65535) through the transform and the output's depth.
-inline void put(const Job& j, size_t at, int r, int g, int b)
+// Gradient-corrected bilinear interpolation of the interior pixels [2, width - 2) of a row:
+// every formula for every pixel, the site's taken (no branch in the loop). r[0..4]: rows y-2
+// .. y+2. green_x: parity of the row's green columns; red_row: the row's other colour is red.
+VID_ROW_KERNEL void demosaic_row(const uint16_t* const* r, int width, int green_x, int red_row,
+                                 uint16_t* __restrict R, uint16_t* __restrict G,
+                                 uint16_t* __restrict B)
 {
-    if (!j.transform.plain) {
-        const float* m = j.transform.m;
-        const float fr = float(r), fg = float(g), fb = float(b);
-        r = clamp16(m[0] * fr + m[1] * fg + m[2] * fb);
-        g = clamp16(m[3] * fr + m[4] * fg + m[5] * fb);
-        b = clamp16(m[6] * fr + m[7] * fg + m[8] * fb);
+    const uint16_t* __restrict r0 = r[0];
+    const uint16_t* __restrict r1 = r[1];
+    const uint16_t* __restrict r2 = r[2];
+    const uint16_t* __restrict r3 = r[3];
+    const uint16_t* __restrict r4 = r[4];
+    for (int x = 2; x < width - 2; x++) {
+        const int c = r2[x];
+        const int n1 = r1[x], s1 = r3[x], w1 = r2[x - 1], e1 = r2[x + 1];
+        const int n2 = r0[x], s2 = r4[x], w2 = r2[x - 2], e2 = r2[x + 2];
+        const int diag = r1[x - 1] + r1[x + 1] + r3[x - 1] + r3[x + 1];
+        const int cross2 = n2 + s2 + w2 + e2;
+        const int g_rb = clamp16i((4 * c + 2 * (n1 + s1 + w1 + e1) - cross2 + 4) >> 3);
+        const int rb_diag = clamp16i((12 * c + 4 * diag - 3 * cross2 + 8) >> 4);
+        const int across =
+            clamp16i((10 * c + 8 * (w1 + e1) - 2 * (w2 + e2) - 2 * diag + (n2 + s2) + 8) >> 4);
+        const int along =
+            clamp16i((10 * c + 8 * (n1 + s1) - 2 * (n2 + s2) - 2 * diag + (w2 + e2) + 8) >> 4);
+        const int green = (x & 1) == green_x;
+        const int own = green ? across : c;        // the row's other colour
+        const int other = green ? along : rb_diag; // the colour of the rows above and below
+        G[x] = uint16_t(green ? c : g_rb);
+        R[x] = uint16_t(red_row ? own : other);
+        B[x] = uint16_t(red_row ? other : own);
     }
-    if (j.out16 != nullptr) {
-        uint16_t* o = j.out16 + at * 3;
-        o[0] = uint16_t(r);
-        o[1] = uint16_t(g);
-        o[2] = uint16_t(b);
+}
+
+// The same for one pixel anywhere in the row, the borders mirrored.
+void demosaic_pixel(const uint16_t* const* r, int width, int x, int green_x, int red_row,
+                    uint16_t* R, uint16_t* G, uint16_t* B)
+{
+    const int xm2 = reflect(x - 2, width), xm1 = reflect(x - 1, width);
+    const int xp1 = reflect(x + 1, width), xp2 = reflect(x + 2, width);
+    const int c = r[2][x];
+    const int n1 = r[1][x], s1 = r[3][x], w1 = r[2][xm1], e1 = r[2][xp1];
+    const int n2 = r[0][x], s2 = r[4][x], w2 = r[2][xm2], e2 = r[2][xp2];
+    const int diag = r[1][xm1] + r[1][xp1] + r[3][xm1] + r[3][xp1];
+    const int cross2 = n2 + s2 + w2 + e2;
+    int own, other, g;
+    if ((x & 1) == green_x) {
+        g = c;
+        own = clamp16i((10 * c + 8 * (w1 + e1) - 2 * (w2 + e2) - 2 * diag + (n2 + s2) + 8) >> 4);
+        other = clamp16i((10 * c + 8 * (n1 + s1) - 2 * (n2 + s2) - 2 * diag + (w2 + e2) + 8) >> 4);
     } else {
-        unsigned char* o = j.out8 + at * 3;
-        o[0] = j.to8[r >> 4];
-        o[1] = j.to8[g >> 4];
-        o[2] = j.to8[b >> 4];
+        g = clamp16i((4 * c + 2 * (n1 + s1 + w1 + e1) - cross2 + 4) >> 3);
+        own = c;
+        other = clamp16i((12 * c + 4 * diag - 3 * cross2 + 8) >> 4);
     }
+    G[x] = uint16_t(g);
+    R[x] = uint16_t(red_row ? own : other);
+    B[x] = uint16_t(red_row ? other : own);
+}
+
+// One row of R, G, B planes through gains alone (a transform without a matrix), in place.
+VID_ROW_KERNEL void gains_row(float gr, float gg, float gb, uint16_t* __restrict R,
+                              uint16_t* __restrict G, uint16_t* __restrict B, int width)
+{
+    for (int x = 0; x < width; x++) {
+        R[x] = uint16_t(int(std::min(65535.0f, float(R[x]) * gr) + 0.5f));
+        G[x] = uint16_t(int(std::min(65535.0f, float(G[x]) * gg) + 0.5f));
+        B[x] = uint16_t(int(std::min(65535.0f, float(B[x]) * gb) + 0.5f));
+    }
+}
+
+// One row of R, G, B planes through the colour transform, in place.
+VID_ROW_KERNEL void transform_row(const Transform& t, uint16_t* __restrict R,
+                                  uint16_t* __restrict G, uint16_t* __restrict B, int width)
+{
+    const float m0 = t.m[0], m1 = t.m[1], m2 = t.m[2], m3 = t.m[3], m4 = t.m[4], m5 = t.m[5],
+                m6 = t.m[6], m7 = t.m[7], m8 = t.m[8];
+    for (int x = 0; x < width; x++) {
+        const float fr = float(R[x]), fg = float(G[x]), fb = float(B[x]);
+        const float r = std::min(65535.0f, std::max(0.0f, m0 * fr + m1 * fg + m2 * fb));
+        const float g = std::min(65535.0f, std::max(0.0f, m3 * fr + m4 * fg + m5 * fb));
+        const float b = std::min(65535.0f, std::max(0.0f, m6 * fr + m7 * fg + m8 * fb));
+        R[x] = uint16_t(int(r + 0.5f));
+        G[x] = uint16_t(int(g + 0.5f));
+        B[x] = uint16_t(int(b + 0.5f));
+    }
+}
+
+// One row of R, G, B planes interleaved, as 16 bits or as bytes (linear: value * 255 / 65535,
+// rounded; or through the curve's table).
+VID_ROW_KERNEL void interleave16(const uint16_t* __restrict R, const uint16_t* __restrict G,
+                                 const uint16_t* __restrict B, int width, uint16_t* __restrict out)
+{
+    for (int x = 0; x < width; x++) {
+        out[3 * x] = R[x];
+        out[3 * x + 1] = G[x];
+        out[3 * x + 2] = B[x];
+    }
+}
+
+VID_ROW_KERNEL void interleave8(const uint16_t* __restrict R, const uint16_t* __restrict G,
+                                const uint16_t* __restrict B, int width, const unsigned char* to8,
+                                unsigned char* __restrict out)
+{
+    const float k = 255.0f / 65535.0f;
+    if (to8 == nullptr)
+        for (int x = 0; x < width; x++) {
+            out[3 * x] = uint8_t(int(float(R[x]) * k + 0.5f));
+            out[3 * x + 1] = uint8_t(int(float(G[x]) * k + 0.5f));
+            out[3 * x + 2] = uint8_t(int(float(B[x]) * k + 0.5f));
+        }
+    else
+        for (int x = 0; x < width; x++) {
+            out[3 * x] = to8[R[x] >> 4];
+            out[3 * x + 1] = to8[G[x] >> 4];
+            out[3 * x + 2] = to8[B[x] >> 4];
+        }
+}
+
+// 16-bit values to bytes, as interleave8 does.
+VID_ROW_KERNEL void bytes_row(const uint16_t* __restrict in, size_t count, const unsigned char* to8,
+                              unsigned char* __restrict out)
+{
+    const float k = 255.0f / 65535.0f;
+    if (to8 == nullptr)
+        for (size_t i = 0; i < count; i++)
+            out[i] = uint8_t(int(float(in[i]) * k + 0.5f));
+    else
+        for (size_t i = 0; i < count; i++)
+            out[i] = to8[in[i] >> 4];
+}
+
+// The 8-bit value of each 16-bit value >> 4 on the sRGB curve.
+const unsigned char* table8()
+{
+    static unsigned char curve[4096];
+    static const bool made = [] {
+        for (int i = 0; i < 4096; i++) {
+            const double v = (i + 0.5) / 4096.0;
+            const double s = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+            curve[i] = (unsigned char)std::lround(std::min(255.0, s * 255.0));
+        }
+        curve[0] = 0;
+        curve[4095] = 255;
+        return true;
+    }();
+    (void)made;
+    return curve;
 }
 
 void mono_rows(const Job& j, int y0, int y1)
 {
     const float gain = float(j.sensor->gains[1]);
-    for (int y = y0; y < y1; y++)
+    std::unique_ptr<uint16_t[]> row(new (std::nothrow) uint16_t[size_t(j.width) * 3]);
+    if (!row)
+        return;
+    for (int y = y0; y < y1; y++) {
+        const uint16_t* in = j.plane + size_t(y) * size_t(j.width);
         for (int x = 0; x < j.width; x++) {
-            const size_t at = size_t(y) * size_t(j.width) + size_t(x);
-            int v = j.plane[at];
-            if (gain != 1.0f)
-                v = clamp16(float(v) * gain);
-            for (int c = 0; c < j.channels; c++) {
-                if (j.out16 != nullptr)
-                    j.out16[at * size_t(j.channels) + size_t(c)] = uint16_t(v);
-                else
-                    j.out8[at * size_t(j.channels) + size_t(c)] = j.to8[v >> 4];
-            }
+            const float v = std::min(65535.0f, float(in[x]) * gain);
+            for (int c = 0; c < j.channels; c++)
+                row[size_t(x) * size_t(j.channels) + size_t(c)] = uint16_t(v + 0.5f);
         }
+        const size_t count = size_t(j.width) * size_t(j.channels);
+        const size_t at = size_t(y) * count;
+        if (j.out16 != nullptr)
+            memcpy(j.out16 + at, row.get(), count * sizeof(uint16_t));
+        else
+            bytes_row(row.get(), count, j.to8, j.out8 + at);
+    }
 }
 
-// Gradient-corrected bilinear interpolation (5 x 5) of the pixels of rows [y0, y1).
 void demosaic_rows(const Job& j, int y0, int y1)
 {
     const int w = j.width, h = j.height;
     const VidCfa cfa = j.sensor->cfa;
+    std::unique_ptr<uint16_t[]> planes(new (std::nothrow) uint16_t[3 * size_t(w)]);
+    if (!planes)
+        return;
+    uint16_t *R = planes.get(), *G = R + w, *B = G + w;
     for (int y = y0; y < y1; y++) {
         const uint16_t* r[5];
         for (int d = -2; d <= 2; d++)
             r[d + 2] = j.plane + size_t(reflect(y + d, h)) * size_t(w);
-        // Whether this row holds red (else blue) besides green.
-        const bool red_row = vid_cfa_site(cfa, 0, y) == 'R' || vid_cfa_site(cfa, 1, y) == 'R';
-        const int green_x = vid_cfa_site(cfa, 0, y) == 'G' ? 0 : 1; // parity of green columns
-        for (int x = 0; x < w; x++) {
-            int xm2, xm1, xp1, xp2;
-            if (x >= 2 && x < w - 2) {
-                xm2 = x - 2, xm1 = x - 1, xp1 = x + 1, xp2 = x + 2;
-            } else {
-                xm2 = reflect(x - 2, w), xm1 = reflect(x - 1, w);
-                xp1 = reflect(x + 1, w), xp2 = reflect(x + 2, w);
-            }
-            const int c = r[2][x];
-            const int n1 = r[1][x], s1 = r[3][x], w1 = r[2][xm1], e1 = r[2][xp1];
-            const int n2 = r[0][x], s2 = r[4][x], w2 = r[2][xm2], e2 = r[2][xp2];
-            const int diag = r[1][xm1] + r[1][xp1] + r[3][xm1] + r[3][xp1];
-            const size_t at = size_t(y) * size_t(w) + size_t(x);
-            int red, green, blue;
-            if ((x & 1) == green_x) {
-                green = c;
-                // Colour of the row's other site from the sides, the other from above and below.
-                const int across = clamp16i(
-                    (10 * c + 8 * (w1 + e1) - 2 * (w2 + e2) - 2 * diag + (n2 + s2) + 8) >> 4);
-                const int along = clamp16i(
-                    (10 * c + 8 * (n1 + s1) - 2 * (n2 + s2) - 2 * diag + (w2 + e2) + 8) >> 4);
-                red = red_row ? across : along;
-                blue = red_row ? along : across;
-            } else {
-                green = clamp16i((4 * c + 2 * (n1 + s1 + w1 + e1) - (n2 + s2 + w2 + e2) + 4) >> 3);
-                const int other = clamp16i((12 * c + 4 * diag - 3 * (n2 + s2 + w2 + e2) + 8) >> 4);
-                red = red_row ? c : other;
-                blue = red_row ? other : c;
-            }
-            put(j, at, red, green, blue);
-        }
+        const int red_row = vid_cfa_site(cfa, 0, y) == 'R' || vid_cfa_site(cfa, 1, y) == 'R';
+        const int green_x = vid_cfa_site(cfa, 0, y) == 'G' ? 0 : 1;
+        demosaic_row(r, w, green_x, red_row, R, G, B);
+        for (int x = 0; x < std::min(2, w); x++)
+            demosaic_pixel(r, w, x, green_x, red_row, R, G, B);
+        for (int x = std::max(2, w - 2); x < w; x++)
+            demosaic_pixel(r, w, x, green_x, red_row, R, G, B);
+        if (j.transform.diagonal)
+            gains_row(j.transform.m[0], j.transform.m[4], j.transform.m[8], R, G, B, w);
+        else if (!j.transform.plain)
+            transform_row(j.transform, R, G, B, w);
+        const size_t at = size_t(y) * size_t(w) * 3;
+        if (j.out16 != nullptr)
+            interleave16(R, G, B, w, j.out16 + at);
+        else
+            interleave8(R, G, B, w, j.to8, j.out8 + at);
     }
 }
 
@@ -199,25 +335,6 @@ void* run_band(void* arg)
     else
         demosaic_rows(j, b.first, b.last);
     return nullptr;
-}
-
-// The 8-bit value of each 16-bit value >> 4: linear, or the sRGB curve.
-const unsigned char* table8(bool srgb)
-{
-    static unsigned char linear[4096], curve[4096];
-    static const bool made = [] {
-        for (int i = 0; i < 4096; i++) {
-            const double v = (i + 0.5) / 4096.0;
-            linear[i] = (unsigned char)std::lround(v * 255.0 > 255.0 ? 255.0 : v * 255.0);
-            const double s = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-            curve[i] = (unsigned char)std::lround(std::min(255.0, s * 255.0));
-        }
-        linear[0] = curve[0] = 0;
-        linear[4095] = curve[4095] = 255;
-        return true;
-    }();
-    (void)made;
-    return srgb ? curve : linear;
 }
 
 bool render(Job& j, std::string* report)
@@ -256,7 +373,7 @@ bool vid_render8(const VidSensor& sensor, const unsigned char* samples, int samp
 {
     Job j{&sensor, samples, sample_bytes, width, height, nullptr, {}};
     j.out8 = out;
-    j.to8 = table8(srgb);
+    j.to8 = srgb ? table8() : nullptr; // linear values are scaled in the row kernels
     j.channels = channels;
     return render(j, report);
 }
