@@ -425,7 +425,7 @@ class Writer {
 // the other. Gives (frames, height, width) of the file written.
 using CropInput = std::tuple<std::string, int64_t, int64_t, bool, int, int, int, int>;
 py::tuple crop(const std::string& out, const std::vector<CropInput>& given, int layout, int gap,
-               std::tuple<int, int, int> background, int effort, bool replace_any)
+               std::tuple<int, int, int> background, int effort, bool replace_any, bool rgb)
 {
     check_path(out);
     std::vector<VidCropInput> inputs;
@@ -445,6 +445,7 @@ py::tuple crop(const std::string& out, const std::vector<CropInput>& given, int 
     options.background[2] = static_cast<unsigned char>(std::get<2>(background));
     options.effort = effort;
     options.replace_any = replace_any;
+    options.rgb = rgb;
     VidCropOutcome outcome;
     VidError error;
     bool written = false;

@@ -10,7 +10,11 @@
 #include "vid_files.h"
 #include "vid_crop_plan.h"
 #include "vid_output_file.h"
+#include "vid_json.h"
+#include "vid_kind.h"
+#include "vid_read.h"
 #include "vid_records.h"
+#include "vid_sensor.h"
 
 namespace {
 
@@ -21,7 +25,133 @@ bool refuse(VidError& error, VidResult result, const std::string& file, const st
     return false;
 }
 
-// Removes the temporary file unless it was renamed into place.
+// The pattern of a mosaic cut out at (left, top) of one of pattern `cfa`.
+VidCfa shifted(VidCfa cfa, int left, int top)
+{
+    const char tile[5] = {vid_cfa_site(cfa, left, top), vid_cfa_site(cfa, left + 1, top),
+                          vid_cfa_site(cfa, left, top + 1), vid_cfa_site(cfa, left + 1, top + 1),
+                          0};
+    VidCfa out = VidCfa::none;
+    vid_cfa_parse(tile, out);
+    return out;
+}
+
+// The metadata of a cut-out of samples: the input's, with the pattern the box starts on. An
+// input without a description is given the one its samples were always pictured by (the
+// pattern, and for two-byte samples the 10 bits and gains of the fixed demosaic), since the
+// rule that picks a pattern by the frame's width would not hold for the new width.
+bool samples_metadata(VidHeader& r, VidKind kind, const clip_crop::CropBox& box,
+                      std::string& metadata, std::string& why)
+{
+    const VidSensor sensor = vid_sensor(r, kind);
+    if (vid_kind_is_mono(kind))
+        return true; // its "cfa": "none" comes along
+    bool ok = vid_json_with_key(
+        metadata, "cfa", std::string("\"") + vid_cfa_name(shifted(sensor.cfa, box.l, box.t)) + "\"",
+        true, why);
+    if (ok && !sensor.described && kind == VidKind::bayer16)
+        ok = vid_json_with_key(metadata, "bit_depth", "10", true, why) &&
+             vid_json_with_key(metadata, "gains", "[1, 1.33, 3.05]", true, why);
+    return ok;
+}
+
+// A crop of Bayer or mono clips that keeps their samples: the exact boxes one after the
+// other, the pattern adjusted to where the box starts, the description and timestamps carried.
+bool crop_samples(const std::string& out, const std::vector<VidCropInput>& inputs,
+                  const VidCropOptions& options, const std::vector<clip_crop::InputPlan>& plans,
+                  const std::vector<VidHeader*>& readers, VidKind kind, VidCropOutcome& outcome,
+                  VidError& error, VidCropProgress progress, void* context)
+{
+    const int k = int(readers.size());
+    const clip_crop::CropBox& first = plans[0].box;
+    VidCfa cfa = VidCfa::none;
+    for (int i = 0; i < k; i++) {
+        const VidKind theirs = vid_kind(*readers[size_t(i)]);
+        const clip_crop::CropBox& b = plans[size_t(i)].box;
+        if (theirs != kind)
+            return refuse(error, VidResult::bad_argument, inputs[size_t(i)].path,
+                          std::string("its frames are ") + vid_kind_text(theirs) + ", not " +
+                              vid_kind_text(kind) + " as the first input's; --rgb crops any");
+        if (b.w != first.w || b.h != first.h)
+            return refuse(error, VidResult::bad_argument, inputs[size_t(i)].path,
+                          "its box differs in size from the first input's; samples are kept only "
+                          "one clip after another (--rgb merges any)");
+        const VidCfa here = shifted(vid_sensor(*readers[size_t(i)], kind).cfa, b.l, b.t);
+        if (i > 0 && here != cfa)
+            return refuse(error, VidResult::bad_argument, inputs[size_t(i)].path,
+                          std::string("its box starts on pattern ") + vid_cfa_name(here) +
+                              ", the first input's on " + vid_cfa_name(cfa));
+        cfa = here;
+    }
+    if (options.layout != VidCropLayout::sequence && k > 1)
+        return refuse(error, VidResult::bad_argument, out,
+                      "samples are kept only one clip after another; --rgb merges side by side or "
+                      "stacked");
+    int64_t frames = 0;
+    for (const auto& p : plans)
+        frames += p.range.length();
+    if (frames < 1)
+        return refuse(error, VidResult::bad_argument, out, "the frame ranges hold no frames");
+
+    VidClip clip;
+    std::vector<int64_t> stamps;
+    const bool block = vid_crop_clip(const_cast<VidHeader* const*>(readers.data()), plans.data(), k,
+                                     true, clip, stamps);
+    std::string metadata = block ? clip.metadata : "{}";
+    std::string why;
+    if (!samples_metadata(*readers[0], kind, first, metadata, why))
+        return refuse(error, VidResult::bad_argument, out, why);
+    VidRecording recording;
+    recording.kind = kind;
+    recording.effort = options.effort;
+    recording.clip_block = true;
+    recording.frame_rate = clip.frame_rate;
+    recording.start_time = block ? clip.start_time.c_str() : nullptr;
+    recording.metadata = metadata.c_str();
+    recording.named_at_finish = true;
+    stamps.resize(size_t(frames), kVidNoTimestamp);
+    VidHeader writer(out.c_str(), nullptr, first.w, first.h, int(frames), recording);
+    if (!writer.isOpen()) {
+        error = writer.lastError();
+        error.file = out;
+        return false;
+    }
+    VidAbandonUnfinished unfinished(writer);
+    if (!writer.giveTimestamps(stamps.data(), int64_t(stamps.size())))
+        return refuse(error, VidResult::out_of_memory, out, "");
+    const size_t bpp = size_t(vid_kind_sample_bytes(kind));
+    int64_t done = 0;
+    for (int i = 0; i < k; i++) {
+        VidHeader& r = *readers[size_t(i)];
+        const clip_crop::InputPlan& p = plans[size_t(i)];
+        std::vector<unsigned char> frame(size_t(r.width) * size_t(r.height) * bpp);
+        for (int f = p.range.start; f < p.range.end; f++) {
+            if (!vid_read_mosaic(r, f, frame.data(), false, error))
+                return false;
+            for (int y = 0; y < p.box.h; y++)
+                memcpy(writer.pixmap + size_t(y) * size_t(p.box.w) * bpp,
+                       frame.data() +
+                           (size_t(p.box.t + y) * size_t(r.width) + size_t(p.box.l)) * bpp,
+                       size_t(p.box.w) * bpp);
+            if (!writer.writeNextFrameToVideoFile()) {
+                error = writer.lastError();
+                error.file = out;
+                return false;
+            }
+            if (progress != nullptr)
+                progress(context, ++done, frames);
+        }
+    }
+    if (!writer.finish()) {
+        error = writer.lastError();
+        error.file = out;
+        return false;
+    }
+    outcome.width = first.w;
+    outcome.height = first.h;
+    outcome.frames = frames;
+    return true;
+}
 
 } // namespace
 
@@ -86,6 +216,11 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
                 std::to_string(b.l) + "," + std::to_string(b.t) + "," + std::to_string(b.w) + "," +
                 std::to_string(b.h));
     }
+    // Bayer and mono clips keep their samples unless rendered RGB is asked for.
+    const VidKind first_kind = vid_kind(*reader_list[0]);
+    if (vid_kind_has_samples(first_kind) && !options.rgb)
+        return crop_samples(out, inputs, options, plans, reader_list, first_kind, outcome, error,
+                            progress, context);
     const int mode = options.layout == VidCropLayout::side_by_side ? kHorizontal
                      : options.layout == VidCropLayout::stacked    ? kVertical
                                                                    : kSequential;

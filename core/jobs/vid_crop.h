@@ -4,6 +4,8 @@
 // Each input gives a frame range and a crop box. Several inputs are merged side by side,
 // stacked, or one after the other; the output frame is the boxes (and gaps) rounded up to
 // multiples of 8, filled with the background where no box lands (white one after the other).
+// Bayer and mono clips keep their samples instead (unless rgb): the exact box, one clip after
+// another, the pattern adjusted to where the box starts, description and timestamps carried.
 // The output is written under a temporary name beside it, synced and renamed only when
 // complete: a failure never leaves a partial file under its name nor touches an existing one.
 #pragma once
@@ -36,6 +38,9 @@ struct VidCropOptions {
     unsigned char background[3] = {255, 255, 255};
     int effort = 9;
     bool replace_any = false; // replace an existing OUT even when it is not a VID file
+    // Bayer and mono inputs: rendered RGB frames (rounded up to multiples of 8, as clipCropMex
+    // makes them) instead of their samples kept as stored.
+    bool rgb = false;
 };
 
 struct VidCropOutcome {

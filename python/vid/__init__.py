@@ -588,7 +588,7 @@ def _per_input(value, n, what, size):
 
 
 def crop(out, inputs, frames=None, box=None, layout="sequence", gap=0,
-         background=(255, 255, 255), effort=9, force=False):
+         background=(255, 255, 255), effort=9, force=False, rgb=False):
     """Writes the VID file `out` from frames and boxes of `inputs` (one path or a list):
     trimmed, cropped, or merged side by side ("side-by-side"), stacked ("stacked") or one
     after the other ("sequence", the default), by the rules of `vid crop` and clipCropMex.
@@ -598,7 +598,9 @@ def crop(out, inputs, frames=None, box=None, layout="sequence", gap=0,
     one per input. The output frame is the boxes (and gaps) rounded up to multiples of 8, on
     `background` where no box lands. `out` is written under a temporary name and renamed when
     complete; an existing `out` that is not a VID file is replaced only with force=True.
-    Returns (frames, height, width) of the file written."""
+    Bayer and mono clips keep their samples instead (unless rgb=True): the exact box, one clip
+    after another, the pattern adjusted to where the box starts, the sensor description and
+    timestamps carried. Returns (frames, height, width) of the file written."""
     paths = [inputs] if isinstance(inputs, (str, bytes, _os.PathLike)) else list(inputs)
     if not paths:
         raise VidValueError("crop needs at least one input")
@@ -633,7 +635,7 @@ def crop(out, inputs, frames=None, box=None, layout="sequence", gap=0,
             boxed = True
         given.append((_path_bytes(path)[0], first, stop, boxed, l, t, w, h))
     return _vid.crop(_path_bytes(out)[0], given, _LAYOUTS[layout], gap, colour, effort,
-                     bool(force))
+                     bool(force), bool(rgb))
 
 
 def _load_frames(path, first, count, raw=False):

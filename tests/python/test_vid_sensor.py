@@ -131,3 +131,25 @@ def test_vid_meta_describes_a_clip_in_place_and_keeps_the_original_on_failure(tm
     assert vid.set_metadata(path, unset=["cfa", "bit_depth"]) == {}
     with vid.open(path) as clip:
         assert clip.sensor is None
+
+
+@pytest.mark.parametrize("described", [True, False])
+def test_crop_keeps_samples_and_moves_the_pattern_with_the_box(tmp_path, described):
+    src, out = str(tmp_path / "in.vid"), str(tmp_path / "out.vid")
+    frames = np.stack([flat_mosaic("RGGB", 12, "red")] * 2)
+    frames[1, 5, 7] = 1234                      # a sample that must come through as it is
+    meta = {"cfa": "RGGB", "bit_depth": 12} if described else {"note": "x"}
+    vid.write(src, frames, kind="bayer16", metadata=meta, timestamps=[5, 6])
+    pattern = "RGGB" if described else vid.open(src).sensor
+    assert vid.crop(out, src, box=(3, 1, 11, 9)) == (2, 9, 11)   # exact, odd offsets
+    with vid.open(out) as clip:
+        assert clip.kind == "bayer16" and clip.timestamps.tolist() == [5, 6]
+        assert np.array_equal(clip.mosaic(slice(None)), frames[:, 1:10, 3:14])
+        if described:
+            assert clip.sensor["cfa"] == "BGGR"                  # the tile from (3, 1) on
+            assert np.all(clip[0][3:-3, 3:-3] == [255, 0, 0])
+        else:
+            assert pattern is None and clip.sensor["cfa"] in ("RGGB", "BGGR", "GRBG", "GBRG")
+    assert vid.crop(out, src, box=(3, 1, 11, 9), rgb=True) == (2, 16, 16)
+    with vid.open(out) as clip:
+        assert clip.kind == "rgb"

@@ -18,7 +18,10 @@ const VidSubcommand vid_crop_command = {
     "order. The output frame is the boxes (and gaps) rounded up to multiples of 8, centred,\n"
     "on the background where no box lands (white one after the other); side by side and\n"
     "stacked, it has as many frames as the longest range, shorter inputs leaving background.\n"
-    "These are the rules of clipCropMex. OUT is written under a temporary name beside it,\n"
+    "These are the rules of clipCropMex. Bayer and mono clips keep their samples instead: the\n"
+    "exact box, one clip after another, the colour-filter pattern adjusted to where the box\n"
+    "starts, the sensor description and timestamps carried (--rgb: rendered RGB by the rules\n"
+    "above). OUT is written under a temporary name beside it,\n"
     "synced and renamed when complete; an OUT that exists must be a VID file (else --force)\n"
     "and never one of the inputs.\n",
     {
@@ -31,6 +34,7 @@ const VidSubcommand vid_crop_command = {
         {"--background", nullptr, "R,G,B", "the background colour (default 255,255,255)"},
         {"--effort", nullptr, "E", "compression effort 1 (fastest) to 9 (smallest, default)"},
         {"--force", nullptr, nullptr, "replace OUT even when it exists and is not a VID file"},
+        {"--rgb", nullptr, nullptr, "Bayer and mono inputs: rendered RGB instead of samples"},
     },
     "Exit status: 0 when OUT was written, 1 on failure, 2 usage error.\n",
     2,
@@ -141,6 +145,7 @@ int vid_crop_main(int argc, char** argv)
         options.effort = int(value);
     }
     options.replace_any = args.has("--force");
+    options.rgb = args.has("--rgb");
 
     VidCropOutcome outcome;
     VidError error;
