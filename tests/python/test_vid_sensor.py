@@ -67,6 +67,13 @@ def test_a_ramp_is_a_ramp_and_gamma_brightens_it(tmp_path):
         assert row[0] == 0 and row[-1] == 255 and np.all(np.diff(row) > 0)
         curved = clip.read(0, 1, srgb=True)[0][H // 2].astype(int)
         assert np.all(curved[1:-1] > row[1:-1])
+        deep = clip.read(0, 1, dtype=np.uint16)[0]
+    # vid export --depth 16 gives the same 16-bit values, as gray images for a mono clip.
+    out = str(tmp_path / "deep")
+    subprocess.run([VID, "export", path, "-o", out, "--format", "ppm", "--depth", "16"],
+                   check=True, capture_output=True)
+    data = open(os.path.join(out, "00000.pgm"), "rb").read()
+    assert np.array_equal(np.frombuffer(data[-H * W * 2:], ">u2").reshape(H, W), deep)
 
 
 def test_undescribed_clips_are_pictured_as_always(tmp_path):

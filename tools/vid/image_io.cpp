@@ -340,8 +340,9 @@ bool write_png(const std::string& path, int width, int height, int channels, int
     png_write_info(png, info);
     for (int y = 0; y < height; y++) {
         if (bit_depth == 16) {
-            const uint16_t* in = gray16 + size_t(y) * size_t(width);
-            for (int x = 0; x < width; x++) {
+            const size_t n = size_t(width) * size_t(channels);
+            const uint16_t* in = gray16 + size_t(y) * n;
+            for (size_t x = 0; x < n; x++) {
                 row_data[2 * x] = (unsigned char)(in[x] >> 8);
                 row_data[2 * x + 1] = (unsigned char)(in[x] & 0xFF);
             }
@@ -375,10 +376,11 @@ bool write_pnm(const std::string& path, int width, int height, int channels, int
                       bit_depth == 16 ? 65535 : 255) > 0;
     size_t samples = size_t(width) * size_t(height) * size_t(channels);
     if (bit_depth == 16) {
-        std::vector<unsigned char> row(size_t(width) * 2);
+        const size_t n = size_t(width) * size_t(channels);
+        std::vector<unsigned char> row(n * 2);
         for (int y = 0; ok && y < height; y++) {
-            const uint16_t* in = gray16 + size_t(y) * size_t(width);
-            for (int x = 0; x < width; x++) {
+            const uint16_t* in = gray16 + size_t(y) * n;
+            for (size_t x = 0; x < n; x++) {
                 row[2 * size_t(x)] = (unsigned char)(in[x] >> 8);
                 row[2 * size_t(x) + 1] = (unsigned char)(in[x] & 0xFF);
             }

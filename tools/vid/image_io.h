@@ -32,9 +32,9 @@ bool read_mosaic_image(const std::string& path, int bytes_per_sample, ImageSampl
 // PNG at this zlib level (see image_io.cpp for why this one).
 extern const int kPngCompressionLevel;
 
-// Writes RGB (channels 3, 8-bit), 8-bit gray (channels 1, bit_depth 8) or 16-bit gray
-// (channels 1, bit_depth 16, samples from `gray16`) as PNG or as binary PPM/PGM.
-// `pixels` holds width * height * channels bytes (8-bit) or `gray16` width * height samples.
+// Writes RGB (channels 3) or gray (channels 1) of 8 bits (from `pixels`, width * height *
+// channels bytes) or 16 bits (from `gray16`, width * height * channels values, interleaved) as
+// PNG or as binary PPM/PGM.
 bool write_png(const std::string& path, int width, int height, int channels, int bit_depth,
                const unsigned char* pixels, const uint16_t* gray16, std::string& error);
 bool write_pnm(const std::string& path, int width, int height, int channels, int bit_depth,

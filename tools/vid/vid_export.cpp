@@ -14,6 +14,7 @@
 #include "vid_clip.h"
 #include "vid_movie.h"
 #include "vid_output_file.h"
+#include "vid_kind.h"
 #include "vid_read.h"
 #include "vid_cli.h"
 #include "vid_commands.h"
@@ -41,6 +42,10 @@ const VidSubcommand vid_export_command = {
          "Bayer files only: the samples as stored, without demosaic and gains: 16-bit gray "
          "PNG/PGM for two-byte samples, 8-bit for one-byte ones; with raw, the samples as "
          "stored (two-byte samples little-endian)"},
+        {"--depth", nullptr, "8|16",
+         "pictures of 8 bits (default) or 16 bits linear (PNG, PPM/PGM, raw little-endian)"},
+        {"--srgb", nullptr, nullptr,
+         "8-bit pictures of a clip that describes its sensor on the sRGB curve (else linear)"},
         {"--output", "-o", "DIR|FILE|-", "where the images or the stream go"},
         {"--timestamps", nullptr, "FILE.csv",
          "the frames' timestamps as CSV (frame, timestamp_ns, seconds from the first frame "
@@ -110,6 +115,8 @@ struct Options {
     bool frames_too = true;
     double fps = 0; // mp4: 0 takes the clip's rate
     int quality = 18;
+    int depth = 8;     // pictures of 8 or 16 bits (16: linear)
+    bool srgb = false; // 8-bit pictures on the sRGB curve
 };
 
 // The default folder: the file's name without its folder and without ".vid".
@@ -172,6 +179,15 @@ int parse(int argc, char** argv, Options& o)
     }
     if (o.format == Format::mp4 && o.mosaic)
         return vid_cli_usage_error("export", "--mosaic makes no movie (mp4 takes RGB frames)");
+    if (const char* v = args.value("--depth")) {
+        const std::string d = v;
+        if (d != "8" && d != "16")
+            return vid_cli_usage_error("export", "depth " + d + " is not 8 or 16");
+        o.depth = d == "16" ? 16 : 8;
+    }
+    o.srgb = args.has("--srgb");
+    if (o.depth == 16 && (o.format == Format::mp4 || o.mosaic || o.srgb))
+        return vid_cli_usage_error("export", "--depth 16 gives linear PNG, PPM or raw pictures");
     if (o.format == Format::mp4 && o.out == "-")
         return vid_cli_usage_error("export", "mp4 needs a file (-o OUT.mp4), not -");
     o.timestamps = args.value("--timestamps");
@@ -335,15 +351,16 @@ bool close_sink(const Options& o, Sink& sink, bool raw_ok, long failed, long fir
 // Frame k as an image in `folder` (PNG, PPM, or PGM for mosaics). False with the reason said
 // and errno set.
 bool write_image(const Options& o, const std::string& folder, long k, int w, int h, bool two_bytes,
-                 const unsigned char* data, const uint16_t* samples)
+                 const unsigned char* data, const uint16_t* samples, int channels)
 {
     char name[32];
     snprintf(name, sizeof name, "/%05ld.%s", k, o.format == Format::png ? "png" : "ppm");
     std::string path = folder + name;
     if (o.mosaic)
         path.replace(path.size() - 3, 3, o.format == Format::png ? "png" : "pgm");
-    const int channels = o.mosaic ? 1 : 3;
-    const int depth = o.mosaic && two_bytes ? 16 : 8;
+    if (channels == 1)
+        path.replace(path.size() - 3, 3, o.format == Format::png ? "png" : "pgm");
+    const int depth = o.mosaic ? (two_bytes ? 16 : 8) : o.depth;
     std::string error;
     const bool ok = o.format == Format::png
                         ? write_png(path, w, h, channels, depth, data, samples, error)
@@ -410,9 +427,17 @@ int vid_export_main(int argc, char** argv)
     std::vector<unsigned char> rgb; // RGB frames come through the core's read path
     if (!o.mosaic)
         rgb.resize(size_t(reader.pixmap_size));
-    // A clip that describes its sensor is pictured by the description.
-    const VidPicture picture = vid_picture(reader);
-    std::vector<unsigned char> padded; // mp4 frames of odd sizes, grown by a pixel
+    // A clip that describes its sensor is pictured by the description; a mono clip as gray
+    // images, 16-bit and sRGB pictures one frame at a time.
+    VidPicture picture = vid_picture(reader);
+    picture.srgb = o.srgb;
+    const bool mono = vid_kind_is_mono(picture.kind);
+    const int channels = o.mosaic || mono ? 1 : 3;
+    const bool one_by_one = !o.mosaic && (o.depth == 16 || mono || o.srgb);
+    std::vector<uint16_t> picture16(one_by_one && o.depth == 16 ? size_t(w) * size_t(h) * 3 : 0);
+    if (one_by_one && mono && o.format == Format::mp4)
+        rgb.resize(size_t(reader.pixmap_size)); // a movie takes RGB: the gray spread
+    std::vector<unsigned char> padded;          // mp4 frames of odd sizes, grown by a pixel
     VidProgress progress("export", last - first);
     long failed = 0;
     bool raw_ok = true;
@@ -425,8 +450,14 @@ int vid_export_main(int argc, char** argv)
             read = vid_read_mosaic(reader, int(k), stored.data(), o.format == Format::raw, failure);
             if (read && two_bytes && o.format != Format::raw)
                 memcpy(samples.data(), stored.data(), stored.size());
+        } else if (one_by_one && o.depth == 16) {
+            read = vid_read_picture(reader, int(k), picture, picture16.data(), channels, true,
+                                    failure);
+            data = reinterpret_cast<const unsigned char*>(picture16.data());
+        } else if (one_by_one && o.format != Format::mp4) {
+            read = vid_read_picture(reader, int(k), picture, rgb.data(), channels, false, failure);
         } else {
-            read = vid_read_rgb(reader, int(k), 1, rgb.data(), 1, failure, &picture);
+            read = vid_read_picture(reader, int(k), picture, rgb.data(), 3, false, failure);
         }
         if (!read) {
             fprintf(stderr, "vid export: %s\n", vid_error_message(failure).c_str());
@@ -437,6 +468,10 @@ int vid_export_main(int argc, char** argv)
             continue;
         }
         size_t bytes = o.mosaic ? stored.size() : size_t(reader.pixmap_size);
+        if (one_by_one && o.format != Format::mp4)
+            bytes = size_t(w) * size_t(h) * size_t(channels) * (o.depth == 16 ? 2 : 1);
+        if (one_by_one && o.depth == 16 && o.format == Format::raw)
+            vid_store_samples16(picture16.data(), bytes / 2); // little-endian, as stored samples
         if (o.format == Format::mp4 && (w % 2 || h % 2)) {
             data = grown_to_even(data, w, h, padded);
             bytes = padded.size();
@@ -449,7 +484,8 @@ int vid_export_main(int argc, char** argv)
             }
             continue;
         }
-        if (!write_image(o, sink.folder, k, w, h, two_bytes, data, samples.data())) {
+        const uint16_t* deep = o.mosaic ? samples.data() : picture16.data();
+        if (!write_image(o, sink.folder, k, w, h, two_bytes, data, deep, channels)) {
             failed++;
             if (errno == ENOSPC || errno == EACCES || errno == EROFS) {
                 failed += last - k - 1; // every further image would fail the same way

@@ -15,6 +15,7 @@
 #include "vid_commands.h"
 #include "vid_clip.h"
 #include "vid_json.h"
+#include "vid_kind.h"
 #include "vid_records.h"
 #include "vid_output_file.h"
 #include "vid_format.h"
@@ -27,7 +28,8 @@ const VidSubcommand vid_import_command = {
     "images taken in the order given (all of one size; 8-bit; gray is spread to RGB).\n"
     "--kind bayer16 or bayer8 builds a file of raw Bayer mosaics instead, stored as given:\n"
     "from a stream of two-byte little-endian (or one-byte) samples, or from 16-bit (8-bit)\n"
-    "gray PNG/PGM images, as vid export --mosaic writes them.\n"
+    "gray PNG/PGM images, as vid export --mosaic writes them; mono16 and mono8 the same for\n"
+    "a mono sensor. --meta cfa=RGGB --meta bit_depth=12 describes the sensor.\n"
     "--frame-rate and --meta keep the clip's rate and metadata in OUT, with a timestamp per\n"
     "frame (frame k at k / R seconds when the rate is given, else the time of its import).\n"
     "OUT is written under a temporary name in its folder and renamed when complete. An OUT\n"
@@ -45,7 +47,8 @@ const VidSubcommand vid_import_command = {
          "fast as 9 at the same size"},
         {"--force", nullptr, nullptr, "replace OUT even when it exists and is not a VID file"},
         {"--kind", nullptr, "K",
-         "rgb (the default), bayer16 (two-byte samples) or bayer8 (one-byte samples)"},
+         "rgb (the default), bayer16 or mono16 (two-byte samples), bayer8 or mono8 (one-byte "
+         "samples)"},
         {"--frame-rate", nullptr, "R", "the clip's frame rate in frames per second"},
         {"--records", nullptr, "classic|compact",
          "classic records (the default; every version reads them) or compact ones (camera "
@@ -80,8 +83,8 @@ struct Options {
 // Bytes of one frame as stored: RGB 3 per pixel, mosaics 1 or 2 per sample.
 size_t stored_frame_bytes(const Options& o, int width, int height)
 {
-    return size_t(
-        vid_expanded_frame_bytes(width, height, o.kind != VidKind::rgb, o.kind != VidKind::bayer8));
+    return size_t(vid_expanded_frame_bytes(width, height, o.kind != VidKind::rgb,
+                                           vid_kind_sample_bytes(o.kind) == 2));
 }
 
 bool parse_size(const char* text, int& w, int& h)
@@ -127,7 +130,11 @@ int parse(int argc, char** argv, Options& o)
     if (const char* v = args.value("--kind")) {
         if (!vid_kind_parse(v, o.kind))
             return vid_cli_usage_error("import",
-                                       std::string("kind ") + v + " is not rgb, bayer16 or bayer8");
+                                       std::string("kind ") + v +
+                                           " is not rgb, bayer16, bayer8, mono16 or mono8");
+        // Mono frames are told apart by their clip block's sensor description.
+        if (vid_kind_is_mono(o.kind))
+            o.clip_block = true;
     }
     if (const char* v = args.value("--frame-rate")) {
         char* end = nullptr;
@@ -327,7 +334,7 @@ class Output {
 
 int import_images(const Options& o)
 {
-    const int sample_bytes = o.kind == VidKind::bayer16 ? 2 : 1;
+    const int sample_bytes = vid_kind_sample_bytes(o.kind);
     auto read = [&](const std::string& path, ImageSamples& image, std::string& error) {
         return o.kind == VidKind::rgb ? read_rgb_image(path, image, error)
                                       : read_mosaic_image(path, sample_bytes, image, error);
