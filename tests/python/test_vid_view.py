@@ -372,3 +372,50 @@ def test_the_doors_refuse_other_hosts_missing_tokens_slow_clients_and_a_taken_po
     finally:
         driver.quit()
         s.stop()
+
+
+def test_a_described_clip_is_shown_as_the_camera_saw_it(tmp_path):
+    """A 12-bit RGGB clip: a red patch shows red, a grey 12-bit field neither white nor black;
+    the levels, the histogram, the readout's raw sample and site, the sensor line."""
+    h, w = 48, 64
+    m = np.full((h, w), 1000, np.uint16)              # grey: about a quarter of 4095
+    red = np.zeros((16, 16), np.uint16)
+    red[0::2, 0::2] = 4095
+    m[8:24, 8:24] = red
+    path = tmp_path / "s.vid"
+    vid.write(path, m[None], kind="bayer16", metadata={"cfa": "RGGB", "bit_depth": 12})
+    s = Server(path)
+    try:
+        status, png, _ = s.get("/frame/0.png")
+        shown = png_pixels(png)
+        assert status == 200 and shown[15, 15].tolist() == [255, 0, 0]
+        assert 40 < shown[40, 50, 1] < 80                  # 1000 / 4095 of white, linear
+        status, data, _ = s.get("/histogram/0")
+        hist = json.loads(data)
+        assert hist["bits"] == 12 and sum(hist["bins"]) == h * w and hist["low"] == 0
+        status, png, _ = s.get("/frame/0.png?black=900&white=1100")
+        assert 100 < png_pixels(png)[40, 50, 1] < 160      # stretched about the grey
+        status, data, _ = s.get("/sample/0?x=8&y=8")
+        assert json.loads(data)["raw"] == 4095 and json.loads(data)["site"] == "R"
+        status, data, _ = s.get("/info")
+        assert json.loads(data)["sensor"]["cfa"] == "RGGB"
+        if shutil.which("chromium") and shutil.which("chromedriver"):
+            driver = browser()
+            try:
+                driver.get(s.url)
+                wait(driver, "viewer.shown === 0 && viewer.exact")
+                wait(driver, "document.getElementById('levels').style.display === 'flex'")
+                driver.execute_script("document.getElementById('zoom').value = '1';"
+                                      "document.getElementById('zoom').dispatchEvent(new Event('change'))")
+                pixel = "document.getElementById('canvas').getContext('2d').getImageData(%d, %d, 1, 1).data"
+                assert list(driver.execute_script("return Array.from(%s)" % (pixel % (15, 15))))[:3] == [255, 0, 0]
+                grey = driver.execute_script("return Array.from(%s)" % (pixel % (50, 40)))[1]
+                assert 30 < grey < 90
+                assert "RGGB, 12 bits" in driver.find_element("id", "sensor").text
+                assert "sensor" in driver.find_element("id", "meta").text
+                driver.execute_script("document.getElementById('auto').click()")
+                wait(driver, "viewer.levels.white !== null && viewer.shown === 0 && viewer.exact")
+            finally:
+                driver.quit()
+    finally:
+        s.stop()

@@ -1,6 +1,7 @@
 // vid view: a clip in the browser. A small HTTP server on 127.0.0.1 serves its own page and the
 // frames of the one file it opened: JPEG while the slider moves or the clip plays, exact PNG once
 // it stops, the clip's facts as JSON. cpp-httplib does the HTTP, libturbojpeg the JPEG.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -21,6 +22,7 @@
 #include "le_bytes.h"
 #include "vid_cli.h"
 #include "vid_clip.h"
+#include "vid_kind.h"
 #include "vid_commands.h"
 #include "vid_follow.h"
 #include "vid_read.h"
@@ -62,6 +64,17 @@ void on_signal(int)
     g_stop = true;
 }
 
+// How the page asks a frame of samples to be shown: black and white points in sensor units
+// (-1: the clip's own) and the sRGB curve on or off.
+struct Levels {
+    int black = -1, white = -1;
+    bool gamma = false;
+    bool operator==(const Levels& o) const
+    {
+        return black == o.black && white == o.white && gamma == o.gamma;
+    }
+};
+
 // The file, opened once, and the last frame read (a PNG after a JPEG of the same frame costs
 // no second read). Requests come from several connections: one at a time here.
 struct FrameCache {
@@ -69,34 +82,89 @@ struct FrameCache {
     VidHeader* reader = nullptr;
     VidPicture picture; // a clip that describes its sensor is pictured by the description
     int cached = -1;
+    Levels cached_levels;
     std::vector<unsigned char> rgb;
 
-    bool frame(int k, std::string& error)
+    // Frame k as RGB; a Bayer or mono clip's with the levels asked for (any levels, or the
+    // curve, make it pictured through its description, the defaults of its kind filling in).
+    bool frame(int k, std::string& error, const Levels& levels = Levels())
     {
-        if (k == cached)
+        if (k == cached && levels == cached_levels)
             return true;
         rgb.resize(size_t(reader->pixmap_size));
         VidError failure;
-        if (!vid_read_rgb(*reader, k, 1, rgb.data(), 1, failure, &picture)) {
+        VidPicture asked = picture;
+        const bool leveled = !(levels == Levels()) && vid_kind_has_samples(picture.kind);
+        if (leveled) {
+            asked.sensor.described = true;
+            asked.srgb = levels.gamma;
+            if (levels.black >= 0)
+                for (double& b : asked.sensor.black)
+                    b = levels.black;
+            if (levels.white > 0)
+                asked.sensor.white = levels.white;
+            for (double& b : asked.sensor.black)
+                b = std::min(b, asked.sensor.white - 1);
+        }
+        const bool read = leveled
+                              ? vid_read_picture(*reader, k, asked, rgb.data(), 3, false, failure)
+                              : vid_read_rgb(*reader, k, 1, rgb.data(), 1, failure, &picture);
+        if (!read) {
             error = vid_error_message(failure);
             cached = -1;
             return false;
         }
         cached = k;
+        cached_levels = levels;
         return true;
     }
 
     // frame(k), or the reader's failure as a 500 answer.
-    bool frame_or_answer(int k, httplib::Response& res)
+    bool frame_or_answer(int k, httplib::Response& res, const Levels& levels = Levels())
     {
         std::string error;
-        if (frame(k, error))
+        if (frame(k, error, levels))
             return true;
         res.status = 500;
         res.set_content(error, "text/plain");
         return false;
     }
 };
+
+// The histogram of a frame's samples (host order when two bytes): 256 bins over 0 to
+// 2^bits - 1, and the 0.1 and 99.9 percentiles of the samples.
+std::string histogram_json(const std::vector<unsigned char>& samples, bool two, int bits)
+{
+    const size_t n = two ? samples.size() / 2 : samples.size();
+    const uint32_t top = (1u << bits) - 1;
+    std::vector<uint64_t> fine(size_t(top) + 1, 0);
+    for (size_t i = 0; i < n; i++) {
+        uint32_t v = two ? reinterpret_cast<const uint16_t*>(samples.data())[i] : samples[i];
+        fine[std::min(v, top)]++;
+    }
+    uint64_t bins[256] = {};
+    for (uint32_t v = 0; v <= top; v++)
+        bins[uint64_t(v) * 256 / (uint64_t(top) + 1)] += fine[v];
+    uint32_t low = 0, high = top;
+    uint64_t seen = 0;
+    bool low_found = false;
+    for (uint32_t v = 0; v <= top; v++) {
+        seen += fine[v];
+        if (!low_found && seen * 1000 > n) {
+            low = v;
+            low_found = true;
+        }
+        if (seen * 1000 >= n * 999) {
+            high = v;
+            break;
+        }
+    }
+    std::string json = "{\"bits\": " + std::to_string(bits) + ", \"low\": " + std::to_string(low) +
+                       ", \"high\": " + std::to_string(high) + ", \"bins\": [";
+    for (int i = 0; i < 256; i++)
+        json += (i ? ", " : "") + std::to_string(bins[i]);
+    return json + "]}";
+}
 
 // A token of 128 random bits as 32 hexadecimal digits.
 std::string new_token()
@@ -273,7 +341,14 @@ void serve(httplib::Server& server, FrameCache* cache)
                                 "text/plain");
                 return;
             }
-            if (!cache->frame_or_answer(k, res))
+            Levels levels;
+            int value = 0;
+            if (frame_number(req.get_param_value("black"), value))
+                levels.black = value;
+            if (frame_number(req.get_param_value("white"), value))
+                levels.white = value;
+            levels.gamma = req.get_param_value("gamma") == "1";
+            if (!cache->frame_or_answer(k, res, levels))
                 return;
             rgb = cache->rgb;
             width = reader.width;
@@ -316,8 +391,8 @@ void serve(httplib::Server& server, FrameCache* cache)
         std::string json = "{\"frame\": " + std::to_string(k) + ", \"x\": " + std::to_string(x) +
                            ", \"y\": " + std::to_string(y) + ", \"rgb\": [" + std::to_string(p[0]) +
                            ", " + std::to_string(p[1]) + ", " + std::to_string(p[2]) + "]";
-        const VidKind kind = vid_kind(reader);
-        if (kind == VidKind::bayer8 || kind == VidKind::bayer16) {
+        const VidKind kind = cache->picture.kind;
+        if (vid_kind_has_samples(kind)) {
             std::vector<unsigned char> samples(reader.uncompressed_buffer_size);
             VidError failure;
             if (!vid_read_mosaic(reader, k, samples.data(), true, failure)) {
@@ -326,13 +401,40 @@ void serve(httplib::Server& server, FrameCache* cache)
                 return;
             }
             const size_t at = size_t(y) * size_t(reader.width) + size_t(x);
-            unsigned value = kind == VidKind::bayer16
+            unsigned value = vid_kind_sample_bytes(kind) == 2
                                  ? unsigned(reinterpret_cast<const uint16_t*>(samples.data())[at])
                                  : samples[at];
+            const char site = vid_cfa_site(cache->picture.sensor.cfa, x, y);
             json += ", \"raw\": " + std::to_string(value) + ", \"site\": \"" +
-                    std::string(1, vid_bayer_site(kind, reader.width, x, y)) + "\"";
+                    (site ? std::string(1, site) : std::string("mono")) + "\"";
         }
         res.set_content(json + "}", "application/json");
+    });
+    // A frame's samples as a histogram of 256 bins over the sensor's range (0 to 2^bits - 1),
+    // with the 0.1 and 99.9 percentiles: what the page's levels and automatic stretch use.
+    server.Get(R"(/histogram/(\d+))", [cache](const httplib::Request& req, httplib::Response& res) {
+        VidHeader& reader = *cache->reader;
+        int k = 0;
+        if (!frame_number(req.matches[1], k)) {
+            res.status = 400;
+            return;
+        }
+        std::lock_guard<std::mutex> hold(cache->lock);
+        const VidKind kind = cache->picture.kind;
+        if (k >= reader.num_frames || !vid_kind_has_samples(kind)) {
+            res.status = 404;
+            return;
+        }
+        std::vector<unsigned char> samples(reader.uncompressed_buffer_size);
+        VidError failure;
+        if (!vid_read_mosaic(reader, k, samples.data(), true, failure)) {
+            res.status = 500;
+            res.set_content(vid_error_message(failure), "text/plain");
+            return;
+        }
+        res.set_content(histogram_json(samples, vid_kind_sample_bytes(kind) == 2,
+                                       cache->picture.sensor.bit_depth),
+                        "application/json");
     });
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())
