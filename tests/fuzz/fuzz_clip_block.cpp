@@ -1,8 +1,9 @@
 // Fuzz target: arbitrary bytes as the clip block of a file of one frame (header, one table
 // entry pointing behind the bytes). Reads the block, its timestamps and its metadata as every
 // reader does, and the bytes themselves as metadata; any crash, out-of-bounds access, leak or
-// unbounded recursion is a finding. A block the reader takes must hold metadata that is one
-// JSON object nested at most 64 deep.
+// unbounded recursion is a finding. The bytes as metadata also go through the sensor
+// description and a render of a small frame by it. A block the reader takes must hold metadata that
+// is one JSON object nested at most 64 deep.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +15,30 @@
 #include "vid_clip.h"
 #include "vid_format.h"
 #include "vid_json.h"
+#include "vid_render.h"
+#include "vid_sensor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::string why;
-    if (vid_json_object_check(text, why))
+    if (vid_json_object_check(text, why)) {
         vid_json_compact(text);
+        // The sensor description every reader takes from the metadata, for each kind; one
+        // that is taken must render a small frame without reading or writing out of bounds.
+        for (VidKind kind :
+             {VidKind::rgb, VidKind::bayer8, VidKind::bayer16, VidKind::mono8, VidKind::mono16}) {
+            VidSensor sensor;
+            if (vid_sensor_parse(text, kind, 6, sensor, why) && sensor.described) {
+                unsigned char samples[2 * 6 * 4] = {1, 200, 3, 4, 250, 6, 7, 8};
+                unsigned char rgb[3 * 6 * 4];
+                vid_render8(sensor, samples,
+                            kind == VidKind::bayer16 || kind == VidKind::mono16 ? 2 : 1, 6, 4, rgb,
+                            3, true, nullptr);
+            }
+            vid_sensor_says_mono(text);
+        }
+    }
 
     std::vector<uint8_t> file(size_t(vid_table_end(1)) + size);
     vid_encode_header(file.data(), 16, 16, 1, false, true);
