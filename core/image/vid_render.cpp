@@ -72,8 +72,10 @@ struct Band {
 };
 
 // The row kernels: plain loops over whole rows that the compiler vectorises; on x86-64 with
-// the GNU toolchain each is also built for AVX2 and picked at run time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
+// the GNU toolchain each is also built for AVX2 and picked at run time (not in sanitizer
+// builds: the pick runs before their runtime is up).
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) &&         \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define VID_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define VID_ROW_KERNEL
