@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -179,7 +180,8 @@ TEST(Jobs, FollowerTakesEveryFrameAWriterAppends)
         VidHeader writer(path.c_str(), nullptr, 32, 16, reserve, recording);
         ASSERT_TRUE(writer.isOpen());
         writer.growTableWhenFull();
-        VidHeader follower(path.c_str(), nullptr);
+        std::unique_ptr<VidHeader> open_follower(new VidHeader(path.c_str(), nullptr));
+        VidHeader& follower = *open_follower;
         ASSERT_TRUE(follower.isOpen());
         std::vector<Bytes> frames;
         for (int k = 0; k < 5; k++) {
@@ -194,10 +196,10 @@ TEST(Jobs, FollowerTakesEveryFrameAWriterAppends)
                             follower.uncompressed_buffer + follower.uncompressed_buffer_size),
                       frames.back());
         }
+        // Closed before the finish: Windows cannot rename the finished file over one that is
+        // open (a follower across the finish is tested in Python, test_vid_live.py).
+        open_follower.reset();
         ASSERT_TRUE(writer.finish());
-        VidError error;
-        ASSERT_TRUE(vid_refresh(follower, error)) << vid_error_message(error);
-        EXPECT_EQ(follower.num_frames, 5);
         EXPECT_EQ(samples_of(path), frames);
     }
 }
