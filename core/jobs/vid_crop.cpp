@@ -25,6 +25,32 @@ bool refuse(VidError& error, VidResult result, const std::string& file, const st
     return false;
 }
 
+// A reader (or the writer) as the merge loop uses it, frames pictured by the clip's
+// description into a buffer of its own (the writer's: its pixmap).
+struct Pictured {
+    VidHeader* v;
+    VidPicture picture;
+    std::vector<unsigned char> rgb;
+    int width, height, pixmap_size;
+    unsigned char* pixmap;
+    VidError failure;
+
+    Pictured(VidHeader* vid, const VidPicture& p)
+        : v(vid), picture(p), width(vid->width), height(vid->height),
+          pixmap_size(vid->file_open_read_or_write == 1 ? vid->pixmap_size
+                                                        : 3 * vid->width * vid->height),
+          pixmap(vid->file_open_read_or_write == 1 ? vid->pixmap : nullptr)
+    {
+    }
+    bool readFrameFromVideoFile(int k)
+    {
+        rgb.resize(size_t(pixmap_size));
+        pixmap = rgb.data();
+        return vid_read_picture(*v, k, picture, pixmap, 3, false, failure);
+    }
+    bool writeNextFrameToVideoFile() { return v->writeNextFrameToVideoFile(); }
+};
+
 // The pattern of a mosaic cut out at (left, top) of one of pattern `cfa`.
 VidCfa shifted(VidCfa cfa, int left, int top)
 {
@@ -269,8 +295,30 @@ bool vid_crop(const std::string& out, const std::vector<VidCropInput>& inputs,
     plan.num_frames = int(frames);
     memcpy(plan.rgb, options.background, 3);
     plan.centre_across = true;
-    const MergeResult merged = merge_frames(plan, plans.data(), reader_list.data(), k, writer,
-                                            MergeProgress{progress, context});
+    // Inputs that describe their sensor are pictured by their description; when none does,
+    // every frame is read as clipCropMex reads it.
+    std::vector<Pictured> pictured;
+    bool described = false;
+    for (VidHeader* r : reader_list) {
+        pictured.push_back(Pictured(r, vid_picture(*r)));
+        described = described || pictured.back().picture.sensor.described;
+    }
+    MergeResult merged;
+    if (described) {
+        Pictured out_pictured(&writer, VidPicture());
+        std::vector<Pictured*> list;
+        for (Pictured& p : pictured)
+            list.push_back(&p);
+        merged = merge_frames(plan, plans.data(), list.data(), k, out_pictured,
+                              MergeProgress{progress, context});
+        if (merged.status == MergeResult::kReadFailed) {
+            error = pictured[size_t(merged.input)].failure;
+            return false;
+        }
+    } else {
+        merged = merge_frames(plan, plans.data(), reader_list.data(), k, writer,
+                              MergeProgress{progress, context});
+    }
     if (merged.status == MergeResult::kReadFailed) {
         error = reader_list[size_t(merged.input)]->lastError();
         return false;

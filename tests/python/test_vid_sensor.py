@@ -160,3 +160,5 @@ def test_crop_keeps_samples_and_moves_the_pattern_with_the_box(tmp_path, describ
     assert vid.crop(out, src, box=(3, 1, 11, 9), rgb=True) == (2, 16, 16)
     with vid.open(out) as clip:
         assert clip.kind == "rgb"
+        if described:   # pictured by the description: the red field is red
+            assert np.all(clip[0] == [255, 0, 0], axis=2).sum() >= 5 * 7
