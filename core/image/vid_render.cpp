@@ -2,6 +2,7 @@
 #include "vid_render.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -63,6 +64,9 @@ struct Job {
     const unsigned char* to8 = nullptr; // 4096 entries: value >> 4 to a byte
     uint16_t* out16 = nullptr;
     int channels = 3;
+    // Two-byte samples in the host's order, one black level, no matrix, linear output: the
+    // samples are demosaiced as they are and the levels applied on the way out.
+    bool direct = false;
 };
 
 struct Band {
@@ -295,6 +299,33 @@ void mono_rows(const Job& j, int y0, int y1)
     }
 }
 
+// One row of R, G, B planes of raw samples straight to the output: (value - black) * k[c],
+// clamped, then 8 bits linear or 16 bits, interleaved (the direct path: no normalised plane).
+VID_ROW_KERNEL void direct_row(const uint16_t* __restrict R, const uint16_t* __restrict G,
+                               const uint16_t* __restrict B, int width, float black, const float* k,
+                               unsigned char* __restrict out8, uint16_t* __restrict out16)
+{
+    const float kr = k[0], kg = k[1], kb = k[2];
+    if (out16 != nullptr)
+        for (int x = 0; x < width; x++) {
+            out16[3 * x] = uint16_t(
+                int(std::min(65535.0f, std::max(0.0f, (float(R[x]) - black) * kr)) + 0.5f));
+            out16[3 * x + 1] = uint16_t(
+                int(std::min(65535.0f, std::max(0.0f, (float(G[x]) - black) * kg)) + 0.5f));
+            out16[3 * x + 2] = uint16_t(
+                int(std::min(65535.0f, std::max(0.0f, (float(B[x]) - black) * kb)) + 0.5f));
+        }
+    else
+        for (int x = 0; x < width; x++) {
+            out8[3 * x] =
+                uint8_t(int(std::min(255.0f, std::max(0.0f, (float(R[x]) - black) * kr)) + 0.5f));
+            out8[3 * x + 1] =
+                uint8_t(int(std::min(255.0f, std::max(0.0f, (float(G[x]) - black) * kg)) + 0.5f));
+            out8[3 * x + 2] =
+                uint8_t(int(std::min(255.0f, std::max(0.0f, (float(B[x]) - black) * kb)) + 0.5f));
+        }
+}
+
 void demosaic_rows(const Job& j, int y0, int y1)
 {
     const int w = j.width, h = j.height;
@@ -314,11 +345,21 @@ void demosaic_rows(const Job& j, int y0, int y1)
             demosaic_pixel(r, w, x, green_x, red_row, R, G, B);
         for (int x = std::max(2, w - 2); x < w; x++)
             demosaic_pixel(r, w, x, green_x, red_row, R, G, B);
+        const size_t at = size_t(y) * size_t(w) * 3;
+        if (j.direct) {
+            // Levels and gains at once: the demosaic is linear, and the black level is one.
+            const float scale = float(65535.0 / (j.sensor->white - j.sensor->black[0])) *
+                                (j.out16 != nullptr ? 1.0f : 255.0f / 65535.0f);
+            const float k[3] = {scale * j.transform.m[0], scale * j.transform.m[4],
+                                scale * j.transform.m[8]};
+            direct_row(R, G, B, w, float(j.sensor->black[0]), k, j.out16 ? nullptr : j.out8 + at,
+                       j.out16 ? j.out16 + at : nullptr);
+            continue;
+        }
         if (j.transform.diagonal)
             gains_row(j.transform.m[0], j.transform.m[4], j.transform.m[8], R, G, B, w);
         else if (!j.transform.plain)
             transform_row(j.transform, R, G, B, w);
-        const size_t at = size_t(y) * size_t(w) * 3;
         if (j.out16 != nullptr)
             interleave16(R, G, B, w, j.out16 + at);
         else
@@ -346,16 +387,26 @@ bool render(Job& j, std::string* report)
                 j.height, j.sample_bytes);
     VID_FAIL_IF(j.channels != 3 && !(j.channels == 1 && j.sensor->cfa == VidCfa::none), false,
                 report, "a frame with a colour-filter pattern renders to three channels\n");
-    std::unique_ptr<uint16_t[]> plane(new (std::nothrow)
-                                          uint16_t[size_t(j.width) * size_t(j.height)]);
-    VID_FAIL_IF(!plane, false, report, "out of memory for a frame of %d x %d pixels\n", j.width,
-                j.height);
-    j.plane = plane.get();
     j.transform = transform_of(*j.sensor);
+    const uint16_t probe = 1;
+    const bool little = *reinterpret_cast<const unsigned char*>(&probe) == 1;
+    const double* b = j.sensor->black;
+    j.direct = j.sample_bytes == 2 && little && j.sensor->cfa != VidCfa::none &&
+               !j.sensor->has_matrix && j.to8 == nullptr && b[0] == b[1] && b[0] == b[2] &&
+               b[0] == b[3] && reinterpret_cast<uintptr_t>(j.samples) % alignof(uint16_t) == 0;
+    std::unique_ptr<uint16_t[]> plane;
+    if (j.direct) {
+        j.plane = const_cast<uint16_t*>(reinterpret_cast<const uint16_t*>(j.samples));
+    } else {
+        plane.reset(new (std::nothrow) uint16_t[size_t(j.width) * size_t(j.height)]);
+        VID_FAIL_IF(!plane, false, report, "out of memory for a frame of %d x %d pixels\n", j.width,
+                    j.height);
+        j.plane = plane.get();
+    }
     int workers = std::min(get_num_processing_cores(), kVidMaxWorkers);
     workers = std::max(1, std::min(workers, j.height / kMinRowsPerWorker));
     Band bands[kVidMaxWorkers];
-    for (int stage = 0; stage < 2; stage++) {
+    for (int stage = j.direct ? 1 : 0; stage < 2; stage++) {
         for (int i = 0; i < workers; i++)
             bands[i] = Band{&j, int(int64_t(j.height) * i / workers),
                             int(int64_t(j.height) * (i + 1) / workers), stage};
