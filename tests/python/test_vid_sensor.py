@@ -162,3 +162,21 @@ def test_crop_keeps_samples_and_moves_the_pattern_with_the_box(tmp_path, describ
         assert clip.kind == "rgb"
         if described:   # pictured by the description: the red field is red
             assert np.all(clip[0] == [255, 0, 0], axis=2).sum() >= 5 * 7
+
+
+def test_raw_samples_at_scale(tmp_path):
+    da = pytest.importorskip("dask.array")
+    pytest.importorskip("xarray")
+    path = str(tmp_path / "r.vid")
+    frames = np.stack([flat_mosaic("GRBG", 12, c) for c in ("red", "green", "blue")])
+    vid.write(path, frames, kind="bayer16", metadata={"cfa": "GRBG", "bit_depth": 12},
+              timestamps=[0, 10, 20])
+    with vid.open(path) as clip:
+        assert (clip.shape, clip.ndim, clip.dtype) == ((3, H, W, 3), 4, np.uint8)
+        lazy = da.from_array(clip, chunks=(1, H, W, 3))
+        assert np.array_equal(lazy[1:].compute(), clip[1:])
+        assert np.array_equal(clip.mosaic([2, 0]), frames[[2, 0]])
+    assert np.array_equal(vid.dask_array(path, raw=True).compute(), frames)
+    x = vid.xarray(path, raw=True)
+    assert x.dims == ("time", "y", "x") and x.attrs["sensor"]["cfa"] == "GRBG"
+    assert x.time.dtype == np.dtype("datetime64[ns]")
