@@ -292,3 +292,14 @@ bool vid_cli_json_value(const std::string& v, std::string& out, std::string& why
     out = vid_cli_json_string(v.c_str());
     return true;
 }
+
+bool vid_cli_key_value(const char* argument, std::string& key, std::string& value, std::string& why)
+{
+    const char* eq = strchr(argument, '=');
+    if (eq == nullptr || eq == argument) {
+        why = "expected KEY=VALUE";
+        return false;
+    }
+    key.assign(argument, eq);
+    return vid_cli_json_value(eq + 1, value, why);
+}

@@ -105,3 +105,7 @@ class VidProgress {
 // in quotes, an array, an object) as written, other text as a JSON string. False with `why`
 // for a value that starts as an array or object but is no valid JSON.
 bool vid_cli_json_value(const std::string& v, std::string& out, std::string& why);
+// A KEY=VALUE argument: its key, and its value as JSON (vid_cli_json_value). False with
+// `why` ("expected KEY=VALUE", or what is wrong with the value).
+bool vid_cli_key_value(const char* argument, std::string& key, std::string& value,
+                       std::string& why);

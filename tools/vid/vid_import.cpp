@@ -152,15 +152,12 @@ int parse(int argc, char** argv, Options& o)
     }
     std::string members;
     for (const char* v : args.values("--meta")) {
-        const char* eq = strchr(v, '=');
-        if (eq == nullptr || eq == v)
-            return vid_cli_usage_error("import",
-                                       std::string("bad metadata ") + v + " (expected KEY=VALUE)");
-        std::string value, why;
-        if (!vid_cli_json_value(eq + 1, value, why))
-            return vid_cli_usage_error("import", std::string("bad metadata ") + v + ": " + why);
-        members += (members.empty() ? "" : ", ") + vid_cli_json_string(std::string(v, eq).c_str()) +
-                   ": " + value;
+        std::string key, value, why;
+        if (!vid_cli_key_value(v, key, value, why))
+            return vid_cli_usage_error(
+                "import", std::string("bad metadata ") + v +
+                              (why == "expected KEY=VALUE" ? " (" + why + ")" : ": " + why));
+        members += (members.empty() ? "" : ", ") + vid_cli_json_string(key.c_str()) + ": " + value;
         o.clip_block = true;
     }
     o.metadata = "{" + members + "}";

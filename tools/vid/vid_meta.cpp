@@ -1,7 +1,6 @@
 // vid meta: sets or removes keys of a clip's metadata (its sensor description among them)
 // without re-encoding a frame.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,14 +38,10 @@ int vid_meta_main(int argc, char** argv)
         return vid_cli_usage_error("meta", "give one FILE");
     std::vector<std::pair<std::string, std::string>> set;
     for (const char* v : args.values("--set")) {
-        const char* eq = strchr(v, '=');
-        if (eq == nullptr || eq == v)
-            return vid_cli_usage_error("meta",
-                                       std::string("bad key ") + v + " (expected KEY=VALUE)");
-        std::string value, why;
-        if (!vid_cli_json_value(eq + 1, value, why))
-            return vid_cli_usage_error("meta", std::string("bad value ") + v + ": " + why);
-        set.emplace_back(std::string(v, eq), value);
+        std::string key, value, why;
+        if (!vid_cli_key_value(v, key, value, why))
+            return vid_cli_usage_error("meta", std::string("bad --set ") + v + ": " + why);
+        set.emplace_back(key, value);
     }
     std::vector<std::string> unset;
     for (const char* v : args.values("--unset"))

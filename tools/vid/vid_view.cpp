@@ -131,6 +131,19 @@ struct FrameCache {
     }
 };
 
+// Frame k's samples as stored (host order), or the reader's failure as a 500 answer.
+bool samples_or_answer(VidHeader& reader, int k, std::vector<unsigned char>& samples,
+                       httplib::Response& res)
+{
+    samples.resize(reader.uncompressed_buffer_size);
+    VidError failure;
+    if (vid_read_mosaic(reader, k, samples.data(), true, failure))
+        return true;
+    res.status = 500;
+    res.set_content(vid_error_message(failure), "text/plain");
+    return false;
+}
+
 // The histogram of a frame's samples (host order when two bytes): 256 bins over 0 to
 // 2^bits - 1, and the 0.1 and 99.9 percentiles of the samples.
 std::string histogram_json(const std::vector<unsigned char>& samples, bool two, int bits)
@@ -393,13 +406,9 @@ void serve(httplib::Server& server, FrameCache* cache)
                            ", " + std::to_string(p[1]) + ", " + std::to_string(p[2]) + "]";
         const VidKind kind = cache->picture.kind;
         if (vid_kind_has_samples(kind)) {
-            std::vector<unsigned char> samples(reader.uncompressed_buffer_size);
-            VidError failure;
-            if (!vid_read_mosaic(reader, k, samples.data(), true, failure)) {
-                res.status = 500;
-                res.set_content(vid_error_message(failure), "text/plain");
+            std::vector<unsigned char> samples;
+            if (!samples_or_answer(reader, k, samples, res))
                 return;
-            }
             const size_t at = size_t(y) * size_t(reader.width) + size_t(x);
             unsigned value = vid_kind_sample_bytes(kind) == 2
                                  ? unsigned(reinterpret_cast<const uint16_t*>(samples.data())[at])
@@ -425,13 +434,9 @@ void serve(httplib::Server& server, FrameCache* cache)
             res.status = 404;
             return;
         }
-        std::vector<unsigned char> samples(reader.uncompressed_buffer_size);
-        VidError failure;
-        if (!vid_read_mosaic(reader, k, samples.data(), true, failure)) {
-            res.status = 500;
-            res.set_content(vid_error_message(failure), "text/plain");
+        std::vector<unsigned char> samples;
+        if (!samples_or_answer(reader, k, samples, res))
             return;
-        }
         res.set_content(histogram_json(samples, vid_kind_sample_bytes(kind) == 2,
                                        cache->picture.sensor.bit_depth),
                         "application/json");
