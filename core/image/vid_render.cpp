@@ -128,9 +128,34 @@ void normalise(const Job& j, int y0, int y1)
     }
 }
 
-// Gradient-corrected bilinear interpolation of the interior pixels [2, width - 2) of a row:
-// every formula for every pixel, the site's taken (no branch in the loop). r[0..4]: rows y-2
-// .. y+2. green_x: parity of the row's green columns; red_row: the row's other colour is red.
+// The 5 x 5 neighbourhood of a pixel: the sample itself, its neighbours one and two away
+// across and along, and the sum of the four diagonal ones.
+struct Neighbours {
+    int c, n1, s1, w1, e1, n2, s2, w2, e2, diag;
+};
+
+// Gradient-corrected bilinear interpolation of one pixel: every formula, the site's taken (no
+// branch, so that the row loop vectorises). green: the pixel is a green site; red_row: the
+// row's other colour is red.
+inline void interpolate(const Neighbours& p, int green, int red_row, uint16_t& R, uint16_t& G,
+                        uint16_t& B)
+{
+    const int cross2 = p.n2 + p.s2 + p.w2 + p.e2;
+    const int g_rb = clamp16i((4 * p.c + 2 * (p.n1 + p.s1 + p.w1 + p.e1) - cross2 + 4) >> 3);
+    const int rb_diag = clamp16i((12 * p.c + 4 * p.diag - 3 * cross2 + 8) >> 4);
+    const int across = clamp16i(
+        (10 * p.c + 8 * (p.w1 + p.e1) - 2 * (p.w2 + p.e2) - 2 * p.diag + (p.n2 + p.s2) + 8) >> 4);
+    const int along = clamp16i(
+        (10 * p.c + 8 * (p.n1 + p.s1) - 2 * (p.n2 + p.s2) - 2 * p.diag + (p.w2 + p.e2) + 8) >> 4);
+    const int own = green ? across : p.c;      // the row's other colour
+    const int other = green ? along : rb_diag; // the colour of the rows above and below
+    G = uint16_t(green ? p.c : g_rb);
+    R = uint16_t(red_row ? own : other);
+    B = uint16_t(red_row ? other : own);
+}
+
+// The interior pixels [2, width - 2) of a row. r[0..4]: rows y-2 .. y+2; green_x: parity of
+// the row's green columns.
 VID_ROW_KERNEL void demosaic_row(const uint16_t* const* r, int width, int green_x, int red_row,
                                  uint16_t* __restrict R, uint16_t* __restrict G,
                                  uint16_t* __restrict B)
@@ -141,23 +166,10 @@ VID_ROW_KERNEL void demosaic_row(const uint16_t* const* r, int width, int green_
     const uint16_t* __restrict r3 = r[3];
     const uint16_t* __restrict r4 = r[4];
     for (int x = 2; x < width - 2; x++) {
-        const int c = r2[x];
-        const int n1 = r1[x], s1 = r3[x], w1 = r2[x - 1], e1 = r2[x + 1];
-        const int n2 = r0[x], s2 = r4[x], w2 = r2[x - 2], e2 = r2[x + 2];
-        const int diag = r1[x - 1] + r1[x + 1] + r3[x - 1] + r3[x + 1];
-        const int cross2 = n2 + s2 + w2 + e2;
-        const int g_rb = clamp16i((4 * c + 2 * (n1 + s1 + w1 + e1) - cross2 + 4) >> 3);
-        const int rb_diag = clamp16i((12 * c + 4 * diag - 3 * cross2 + 8) >> 4);
-        const int across =
-            clamp16i((10 * c + 8 * (w1 + e1) - 2 * (w2 + e2) - 2 * diag + (n2 + s2) + 8) >> 4);
-        const int along =
-            clamp16i((10 * c + 8 * (n1 + s1) - 2 * (n2 + s2) - 2 * diag + (w2 + e2) + 8) >> 4);
-        const int green = (x & 1) == green_x;
-        const int own = green ? across : c;        // the row's other colour
-        const int other = green ? along : rb_diag; // the colour of the rows above and below
-        G[x] = uint16_t(green ? c : g_rb);
-        R[x] = uint16_t(red_row ? own : other);
-        B[x] = uint16_t(red_row ? other : own);
+        const Neighbours p{
+            r2[x], r1[x], r3[x],     r2[x - 1], r2[x + 1],
+            r0[x], r4[x], r2[x - 2], r2[x + 2], r1[x - 1] + r1[x + 1] + r3[x - 1] + r3[x + 1]};
+        interpolate(p, (x & 1) == green_x, red_row, R[x], G[x], B[x]);
     }
 }
 
@@ -167,24 +179,10 @@ void demosaic_pixel(const uint16_t* const* r, int width, int x, int green_x, int
 {
     const int xm2 = reflect(x - 2, width), xm1 = reflect(x - 1, width);
     const int xp1 = reflect(x + 1, width), xp2 = reflect(x + 2, width);
-    const int c = r[2][x];
-    const int n1 = r[1][x], s1 = r[3][x], w1 = r[2][xm1], e1 = r[2][xp1];
-    const int n2 = r[0][x], s2 = r[4][x], w2 = r[2][xm2], e2 = r[2][xp2];
-    const int diag = r[1][xm1] + r[1][xp1] + r[3][xm1] + r[3][xp1];
-    const int cross2 = n2 + s2 + w2 + e2;
-    int own, other, g;
-    if ((x & 1) == green_x) {
-        g = c;
-        own = clamp16i((10 * c + 8 * (w1 + e1) - 2 * (w2 + e2) - 2 * diag + (n2 + s2) + 8) >> 4);
-        other = clamp16i((10 * c + 8 * (n1 + s1) - 2 * (n2 + s2) - 2 * diag + (w2 + e2) + 8) >> 4);
-    } else {
-        g = clamp16i((4 * c + 2 * (n1 + s1 + w1 + e1) - cross2 + 4) >> 3);
-        own = c;
-        other = clamp16i((12 * c + 4 * diag - 3 * cross2 + 8) >> 4);
-    }
-    G[x] = uint16_t(g);
-    R[x] = uint16_t(red_row ? own : other);
-    B[x] = uint16_t(red_row ? other : own);
+    const Neighbours p{
+        r[2][x], r[1][x], r[3][x],   r[2][xm1], r[2][xp1],
+        r[0][x], r[4][x], r[2][xm2], r[2][xp2], r[1][xm1] + r[1][xp1] + r[3][xm1] + r[3][xp1]};
+    interpolate(p, (x & 1) == green_x, red_row, R[x], G[x], B[x]);
 }
 
 // One row of R, G, B planes through gains alone (a transform without a matrix), in place.
