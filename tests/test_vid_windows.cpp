@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "VidHeader.h"
@@ -80,3 +81,29 @@ TEST(VidOnWindows, RawAndPpmRoundTripsVerifyAndRepair)
 }
 
 } // namespace
+
+// Windows cannot rename a finished file over one another handle holds open: a writer past its
+// table that finishes while a reader is open says so (a failure, with what the file keeps),
+// leaves no temporary file, and its file still reads the frames of its table.
+TEST(VidOnWindows, AFinishThatCannotRenameSaysSo)
+{
+    vidtest::TempDir dir;
+    const std::string path = dir.file("held.vid");
+    VidHeader w(path.c_str(), nullptr, 16, 8, 2);
+    ASSERT_TRUE(w.isOpen());
+    w.growTableWhenFull();
+    for (int k = 0; k < 4; k++) {
+        memcpy(w.pixmap, vidtest::make_rgb_frame(16, 8, k).data(), size_t(w.pixmap_size));
+        ASSERT_TRUE(w.writeNextFrameToVideoFile());
+    }
+    {
+        VidHeader held(path.c_str(), nullptr);
+        ASSERT_TRUE(held.isOpen());
+        EXPECT_FALSE(w.finish());
+        EXPECT_EQ(w.lastError().result, VidResult::not_permitted); // the system refused
+        EXPECT_NE(w.lastError().detail.find("it keeps its 4 frames"), std::string::npos)
+            << w.lastError().detail;
+    }
+    EXPECT_TRUE(vidtest::read_file(path + ".partial0").empty());
+    EXPECT_EQ(frames_of(path).size(), 2u);
+}

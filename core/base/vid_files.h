@@ -199,12 +199,16 @@ inline bool vid_same_path(const char* a, const char* b)
 }
 
 // Renames `from` to `to`, replacing `to` if it exists, in one step where the file system
-// allows. Returns 0 on success, -1 on failure.
+// allows. Returns 0 on success, -1 on failure with errno set.
 inline int vid_replace_file(const char* from, const char* to)
 {
 #ifdef _WIN32
-    // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
-    return MoveFileExA(from, to, 0x1 | 0x8) != 0 ? 0 : -1;
+    // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH. The call sets no errno, which every
+    // caller reads: a failure (most often a file another handle holds open) is said as EACCES.
+    if (MoveFileExA(from, to, 0x1 | 0x8) != 0)
+        return 0;
+    errno = EACCES;
+    return -1;
 #else
     return rename(from, to) == 0 ? 0 : -1;
 #endif

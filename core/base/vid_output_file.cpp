@@ -99,7 +99,7 @@ bool VidOutputFile::commit(std::string& error)
     stream_ = nullptr;
     int why = complete_stream(f, direct_);
     if (why == 0 && !direct_ && vid_replace_file(temp_.c_str(), path_.c_str()) != 0)
-        why = errno;
+        why = errno != 0 ? errno : EIO;
     if (why != 0) {
         error_number_ = why;
         error = path_ + ": cannot write: " + strerror(why);
