@@ -31,6 +31,25 @@
 %! end
 
 %!test
+%! % the same red field at each bit depth, one-byte samples at 8 bits
+%! for bits = [8 10 14 16]
+%!   kind = "bayer16";
+%!   white = 2 ^ bits - 1;
+%!   m = zeros (16, 24, "uint16");
+%!   m(1:2:end, 1:2:end) = white;
+%!   if (bits == 8)
+%!     kind = "bayer8";
+%!     m = uint8 (m);
+%!   end
+%!   name = vid_tmp (sprintf ("red-%d.vid", bits));
+%!   w = VidWriter (name, 24, 16, "Kind", kind, "Metadata", struct ("cfa", "RGGB", "bit_depth", bits));
+%!   writeVideo (w, m);
+%!   close (w);
+%!   f = read (VidReader (name), 1);
+%!   assert (squeeze (f(8, 12, :))', uint8 ([255 0 0]));
+%! end
+
+%!test
 %! ramp = uint16 (repmat (round ((0:23) * 4095 / 23), 16, 1));
 %! name = vid_tmp ("mono.vid");
 %! w = VidWriter (name, 24, 16, "Kind", "mono16", "Metadata", struct ("bit_depth", 12));
