@@ -145,11 +145,14 @@ int main(int argc, char** argv)
     s.white = 4095;
     s.gains[0] = 1.9;
     s.gains[2] = 1.6;
+    std::vector<uint16_t> out16(3 * size_t(W) * H);
     std::vector<std::function<void()>> c = {
         [&] { vid_render8(s, mosaic.data(), 2, int(W), int(H), out.data(), 3, false, nullptr); },
         [&] {
             bayer_interpolate_MT(const_cast<unsigned char*>(mosaic.data()), out.data(), W, H, 1);
         },
+        [&] { vid_render8(s, mosaic.data(), 2, int(W), int(H), out.data(), 3, true, nullptr); },
+        [&] { vid_render16(s, mosaic.data(), 2, int(W), int(H), out16.data(), 3, nullptr); },
     };
 #if VID_BENCH_OPENCV
     cv::setNumThreads(get_num_processing_cores());
@@ -171,9 +174,11 @@ int main(int argc, char** argv)
     printf("  vid_render (levels, gains)   %7.1f Mpixel/s\n", mp / best[0]);
     printf("  fixed two-byte demosaic      %7.1f Mpixel/s   vid_render is %.2f times as fast\n",
            mp / best[1], best[1] / best[0]);
+    printf("  vid_render, sRGB bytes       %7.1f Mpixel/s\n", mp / best[2]);
+    printf("  vid_render, 16-bit output    %7.1f Mpixel/s\n", mp / best[3]);
 #if VID_BENCH_OPENCV
     printf("  OpenCV edge-aware 16-bit     %7.1f Mpixel/s   vid_render is %.2f times as fast\n",
-           mp / best[2], best[2] / best[0]);
+           mp / best[4], best[4] / best[0]);
 #endif
     return 0;
 }

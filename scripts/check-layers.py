@@ -15,7 +15,7 @@ LAYERS = [
     ("records", ["vid_compact"]),
     ("records", ["vid_record"]),
     ("image", ["bayer", "bayer_simd", "bayer_simd_avx2", "bayer_simd_sse41", "bayer_kernels",
-               "bayer16", "bayer_interpolate_MT", "read-frame", "vid_sensor", "vid_render"]),
+               "bayer16", "bayer_interpolate_MT", "read-frame", "vid_sensor", "vid_render", "vid_render_path"]),
     ("container", ["vid_clip"]),
     ("container", ["VidHeader", "vid_header_report", "vid_header_files"]),
     ("container", ["vid_records", "vid_read", "vid_follow"]),
@@ -25,7 +25,7 @@ LAYER = {unit: n for n, (_, units) in enumerate(LAYERS) for unit in units}
 FOLDER = {unit: folder for folder, units in LAYERS for unit in units}
 # Private to the core: the front ends reach them only through the core's API. (The programs'
 # file helpers and thread primitives are shared with tools/ on purpose.)
-PRIVATE = {"vid_header_report", "bayer_simd", "bayer_kernels"}
+PRIVATE = {"vid_header_report", "bayer_simd", "bayer_kernels", "vid_render_path"}
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 core = os.path.join(root, "core")

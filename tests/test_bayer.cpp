@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "bayer.h"
 #include "bayer_simd.h"
 #include "demosaic_images.h"
 #include "demosaic_reference.h"
+#include "vid_render_path.h"
 
 namespace {
 
@@ -279,3 +281,49 @@ TEST(GpBayerInterpolate, MatchesReferenceOnUnexpandedImages)
 }
 
 } // namespace
+
+// The renderer's 8-bit row kernels against its exact arithmetic (the portable path), on every
+// pattern, sample width and level layout that takes them, at widths that leave the kernels a
+// remainder: every byte within 1. Samples far above the white level stay in bounds and white.
+TEST(VidRender8, KernelsMatchExactArithmetic)
+{
+    struct Case {
+        int bytes, bits;
+        double black, gain_r;
+    } cases[] = {{2, 12, 0, 1}, {2, 12, 256, 1.9}, {2, 16, 0, 1}, {2, 14, 100, 2.5}, {1, 8, 16, 1}};
+    for (BayerPath path : {BAYER_PATH_SSE41, BAYER_PATH_AVX2}) {
+        if (!bayer_path_available(path))
+            continue;
+        for (const Case& c : cases)
+            for (VidCfa cfa : {VidCfa::rggb, VidCfa::bggr, VidCfa::grbg, VidCfa::gbrg})
+                for (int w : {5, 37, 64}) {
+                    const int h = 9;
+                    std::vector<unsigned char> samples =
+                        photographic_mosaic(w, h, c.bytes == 2, 7, (1u << c.bits) - 1);
+                    VidSensor s =
+                        vid_sensor_default(c.bytes == 2 ? VidKind::bayer16 : VidKind::bayer8, w);
+                    s.described = true;
+                    s.cfa = cfa;
+                    s.bit_depth = c.bits;
+                    s.white = (1 << c.bits) - 1;
+                    for (double& b : s.black)
+                        b = c.black;
+                    s.gains[0] = c.gain_r;
+                    std::vector<unsigned char> want(3 * size_t(w) * h), got(want.size());
+                    ASSERT_TRUE(vid_render8_on_path(s, samples.data(), c.bytes, w, h, want.data(),
+                                                    3, false, BAYER_PATH_PORTABLE, nullptr));
+                    ASSERT_TRUE(vid_render8_on_path(s, samples.data(), c.bytes, w, h, got.data(), 3,
+                                                    false, path, nullptr));
+                    for (size_t i = 0; i < want.size(); i++)
+                        ASSERT_LE(std::abs(int(got[i]) - int(want[i])), 1)
+                            << "path " << path << ", " << c.bits << " bits, " << vid_cfa_name(cfa)
+                            << ", width " << w << ", byte " << i;
+                    if (c.bytes == 2) {
+                        for (size_t i = 0; i < samples.size(); i += 7)
+                            samples[i + 1 - i % 2] = 0xFF; // 0xFFxx or 0xxxFF: above white
+                        ASSERT_TRUE(vid_render8_on_path(s, samples.data(), 2, w, h, got.data(), 3,
+                                                        false, path, nullptr));
+                    }
+                }
+    }
+}

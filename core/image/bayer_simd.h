@@ -9,6 +9,8 @@
 // Kernels keep no state; several threads may run them at once.
 #pragma once
 
+#include <stdint.h>
+
 enum BayerPath {
     BAYER_PATH_PORTABLE = 0,
     BAYER_PATH_SSE41 = 1,
@@ -50,3 +52,13 @@ int tile_row_sse41(const unsigned char* up, const unsigned char* mid, const unsi
                    unsigned char* out_row, int x, int x_end, int colour_parity, int colour_is_red);
 int tile_row_avx2(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
                   unsigned char* out_row, int x, int x_end, int colour_parity, int colour_is_red);
+
+// The renderer's 8-bit row kernel (vid_render.cpp) over values of at most 15 bits: rows[0..4]
+// are the rows y-2 .. y+2, green_x the parity of the row's green columns, red_row whether its
+// other colour is red; black and the channels' factors k (Q15, below 32768) give the output
+// byte (value - black) * k / 32768. Writes RGB bytes of out_row from column x (even) while every
+// column it reads stays below width and returns the first column it did not write.
+int render8_row_sse41(const uint16_t* const rows[5], int x, int width, int green_x, int red_row,
+                      int black, const short k[3], unsigned char* out_row);
+int render8_row_avx2(const uint16_t* const rows[5], int x, int width, int green_x, int red_row,
+                     int black, const short k[3], unsigned char* out_row);

@@ -45,6 +45,11 @@ struct V {
     static T subs_u(T a, T b) { return _mm256_subs_epu16(a, b); }
     static T max_u(T a, T b) { return _mm256_max_epu16(a, b); }
     static T min_u(T a, T b) { return _mm256_min_epu16(a, b); }
+    static T avg_u(T a, T b) { return _mm256_avg_epu16(a, b); }
+    static T adds_s(T a, T b) { return _mm256_adds_epi16(a, b); }
+    static T max_s(T a, T b) { return _mm256_max_epi16(a, b); }
+    template <int n> static T srai(T a) { return _mm256_srai_epi16(a, n); }
+    static T mulhrs(T a, T b) { return _mm256_mulhrs_epi16(a, b); }
     static T mullo(T a, T b) { return _mm256_mullo_epi16(a, b); }
     static T mulhi_u(T a, T b) { return _mm256_mulhi_epu16(a, b); }
     static T eq(T a, T b) { return _mm256_cmpeq_epi16(a, b); }
@@ -104,6 +109,12 @@ int tile_row_avx2(const unsigned char* up, const unsigned char* mid, const unsig
                   unsigned char* out_row, int x, int x_end, int colour_parity, int colour_is_red)
 {
     return tile_row(up, mid, down, out_row, x, x_end, colour_parity, colour_is_red);
+}
+
+int render8_row_avx2(const uint16_t* const rows[5], int x, int width, int green_x, int red_row,
+                     int black, const short k[3], unsigned char* out_row)
+{
+    return render8_row(rows, x, width, green_x, red_row, black, k, out_row);
 }
 
 #endif

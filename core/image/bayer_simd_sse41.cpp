@@ -42,6 +42,11 @@ struct V {
     static T subs_u(T a, T b) { return _mm_subs_epu16(a, b); }
     static T max_u(T a, T b) { return _mm_max_epu16(a, b); }
     static T min_u(T a, T b) { return _mm_min_epu16(a, b); }
+    static T avg_u(T a, T b) { return _mm_avg_epu16(a, b); }
+    static T adds_s(T a, T b) { return _mm_adds_epi16(a, b); }
+    static T max_s(T a, T b) { return _mm_max_epi16(a, b); }
+    template <int n> static T srai(T a) { return _mm_srai_epi16(a, n); }
+    static T mulhrs(T a, T b) { return _mm_mulhrs_epi16(a, b); }
     static T mullo(T a, T b) { return _mm_mullo_epi16(a, b); }
     static T mulhi_u(T a, T b) { return _mm_mulhi_epu16(a, b); }
     static T eq(T a, T b) { return _mm_cmpeq_epi16(a, b); }
@@ -93,6 +98,12 @@ int tile_row_sse41(const unsigned char* up, const unsigned char* mid, const unsi
                    unsigned char* out_row, int x, int x_end, int colour_parity, int colour_is_red)
 {
     return tile_row(up, mid, down, out_row, x, x_end, colour_parity, colour_is_red);
+}
+
+int render8_row_sse41(const uint16_t* const rows[5], int x, int width, int green_x, int red_row,
+                      int black, const short k[3], unsigned char* out_row)
+{
+    return render8_row(rows, x, width, green_x, red_row, black, k, out_row);
 }
 
 #endif

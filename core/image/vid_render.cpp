@@ -8,6 +8,8 @@
 #include <memory>
 #include <new>
 
+#include "bayer_simd.h"
+#include "vid_render_path.h"
 #include "report.h"
 #include "threading.h"
 
@@ -67,6 +69,17 @@ struct Job {
     // Two-byte samples in the host's order, one black level, no matrix, linear output: the
     // samples are demosaiced as they are and the levels applied on the way out.
     bool direct = false;
+    // The normalised plane's top value: 65535, or 32767 for the 8-bit row kernel.
+    float top = 65535.0f;
+    // The vectorised 8-bit row kernel (linear bytes, no matrix), when the processor has one:
+    // over raw samples of at most 15 bits (direct) or the 15-bit plane; output byte
+    // (value - fast_black) * fast_k / 32768 (Q15), fast_kf the same factors for the pixels
+    // it leaves.
+    int (*fast8)(const uint16_t* const*, int, int, int, int, int, const short*,
+                 unsigned char*) = nullptr;
+    int fast_black = 0;
+    short fast_k[3] = {0, 0, 0};
+    float fast_kf[3] = {0, 0, 0};
 };
 
 struct Band {
@@ -85,16 +98,16 @@ struct Band {
 #define VID_ROW_KERNEL
 #endif
 
-// One row of samples (two-byte ones already in the host's order) to 0..65535:
+// One row of samples (two-byte ones already in the host's order) to 0..top:
 // (sample - black) * scale, with each column's black and scale given.
 template <class Sample>
 VID_ROW_KERNEL void normalise_row(const Sample* __restrict src, int width,
                                   const float* __restrict black, const float* __restrict scale,
-                                  uint16_t* __restrict dst)
+                                  float top, uint16_t* __restrict dst)
 {
     for (int x = 0; x < width; x++) {
         const float n = (float(src[x]) - black[x]) * scale[x] + 0.5f;
-        dst[x] = uint16_t(int(std::min(65535.0f, std::max(0.0f, n))));
+        dst[x] = uint16_t(int(std::min(top, std::max(0.0f, n))));
     }
 }
 
@@ -112,7 +125,7 @@ void normalise(const Job& j, int y0, int y1)
         for (int odd_row = 0; odd_row < 2; odd_row++) {
             const int site = odd_row * 2 + int(x & 1);
             sites[size_t(odd_row) * 2 * w + x] = float(s.black[site]);
-            sites[size_t(odd_row) * 2 * w + w + x] = float(65535.0 / (s.white - s.black[site]));
+            sites[size_t(odd_row) * 2 * w + w + x] = float(j.top / (s.white - s.black[site]));
         }
     for (int y = y0; y < y1; y++) {
         const float* black = sites.get() + size_t(y & 1) * 2 * w;
@@ -121,9 +134,9 @@ void normalise(const Job& j, int y0, int y1)
         if (j.sample_bytes == 2) {
             for (size_t x = 0; x < w; x++)
                 row[x] = uint16_t(src[2 * x] | (src[2 * x + 1] << 8));
-            normalise_row(row.get(), j.width, black, black + w, dst);
+            normalise_row(row.get(), j.width, black, black + w, j.top, dst);
         } else {
-            normalise_row(src, j.width, black, black + w, dst);
+            normalise_row(src, j.width, black, black + w, j.top, dst);
         }
     }
 }
@@ -338,12 +351,27 @@ void demosaic_rows(const Job& j, int y0, int y1)
             r[d + 2] = j.plane + size_t(reflect(y + d, h)) * size_t(w);
         const int red_row = vid_cfa_site(cfa, 0, y) == 'R' || vid_cfa_site(cfa, 1, y) == 'R';
         const int green_x = vid_cfa_site(cfa, 0, y) == 'G' ? 0 : 1;
+        const size_t at = size_t(y) * size_t(w) * 3;
+        if (j.fast8 != nullptr) {
+            unsigned char* out = j.out8 + at;
+            const int done = j.fast8(r, 2, w, green_x, red_row, j.fast_black, j.fast_k, out);
+            // the borders and what the kernel left, one pixel at a time
+            for (int x = 0; x < w; x = x == 1 ? std::max(2, done) : x + 1) {
+                demosaic_pixel(r, w, x, green_x, red_row, R, G, B);
+                const uint16_t v[3] = {R[x], G[x], B[x]};
+                for (int c = 0; c < 3; c++) {
+                    const float f =
+                        (float(std::min<int>(v[c], 32767)) - float(j.fast_black)) * j.fast_kf[c];
+                    out[3 * x + c] = uint8_t(int(std::min(255.0f, std::max(0.0f, f)) + 0.5f));
+                }
+            }
+            continue;
+        }
         demosaic_row(r, w, green_x, red_row, R, G, B);
         for (int x = 0; x < std::min(2, w); x++)
             demosaic_pixel(r, w, x, green_x, red_row, R, G, B);
         for (int x = std::max(2, w - 2); x < w; x++)
             demosaic_pixel(r, w, x, green_x, red_row, R, G, B);
-        const size_t at = size_t(y) * size_t(w) * 3;
         if (j.direct) {
             // Levels and gains at once: the demosaic is linear, and the black level is one.
             const float scale = float(65535.0 / (j.sensor->white - j.sensor->black[0])) *
@@ -365,6 +393,41 @@ void demosaic_rows(const Job& j, int y0, int y1)
     }
 }
 
+// The vectorised 8-bit kernel for 8-bit linear output without a matrix, when the processor
+// has one and every channel's factor stays below 1 (more than 8 significant bits after gains).
+void choose_fast8(Job& j, BayerPath path)
+{
+    int (*kernel)(const uint16_t* const*, int, int, int, int, int, const short*, unsigned char*) =
+        nullptr;
+#if defined(VID_X86_KERNELS)
+    if (path == BAYER_PATH_AVX2 && bayer_path_available(BAYER_PATH_AVX2))
+        kernel = render8_row_avx2;
+    else if (path >= BAYER_PATH_SSE41 && bayer_path_available(BAYER_PATH_SSE41))
+        kernel = render8_row_sse41;
+#else
+    (void)path;
+#endif
+    const VidSensor& s = *j.sensor;
+    if (kernel == nullptr || j.out8 == nullptr || j.to8 != nullptr || s.cfa == VidCfa::none ||
+        s.has_matrix || j.channels != 3)
+        return;
+    // Raw samples when they fit in 15 bits, else the plane normalised to 15 bits.
+    const bool raw = j.direct && s.white <= 32767 && s.black[0] == std::floor(s.black[0]);
+    const double black = raw ? s.black[0] : 0, span = raw ? s.white - s.black[0] : 32767;
+    for (int c = 0; c < 3; c++) {
+        const double k = 255.0 / span * s.gains[c];
+        if (!(k >= 0 && k * 32768 < 32767.5))
+            return;
+        j.fast_k[c] = short(std::lround(k * 32768));
+        j.fast_kf[c] = float(k);
+    }
+    j.fast8 = kernel;
+    j.fast_black = int(black);
+    j.direct = raw;
+    if (!raw)
+        j.top = 32767.0f;
+}
+
 void* run_band(void* arg)
 {
     const Band& b = *static_cast<const Band*>(arg);
@@ -378,7 +441,7 @@ void* run_band(void* arg)
     return nullptr;
 }
 
-bool render(Job& j, std::string* report)
+bool render(Job& j, BayerPath path, std::string* report)
 {
     VID_FAIL_IF(j.width < 1 || j.height < 1 || (j.sample_bytes != 1 && j.sample_bytes != 2), false,
                 report, "cannot render frames of %d x %d pixels of %d-byte samples\n", j.width,
@@ -392,6 +455,7 @@ bool render(Job& j, std::string* report)
     j.direct = j.sample_bytes == 2 && little && j.sensor->cfa != VidCfa::none &&
                !j.sensor->has_matrix && j.to8 == nullptr && b[0] == b[1] && b[0] == b[2] &&
                b[0] == b[3] && reinterpret_cast<uintptr_t>(j.samples) % alignof(uint16_t) == 0;
+    choose_fast8(j, path);
     std::unique_ptr<uint16_t[]> plane;
     if (j.direct) {
         j.plane = const_cast<uint16_t*>(reinterpret_cast<const uint16_t*>(j.samples));
@@ -426,7 +490,18 @@ bool vid_render8(const VidSensor& sensor, const unsigned char* samples, int samp
     j.out8 = out;
     j.to8 = srgb ? table8() : nullptr; // linear values are scaled in the row kernels
     j.channels = channels;
-    return render(j, report);
+    return render(j, bayer_best_path(), report);
+}
+
+bool vid_render8_on_path(const VidSensor& sensor, const unsigned char* samples, int sample_bytes,
+                         int width, int height, unsigned char* out, int channels, bool srgb,
+                         BayerPath path, std::string* report)
+{
+    Job j{&sensor, samples, sample_bytes, width, height, nullptr, {}};
+    j.out8 = out;
+    j.to8 = srgb ? table8() : nullptr;
+    j.channels = channels;
+    return render(j, path, report);
 }
 
 bool vid_render16(const VidSensor& sensor, const unsigned char* samples, int sample_bytes,
@@ -435,5 +510,5 @@ bool vid_render16(const VidSensor& sensor, const unsigned char* samples, int sam
     Job j{&sensor, samples, sample_bytes, width, height, nullptr, {}};
     j.out16 = out;
     j.channels = channels;
-    return render(j, report);
+    return render(j, BAYER_PATH_PORTABLE, report);
 }

@@ -5,8 +5,10 @@
 //
 // The demosaic is gradient-corrected bilinear interpolation on a 5 x 5 neighbourhood, the same
 // for all four patterns and both sample widths; borders are mirrored about the edge pixel, which
-// keeps every neighbour on its colour's site. Rows are rendered side by side on the core's
-// fan-out. Nothing here keeps state; thread-safe.
+// keeps every neighbour on its colour's site. Linear 8-bit pictures without a matrix go through
+// vector kernels that keep 15 bits of each value (exact on flat areas, within one step of a byte of
+// the full arithmetic elsewhere). Rows are rendered side by side on the core's fan-out. Nothing
+// here keeps state; thread-safe.
 #pragma once
 
 #include <cstdint>
