@@ -12,7 +12,7 @@ LAYERS = [
               "vid_json", "vid_version"]),
     ("records", ["vid_format", "vid_kind"]),
     ("records", ["compress_uncompress_MT"]),
-    ("records", ["vid_compact"]),
+    ("records", ["vid_compact", "vid_compact2"]),
     ("records", ["vid_record"]),
     ("image", ["bayer", "bayer_simd", "bayer_simd_avx2", "bayer_simd_sse41", "bayer_kernels",
                "bayer16", "bayer_interpolate_MT", "read-frame", "vid_sensor", "vid_render", "vid_render_path"]),

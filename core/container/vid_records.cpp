@@ -89,8 +89,8 @@ VidRecordKinds vid_record_kinds(VidHeader& v)
         else if (length >= int64_t(sizeof head) &&
                  vid_fseek(v.videoFile, v.offsets[k], SEEK_SET) == 0 &&
                  fread(head, 1, sizeof head, v.videoFile) == sizeof head)
-            (vid_record_format(head, sizeof head) == VidRecordFormat::compact ? kinds.compact
-                                                                              : kinds.classic)++;
+            (vid_record_format(head, sizeof head) == VidRecordFormat::classic ? kinds.classic
+                                                                              : kinds.compact)++;
     }
     return kinds;
 }

@@ -16,6 +16,8 @@ VidRecordFormat vid_record_format(const unsigned char* head, size_t available)
         return VidRecordFormat::none;
     if (head[0] == kVidClassicMarkerFirst)
         return VidRecordFormat::classic;
+    if (head[0] == kVidCompact2MarkerFirst)
+        return VidRecordFormat::compact2;
     return head[0] == kVidCompactMarkerFirst ? VidRecordFormat::compact : VidRecordFormat::none;
 }
 
@@ -23,9 +25,11 @@ VidRecordHead vid_record_head(const unsigned char* head, size_t available)
 {
     VidRecordHead out;
     switch (vid_record_format(head, available)) {
-    case VidRecordFormat::compact: {
+    case VidRecordFormat::compact:
+    case VidRecordFormat::compact2: {
         VidCompactHead compact;
-        if (!vid_compact_head(head, (unsigned long)available, compact))
+        if (!(vid_compact_head(head, (unsigned long)available, compact) ||
+              vid_compact2_head(head, (unsigned long)available, compact)))
             return out;
         out.length = compact.length;
         out.expanded_bytes = compact.expanded_bytes;
@@ -52,8 +56,8 @@ int vid_record_make(unsigned char* record, unsigned long& record_size, const uns
                     int effort, std::string* report)
 {
     const unsigned long room = record_size;
-    if (compact && vid_compact_compress(record, record_size, frame, width, height,
-                                        vid_compact_filter(kind), effort) == VID_CODEC_OK)
+    if (compact && vid_compact2_compress(record, record_size, frame, width, height,
+                                         vid_compact_filter(kind), effort) == VID_CODEC_OK)
         return VID_CODEC_OK;
     record_size = room;
     return vid_codec_compress(record, record_size, frame, frame_bytes, effort,
@@ -72,6 +76,14 @@ int vid_record_expand(unsigned char*& frame, unsigned long& frame_size, const un
                             head.filter != vid_compact_filter(kind))))
             return VID_CODEC_DATA_ERROR;
         return vid_compact_expand(frame, frame_size, record, length, notify, report);
+    }
+    case VidRecordFormat::compact2: {
+        VidCompactHead head;
+        if (!vid_compact2_head(record, length, head) ||
+            (width != 0 && (head.width != uint32_t(width) || head.height != uint32_t(height) ||
+                            head.filter != vid_compact_filter(kind))))
+            return VID_CODEC_DATA_ERROR;
+        return vid_compact2_expand(frame, frame_size, record, length, notify, report);
     }
     case VidRecordFormat::classic:
     case VidRecordFormat::none:

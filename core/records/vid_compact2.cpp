@@ -1,0 +1,851 @@
+// Second-generation compact records (vid_compact2.h): prediction and prefix codes per block
+// and plane, the blocks on the codec's workers.
+#include "vid_compact2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "le_bytes.h"
+#include "report.h"
+#include "threading.h"
+
+namespace {
+
+const unsigned char kMarker[8] = {0x83, 0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
+const unsigned kLayoutVersion = 2;
+const int kLongestCode = 12;
+const int kTableSize = 1 << kLongestCode;
+const int kMostTokens = 256 + (16 - 8) * 4; // k 8, m 2, 16 bits
+// Fine histogram of zigzag differences: exact below 4096, above by highest bit and the two
+// bits below it (enough for every token layout, whose k is at most 8 and m at most 2).
+const int kFineBins = 4096 + 4 * 4;
+
+struct Layout {
+    int k, m;
+};
+const Layout kLayouts[] = {{3, 1}, {5, 2}, {8, 2}};
+
+inline int highest_bit(uint32_t u)
+{
+    int n = 0;
+    while (u >>= 1)
+        n++;
+    return n;
+}
+
+int token_count(Layout t, int bits)
+{
+    const int n = (1 << t.k) + (bits > t.k ? (bits - t.k) << t.m : 0);
+    return (n + 1) & ~1;
+}
+
+struct Token {
+    uint32_t token, extra;
+    int extra_bits;
+};
+
+inline Token tokenize(uint32_t u, Layout t)
+{
+    if (u < (1u << t.k))
+        return {u, 0, 0};
+    const int n = highest_bit(u), below = n - t.m;
+    return {(1u << t.k) + (uint32_t(n - t.k) << t.m) + ((u >> below) & ((1u << t.m) - 1)),
+            u & ((1u << below) - 1), below};
+}
+
+inline int fine_bin(uint32_t u)
+{
+    if (u < 4096)
+        return int(u);
+    const int n = highest_bit(u);
+    return 4096 + (n - 12) * 4 + int((u >> (n - 2)) & 3);
+}
+
+// A zigzag value that falls in bin b (the bin's smallest).
+inline uint32_t bin_value(int b)
+{
+    if (b < 4096)
+        return uint32_t(b);
+    const int n = 12 + (b - 4096) / 4;
+    return (1u << n) | (uint32_t((b - 4096) % 4) << (n - 2));
+}
+
+inline uint32_t zigzag(int d)
+{
+    return d >= 0 ? uint32_t(d) << 1 : (uint32_t(-d) << 1) - 1;
+}
+
+inline int unzigzag(uint32_t u)
+{
+    return (u & 1) ? -int(u >> 1) - 1 : int(u >> 1);
+}
+
+// The difference v - p as a signed number of `bits` bits.
+inline int wrap(int d, int bits)
+{
+    const int half = 1 << (bits - 1), span = 1 << bits;
+    d &= span - 1;
+    return d >= half ? d - span : d;
+}
+
+inline uint32_t med(uint32_t a, uint32_t b, uint32_t c)
+{
+    const uint32_t lo = a < b ? a : b, hi = a < b ? b : a;
+    return c >= hi ? lo : c <= lo ? hi : a + b - c;
+}
+
+// -log2 of i / 65536 in 1/256 bits, for costs.
+double bits_of(uint64_t count, uint64_t total)
+{
+    return count == 0 ? 0.0 : double(count) * std::log2(double(total) / double(count));
+}
+
+// ---- prefix codes ----
+
+// Code lengths (1 to kLongestCode; 0 for unused tokens) from token counts.
+void code_lengths(const uint32_t* count, int tokens, uint8_t* length)
+{
+    std::vector<std::pair<uint64_t, int>> used;
+    for (int t = 0; t < tokens; t++) {
+        length[t] = 0;
+        if (count[t] != 0)
+            used.push_back({count[t], t});
+    }
+    if (used.empty())
+        return;
+    if (used.size() == 1) {
+        length[used[0].second] = 1;
+        return;
+    }
+    std::sort(used.begin(), used.end());
+    // Huffman's merge with two queues: leaves in rising order, then the merged nodes.
+    const size_t n = used.size();
+    std::vector<uint64_t> weight(2 * n);
+    std::vector<int> parent(2 * n, -1);
+    for (size_t i = 0; i < n; i++)
+        weight[i] = used[i].first;
+    size_t leaf = 0, node = n, made = n;
+    auto take = [&]() {
+        if (leaf < n && (node >= made || weight[leaf] <= weight[node]))
+            return leaf++;
+        return node++;
+    };
+    while (made < 2 * n - 1) {
+        const size_t a = take(), b = take();
+        weight[made] = weight[a] + weight[b];
+        parent[a] = parent[b] = int(made);
+        made++;
+    }
+    std::vector<int> depth(2 * n, 0);
+    for (size_t i = 2 * n - 2; i-- > 0;)
+        depth[i] = depth[size_t(parent[i])] + 1;
+    // Longer than the limit: cut to it, then lengthen the rarest shorter codes until the
+    // lengths fit a prefix code again; then shorten the commonest where room is left.
+    const int64_t room = int64_t(1) << kLongestCode;
+    int64_t kraft = 0;
+    for (size_t i = 0; i < n; i++) {
+        depth[i] = std::min(depth[i], kLongestCode);
+        kraft += room >> depth[i];
+    }
+    for (size_t i = 0; kraft > room; i = (i + 1) % n)
+        if (depth[i] < kLongestCode) {
+            depth[i]++;
+            kraft -= room >> depth[i];
+        }
+    for (size_t i = n; i-- > 0;)
+        while (depth[i] > 1 && kraft + (room >> depth[i]) <= room) {
+            kraft += room >> depth[i];
+            depth[i]--;
+        }
+    for (size_t i = 0; i < n; i++)
+        length[used[i].second] = uint8_t(depth[i]);
+}
+
+// Canonical codes, bit-reversed for writing from the least significant bit. False when the
+// lengths over-fill the code space.
+bool canonical_codes(const uint8_t* length, int tokens, uint32_t* code)
+{
+    int per_length[kLongestCode + 1] = {0};
+    for (int t = 0; t < tokens; t++)
+        per_length[length[t]]++;
+    per_length[0] = 0;
+    uint32_t next[kLongestCode + 2] = {0};
+    uint32_t c = 0;
+    int64_t kraft = 0;
+    for (int l = 1; l <= kLongestCode; l++) {
+        c = (c + uint32_t(per_length[l - 1])) << 1;
+        next[l] = c;
+        kraft += int64_t(per_length[l]) << (kLongestCode - l);
+    }
+    if (kraft > kTableSize)
+        return false;
+    for (int t = 0; t < tokens; t++) {
+        const int l = length[t];
+        if (l == 0)
+            continue;
+        const uint32_t v = next[l]++;
+        uint32_t r = 0;
+        for (int i = 0; i < l; i++)
+            r |= ((v >> i) & 1) << (l - 1 - i);
+        code[t] = r;
+    }
+    return true;
+}
+
+// ---- bits ----
+
+struct BitWriter {
+    unsigned char* at;
+    uint64_t acc = 0;
+    int count = 0;
+    explicit BitWriter(unsigned char* out) : at(out) {}
+    // n bits (at most 32 with count below 32)
+    inline void put(uint64_t bits, int n)
+    {
+        acc |= bits << count;
+        count += n;
+        if (count >= 32) {
+            put_le32(at, uint32_t(acc));
+            at += 4;
+            acc >>= 32;
+            count -= 32;
+        }
+    }
+    void finish()
+    {
+        for (; count > 0; count -= 8) {
+            *at++ = uint8_t(acc);
+            acc >>= 8;
+        }
+        count = 0;
+    }
+};
+
+struct BitReader {
+    const unsigned char *at, *end;
+    uint64_t acc = 0;
+    int count = 0;
+    int phantom = 0; // zero bytes taken in beyond the end
+    BitReader(const unsigned char* p, size_t n) : at(p), end(p + n) {}
+    inline void refill()
+    {
+        if (end - at >= 8) {
+            uint64_t w = 0;
+            for (int i = 0; i < 8; i++)
+                w |= uint64_t(at[i]) << (8 * i);
+            acc |= w << count;
+            at += (63 - count) >> 3;
+            count |= 56;
+            return;
+        }
+        while (count <= 56) {
+            uint64_t b = 0;
+            if (at < end)
+                b = *at++;
+            else
+                phantom++;
+            acc |= b << count;
+            count += 8;
+        }
+    }
+    // True when no bit beyond the stream was consumed.
+    bool sound() const { return phantom * 8 <= count; }
+};
+
+// ---- planes ----
+
+// Decoding table entry: the token's smallest value (bits 0-15), its extra bits (16-20), the
+// code's length (24-27; 0: no code has these bits).
+bool decode_table(const uint8_t* length, int tokens, Layout t, uint32_t* table)
+{
+    uint32_t code[kMostTokens];
+    if (!canonical_codes(length, tokens, code))
+        return false;
+    std::fill(table, table + kTableSize, 0u);
+    for (int tok = 0; tok < tokens; tok++) {
+        const int l = length[tok];
+        if (l == 0)
+            continue;
+        uint32_t base, extra;
+        if (tok < (1 << t.k)) {
+            base = uint32_t(tok);
+            extra = 0;
+        } else {
+            const int n = ((tok - (1 << t.k)) >> t.m) + t.k;
+            const uint32_t top = uint32_t(tok - (1 << t.k)) & ((1u << t.m) - 1);
+            extra = uint32_t(n - t.m);
+            base = ((1u << t.m) | top) << extra;
+            if (n > 16 || base > 0xFFFF)
+                return false;
+        }
+        const uint32_t entry = base | extra << 16 | uint32_t(l) << 24;
+        for (uint32_t j = 0; j < (1u << (kLongestCode - l)); j++)
+            table[code[tok] | j << l] = entry;
+    }
+    return true;
+}
+
+// The prediction of sample x of a row, given the row, the row s above (null in the block's
+// first s rows) and the predictor.
+template <int P, int S, class T>
+inline uint32_t predict(const T* row, const T* up, int x, uint32_t base)
+{
+    if (P == 0)
+        return base;
+    if (up == nullptr)
+        return x >= S ? row[x - S] : base;
+    if (x < S)
+        return up[x];
+    if (P == 1)
+        return row[x - S];
+    if (P == 2)
+        return up[x];
+    return med(row[x - S], up[x], up[x - S]);
+}
+
+template <int P, int S, class T>
+bool decode_rows(BitReader& in, const uint32_t* table, T* plane, int w, int rows, uint32_t base,
+                 int bits)
+{
+    const uint32_t mask = (1u << bits) - 1;
+    for (int y = 0; y < rows; y++) {
+        T* row = plane + size_t(y) * size_t(w);
+        const T* up = y >= S ? row - size_t(S) * size_t(w) : nullptr;
+        for (int x = 0; x < w; x++) {
+            if (in.count < 28)
+                in.refill();
+            const uint32_t e = table[in.acc & (kTableSize - 1)];
+            const int l = int(e >> 24), nb = int((e >> 16) & 31);
+            if (l == 0)
+                return false;
+            in.acc >>= l;
+            const uint32_t u = (e & 0xFFFF) + uint32_t(in.acc & ((1u << nb) - 1));
+            in.acc >>= nb;
+            in.count -= l + nb;
+            const uint32_t p = predict<P, S>(row, up, x, base);
+            row[x] = T((p + uint32_t(unzigzag(u))) & mask);
+        }
+    }
+    return true;
+}
+
+template <int P, int S, class T>
+void residuals(const T* plane, int w, int rows, uint32_t base, int bits, uint16_t* u)
+{
+    for (int y = 0; y < rows; y++) {
+        const T* row = plane + size_t(y) * size_t(w);
+        const T* up = y >= S ? row - size_t(S) * size_t(w) : nullptr;
+        uint16_t* out = u + size_t(y) * size_t(w);
+        for (int x = 0; x < w; x++)
+            out[x] = uint16_t(zigzag(wrap(int(row[x]) - int(predict<P, S>(row, up, x, base)), bits)));
+    }
+}
+
+template <class T>
+void residuals_of(int predictor, int s, const T* plane, int w, int rows, uint32_t base, int bits,
+                  uint16_t* u)
+{
+    switch (predictor + 4 * (s - 1)) {
+    case 0:
+    case 4:
+        return residuals<0, 1>(plane, w, rows, base, bits, u);
+    case 1:
+        return residuals<1, 1>(plane, w, rows, base, bits, u);
+    case 2:
+        return residuals<2, 1>(plane, w, rows, base, bits, u);
+    case 3:
+        return residuals<3, 1>(plane, w, rows, base, bits, u);
+    case 5:
+        return residuals<1, 2>(plane, w, rows, base, bits, u);
+    case 6:
+        return residuals<2, 2>(plane, w, rows, base, bits, u);
+    default:
+        return residuals<3, 2>(plane, w, rows, base, bits, u);
+    }
+}
+
+template <class T>
+bool decode_of(int predictor, int s, BitReader& in, const uint32_t* table, T* plane, int w,
+               int rows, uint32_t base, int bits)
+{
+    switch (predictor + 4 * (s - 1)) {
+    case 0:
+    case 4:
+        return decode_rows<0, 1>(in, table, plane, w, rows, base, bits);
+    case 1:
+        return decode_rows<1, 1>(in, table, plane, w, rows, base, bits);
+    case 2:
+        return decode_rows<2, 1>(in, table, plane, w, rows, base, bits);
+    case 3:
+        return decode_rows<3, 1>(in, table, plane, w, rows, base, bits);
+    case 5:
+        return decode_rows<1, 2>(in, table, plane, w, rows, base, bits);
+    case 6:
+        return decode_rows<2, 2>(in, table, plane, w, rows, base, bits);
+    default:
+        return decode_rows<3, 2>(in, table, plane, w, rows, base, bits);
+    }
+}
+
+struct Choice {
+    int predictor = 3, s = 1;
+    Layout layout = kLayouts[1];
+};
+
+// The cost in bits of coding a fine histogram in a layout (the code lengths' own bytes aside).
+double layout_cost(const uint32_t* fine, int bins, Layout t, int bits)
+{
+    uint64_t count[kMostTokens] = {0}, total = 0;
+    double extra = 0;
+    for (int b = 0; b < bins; b++) {
+        if (fine[b] == 0)
+            continue;
+        const Token k = tokenize(bin_value(b), t);
+        count[k.token] += fine[b];
+        total += fine[b];
+        extra += double(fine[b]) * k.extra_bits;
+    }
+    double cost = extra + 4.0 * token_count(t, bits);
+    for (int i = 0; i < token_count(t, bits); i++)
+        cost += bits_of(count[i], total);
+    return cost;
+}
+
+// Picks the predictor, neighbour distance and token layout of a plane from every `stride`-th
+// row: the cheapest by their differences' entropy.
+template <class T>
+Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two_distances,
+              int stride, std::vector<uint32_t>& fine)
+{
+    struct Candidate {
+        int p, s;
+    };
+    std::vector<Candidate> candidates = {{0, 1}, {1, 1}, {2, 1}, {3, 1}};
+    if (two_distances)
+        candidates.insert(candidates.end(), {{1, 2}, {2, 2}, {3, 2}});
+    const int bins = bits == 8 ? 256 : kFineBins;
+    fine.assign(candidates.size() * size_t(bins), 0);
+    for (int y = 2 < rows ? 2 : 0; y < rows; y += stride) {
+        const T* row = plane + size_t(y) * size_t(w);
+        for (size_t c = 0; c < candidates.size(); c++) {
+            uint32_t* h = fine.data() + c * size_t(bins);
+            const int s = candidates[c].s;
+            const T* up = y >= s ? row - size_t(s) * size_t(w) : nullptr;
+            for (int x = 0; x < w; x++) {
+                uint32_t p;
+                switch (candidates[c].p + 4 * (s - 1)) {
+                case 0:
+                case 4:
+                    p = base;
+                    break;
+                case 1:
+                    p = predict<1, 1>(row, up, x, base);
+                    break;
+                case 2:
+                    p = predict<2, 1>(row, up, x, base);
+                    break;
+                case 3:
+                    p = predict<3, 1>(row, up, x, base);
+                    break;
+                case 5:
+                    p = predict<1, 2>(row, up, x, base);
+                    break;
+                case 6:
+                    p = predict<2, 2>(row, up, x, base);
+                    break;
+                default:
+                    p = predict<3, 2>(row, up, x, base);
+                }
+                h[fine_bin(zigzag(wrap(int(row[x]) - int(p), bits)))]++;
+            }
+        }
+    }
+    Choice best;
+    double best_cost = -1;
+    for (size_t c = 0; c < candidates.size(); c++)
+        for (Layout t : kLayouts) {
+            if (bits == 8 && t.k == 8 && t.m != 2)
+                continue;
+            const double cost = layout_cost(fine.data() + c * size_t(bins), bins, t, bits);
+            if (best_cost < 0 || cost < best_cost) {
+                best_cost = cost;
+                best.predictor = candidates[c].p;
+                best.s = candidates[c].s;
+                best.layout = t;
+            }
+        }
+    return best;
+}
+
+// Scratch of one worker, kept across its blocks.
+struct Scratch {
+    std::vector<uint16_t> samples, residual;
+    std::vector<uint8_t> planes; // RGB: G, R - G, B - G
+    std::vector<uint32_t> fine;
+    std::vector<uint32_t> table;
+};
+
+template <class T>
+bool encode_plane(const T* plane, int w, int rows, int bits, bool two_distances, int stride,
+                  Scratch& scratch, std::vector<unsigned char>& out)
+{
+    const size_t n = size_t(w) * size_t(rows);
+    // The base: the mean of the sampled rows.
+    uint64_t sum = 0, taken = 0;
+    for (int y = 0; y < rows; y += stride)
+        for (int x = 0; x < w; x++, taken++)
+            sum += plane[size_t(y) * size_t(w) + size_t(x)];
+    const uint32_t base = taken != 0 ? uint32_t((sum + taken / 2) / taken) : 0;
+    const Choice c = choose(plane, w, rows, base, bits, two_distances, stride, scratch.fine);
+    scratch.residual.resize(n);
+    residuals_of(c.predictor, c.s, plane, w, rows, base, bits, scratch.residual.data());
+    const int tokens = token_count(c.layout, bits);
+    uint32_t count[kMostTokens] = {0};
+    for (size_t i = 0; i < n; i++)
+        count[tokenize(scratch.residual[i], c.layout).token]++;
+    uint8_t length[kMostTokens];
+    uint32_t code[kMostTokens] = {0};
+    code_lengths(count, tokens, length);
+    if (!canonical_codes(length, tokens, code))
+        return false;
+    const size_t at = out.size();
+    // Head, code lengths, then room for the longest stream: 12 + 15 bits a sample.
+    out.resize(at + 4 + size_t(tokens) / 2 + 4 + n * 27 / 8 + 16);
+    unsigned char* h = out.data() + at;
+    h[0] = uint8_t(c.predictor | c.s << 4);
+    h[1] = uint8_t(c.layout.k | c.layout.m << 4);
+    h[2] = uint8_t(base);
+    h[3] = uint8_t(base >> 8);
+    for (int t = 0; t < tokens; t += 2)
+        h[4 + t / 2] = uint8_t(length[t] | length[t + 1] << 4);
+    unsigned char* stream = h + 4 + tokens / 2 + 4;
+    BitWriter bw(stream);
+    for (size_t i = 0; i < n; i++) {
+        const Token k = tokenize(scratch.residual[i], c.layout);
+        bw.put(code[k.token] | uint64_t(k.extra) << length[k.token],
+               length[k.token] + k.extra_bits);
+    }
+    bw.finish();
+    const size_t stream_bytes = size_t(bw.at - stream);
+    put_le32(h + 4 + tokens / 2, uint32_t(stream_bytes));
+    out.resize(size_t(stream + stream_bytes - out.data()));
+    return true;
+}
+
+template <class T>
+bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane, int w, int rows,
+                  int bits, Scratch& scratch)
+{
+    if (end - data < 4)
+        return false;
+    const int predictor = data[0] & 15, s = data[0] >> 4;
+    const Layout t{data[1] & 15, data[1] >> 4};
+    const uint32_t base = uint32_t(data[2] | data[3] << 8);
+    if (predictor > 3 || s < 1 || s > 2 || t.k > 8 || t.m > 2 || t.m > t.k || base >> bits != 0)
+        return false;
+    const int tokens = token_count(t, bits);
+    if (end - data < 4 + tokens / 2 + 4)
+        return false;
+    uint8_t length[kMostTokens];
+    for (int i = 0; i < tokens; i += 2) {
+        length[i] = data[4 + i / 2] & 15;
+        length[i + 1] = data[4 + i / 2] >> 4;
+    }
+    for (int i = 0; i < tokens; i++)
+        if (length[i] > kLongestCode)
+            return false;
+    const uint32_t stream_bytes = get_le32(data + 4 + tokens / 2);
+    const unsigned char* stream = data + 4 + tokens / 2 + 4;
+    if (uint64_t(end - stream) < stream_bytes)
+        return false;
+    scratch.table.resize(kTableSize);
+    if (!decode_table(length, tokens, t, scratch.table.data()))
+        return false;
+    BitReader in(stream, stream_bytes);
+    if (!decode_of(predictor, s, in, scratch.table.data(), plane, w, rows, base, bits) ||
+        !in.sound())
+        return false;
+    data = stream + stream_bytes;
+    return true;
+}
+
+struct Job {
+    VidCompactFilter filter;
+    int width = 0;
+    unsigned blocks = 0;
+    uint32_t row_end[kVidCompactMaxBlocks];
+    const unsigned char* frame_in = nullptr;
+    unsigned char* frame_out = nullptr;
+    int stride = 8;
+    std::vector<unsigned char> stream[kVidCompactMaxBlocks];
+    const unsigned char* stream_at[kVidCompactMaxBlocks];
+    uint32_t stream_length[kVidCompactMaxBlocks];
+    const VidExpandedBytes* notify = nullptr;
+    std::string* report = nullptr;
+};
+
+struct Worker {
+    Job* job = nullptr;
+    unsigned first = 0, last = 0;
+    int work_done = 0;
+};
+
+uint32_t row_begin(const Job& job, unsigned i)
+{
+    return i == 0 ? 0 : job.row_end[i - 1];
+}
+
+size_t row_bytes(const Job& job)
+{
+    return size_t(job.width) * size_t(vid_compact_pixel_bytes(job.filter));
+}
+
+bool encode_block(const Job& job, unsigned i, Scratch& scratch, std::vector<unsigned char>& out)
+{
+    const uint32_t r0 = row_begin(job, i);
+    const int rows = int(job.row_end[i] - r0), w = job.width;
+    const size_t n = size_t(w) * size_t(rows);
+    const unsigned char* in = job.frame_in + size_t(r0) * row_bytes(job);
+    out.clear();
+    switch (job.filter) {
+    case VidCompactFilter::bayer16:
+        scratch.samples.resize(n);
+        for (size_t k = 0; k < n; k++)
+            scratch.samples[k] = uint16_t(in[2 * k] | in[2 * k + 1] << 8);
+        return encode_plane(scratch.samples.data(), w, rows, 16, true, job.stride, scratch, out);
+    case VidCompactFilter::bayer8:
+        return encode_plane(in, w, rows, 8, true, job.stride, scratch, out);
+    case VidCompactFilter::rgb:
+    default: {
+        scratch.planes.resize(3 * n);
+        uint8_t *g = scratch.planes.data(), *r = g + n, *b = r + n;
+        for (size_t k = 0; k < n; k++) {
+            g[k] = in[3 * k + 1];
+            r[k] = uint8_t(in[3 * k] - in[3 * k + 1]);
+            b[k] = uint8_t(in[3 * k + 2] - in[3 * k + 1]);
+        }
+        for (int p = 0; p < 3; p++)
+            if (!encode_plane(g + size_t(p) * n, w, rows, 8, false, job.stride, scratch, out))
+                return false;
+        return true;
+    }
+    }
+}
+
+bool decode_block(const Job& job, unsigned i, Scratch& scratch)
+{
+    const uint32_t r0 = row_begin(job, i);
+    const int rows = int(job.row_end[i] - r0), w = job.width;
+    const size_t n = size_t(w) * size_t(rows);
+    unsigned char* out = job.frame_out + size_t(r0) * row_bytes(job);
+    const unsigned char* data = job.stream_at[i];
+    const unsigned char* end = data + job.stream_length[i];
+    switch (job.filter) {
+    case VidCompactFilter::bayer16: {
+        scratch.samples.resize(n);
+        if (!decode_plane(data, end, scratch.samples.data(), w, rows, 16, scratch))
+            return false;
+        for (size_t k = 0; k < n; k++) {
+            out[2 * k] = uint8_t(scratch.samples[k]);
+            out[2 * k + 1] = uint8_t(scratch.samples[k] >> 8);
+        }
+        break;
+    }
+    case VidCompactFilter::bayer8:
+        if (!decode_plane(data, end, out, w, rows, 8, scratch))
+            return false;
+        break;
+    case VidCompactFilter::rgb:
+    default: {
+        scratch.planes.resize(3 * n);
+        uint8_t* g = scratch.planes.data();
+        for (int p = 0; p < 3; p++)
+            if (!decode_plane(data, end, g + size_t(p) * n, w, rows, 8, scratch))
+                return false;
+        const uint8_t *r = g + n, *b = r + n;
+        for (size_t k = 0; k < n; k++) {
+            out[3 * k] = uint8_t(r[k] + g[k]);
+            out[3 * k + 1] = g[k];
+            out[3 * k + 2] = uint8_t(b[k] + g[k]);
+        }
+    }
+    }
+    return data == end;
+}
+
+void* compress_worker(void* arg)
+{
+    Worker& w = *static_cast<Worker*>(arg);
+    w.work_done = 1;
+    try {
+        Scratch scratch;
+        for (unsigned i = w.first; i < w.last; i++)
+            if (!encode_block(*w.job, i, scratch, w.job->stream[i]))
+                w.work_done = 0;
+    } catch (const std::bad_alloc&) {
+        w.work_done = 0;
+    }
+    return nullptr;
+}
+
+void* expand_worker(void* arg)
+{
+    Worker& w = *static_cast<Worker*>(arg);
+    Job& job = *w.job;
+    w.work_done = 1;
+    try {
+        Scratch scratch;
+        for (unsigned i = w.first; i < w.last; i++)
+            if (!decode_block(job, i, scratch))
+                w.work_done = 0;
+    } catch (const std::bad_alloc&) {
+        w.work_done = -1;
+    }
+    if (w.work_done == 1 && w.first < w.last && job.notify != nullptr &&
+        job.notify->ready != nullptr)
+        job.notify->ready(job.notify->context,
+                          (unsigned long)(size_t(row_begin(job, w.first)) * row_bytes(job)),
+                          (unsigned long)(size_t(job.row_end[w.last - 1]) * row_bytes(job)));
+    return nullptr;
+}
+
+// Runs the blocks on up to `cores` workers; 1 when all did their work, 0 when one failed, -1
+// when memory ran out, -2 when a worker could not start.
+int run(Job& job, void* (*entry)(void*), int cores)
+{
+    if (cores < 1)
+        cores = get_num_processing_cores();
+    int threads = std::max(1, std::min(cores, int(job.blocks)));
+    threads = std::min(threads, kVidMaxWorkers);
+    Worker workers[kVidCompactMaxBlocks];
+    const unsigned per = (job.blocks + unsigned(threads) - 1) / unsigned(threads);
+    for (int t = 0; t < threads; t++) {
+        workers[t].job = &job;
+        workers[t].first = std::min(per * unsigned(t), job.blocks);
+        workers[t].last = std::min(per * unsigned(t + 1), job.blocks);
+    }
+    if (!VID_FAN_OUT(threads, entry, workers, job.report))
+        return -2;
+    int result = 1;
+    for (int t = 0; t < threads; t++)
+        result = std::min(result, workers[t].work_done);
+    return result;
+}
+
+} // namespace
+
+bool vid_is_compact2_record(const unsigned char* head, unsigned long available)
+{
+    return head != nullptr && available >= sizeof kMarker && memcmp(head, kMarker, 8) == 0;
+}
+
+bool vid_compact2_head(const unsigned char* head, unsigned long available, VidCompactHead& out)
+{
+    if (!vid_is_compact2_record(head, available) || available < kVidCompactHeadBytes)
+        return false;
+    const unsigned f = head[8];
+    if (f < 1 || f > 3 || head[9] != kLayoutVersion || head[10] != 0 || head[11] != 0)
+        return false;
+    out.filter = VidCompactFilter(f);
+    out.width = get_le32(head + 12);
+    out.height = get_le32(head + 16);
+    out.blocks = get_le32(head + 20);
+    if (out.width < 1 || out.width > 0xFFFF || out.height < 1 || out.height > 0xFFFF ||
+        out.blocks < 1 || out.blocks > kVidCompactMaxBlocks || out.blocks > out.height ||
+        available < kVidCompactHeadBytes + 8ul * out.blocks)
+        return false;
+    uint32_t previous = 0;
+    int64_t length = kVidCompactHeadBytes + 8 * int64_t(out.blocks);
+    for (uint32_t i = 0; i < out.blocks; i++) {
+        const uint32_t end = get_le32(head + kVidCompactHeadBytes + 4 * i);
+        if (end <= previous || end > out.height)
+            return false;
+        previous = end;
+        length += get_le32(head + kVidCompactHeadBytes + 4 * (out.blocks + i));
+    }
+    if (previous != out.height)
+        return false;
+    out.length = length;
+    out.expanded_bytes =
+        uint64_t(out.width) * out.height * uint64_t(vid_compact_pixel_bytes(out.filter));
+    return true;
+}
+
+int vid_compact2_compress(unsigned char* record, unsigned long& record_size,
+                          const unsigned char* frame, int width, int height,
+                          VidCompactFilter filter, int compression_effort, std::string* report,
+                          int cores)
+{
+    if (record == nullptr || frame == nullptr || width < 1 || height < 1 || width > 0xFFFF ||
+        height > 0xFFFF || compression_effort < min_compression_effort ||
+        compression_effort > max_compression_effort)
+        return VID_CODEC_BLOCK_FAILED;
+    Job job;
+    job.filter = filter;
+    job.width = width;
+    job.blocks = vid_compact_block_count(uint64_t(row_bytes(job)) * uint64_t(height), height);
+    for (unsigned i = 0; i < job.blocks; i++)
+        job.row_end[i] = uint32_t(uint64_t(height) * (i + 1) / job.blocks);
+    job.frame_in = frame;
+    // How many rows the choice of predictor looks at: more with the effort.
+    job.stride = compression_effort <= 2 ? 16 : compression_effort <= 6 ? 8 : 2;
+    job.report = report;
+    if (run(job, compress_worker, cores) != 1)
+        return VID_CODEC_BLOCK_FAILED;
+    uint64_t total = kVidCompactHeadBytes + 8ull * job.blocks;
+    for (unsigned i = 0; i < job.blocks; i++)
+        total += job.stream[i].size();
+    if (total > record_size)
+        return VID_CODEC_BLOCK_FAILED;
+    memcpy(record, kMarker, 8);
+    record[8] = uint8_t(filter);
+    record[9] = kLayoutVersion;
+    record[10] = record[11] = 0;
+    put_le32(record + 12, uint32_t(width));
+    put_le32(record + 16, uint32_t(height));
+    put_le32(record + 20, job.blocks);
+    unsigned char* at = record + kVidCompactHeadBytes + 8 * job.blocks;
+    for (unsigned i = 0; i < job.blocks; i++) {
+        put_le32(record + kVidCompactHeadBytes + 4 * i, job.row_end[i]);
+        put_le32(record + kVidCompactHeadBytes + 4 * (job.blocks + i),
+                 uint32_t(job.stream[i].size()));
+        if (!job.stream[i].empty())
+            memcpy(at, job.stream[i].data(), job.stream[i].size());
+        at += job.stream[i].size();
+    }
+    record_size = (unsigned long)total;
+    return VID_CODEC_OK;
+}
+
+int vid_compact2_expand(unsigned char* frame, unsigned long frame_size, const unsigned char* record,
+                        unsigned long record_size, const VidExpandedBytes* notify,
+                        std::string* report, int cores)
+{
+    VidCompactHead head;
+    if (frame == nullptr || !vid_compact2_head(record, record_size, head) ||
+        head.length != int64_t(record_size))
+        return VID_CODEC_DATA_ERROR;
+    if (head.expanded_bytes != frame_size)
+        return VID_CODEC_BUF_ERROR;
+    Job job;
+    job.filter = head.filter;
+    job.width = int(head.width);
+    job.blocks = head.blocks;
+    job.frame_out = frame;
+    job.notify = notify;
+    job.report = report;
+    const unsigned char* at = record + kVidCompactHeadBytes + 8 * head.blocks;
+    for (unsigned i = 0; i < head.blocks; i++) {
+        job.row_end[i] = get_le32(record + kVidCompactHeadBytes + 4 * i);
+        job.stream_length[i] = get_le32(record + kVidCompactHeadBytes + 4 * (head.blocks + i));
+        job.stream_at[i] = at;
+        at += job.stream_length[i];
+    }
+    const int result = run(job, expand_worker, cores);
+    return result == 1    ? VID_CODEC_OK
+           : result == -1 ? VID_CODEC_MEM_ERROR
+                          : VID_CODEC_BLOCK_FAILED;
+}
