@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -17,6 +18,9 @@ namespace {
 const unsigned char kMarker[8] = {0x83, 0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
 const unsigned kLayoutVersion = 2;
 const int kLongestCode = 12;
+// The predictor byte of a plane whose samples are stored as they are (two-byte ones
+// little-endian), with three 0 bytes after it.
+const unsigned char kStored = 0xFF;
 const int kTableSize = 1 << kLongestCode;
 const int kMostTokens = 256 + (16 - 8) * 4; // k 8, m 2, 16 bits
 // Fine histogram of zigzag differences: exact below 4096, above by highest bit and the two
@@ -28,12 +32,17 @@ struct Layout {
 };
 const Layout kLayouts[] = {{3, 1}, {5, 2}, {8, 2}};
 
+// The position of u's highest set bit (u > 0).
 inline int highest_bit(uint32_t u)
 {
+#if defined(__GNUC__) || defined(__clang__)
+    return 31 - __builtin_clz(u);
+#else
     int n = 0;
     while (u >>= 1)
         n++;
     return n;
+#endif
 }
 
 int token_count(Layout t, int bits)
@@ -97,7 +106,7 @@ inline uint32_t med(uint32_t a, uint32_t b, uint32_t c)
     return c >= hi ? lo : c <= lo ? hi : a + b - c;
 }
 
-// -log2 of i / 65536 in 1/256 bits, for costs.
+// The bits `count` of `total` events cost at their own frequency.
 double bits_of(uint64_t count, uint64_t total)
 {
     return count == 0 ? 0.0 : double(count) * std::log2(double(total) / double(count));
@@ -306,30 +315,50 @@ inline uint32_t predict(const T* row, const T* up, int x, uint32_t base)
     return med(row[x - S], up[x], up[x - S]);
 }
 
+// The next zigzag value from a stream; a code no token has gives 0 and clears `sound`.
+inline uint32_t take(BitReader& in, const uint32_t* table, bool& sound)
+{
+    if (in.count < 28)
+        in.refill();
+    const uint32_t e = table[in.acc & (kTableSize - 1)];
+    const int l = int(e >> 24), nb = int((e >> 16) & 31);
+    sound &= l != 0;
+    in.acc >>= l;
+    const uint32_t u = (e & 0xFFFF) + uint32_t(in.acc & ((1u << nb) - 1));
+    in.acc >>= nb;
+    in.count -= l + nb;
+    return u;
+}
+
+// Column x of every row comes from stream x mod 4: four independent chains of table look-ups.
 template <int P, int S, class T>
-bool decode_rows(BitReader& in, const uint32_t* table, T* plane, int w, int rows, uint32_t base,
-                 int bits)
+bool decode_rows(BitReader* in, const uint32_t* table, T* plane, int w, int rows, uint32_t base,
+                 int bits, uint32_t* u)
 {
     const uint32_t mask = (1u << bits) - 1;
-    for (int y = 0; y < rows; y++) {
+    BitReader in0 = in[0], in1 = in[1], in2 = in[2], in3 = in[3];
+    bool sound = true;
+    for (int y = 0; y < rows && sound; y++) {
         T* row = plane + size_t(y) * size_t(w);
         const T* up = y >= S ? row - size_t(S) * size_t(w) : nullptr;
-        for (int x = 0; x < w; x++) {
-            if (in.count < 28)
-                in.refill();
-            const uint32_t e = table[in.acc & (kTableSize - 1)];
-            const int l = int(e >> 24), nb = int((e >> 16) & 31);
-            if (l == 0)
-                return false;
-            in.acc >>= l;
-            const uint32_t u = (e & 0xFFFF) + uint32_t(in.acc & ((1u << nb) - 1));
-            in.acc >>= nb;
-            in.count -= l + nb;
-            const uint32_t p = predict<P, S>(row, up, x, base);
-            row[x] = T((p + uint32_t(unzigzag(u))) & mask);
+        int x = 0;
+        for (; x + 4 <= w; x += 4) {
+            u[x] = take(in0, table, sound);
+            u[x + 1] = take(in1, table, sound);
+            u[x + 2] = take(in2, table, sound);
+            u[x + 3] = take(in3, table, sound);
         }
+        BitReader* tail[3] = {&in0, &in1, &in2};
+        for (; x < w; x++)
+            u[x] = take(*tail[x & 3], table, sound);
+        for (x = 0; x < w; x++)
+            row[x] = T((predict<P, S>(row, up, x, base) + uint32_t(unzigzag(u[x]))) & mask);
     }
-    return true;
+    in[0] = in0;
+    in[1] = in1;
+    in[2] = in2;
+    in[3] = in3;
+    return sound;
 }
 
 template <int P, int S, class T>
@@ -368,25 +397,25 @@ void residuals_of(int predictor, int s, const T* plane, int w, int rows, uint32_
 }
 
 template <class T>
-bool decode_of(int predictor, int s, BitReader& in, const uint32_t* table, T* plane, int w,
-               int rows, uint32_t base, int bits)
+bool decode_of(int predictor, int s, BitReader* in, const uint32_t* table, T* plane, int w,
+               int rows, uint32_t base, int bits, uint32_t* u)
 {
     switch (predictor + 4 * (s - 1)) {
     case 0:
     case 4:
-        return decode_rows<0, 1>(in, table, plane, w, rows, base, bits);
+        return decode_rows<0, 1>(in, table, plane, w, rows, base, bits, u);
     case 1:
-        return decode_rows<1, 1>(in, table, plane, w, rows, base, bits);
+        return decode_rows<1, 1>(in, table, plane, w, rows, base, bits, u);
     case 2:
-        return decode_rows<2, 1>(in, table, plane, w, rows, base, bits);
+        return decode_rows<2, 1>(in, table, plane, w, rows, base, bits, u);
     case 3:
-        return decode_rows<3, 1>(in, table, plane, w, rows, base, bits);
+        return decode_rows<3, 1>(in, table, plane, w, rows, base, bits, u);
     case 5:
-        return decode_rows<1, 2>(in, table, plane, w, rows, base, bits);
+        return decode_rows<1, 2>(in, table, plane, w, rows, base, bits, u);
     case 6:
-        return decode_rows<2, 2>(in, table, plane, w, rows, base, bits);
+        return decode_rows<2, 2>(in, table, plane, w, rows, base, bits, u);
     default:
-        return decode_rows<3, 2>(in, table, plane, w, rows, base, bits);
+        return decode_rows<3, 2>(in, table, plane, w, rows, base, bits, u);
     }
 }
 
@@ -481,16 +510,32 @@ Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two
 }
 
 // Scratch of one worker, kept across its blocks.
-struct Scratch {
-    std::vector<uint16_t> samples, residual;
-    std::vector<uint8_t> planes; // RGB: G, R - G, B - G
-    std::vector<uint32_t> fine;
-    std::vector<uint32_t> table;
+template <class T>
+struct Buffer {
+    std::unique_ptr<T[]> data;
+    size_t size = 0;
+    T* get(size_t n)
+    {
+        if (n > size) {
+            data.reset(new T[n]); // left uninitialised: every element is written before use
+            size = n;
+        }
+        return data.get();
+    }
 };
 
+struct Scratch {
+    Buffer<uint16_t> samples, residual;
+    Buffer<uint8_t> planes; // RGB: G, R - G, B - G
+    Buffer<uint32_t> row;   // a row's zigzag values
+    std::vector<uint32_t> fine;
+    uint32_t table[kTableSize];
+};
+
+// Writes a plane at `out` (room: plane_room(...) bytes); returns the bytes written.
 template <class T>
-bool encode_plane(const T* plane, int w, int rows, int bits, bool two_distances, int stride,
-                  Scratch& scratch, std::vector<unsigned char>& out)
+size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distances, int stride,
+                    Scratch& scratch, unsigned char* out)
 {
     const size_t n = size_t(w) * size_t(rows);
     // The base: the mean of the sampled rows.
@@ -500,39 +545,77 @@ bool encode_plane(const T* plane, int w, int rows, int bits, bool two_distances,
             sum += plane[size_t(y) * size_t(w) + size_t(x)];
     const uint32_t base = taken != 0 ? uint32_t((sum + taken / 2) / taken) : 0;
     const Choice c = choose(plane, w, rows, base, bits, two_distances, stride, scratch.fine);
-    scratch.residual.resize(n);
-    residuals_of(c.predictor, c.s, plane, w, rows, base, bits, scratch.residual.data());
+    uint16_t* residual = scratch.residual.get(n);
+    residuals_of(c.predictor, c.s, plane, w, rows, base, bits, residual);
     const int tokens = token_count(c.layout, bits);
-    uint32_t count[kMostTokens] = {0};
-    for (size_t i = 0; i < n; i++)
-        count[tokenize(scratch.residual[i], c.layout).token]++;
+    // Token counts and extra bits of each of the four streams (column x in stream x mod 4).
+    uint32_t count[4][kMostTokens] = {{0}};
+    uint64_t stream_bits[4] = {0, 0, 0, 0};
+    for (int y = 0; y < rows; y++)
+        for (int x = 0; x < w; x++) {
+            const Token k = tokenize(residual[size_t(y) * size_t(w) + size_t(x)], c.layout);
+            count[x & 3][k.token]++;
+            stream_bits[x & 3] += uint64_t(k.extra_bits);
+        }
+    uint32_t all[kMostTokens];
+    for (int t = 0; t < tokens; t++)
+        all[t] = count[0][t] + count[1][t] + count[2][t] + count[3][t];
     uint8_t length[kMostTokens];
     uint32_t code[kMostTokens] = {0};
-    code_lengths(count, tokens, length);
-    if (!canonical_codes(length, tokens, code))
-        return false;
-    const size_t at = out.size();
-    // Head, code lengths, then room for the longest stream: 12 + 15 bits a sample.
-    out.resize(at + 4 + size_t(tokens) / 2 + 4 + n * 27 / 8 + 16);
-    unsigned char* h = out.data() + at;
+    code_lengths(all, tokens, length);
+    canonical_codes(length, tokens, code); // the lengths come from code_lengths: they fit
+    size_t stream_bytes[4], coded = 0;
+    for (int j = 0; j < 4; j++) {
+        for (int t = 0; t < tokens; t++)
+            stream_bits[j] += uint64_t(count[j][t]) * length[t];
+        stream_bytes[j] = size_t((stream_bits[j] + 7) / 8);
+        coded += stream_bytes[j];
+    }
+    unsigned char* h = out;
+    if (coded + size_t(tokens) / 2 + 20 >= n * size_t(bits / 8)) {
+        // Coding would not pay: the samples as they are.
+        h[0] = kStored;
+        h[1] = h[2] = h[3] = 0;
+        unsigned char* at = h + 4;
+        for (size_t i = 0; i < n; i++) {
+            *at++ = uint8_t(plane[i]);
+            if (bits == 16)
+                *at++ = uint8_t(plane[i] >> 8);
+        }
+        return size_t(at - h);
+    }
     h[0] = uint8_t(c.predictor | c.s << 4);
     h[1] = uint8_t(c.layout.k | c.layout.m << 4);
     h[2] = uint8_t(base);
     h[3] = uint8_t(base >> 8);
     for (int t = 0; t < tokens; t += 2)
         h[4 + t / 2] = uint8_t(length[t] | length[t + 1] << 4);
-    unsigned char* stream = h + 4 + tokens / 2 + 4;
-    BitWriter bw(stream);
-    for (size_t i = 0; i < n; i++) {
-        const Token k = tokenize(scratch.residual[i], c.layout);
-        bw.put(code[k.token] | uint64_t(k.extra) << length[k.token],
-               length[k.token] + k.extra_bits);
+    unsigned char* stream = h + 4 + tokens / 2 + 16;
+    BitWriter bw[4] = {BitWriter(stream), BitWriter(stream + stream_bytes[0]),
+                       BitWriter(stream + stream_bytes[0] + stream_bytes[1]),
+                       BitWriter(stream + stream_bytes[0] + stream_bytes[1] + stream_bytes[2])};
+    for (int j = 0; j < 4; j++)
+        put_le32(h + 4 + tokens / 2 + 4 * j, uint32_t(stream_bytes[j]));
+    // Each writer ends exactly at the next stream's start: its length is its bits rounded up.
+    for (int j = 0; j < 4; j++) {
+        for (int y = 0; y < rows; y++) {
+            const uint16_t* r = residual + size_t(y) * size_t(w);
+            for (int x = j; x < w; x += 4) {
+                const Token k = tokenize(r[x], c.layout);
+                bw[j].put(code[k.token] | uint64_t(k.extra) << length[k.token],
+                          length[k.token] + k.extra_bits);
+            }
+        }
+        bw[j].finish();
     }
-    bw.finish();
-    const size_t stream_bytes = size_t(bw.at - stream);
-    put_le32(h + 4 + tokens / 2, uint32_t(stream_bytes));
-    out.resize(size_t(stream + stream_bytes - out.data()));
-    return true;
+    return size_t(stream + coded - h);
+}
+
+// The most bytes a plane of n samples takes (its samples stored, or a coded stream that is
+// shorter).
+size_t plane_room(size_t n, int bits)
+{
+    return 4 + n * size_t(bits / 8);
 }
 
 template <class T>
@@ -541,13 +624,23 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
 {
     if (end - data < 4)
         return false;
+    if (data[0] == kStored) {
+        const size_t n = size_t(w) * size_t(rows), bytes = n * size_t(bits / 8);
+        if (data[1] != 0 || data[2] != 0 || data[3] != 0 || size_t(end - data - 4) < bytes)
+            return false;
+        const unsigned char* at = data + 4;
+        for (size_t i = 0; i < n; i++, at += bits / 8)
+            plane[i] = T(bits == 16 ? at[0] | at[1] << 8 : at[0]);
+        data = at;
+        return true;
+    }
     const int predictor = data[0] & 15, s = data[0] >> 4;
     const Layout t{data[1] & 15, data[1] >> 4};
     const uint32_t base = uint32_t(data[2] | data[3] << 8);
     if (predictor > 3 || s < 1 || s > 2 || t.k > 8 || t.m > 2 || t.m > t.k || base >> bits != 0)
         return false;
     const int tokens = token_count(t, bits);
-    if (end - data < 4 + tokens / 2 + 4)
+    if (end - data < 4 + tokens / 2 + 16)
         return false;
     uint8_t length[kMostTokens];
     for (int i = 0; i < tokens; i += 2) {
@@ -557,18 +650,25 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
     for (int i = 0; i < tokens; i++)
         if (length[i] > kLongestCode)
             return false;
-    const uint32_t stream_bytes = get_le32(data + 4 + tokens / 2);
-    const unsigned char* stream = data + 4 + tokens / 2 + 4;
-    if (uint64_t(end - stream) < stream_bytes)
+    const unsigned char* stream = data + 4 + tokens / 2 + 16;
+    uint64_t total = 0;
+    uint32_t stream_bytes[4];
+    for (int j = 0; j < 4; j++)
+        total += stream_bytes[j] = get_le32(data + 4 + tokens / 2 + 4 * j);
+    if (uint64_t(end - stream) < total)
         return false;
-    scratch.table.resize(kTableSize);
-    if (!decode_table(length, tokens, t, scratch.table.data()))
+    if (!decode_table(length, tokens, t, scratch.table))
         return false;
-    BitReader in(stream, stream_bytes);
-    if (!decode_of(predictor, s, in, scratch.table.data(), plane, w, rows, base, bits) ||
-        !in.sound())
+    BitReader in[4] = {BitReader(stream, stream_bytes[0]),
+                       BitReader(stream + stream_bytes[0], stream_bytes[1]),
+                       BitReader(stream + stream_bytes[0] + stream_bytes[1], stream_bytes[2]),
+                       BitReader(stream + stream_bytes[0] + stream_bytes[1] + stream_bytes[2],
+                                 stream_bytes[3])};
+    if (!decode_of(predictor, s, in, scratch.table, plane, w, rows, base, bits,
+                   scratch.row.get(size_t(w))) ||
+        !in[0].sound() || !in[1].sound() || !in[2].sound() || !in[3].sound())
         return false;
-    data = stream + stream_bytes;
+    data = stream + total;
     return true;
 }
 
@@ -580,11 +680,11 @@ struct Job {
     const unsigned char* frame_in = nullptr;
     unsigned char* frame_out = nullptr;
     int stride = 8;
-    std::vector<unsigned char> stream[kVidCompactMaxBlocks];
     const unsigned char* stream_at[kVidCompactMaxBlocks];
     uint32_t stream_length[kVidCompactMaxBlocks];
     const VidExpandedBytes* notify = nullptr;
     std::string* report = nullptr;
+    unsigned char* region[kVidCompactMaxBlocks]; // where block i is written
 };
 
 struct Worker {
@@ -603,36 +703,49 @@ size_t row_bytes(const Job& job)
     return size_t(job.width) * size_t(vid_compact_pixel_bytes(job.filter));
 }
 
-bool encode_block(const Job& job, unsigned i, Scratch& scratch, std::vector<unsigned char>& out)
+// The most bytes block i takes.
+size_t block_room(const Job& job, unsigned i)
+{
+    const size_t n = size_t(job.width) * size_t(job.row_end[i] - row_begin(job, i));
+    return job.filter == VidCompactFilter::rgb ? 3 * plane_room(n, 8)
+           : plane_room(n, job.filter == VidCompactFilter::bayer16 ? 16 : 8);
+}
+
+// Writes block i at job.region[i]; its length into job.stream_length[i].
+bool encode_block(Job& job, unsigned i, Scratch& scratch)
 {
     const uint32_t r0 = row_begin(job, i);
     const int rows = int(job.row_end[i] - r0), w = job.width;
     const size_t n = size_t(w) * size_t(rows);
     const unsigned char* in = job.frame_in + size_t(r0) * row_bytes(job);
-    out.clear();
+    unsigned char* out = job.region[i];
+    size_t length = 0;
     switch (job.filter) {
-    case VidCompactFilter::bayer16:
-        scratch.samples.resize(n);
+    case VidCompactFilter::bayer16: {
+        uint16_t* samples = scratch.samples.get(n);
         for (size_t k = 0; k < n; k++)
-            scratch.samples[k] = uint16_t(in[2 * k] | in[2 * k + 1] << 8);
-        return encode_plane(scratch.samples.data(), w, rows, 16, true, job.stride, scratch, out);
+            samples[k] = uint16_t(in[2 * k] | in[2 * k + 1] << 8);
+        length = encode_plane(samples, w, rows, 16, true, job.stride, scratch, out);
+        break;
+    }
     case VidCompactFilter::bayer8:
-        return encode_plane(in, w, rows, 8, true, job.stride, scratch, out);
+        length = encode_plane(in, w, rows, 8, true, job.stride, scratch, out);
+        break;
     case VidCompactFilter::rgb:
     default: {
-        scratch.planes.resize(3 * n);
-        uint8_t *g = scratch.planes.data(), *r = g + n, *b = r + n;
+        uint8_t *g = scratch.planes.get(3 * n), *r = g + n, *b = r + n;
         for (size_t k = 0; k < n; k++) {
             g[k] = in[3 * k + 1];
             r[k] = uint8_t(in[3 * k] - in[3 * k + 1]);
             b[k] = uint8_t(in[3 * k + 2] - in[3 * k + 1]);
         }
         for (int p = 0; p < 3; p++)
-            if (!encode_plane(g + size_t(p) * n, w, rows, 8, false, job.stride, scratch, out))
-                return false;
-        return true;
+            length += encode_plane(g + size_t(p) * n, w, rows, 8, false, job.stride, scratch,
+                                   out + length);
     }
     }
+    job.stream_length[i] = uint32_t(length);
+    return true;
 }
 
 bool decode_block(const Job& job, unsigned i, Scratch& scratch)
@@ -645,12 +758,12 @@ bool decode_block(const Job& job, unsigned i, Scratch& scratch)
     const unsigned char* end = data + job.stream_length[i];
     switch (job.filter) {
     case VidCompactFilter::bayer16: {
-        scratch.samples.resize(n);
-        if (!decode_plane(data, end, scratch.samples.data(), w, rows, 16, scratch))
+        uint16_t* samples = scratch.samples.get(n);
+        if (!decode_plane(data, end, samples, w, rows, 16, scratch))
             return false;
         for (size_t k = 0; k < n; k++) {
-            out[2 * k] = uint8_t(scratch.samples[k]);
-            out[2 * k + 1] = uint8_t(scratch.samples[k] >> 8);
+            out[2 * k] = uint8_t(samples[k]);
+            out[2 * k + 1] = uint8_t(samples[k] >> 8);
         }
         break;
     }
@@ -660,8 +773,7 @@ bool decode_block(const Job& job, unsigned i, Scratch& scratch)
         break;
     case VidCompactFilter::rgb:
     default: {
-        scratch.planes.resize(3 * n);
-        uint8_t* g = scratch.planes.data();
+        uint8_t* g = scratch.planes.get(3 * n);
         for (int p = 0; p < 3; p++)
             if (!decode_plane(data, end, g + size_t(p) * n, w, rows, 8, scratch))
                 return false;
@@ -681,9 +793,9 @@ void* compress_worker(void* arg)
     Worker& w = *static_cast<Worker*>(arg);
     w.work_done = 1;
     try {
-        Scratch scratch;
+        std::unique_ptr<Scratch> scratch(new Scratch);
         for (unsigned i = w.first; i < w.last; i++)
-            if (!encode_block(*w.job, i, scratch, w.job->stream[i]))
+            if (!encode_block(*w.job, i, *scratch))
                 w.work_done = 0;
     } catch (const std::bad_alloc&) {
         w.work_done = 0;
@@ -697,9 +809,9 @@ void* expand_worker(void* arg)
     Job& job = *w.job;
     w.work_done = 1;
     try {
-        Scratch scratch;
+        std::unique_ptr<Scratch> scratch(new Scratch);
         for (unsigned i = w.first; i < w.last; i++)
-            if (!decode_block(job, i, scratch))
+            if (!decode_block(job, i, *scratch))
                 w.work_done = 0;
     } catch (const std::bad_alloc&) {
         w.work_done = -1;
@@ -793,13 +905,20 @@ int vid_compact2_compress(unsigned char* record, unsigned long& record_size,
     // How many rows the choice of predictor looks at: more with the effort.
     job.stride = compression_effort <= 2 ? 16 : compression_effort <= 6 ? 8 : 2;
     job.report = report;
+    // Each block writes into its own stretch of the record, as long as it can take; the
+    // stretches are closed up afterwards.
+    uint64_t room = kVidCompactHeadBytes + 8ull * job.blocks;
+    for (unsigned i = 0; i < job.blocks; i++) {
+        job.region[i] = record + room;
+        room += block_room(job, i);
+    }
+    if (room > record_size)
+        return VID_CODEC_BLOCK_FAILED;
     if (run(job, compress_worker, cores) != 1)
         return VID_CODEC_BLOCK_FAILED;
     uint64_t total = kVidCompactHeadBytes + 8ull * job.blocks;
     for (unsigned i = 0; i < job.blocks; i++)
-        total += job.stream[i].size();
-    if (total > record_size)
-        return VID_CODEC_BLOCK_FAILED;
+        total += job.stream_length[i];
     memcpy(record, kMarker, 8);
     record[8] = uint8_t(filter);
     record[9] = kLayoutVersion;
@@ -810,11 +929,9 @@ int vid_compact2_compress(unsigned char* record, unsigned long& record_size,
     unsigned char* at = record + kVidCompactHeadBytes + 8 * job.blocks;
     for (unsigned i = 0; i < job.blocks; i++) {
         put_le32(record + kVidCompactHeadBytes + 4 * i, job.row_end[i]);
-        put_le32(record + kVidCompactHeadBytes + 4 * (job.blocks + i),
-                 uint32_t(job.stream[i].size()));
-        if (!job.stream[i].empty())
-            memcpy(at, job.stream[i].data(), job.stream[i].size());
-        at += job.stream[i].size();
+        put_le32(record + kVidCompactHeadBytes + 4 * (job.blocks + i), job.stream_length[i]);
+        memmove(at, job.region[i], job.stream_length[i]);
+        at += job.stream_length[i];
     }
     record_size = (unsigned long)total;
     return VID_CODEC_OK;

@@ -23,8 +23,11 @@
 //   1 byte    token layout: k (low 4 bits, 0 to 8) and m (high 4 bits, 0 to 2, at most k)
 //   2 bytes   base value (the prediction of predictor 0; 0 otherwise)
 //   T/2 bytes code lengths of the T tokens, 4 bits each (low nibble first), 0 to 12; T even
-//   4 bytes   length L of the bit stream
-//   L bytes   the bit stream
+//   16 bytes  lengths L0 .. L3 of four bit streams
+//   ...       the four streams back to back; column x of every row is coded in stream x mod 4
+//
+// or, where coding would not pay, the byte FF, three 0 bytes and the samples as they are (two-
+// byte ones little-endian).
 //
 // Prediction of the sample v at column x of block row y, with a = v(x - s, y), b = v(x, y - s),
 // c = v(x - s, y - s) (all within the block): predictor 0 the base value; 1 a; 2 b; 3 the
