@@ -89,3 +89,15 @@ def rgb_frames(n, w=640, h=480):
         y, x = (7 * k) % (img.shape[0] - h), (11 * k) % (img.shape[1] - w)
         out[k] = img[y:y + h, x:x + w]
     return out
+
+
+if __name__ == "__main__":
+    # python3 bench/sensor_frames.py ccd|mosaic|rgb COUNT OUT.raw: the frames back to back
+    # (two-byte samples little-endian); prints WIDTH HEIGHT BYTES_PER_PIXEL.
+    import sys
+    make = {"ccd": ccd_frames, "mosaic": mosaic_frames, "rgb": rgb_frames}[sys.argv[1]]
+    frames = make(int(sys.argv[2]))
+    if frames is None:
+        sys.exit("sensor_frames: the Debian package with these frames is missing")
+    frames.astype(frames.dtype.newbyteorder("<")).tofile(sys.argv[3])
+    print(frames.shape[2], frames.shape[1], frames.itemsize * (3 if frames.ndim == 4 else 1))

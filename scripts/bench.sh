@@ -31,6 +31,18 @@ if [ -x "$dir/bin/bench_render" ]; then
     "$dir/bin/bench_render"
 fi
 
+# Compact records of both generations at the codec, on real sensor frames (when Debian's
+# eso-midas-testdata and libjxl-testdata are installed).
+if [ -x "$dir/bin/bench_compact_records" ]; then
+    raw=$(mktemp -d)
+    for set in ccd mosaic rgb; do
+        if dims=$(/usr/bin/python3 bench/sensor_frames.py $set 8 "$raw/$set.raw" 2> /dev/null); then
+            "$dir/bin/bench_compact_records" "$raw/$set.raw" $dims
+        fi
+    done
+    rm -rf "$raw"
+fi
+
 # clipReadMex in Octave next to VidHeader alone in C++ (when Octave and the modules are there).
 if command -v octave-cli > /dev/null && [ -f "$dir/mex/clipReadMex.mex" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     bench/clipReadMex_bench.sh "$dir"
