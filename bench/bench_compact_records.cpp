@@ -51,16 +51,16 @@ int main(int argc, char** argv)
                 for (const auto& frame : frames) {
                     unsigned long size = (unsigned long)record.size();
                     const auto t0 = std::chrono::steady_clock::now();
-                    const int rc =
-                        gen == 1 ? vid_compact_compress(record.data(), size, frame.data(), w, h,
-                                                        filter, effort)
-                                 : vid_compact2_compress(record.data(), size, frame.data(), w, h,
-                                                         filter, effort);
+                    const int rc = gen == 1
+                                       ? vid_compact_compress(record.data(), size, frame.data(), w,
+                                                              h, filter, effort)
+                                       : vid_compact2_compress(record.data(), size, frame.data(), w,
+                                                               h, filter, effort);
                     const auto t1 = std::chrono::steady_clock::now();
-                    const int re = gen == 1 ? vid_compact_expand(back.data(), frame_bytes,
-                                                                 record.data(), size)
-                                            : vid_compact2_expand(back.data(), frame_bytes,
-                                                                  record.data(), size);
+                    const int re =
+                        gen == 1
+                            ? vid_compact_expand(back.data(), frame_bytes, record.data(), size)
+                            : vid_compact2_expand(back.data(), frame_bytes, record.data(), size);
                     const auto t2 = std::chrono::steady_clock::now();
                     if (rc != 0 || re != 0 || back != frame) {
                         fprintf(stderr, "bench_compact_records: a frame did not come back\n");

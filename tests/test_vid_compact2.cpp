@@ -56,9 +56,9 @@ Bytes compress(const Bytes& f, int w, int h, VidCompactFilter filter, int effort
 {
     Bytes record(2 * f.size() + 4096);
     unsigned long size = (unsigned long)record.size();
-    EXPECT_EQ(vid_compact2_compress(record.data(), size, f.data(), w, h, filter, effort, nullptr,
-                                    cores),
-              VID_CODEC_OK);
+    EXPECT_EQ(
+        vid_compact2_compress(record.data(), size, f.data(), w, h, filter, effort, nullptr, cores),
+        VID_CODEC_OK);
     record.resize(size);
     return record;
 }
@@ -143,9 +143,9 @@ TEST(Compact2, DamagedRecordsEndInAnErrorNeverOutsideTheirBuffers)
             for (int bit : {0, 3, 7}) {
                 Bytes bad(record);
                 bad[i] ^= uint8_t(1 << bit);
-                const int rc = vid_compact2_expand(back.data(), (unsigned long)back.size(),
-                                                   bad.data(), (unsigned long)bad.size(), nullptr,
-                                                   nullptr, 2);
+                const int rc =
+                    vid_compact2_expand(back.data(), (unsigned long)back.size(), bad.data(),
+                                        (unsigned long)bad.size(), nullptr, nullptr, 2);
                 if (i < head) {
                     EXPECT_NE(rc, VID_CODEC_OK) << "head byte " << i << " bit " << bit;
                 }

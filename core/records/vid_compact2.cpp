@@ -369,7 +369,8 @@ void residuals(const T* plane, int w, int rows, uint32_t base, int bits, uint16_
         const T* up = y >= S ? row - size_t(S) * size_t(w) : nullptr;
         uint16_t* out = u + size_t(y) * size_t(w);
         for (int x = 0; x < w; x++)
-            out[x] = uint16_t(zigzag(wrap(int(row[x]) - int(predict<P, S>(row, up, x, base)), bits)));
+            out[x] =
+                uint16_t(zigzag(wrap(int(row[x]) - int(predict<P, S>(row, up, x, base)), bits)));
     }
 }
 
@@ -510,8 +511,7 @@ Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two
 }
 
 // Scratch of one worker, kept across its blocks.
-template <class T>
-struct Buffer {
+template <class T> struct Buffer {
     std::unique_ptr<T[]> data;
     size_t size = 0;
     T* get(size_t n)
@@ -659,11 +659,10 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
         return false;
     if (!decode_table(length, tokens, t, scratch.table))
         return false;
-    BitReader in[4] = {BitReader(stream, stream_bytes[0]),
-                       BitReader(stream + stream_bytes[0], stream_bytes[1]),
-                       BitReader(stream + stream_bytes[0] + stream_bytes[1], stream_bytes[2]),
-                       BitReader(stream + stream_bytes[0] + stream_bytes[1] + stream_bytes[2],
-                                 stream_bytes[3])};
+    BitReader in[4] = {
+        BitReader(stream, stream_bytes[0]), BitReader(stream + stream_bytes[0], stream_bytes[1]),
+        BitReader(stream + stream_bytes[0] + stream_bytes[1], stream_bytes[2]),
+        BitReader(stream + stream_bytes[0] + stream_bytes[1] + stream_bytes[2], stream_bytes[3])};
     if (!decode_of(predictor, s, in, scratch.table, plane, w, rows, base, bits,
                    scratch.row.get(size_t(w))) ||
         !in[0].sound() || !in[1].sound() || !in[2].sound() || !in[3].sound())
@@ -707,8 +706,9 @@ size_t row_bytes(const Job& job)
 size_t block_room(const Job& job, unsigned i)
 {
     const size_t n = size_t(job.width) * size_t(job.row_end[i] - row_begin(job, i));
-    return job.filter == VidCompactFilter::rgb ? 3 * plane_room(n, 8)
-           : plane_room(n, job.filter == VidCompactFilter::bayer16 ? 16 : 8);
+    return job.filter == VidCompactFilter::rgb
+               ? 3 * plane_room(n, 8)
+               : plane_room(n, job.filter == VidCompactFilter::bayer16 ? 16 : 8);
 }
 
 // Writes block i at job.region[i]; its length into job.stream_length[i].
@@ -962,7 +962,5 @@ int vid_compact2_expand(unsigned char* frame, unsigned long frame_size, const un
         at += job.stream_length[i];
     }
     const int result = run(job, expand_worker, cores);
-    return result == 1    ? VID_CODEC_OK
-           : result == -1 ? VID_CODEC_MEM_ERROR
-                          : VID_CODEC_BLOCK_FAILED;
+    return result == 1 ? VID_CODEC_OK : result == -1 ? VID_CODEC_MEM_ERROR : VID_CODEC_BLOCK_FAILED;
 }

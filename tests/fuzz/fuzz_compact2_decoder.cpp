@@ -29,9 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (rc == VID_CODEC_OK && (!sound || room != head.expanded_bytes))
             abort(); // success only for a sound head and its exact size
         std::vector<unsigned char> wrong(room + 1, 0x5A);
-        if (vid_compact2_expand(wrong.data(), room + 1, record.data(),
-                                (unsigned long)record.size(), nullptr, nullptr,
-                                cores) == VID_CODEC_OK)
+        if (vid_compact2_expand(wrong.data(), room + 1, record.data(), (unsigned long)record.size(),
+                                nullptr, nullptr, cores) == VID_CODEC_OK)
             abort();
         return 0;
     }
