@@ -430,10 +430,17 @@ bool vid_is_compact_record(const unsigned char* head, unsigned long available)
 
 bool vid_compact_head(const unsigned char* head, unsigned long available, VidCompactHead& out)
 {
-    if (!vid_is_compact_record(head, available) || available < kVidCompactHeadBytes)
+    return vid_is_compact_record(head, available) &&
+           vid_compact_head_of_version(head, available, kLayoutVersion, out);
+}
+
+bool vid_compact_head_of_version(const unsigned char* head, unsigned long available,
+                                 unsigned version, VidCompactHead& out)
+{
+    if (head == nullptr || available < kVidCompactHeadBytes)
         return false;
     const unsigned f = head[8];
-    if (f < 1 || f > 3 || head[9] != kLayoutVersion || head[10] != 0 || head[11] != 0)
+    if (f < 1 || f > 3 || head[9] != version || head[10] != 0 || head[11] != 0)
         return false;
     out.filter = VidCompactFilter(f);
     out.width = get_le32(head + 12);

@@ -68,6 +68,9 @@ bool vid_is_compact_record(const unsigned char* head, unsigned long available);
 // Reads and checks a compact record's head from the first `available` bytes (every field in
 // range, rows rising); false when they hold no whole, sound head.
 bool vid_compact_head(const unsigned char* head, unsigned long available, VidCompactHead& out);
+// The same checks after the marker, for a layout version (both generations share the head).
+bool vid_compact_head_of_version(const unsigned char* head, unsigned long available,
+                                 unsigned version, VidCompactHead& out);
 
 // Compresses a width x height frame (RGB 3 bytes per pixel, Bayer 1 or 2 bytes per sample,
 // two-byte samples little-endian) into `record`, whose room is record_size on entry and the

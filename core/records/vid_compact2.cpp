@@ -856,34 +856,8 @@ bool vid_is_compact2_record(const unsigned char* head, unsigned long available)
 
 bool vid_compact2_head(const unsigned char* head, unsigned long available, VidCompactHead& out)
 {
-    if (!vid_is_compact2_record(head, available) || available < kVidCompactHeadBytes)
-        return false;
-    const unsigned f = head[8];
-    if (f < 1 || f > 3 || head[9] != kLayoutVersion || head[10] != 0 || head[11] != 0)
-        return false;
-    out.filter = VidCompactFilter(f);
-    out.width = get_le32(head + 12);
-    out.height = get_le32(head + 16);
-    out.blocks = get_le32(head + 20);
-    if (out.width < 1 || out.width > 0xFFFF || out.height < 1 || out.height > 0xFFFF ||
-        out.blocks < 1 || out.blocks > kVidCompactMaxBlocks || out.blocks > out.height ||
-        available < kVidCompactHeadBytes + 8ul * out.blocks)
-        return false;
-    uint32_t previous = 0;
-    int64_t length = kVidCompactHeadBytes + 8 * int64_t(out.blocks);
-    for (uint32_t i = 0; i < out.blocks; i++) {
-        const uint32_t end = get_le32(head + kVidCompactHeadBytes + 4 * i);
-        if (end <= previous || end > out.height)
-            return false;
-        previous = end;
-        length += get_le32(head + kVidCompactHeadBytes + 4 * (out.blocks + i));
-    }
-    if (previous != out.height)
-        return false;
-    out.length = length;
-    out.expanded_bytes =
-        uint64_t(out.width) * out.height * uint64_t(vid_compact_pixel_bytes(out.filter));
-    return true;
+    return vid_is_compact2_record(head, available) &&
+           vid_compact_head_of_version(head, available, kLayoutVersion, out);
 }
 
 int vid_compact2_compress(unsigned char* record, unsigned long& record_size,
