@@ -17,20 +17,25 @@ namespace {
 
 const unsigned char kMarker[8] = {0x83, 0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
 const unsigned kLayoutVersion = 2;
-const int kLongestCode = 12;
-// The predictor byte of a plane whose samples are stored as they are (two-byte ones
-// little-endian), with three 0 bytes after it.
+// The first byte of a plane whose samples are stored as they are (two-byte ones little-endian),
+// with three 0 bytes after it.
 const unsigned char kStored = 0xFF;
-const int kTableSize = 1 << kLongestCode;
-const int kMostTokens = 256 + (16 - 8) * 4; // k 8, m 2, 16 bits
+// Token probabilities are kept in 1/2048 (the tables of four contexts fit a processor's first
+// cache); the coder's state stays in [2^15, 2^31) (where the encoder's reciprocals are exact)
+// and moves 16 bits at a time.
+const int kScaleBits = 11;
+const uint32_t kScale = 1u << kScaleBits;
+const uint32_t kStateLow = 1u << 15;
+const int kMostTokens = 256;
+const int kMostContexts = 4;
 // Fine histogram of zigzag differences: exact below 4096, above by highest bit and the two
-// bits below it (enough for every token layout, whose k is at most 8 and m at most 2).
+// bits below it (enough for every token layout, whose k is at most 7 and m at most 2).
 const int kFineBins = 4096 + 4 * 4;
 
 struct Layout {
     int k, m;
 };
-const Layout kLayouts[] = {{3, 1}, {5, 2}, {8, 2}};
+const Layout kLayouts[] = {{3, 1}, {5, 2}, {7, 2}};
 
 // The position of u's highest set bit (u > 0).
 inline int highest_bit(uint32_t u)
@@ -47,8 +52,7 @@ inline int highest_bit(uint32_t u)
 
 int token_count(Layout t, int bits)
 {
-    const int n = (1 << t.k) + (bits > t.k ? (bits - t.k) << t.m : 0);
-    return (n + 1) & ~1;
+    return (1 << t.k) + (bits > t.k ? (bits - t.k) << t.m : 0);
 }
 
 struct Token {
@@ -112,100 +116,9 @@ double bits_of(uint64_t count, uint64_t total)
     return count == 0 ? 0.0 : double(count) * std::log2(double(total) / double(count));
 }
 
-// ---- prefix codes ----
-
-// Code lengths (1 to kLongestCode; 0 for unused tokens) from token counts.
-void code_lengths(const uint32_t* count, int tokens, uint8_t* length)
-{
-    std::vector<std::pair<uint64_t, int>> used;
-    for (int t = 0; t < tokens; t++) {
-        length[t] = 0;
-        if (count[t] != 0)
-            used.push_back({count[t], t});
-    }
-    if (used.empty())
-        return;
-    if (used.size() == 1) {
-        length[used[0].second] = 1;
-        return;
-    }
-    std::sort(used.begin(), used.end());
-    // Huffman's merge with two queues: leaves in rising order, then the merged nodes.
-    const size_t n = used.size();
-    std::vector<uint64_t> weight(2 * n);
-    std::vector<int> parent(2 * n, -1);
-    for (size_t i = 0; i < n; i++)
-        weight[i] = used[i].first;
-    size_t leaf = 0, node = n, made = n;
-    auto take = [&]() {
-        if (leaf < n && (node >= made || weight[leaf] <= weight[node]))
-            return leaf++;
-        return node++;
-    };
-    while (made < 2 * n - 1) {
-        const size_t a = take(), b = take();
-        weight[made] = weight[a] + weight[b];
-        parent[a] = parent[b] = int(made);
-        made++;
-    }
-    std::vector<int> depth(2 * n, 0);
-    for (size_t i = 2 * n - 2; i-- > 0;)
-        depth[i] = depth[size_t(parent[i])] + 1;
-    // Longer than the limit: cut to it, then lengthen the rarest shorter codes until the
-    // lengths fit a prefix code again; then shorten the commonest where room is left.
-    const int64_t room = int64_t(1) << kLongestCode;
-    int64_t kraft = 0;
-    for (size_t i = 0; i < n; i++) {
-        depth[i] = std::min(depth[i], kLongestCode);
-        kraft += room >> depth[i];
-    }
-    for (size_t i = 0; kraft > room; i = (i + 1) % n)
-        if (depth[i] < kLongestCode) {
-            depth[i]++;
-            kraft -= room >> depth[i];
-        }
-    for (size_t i = n; i-- > 0;)
-        while (depth[i] > 1 && kraft + (room >> depth[i]) <= room) {
-            kraft += room >> depth[i];
-            depth[i]--;
-        }
-    for (size_t i = 0; i < n; i++)
-        length[used[i].second] = uint8_t(depth[i]);
-}
-
-// Canonical codes, bit-reversed for writing from the least significant bit. False when the
-// lengths over-fill the code space.
-bool canonical_codes(const uint8_t* length, int tokens, uint32_t* code)
-{
-    int per_length[kLongestCode + 1] = {0};
-    for (int t = 0; t < tokens; t++)
-        per_length[length[t]]++;
-    per_length[0] = 0;
-    uint32_t next[kLongestCode + 2] = {0};
-    uint32_t c = 0;
-    int64_t kraft = 0;
-    for (int l = 1; l <= kLongestCode; l++) {
-        c = (c + uint32_t(per_length[l - 1])) << 1;
-        next[l] = c;
-        kraft += int64_t(per_length[l]) << (kLongestCode - l);
-    }
-    if (kraft > kTableSize)
-        return false;
-    for (int t = 0; t < tokens; t++) {
-        const int l = length[t];
-        if (l == 0)
-            continue;
-        const uint32_t v = next[l]++;
-        uint32_t r = 0;
-        for (int i = 0; i < l; i++)
-            r |= ((v >> i) & 1) << (l - 1 - i);
-        code[t] = r;
-    }
-    return true;
-}
-
 // ---- bits ----
 
+// Extra bits, written forward from the least significant bit of each byte.
 struct BitWriter {
     unsigned char* at;
     uint64_t acc = 0;
@@ -260,42 +173,199 @@ struct BitReader {
             count += 8;
         }
     }
+    // n bits (at most 15) when count is known to hold them
+    inline uint32_t take_loaded(int n)
+    {
+        const uint32_t v = uint32_t(acc & ((1u << n) - 1));
+        acc >>= n;
+        count -= n;
+        return v;
+    }
+    inline uint32_t take(int n) // n at most 16
+    {
+        if (count < 16)
+            refill();
+        const uint32_t v = uint32_t(acc & ((1u << n) - 1));
+        acc >>= n;
+        count -= n;
+        return v;
+    }
     // True when no bit beyond the stream was consumed.
     bool sound() const { return phantom * 8 <= count; }
 };
 
+// ---- token statistics ----
+
+// How busy the row above is around a column: q = 2 u(x) + u(x - 1) + u(x + 1) from its zigzag
+// values (the row's ends repeat their own), at most 4095; its level 0 to 47: q below 16, else
+// by the highest bit and the two below it.
+const int kLevels = 48;
+const uint32_t kBusiest = 4095;
+
+inline uint32_t busy(const uint16_t* above, int x, int w)
+{
+    const uint32_t q = 2u * above[x] + above[x > 0 ? x - 1 : x] + above[x + 1 < w ? x + 1 : x];
+    return q < kBusiest ? q : kBusiest;
+}
+
+inline int level_of(uint32_t q)
+{
+    if (q < 16)
+        return int(q);
+    const int n = highest_bit(q);
+    return 16 + (n - 4) * 4 + int((q >> (n - 2)) & 3);
+}
+
+// The contexts of a row: for each column the context of its q (one look-up a column).
+void row_contexts(const uint16_t* above, int w, const uint8_t* context_of_q, uint8_t* context)
+{
+    if (w == 1) {
+        context[0] = context_of_q[busy(above, 0, w)];
+        return;
+    }
+    context[0] = context_of_q[busy(above, 0, w)];
+    for (int x = 1; x < w - 1; x++) {
+        const uint32_t q = 2u * above[x] + above[x - 1] + above[x + 1];
+        context[x] = context_of_q[q < kBusiest ? q : kBusiest];
+    }
+    context[w - 1] = context_of_q[busy(above, w - 1, w)];
+}
+
+// Token counts scaled to frequencies that add up to kScale, every counted token at least 1.
+void normalise(const uint32_t* count, int tokens, uint32_t* freq)
+{
+    uint64_t total = 0;
+    for (int t = 0; t < tokens; t++)
+        total += count[t];
+    if (total == 0) {
+        std::fill(freq, freq + tokens, 0u);
+        freq[0] = kScale;
+        return;
+    }
+    int64_t sum = 0;
+    for (int t = 0; t < tokens; t++) {
+        freq[t] = count[t] == 0
+                      ? 0
+                      : std::max<uint32_t>(
+                            1, uint32_t((uint64_t(count[t]) * kScale + total / 2) / total));
+        sum += freq[t];
+    }
+    while (sum != int64_t(kScale)) {
+        // the commonest token takes the difference, one step at a time
+        int top = 0;
+        for (int t = 1; t < tokens; t++)
+            if (freq[t] > freq[top])
+                top = t;
+        if (sum > int64_t(kScale)) {
+            const uint32_t step = std::min<uint32_t>(freq[top] - 1, uint32_t(sum - kScale));
+            freq[top] -= step;
+            sum -= step;
+            if (step == 0) { // every token at 1: cannot happen with at most 256 tokens
+                break;
+            }
+        } else {
+            freq[top] += uint32_t(kScale - sum);
+            sum = kScale;
+        }
+    }
+}
+
+// The encoder's view of a token: the reciprocal of its frequency for a division-free step.
+struct EncodeSymbol {
+    uint32_t x_max; // states at or above this move 16 bits out first
+    uint32_t rcp;   // reciprocal of the frequency
+    uint32_t bias;  // cumulative frequency (and the correction for frequency 1)
+    uint16_t cmpl;  // kScale - frequency
+    uint16_t shift;
+};
+
+EncodeSymbol encode_symbol(uint32_t start, uint32_t freq)
+{
+    EncodeSymbol e;
+    const uint64_t x_max = uint64_t((kStateLow >> kScaleBits) << 16) * freq;
+    e.x_max = x_max > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(x_max);
+    e.cmpl = uint16_t(kScale - freq);
+    if (freq < 2) {
+        // x * 1 is x: with the reciprocal 2^32 - 1 and no shift, q = x - 1 and the bias adds
+        // the missing kScale - 1.
+        e.rcp = ~0u;
+        e.shift = 0;
+        e.bias = start + kScale - 1;
+    } else {
+        uint32_t shift = 0;
+        while (freq > (1u << shift))
+            shift++;
+        e.rcp = uint32_t(((uint64_t(1) << (shift + 31)) + freq - 1) / freq);
+        e.shift = uint16_t(shift - 1);
+        e.bias = start;
+    }
+    return e;
+}
+
+// Encodes one token, the state moving 16 bits into the stream that grows downwards from *ptr.
+inline void rans_put(uint32_t& x, unsigned char*& ptr, const EncodeSymbol& e)
+{
+    if (x >= e.x_max) {
+        ptr -= 2;
+        ptr[0] = uint8_t(x);
+        ptr[1] = uint8_t(x >> 8);
+        x >>= 16;
+    }
+    const uint32_t q = uint32_t((uint64_t(x) * e.rcp) >> 32) >> e.shift;
+    x += e.bias + q * e.cmpl;
+}
+
 // ---- planes ----
 
-// Decoding table entry: the token's smallest value (bits 0-15), its extra bits (16-20), the
-// code's length (24-27; 0: no code has these bits).
-bool decode_table(const uint8_t* length, int tokens, Layout t, uint32_t* table)
+// A context's decoding table: for each of the kScale slots, the token, its frequency - 1 and the
+// slot's place within the token's range.
+void decode_table(const uint32_t* freq, int tokens, uint32_t* table)
 {
-    uint32_t code[kMostTokens];
-    if (!canonical_codes(length, tokens, code))
-        return false;
-    std::fill(table, table + kTableSize, 0u);
-    for (int tok = 0; tok < tokens; tok++) {
-        const int l = length[tok];
-        if (l == 0)
-            continue;
-        uint32_t base, extra;
-        if (tok < (1 << t.k)) {
-            base = uint32_t(tok);
-            extra = 0;
-        } else {
-            const int n = ((tok - (1 << t.k)) >> t.m) + t.k;
-            const uint32_t top = uint32_t(tok - (1 << t.k)) & ((1u << t.m) - 1);
-            extra = uint32_t(n - t.m);
-            base = ((1u << t.m) | top) << extra;
-            if (n > 16 || base > 0xFFFF)
-                return false;
-        }
-        const uint32_t entry = base | extra << 16 | uint32_t(l) << 24;
-        for (uint32_t j = 0; j < (1u << (kLongestCode - l)); j++)
-            table[code[tok] | j << l] = entry;
+    uint32_t start = 0;
+    for (int t = 0; t < tokens; t++) {
+        for (uint32_t i = 0; i < freq[t]; i++)
+            table[start + i] = uint32_t(t) | (freq[t] - 1) << 8 | i << 19;
+        start += freq[t];
     }
-    return true;
 }
+
+// What a plane's coder needs besides its predictor: the token layout, the contexts' thresholds
+// on the activity level (a sample's context counts the thresholds its level exceeds) and their
+// tables.
+struct Coder {
+    Layout layout{3, 1};
+    int tokens = 0, contexts = 1;
+    int threshold[kMostContexts - 1] = {0, 0, 0};
+    uint32_t token_base[kMostTokens];
+    uint8_t token_bits[kMostTokens];
+    // the context of each activity level, and of each q
+    uint8_t context_of[kLevels];
+    uint8_t context_of_q[kBusiest + 1];
+    void finish_layout(int bits)
+    {
+        tokens = token_count(layout, bits);
+        for (int t = 0; t < tokens; t++) {
+            if (t < (1 << layout.k)) {
+                token_base[t] = uint32_t(t);
+                token_bits[t] = 0;
+                continue;
+            }
+            const int n = ((t - (1 << layout.k)) >> layout.m) + layout.k;
+            const uint32_t top = uint32_t(t - (1 << layout.k)) & ((1u << layout.m) - 1);
+            token_bits[t] = uint8_t(n - layout.m);
+            token_base[t] = ((1u << layout.m) | top) << token_bits[t];
+        }
+        for (int level = 0; level < kLevels; level++) {
+            int c = 0;
+            for (int i = 0; i + 1 < contexts; i++)
+                c += level > threshold[i];
+            context_of[level] = uint8_t(c);
+        }
+        if (contexts > 1)
+            for (uint32_t q = 0; q <= kBusiest; q++)
+                context_of_q[q] = context_of[level_of(q)];
+    }
+};
 
 // The prediction of sample x of a row, given the row, the row s above (null in the block's
 // first s rows) and the predictor.
@@ -315,50 +385,153 @@ inline uint32_t predict(const T* row, const T* up, int x, uint32_t base)
     return med(row[x - S], up[x], up[x - S]);
 }
 
-// The next zigzag value from a stream; a code no token has gives 0 and clears `sound`.
-inline uint32_t take(BitReader& in, const uint32_t* table, bool& sound)
+// Samples of a row from their zigzag values, the prediction's neighbours in registers.
+template <int P, int S, class T>
+void predict_row(T* row, const T* up, const uint16_t* u, int w, uint32_t base, uint32_t mask)
 {
-    if (in.count < 28)
-        in.refill();
-    const uint32_t e = table[in.acc & (kTableSize - 1)];
-    const int l = int(e >> 24), nb = int((e >> 16) & 31);
-    sound &= l != 0;
-    in.acc >>= l;
-    const uint32_t u = (e & 0xFFFF) + uint32_t(in.acc & ((1u << nb) - 1));
-    in.acc >>= nb;
-    in.count -= l + nb;
-    return u;
+    int x = 0;
+    if (P == 0 || up == nullptr) {
+        // the base value, or in a block's first rows the sample s to the left
+        for (; x < w; x++) {
+            const uint32_t p = P == 0 || x < S ? base : row[x - S];
+            row[x] = T((p + uint32_t(unzigzag(u[x]))) & mask);
+        }
+        return;
+    }
+    for (; x < S && x < w; x++)
+        row[x] = T((up[x] + uint32_t(unzigzag(u[x]))) & mask);
+    if (P == 2) {
+        for (; x < w; x++)
+            row[x] = T((up[x] + uint32_t(unzigzag(u[x]))) & mask);
+        return;
+    }
+    // Left (and for the median detector up-left) of each of the S interleaved chains, kept in
+    // registers.
+    uint32_t left0 = row[x - S], up_left0 = up[x - S];
+    uint32_t left1 = S == 2 ? row[x - 1] : 0, up_left1 = S == 2 ? up[x - 1] : 0;
+    for (; x + S <= w; x += S) {
+        const uint32_t b0 = up[x];
+        const uint32_t v0 =
+            ((P == 1 ? left0 : med(left0, b0, up_left0)) + uint32_t(unzigzag(u[x]))) & mask;
+        row[x] = T(v0);
+        left0 = v0;
+        up_left0 = b0;
+        if (S == 2) {
+            const uint32_t b1 = up[x + 1];
+            const uint32_t v1 =
+                ((P == 1 ? left1 : med(left1, b1, up_left1)) + uint32_t(unzigzag(u[x + 1]))) & mask;
+            row[x + 1] = T(v1);
+            left1 = v1;
+            up_left1 = b1;
+        }
+    }
+    if (x < w) // S == 2 and one column left
+        row[x] =
+            T(((P == 1 ? left0 : med(left0, up[x], up_left0)) + uint32_t(unzigzag(u[x]))) & mask);
 }
 
-// Column x of every row comes from stream x mod 4: four independent chains of table look-ups.
-template <int P, int S, class T>
-bool decode_rows(BitReader* in, const uint32_t* table, T* plane, int w, int rows, uint32_t base,
-                 int bits, uint32_t* u)
-{
-    const uint32_t mask = (1u << bits) - 1;
-    BitReader in0 = in[0], in1 = in[1], in2 = in[2], in3 = in[3];
+// Token streams: four rANS states side by side (column x of every row in state x mod 4), their
+// 16-bit words in four stretches that lie back to back; a corrupt stream may read into the next
+// stretch but never beyond the last (each stretch's end is checked once the plane is done).
+struct TokenStreams {
+    uint32_t x[4];
+    const unsigned char* at[4];
+    const unsigned char* end; // of the last stretch
     bool sound = true;
-    for (int y = 0; y < rows && sound; y++) {
+};
+
+// Column x of every row: its token from state x mod 4, its extra bits from one bit stream in
+// column order. A row's tokens are taken first (their contexts come from the row above), then
+// the row is predicted.
+template <int P, int S, class T>
+bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, const Coder& coder,
+                 T* plane, int w, int rows, uint32_t base, int bits, uint16_t* u, uint16_t* above,
+                 uint8_t* context)
+{
+    static const unsigned char zero_word[2] = {0, 0};
+    const uint32_t mask = (1u << bits) - 1;
+    uint32_t x0 = in.x[0], x1 = in.x[1], x2 = in.x[2], x3 = in.x[3];
+    const unsigned char *a0 = in.at[0], *a1 = in.at[1], *a2 = in.at[2], *a3 = in.at[3];
+    const unsigned char* const end = in.end;
+    BitReader b = bits_in;
+    const uint32_t* base_of = coder.token_base;
+    const uint8_t* bits_of_token = coder.token_bits;
+    std::fill(above, above + w, uint16_t(0));
+    std::fill(context, context + w, uint8_t(0));
+    // One token: the state's slot picks it; the state moves 16 bits in when it falls low (a
+    // stream that ends early reads zeros and is refused at the end).
+    auto take = [&](uint32_t& state, const unsigned char*& at, int column) -> uint32_t {
+        const uint32_t e = tables[size_t(context[column]) * kScale + (state & (kScale - 1))];
+        state = ((e >> 8 & 0x7FF) + 1) * (state >> kScaleBits) + (e >> 19);
+        if (state < kStateLow) {
+            const unsigned char* p = end - at >= 2 ? at : zero_word;
+            state = state << 16 | uint32_t(p[0] | p[1] << 8);
+            at += 2;
+        }
+        return e & 0xFF;
+    };
+    // The same where the row cannot reach the end: each token moves at most 2 bytes in.
+    auto take_inside = [&](uint32_t& state, const unsigned char*& at, int column) -> uint32_t {
+        const uint32_t e = tables[size_t(context[column]) * kScale + (state & (kScale - 1))];
+        state = ((e >> 8 & 0x7FF) + 1) * (state >> kScaleBits) + (e >> 19);
+        if (state < kStateLow) {
+            state = state << 16 | uint32_t(at[0] | at[1] << 8);
+            at += 2;
+        }
+        return e & 0xFF;
+    };
+    const ptrdiff_t row_reach = 2 * (ptrdiff_t(w) / 4 + 1);
+    for (int y = 0; y < rows; y++) {
         T* row = plane + size_t(y) * size_t(w);
         const T* up = y >= S ? row - size_t(S) * size_t(w) : nullptr;
+        if (coder.contexts > 1 && y > 0)
+            row_contexts(above, w, coder.context_of_q, context);
         int x = 0;
+        if (end - a0 >= row_reach && end - a1 >= row_reach && end - a2 >= row_reach &&
+            end - a3 >= row_reach)
+            for (; x + 4 <= w; x += 4) {
+                const uint32_t t0 = take_inside(x0, a0, x), t1 = take_inside(x1, a1, x + 1);
+                const uint32_t t2 = take_inside(x2, a2, x + 2), t3 = take_inside(x3, a3, x + 3);
+                if (b.count < 45)
+                    b.refill();
+                u[x] = uint16_t(base_of[t0] + b.take_loaded(bits_of_token[t0]));
+                u[x + 1] = uint16_t(base_of[t1] + b.take_loaded(bits_of_token[t1]));
+                u[x + 2] = uint16_t(base_of[t2] + b.take_loaded(bits_of_token[t2]));
+                if (b.count < 15)
+                    b.refill();
+                u[x + 3] = uint16_t(base_of[t3] + b.take_loaded(bits_of_token[t3]));
+            }
         for (; x + 4 <= w; x += 4) {
-            u[x] = take(in0, table, sound);
-            u[x + 1] = take(in1, table, sound);
-            u[x + 2] = take(in2, table, sound);
-            u[x + 3] = take(in3, table, sound);
+            const uint32_t t0 = take(x0, a0, x), t1 = take(x1, a1, x + 1);
+            const uint32_t t2 = take(x2, a2, x + 2), t3 = take(x3, a3, x + 3);
+            if (b.count < 45)
+                b.refill();
+            u[x] = uint16_t(base_of[t0] + b.take_loaded(bits_of_token[t0]));
+            u[x + 1] = uint16_t(base_of[t1] + b.take_loaded(bits_of_token[t1]));
+            u[x + 2] = uint16_t(base_of[t2] + b.take_loaded(bits_of_token[t2]));
+            if (b.count < 15)
+                b.refill();
+            u[x + 3] = uint16_t(base_of[t3] + b.take_loaded(bits_of_token[t3]));
         }
-        BitReader* tail[3] = {&in0, &in1, &in2};
-        for (; x < w; x++)
-            u[x] = take(*tail[x & 3], table, sound);
-        for (x = 0; x < w; x++)
-            row[x] = T((predict<P, S>(row, up, x, base) + uint32_t(unzigzag(u[x]))) & mask);
+        for (int i = 0; x < w; x++, i++) {
+            const uint32_t t = i == 0   ? take(x0, a0, x)
+                               : i == 1 ? take(x1, a1, x)
+                                        : take(x2, a2, x);
+            u[x] = uint16_t(base_of[t] + b.take(bits_of_token[t]));
+        }
+        predict_row<P, S>(row, up, u, w, base, mask);
+        std::swap(u, above);
     }
-    in[0] = in0;
-    in[1] = in1;
-    in[2] = in2;
-    in[3] = in3;
-    return sound;
+    in.x[0] = x0;
+    in.x[1] = x1;
+    in.x[2] = x2;
+    in.x[3] = x3;
+    in.at[0] = a0;
+    in.at[1] = a1;
+    in.at[2] = a2;
+    in.at[3] = a3;
+    bits_in = b;
+    return true;
 }
 
 template <int P, int S, class T>
@@ -398,25 +571,33 @@ void residuals_of(int predictor, int s, const T* plane, int w, int rows, uint32_
 }
 
 template <class T>
-bool decode_of(int predictor, int s, BitReader* in, const uint32_t* table, T* plane, int w,
-               int rows, uint32_t base, int bits, uint32_t* u)
+bool decode_of(int predictor, int s, TokenStreams& in, BitReader& bin, const uint32_t* table,
+               const Coder& coder, T* plane, int w, int rows, uint32_t base, int bits, uint16_t* u,
+               uint16_t* above, uint8_t* context)
 {
     switch (predictor + 4 * (s - 1)) {
     case 0:
     case 4:
-        return decode_rows<0, 1>(in, table, plane, w, rows, base, bits, u);
+        return decode_rows<0, 1>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
+                                 context);
     case 1:
-        return decode_rows<1, 1>(in, table, plane, w, rows, base, bits, u);
+        return decode_rows<1, 1>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
+                                 context);
     case 2:
-        return decode_rows<2, 1>(in, table, plane, w, rows, base, bits, u);
+        return decode_rows<2, 1>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
+                                 context);
     case 3:
-        return decode_rows<3, 1>(in, table, plane, w, rows, base, bits, u);
+        return decode_rows<3, 1>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
+                                 context);
     case 5:
-        return decode_rows<1, 2>(in, table, plane, w, rows, base, bits, u);
+        return decode_rows<1, 2>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
+                                 context);
     case 6:
-        return decode_rows<2, 2>(in, table, plane, w, rows, base, bits, u);
+        return decode_rows<2, 2>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
+                                 context);
     default:
-        return decode_rows<3, 2>(in, table, plane, w, rows, base, bits, u);
+        return decode_rows<3, 2>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
+                                 context);
     }
 }
 
@@ -444,11 +625,20 @@ double layout_cost(const uint32_t* fine, int bins, Layout t, int bits)
     return cost;
 }
 
+// Counts the differences of one row under predictor P at distance S into a fine histogram.
+template <int P, int S, class T>
+void histogram_row(const T* row, const T* up, int w, uint32_t base, int bits, uint32_t* h)
+{
+    for (int x = 0; x < w; x++)
+        h[fine_bin(zigzag(wrap(int(row[x]) - int(predict<P, S>(row, up, x, base)), bits)))]++;
+}
+
 // Picks the predictor, neighbour distance and token layout of a plane from every `stride`-th
-// row: the cheapest by their differences' entropy.
+// row: the cheapest by their differences' entropy, where the predictors that chain each sample
+// to the one before it (left, median; slower to expand) must win by more than `chain_margin`.
 template <class T>
 Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two_distances,
-              int stride, std::vector<uint32_t>& fine)
+              int stride, double chain_margin, std::vector<uint32_t>& fine)
 {
     struct Candidate {
         int p, s;
@@ -458,38 +648,34 @@ Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two
         candidates.insert(candidates.end(), {{1, 2}, {2, 2}, {3, 2}});
     const int bins = bits == 8 ? 256 : kFineBins;
     fine.assign(candidates.size() * size_t(bins), 0);
-    for (int y = 2 < rows ? 2 : 0; y < rows; y += stride) {
-        const T* row = plane + size_t(y) * size_t(w);
-        for (size_t c = 0; c < candidates.size(); c++) {
-            uint32_t* h = fine.data() + c * size_t(bins);
-            const int s = candidates[c].s;
+    for (size_t c = 0; c < candidates.size(); c++) {
+        uint32_t* h = fine.data() + c * size_t(bins);
+        const int s = candidates[c].s;
+        for (int y = 2 < rows ? 2 : 0; y < rows; y += stride) {
+            const T* row = plane + size_t(y) * size_t(w);
             const T* up = y >= s ? row - size_t(s) * size_t(w) : nullptr;
-            for (int x = 0; x < w; x++) {
-                uint32_t p;
-                switch (candidates[c].p + 4 * (s - 1)) {
-                case 0:
-                case 4:
-                    p = base;
-                    break;
-                case 1:
-                    p = predict<1, 1>(row, up, x, base);
-                    break;
-                case 2:
-                    p = predict<2, 1>(row, up, x, base);
-                    break;
-                case 3:
-                    p = predict<3, 1>(row, up, x, base);
-                    break;
-                case 5:
-                    p = predict<1, 2>(row, up, x, base);
-                    break;
-                case 6:
-                    p = predict<2, 2>(row, up, x, base);
-                    break;
-                default:
-                    p = predict<3, 2>(row, up, x, base);
-                }
-                h[fine_bin(zigzag(wrap(int(row[x]) - int(p), bits)))]++;
+            switch (candidates[c].p + 4 * (s - 1)) {
+            case 0:
+            case 4:
+                histogram_row<0, 1>(row, up, w, base, bits, h);
+                break;
+            case 1:
+                histogram_row<1, 1>(row, up, w, base, bits, h);
+                break;
+            case 2:
+                histogram_row<2, 1>(row, up, w, base, bits, h);
+                break;
+            case 3:
+                histogram_row<3, 1>(row, up, w, base, bits, h);
+                break;
+            case 5:
+                histogram_row<1, 2>(row, up, w, base, bits, h);
+                break;
+            case 6:
+                histogram_row<2, 2>(row, up, w, base, bits, h);
+                break;
+            default:
+                histogram_row<3, 2>(row, up, w, base, bits, h);
             }
         }
     }
@@ -497,9 +683,9 @@ Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two
     double best_cost = -1;
     for (size_t c = 0; c < candidates.size(); c++)
         for (Layout t : kLayouts) {
-            if (bits == 8 && t.k == 8 && t.m != 2)
-                continue;
-            const double cost = layout_cost(fine.data() + c * size_t(bins), bins, t, bits);
+            const bool chained = candidates[c].p == 1 || candidates[c].p == 3;
+            const double cost = layout_cost(fine.data() + c * size_t(bins), bins, t, bits) *
+                                (chained ? 1.0 + chain_margin : 1.0);
             if (best_cost < 0 || cost < best_cost) {
                 best_cost = cost;
                 best.predictor = candidates[c].p;
@@ -526,16 +712,18 @@ template <class T> struct Buffer {
 
 struct Scratch {
     Buffer<uint16_t> samples, residual;
-    Buffer<uint8_t> planes; // RGB: G, R - G, B - G
-    Buffer<uint32_t> row;   // a row's zigzag values
+    Buffer<uint8_t> planes;       // RGB: G, R - G, B - G
+    Buffer<uint16_t> rows;        // two rows of zigzag values
+    Buffer<uint8_t> context;      // a row's contexts (decoding) or every sample's (encoding)
+    Buffer<unsigned char> tokens; // token streams while they are written
     std::vector<uint32_t> fine;
-    uint32_t table[kTableSize];
+    uint32_t tables[kMostContexts * kScale];
 };
 
 // Writes a plane at `out` (room: plane_room(...) bytes); returns the bytes written.
 template <class T>
 size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distances, int stride,
-                    Scratch& scratch, unsigned char* out)
+                    int most_contexts, double chain_margin, Scratch& scratch, unsigned char* out)
 {
     const size_t n = size_t(w) * size_t(rows);
     // The base: the mean of the sampled rows.
@@ -544,71 +732,154 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
         for (int x = 0; x < w; x++, taken++)
             sum += plane[size_t(y) * size_t(w) + size_t(x)];
     const uint32_t base = taken != 0 ? uint32_t((sum + taken / 2) / taken) : 0;
-    const Choice c = choose(plane, w, rows, base, bits, two_distances, stride, scratch.fine);
+    const Choice c =
+        choose(plane, w, rows, base, bits, two_distances, stride, chain_margin, scratch.fine);
     uint16_t* residual = scratch.residual.get(n);
     residuals_of(c.predictor, c.s, plane, w, rows, base, bits, residual);
-    const int tokens = token_count(c.layout, bits);
-    // Token counts and extra bits of each of the four streams (column x in stream x mod 4).
-    uint32_t count[4][kMostTokens] = {{0}};
-    uint64_t stream_bits[4] = {0, 0, 0, 0};
+    Coder coder;
+    coder.layout = c.layout;
+    // Contexts: the activity levels split at their quartiles (fewer where levels repeat).
+    uint8_t* level = scratch.context.get(n);
+    if (most_contexts > 1) {
+        uint64_t histogram[kLevels] = {0};
+        std::fill(level, level + w, uint8_t(0));
+        for (int y = 1; y < rows; y++) {
+            const uint16_t* above = residual + size_t(y - 1) * size_t(w);
+            uint8_t* l = level + size_t(y) * size_t(w);
+            for (int x = 0; x < w; x++)
+                histogram[l[x] = uint8_t(level_of(busy(above, x, w)))]++;
+        }
+        histogram[0] += uint64_t(w);
+        uint64_t seen = 0;
+        int q = 1, level_at = 0;
+        for (int v = 0; v < kLevels && q < most_contexts; v++) {
+            seen += histogram[v];
+            while (q < most_contexts && seen * uint64_t(most_contexts) >= uint64_t(q) * n) {
+                if (v < kLevels - 1 && (coder.contexts == 1 || v > level_at)) {
+                    coder.threshold[coder.contexts - 1] = v;
+                    coder.contexts++;
+                    level_at = v;
+                }
+                q++;
+            }
+        }
+    }
+    coder.finish_layout(bits);
+    const int tokens = coder.tokens;
+    // Token counts per context; extra bits per stream (column x in stream x mod 4).
+    uint32_t count[kMostContexts][kMostTokens] = {{0}};
+    uint64_t extra_bits[4] = {0, 0, 0, 0};
     for (int y = 0; y < rows; y++)
         for (int x = 0; x < w; x++) {
-            const Token k = tokenize(residual[size_t(y) * size_t(w) + size_t(x)], c.layout);
-            count[x & 3][k.token]++;
-            stream_bits[x & 3] += uint64_t(k.extra_bits);
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            const Token k = tokenize(residual[i], c.layout);
+            const int ctx = coder.contexts > 1 ? coder.context_of[level[i]] : 0;
+            level[i] = uint8_t(ctx);
+            count[ctx][k.token]++;
+            extra_bits[x & 3] += uint64_t(k.extra_bits);
         }
-    uint32_t all[kMostTokens];
-    for (int t = 0; t < tokens; t++)
-        all[t] = count[0][t] + count[1][t] + count[2][t] + count[3][t];
-    uint8_t length[kMostTokens];
-    uint32_t code[kMostTokens] = {0};
-    code_lengths(all, tokens, length);
-    canonical_codes(length, tokens, code); // the lengths come from code_lengths: they fit
-    size_t stream_bytes[4], coded = 0;
-    for (int j = 0; j < 4; j++) {
+    uint32_t freq[kMostContexts][kMostTokens];
+    double cost = 0;
+    for (int ctx = 0; ctx < coder.contexts; ctx++) {
+        normalise(count[ctx], tokens, freq[ctx]);
         for (int t = 0; t < tokens; t++)
-            stream_bits[j] += uint64_t(count[j][t]) * length[t];
-        stream_bytes[j] = size_t((stream_bits[j] + 7) / 8);
-        coded += stream_bytes[j];
+            if (count[ctx][t] != 0)
+                cost += double(count[ctx][t]) * (kScaleBits - std::log2(double(freq[ctx][t])));
     }
-    unsigned char* h = out;
-    if (coded + size_t(tokens) / 2 + 20 >= n * size_t(bits / 8)) {
+    const size_t stored = 4 + n * size_t(bits / 8);
+    for (int j = 0; j < 4; j++)
+        cost += double(extra_bits[j]);
+    // The head, the contexts' frequencies and the streams' lengths, put together first.
+    unsigned char head[8 + kMostContexts * (1 + 2 * kMostTokens)];
+    size_t coded = 0, head_size = 0;
+    if (cost / 8 < double(stored)) {
+        head[0] = uint8_t(c.predictor | c.s << 4);
+        head[1] = uint8_t(c.layout.k | c.layout.m << 4);
+        head[2] = uint8_t(base);
+        head[3] = uint8_t(base >> 8);
+        head[4] = uint8_t(coder.contexts);
+        for (int i = 0; i < 3; i++)
+            head[5 + i] = uint8_t(i + 1 < coder.contexts ? coder.threshold[i] : 0);
+        unsigned char* at = head + 8;
+        for (int ctx = 0; ctx < coder.contexts; ctx++) {
+            int used = tokens;
+            while (used > 1 && freq[ctx][used - 1] == 0)
+                used--;
+            *at++ = uint8_t(used - 1);
+            for (int t = 0; t < used; t++) {
+                const uint32_t v = freq[ctx][t];
+                if (v < 128) {
+                    *at++ = uint8_t(v);
+                } else {
+                    *at++ = uint8_t(0x80 | (v & 0x7F));
+                    *at++ = uint8_t(v >> 7);
+                }
+            }
+        }
+        head_size = size_t(at - head);
+        coded = head_size + 20;
+    }
+    // Token streams: each coded from its last token back to its first, into its own stretch of
+    // scratch growing downwards (at most 2 bytes a token, and 4 for the final state).
+    const size_t room = 2 * (n / 4 + 1) + 8;
+    unsigned char* scratch_tokens = coded != 0 ? scratch.tokens.get(4 * room) : nullptr;
+    unsigned char* token_start[4] = {nullptr, nullptr, nullptr, nullptr};
+    size_t token_length[4] = {0, 0, 0, 0};
+    if (coded != 0) {
+        EncodeSymbol symbols[kMostContexts][kMostTokens];
+        for (int ctx = 0; ctx < coder.contexts; ctx++) {
+            uint32_t start = 0;
+            for (int t = 0; t < tokens; t++) {
+                symbols[ctx][t] = encode_symbol(start, freq[ctx][t] != 0 ? freq[ctx][t] : 1);
+                start += freq[ctx][t];
+            }
+        }
+        for (int j = 0; j < 4; j++) {
+            unsigned char* end = scratch_tokens + size_t(j + 1) * room;
+            unsigned char* ptr = end;
+            uint32_t x = kStateLow;
+            for (int y = rows - 1; y >= 0; y--) {
+                const uint16_t* r = residual + size_t(y) * size_t(w);
+                const uint8_t* l = level + size_t(y) * size_t(w);
+                for (int col = w - 1 - ((w - 1 - j) & 3); col >= j; col -= 4)
+                    rans_put(x, ptr, symbols[l[col]][tokenize(r[col], c.layout).token]);
+            }
+            ptr -= 4;
+            put_le32(ptr, x);
+            token_start[j] = ptr;
+            token_length[j] = size_t(end - ptr);
+            coded += token_length[j];
+        }
+        coded += size_t((extra_bits[0] + extra_bits[1] + extra_bits[2] + extra_bits[3] + 7) / 8);
+    }
+    if (coded == 0 || coded >= stored) {
         // Coding would not pay: the samples as they are.
-        h[0] = kStored;
-        h[1] = h[2] = h[3] = 0;
-        unsigned char* at = h + 4;
+        out[0] = kStored;
+        out[1] = out[2] = out[3] = 0;
+        unsigned char* at = out + 4;
         for (size_t i = 0; i < n; i++) {
             *at++ = uint8_t(plane[i]);
             if (bits == 16)
                 *at++ = uint8_t(plane[i] >> 8);
         }
-        return size_t(at - h);
+        return stored;
     }
-    h[0] = uint8_t(c.predictor | c.s << 4);
-    h[1] = uint8_t(c.layout.k | c.layout.m << 4);
-    h[2] = uint8_t(base);
-    h[3] = uint8_t(base >> 8);
-    for (int t = 0; t < tokens; t += 2)
-        h[4 + t / 2] = uint8_t(length[t] | length[t + 1] << 4);
-    unsigned char* stream = h + 4 + tokens / 2 + 16;
-    BitWriter bw[4] = {BitWriter(stream), BitWriter(stream + stream_bytes[0]),
-                       BitWriter(stream + stream_bytes[0] + stream_bytes[1]),
-                       BitWriter(stream + stream_bytes[0] + stream_bytes[1] + stream_bytes[2])};
-    for (int j = 0; j < 4; j++)
-        put_le32(h + 4 + tokens / 2 + 4 * j, uint32_t(stream_bytes[j]));
-    // Each writer ends exactly at the next stream's start: its length is its bits rounded up.
+    memcpy(out, head, head_size);
+    unsigned char* lengths = out + head_size;
+    unsigned char* at = lengths + 20;
     for (int j = 0; j < 4; j++) {
-        for (int y = 0; y < rows; y++) {
-            const uint16_t* r = residual + size_t(y) * size_t(w);
-            for (int x = j; x < w; x += 4) {
-                const Token k = tokenize(r[x], c.layout);
-                bw[j].put(code[k.token] | uint64_t(k.extra) << length[k.token],
-                          length[k.token] + k.extra_bits);
-            }
-        }
-        bw[j].finish();
+        memcpy(at, token_start[j], token_length[j]);
+        put_le32(lengths + 4 * j, uint32_t(token_length[j]));
+        at += token_length[j];
     }
-    return size_t(stream + coded - h);
+    BitWriter bw(at);
+    for (size_t i = 0; i < n; i++) {
+        const Token k = tokenize(residual[i], c.layout);
+        bw.put(k.extra, k.extra_bits);
+    }
+    bw.finish();
+    put_le32(lengths + 16, uint32_t(bw.at - at));
+    return size_t(bw.at - out);
 }
 
 // The most bytes a plane of n samples takes (its samples stored, or a coded stream that is
@@ -635,39 +906,85 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
         return true;
     }
     const int predictor = data[0] & 15, s = data[0] >> 4;
-    const Layout t{data[1] & 15, data[1] >> 4};
+    Coder coder;
+    coder.layout = Layout{data[1] & 15, data[1] >> 4};
     const uint32_t base = uint32_t(data[2] | data[3] << 8);
-    if (predictor > 3 || s < 1 || s > 2 || t.k > 8 || t.m > 2 || t.m > t.k || base >> bits != 0)
+    const Layout t = coder.layout;
+    if (predictor > 3 || s < 1 || s > 2 || t.k > 7 || t.m > 2 || t.m > t.k || base >> bits != 0 ||
+        end - data < 8)
         return false;
-    const int tokens = token_count(t, bits);
-    if (end - data < 4 + tokens / 2 + 16)
+    coder.contexts = data[4];
+    if (coder.contexts < 1 || coder.contexts > kMostContexts)
         return false;
-    uint8_t length[kMostTokens];
-    for (int i = 0; i < tokens; i += 2) {
-        length[i] = data[4 + i / 2] & 15;
-        length[i + 1] = data[4 + i / 2] >> 4;
-    }
-    for (int i = 0; i < tokens; i++)
-        if (length[i] > kLongestCode)
+    for (int i = 0; i < 3; i++) {
+        const int v = data[5 + i];
+        if (i + 1 < coder.contexts) {
+            if (v > kLevels - 2 || (i > 0 && v <= coder.threshold[i - 1]))
+                return false;
+            coder.threshold[i] = v;
+        } else if (v != 0) {
             return false;
-    const unsigned char* stream = data + 4 + tokens / 2 + 16;
+        }
+    }
+    coder.finish_layout(bits);
+    const unsigned char* at = data + 8;
+    for (int ctx = 0; ctx < coder.contexts; ctx++) {
+        if (at >= end)
+            return false;
+        const int used = *at++ + 1;
+        if (used > coder.tokens)
+            return false;
+        uint32_t freq[kMostTokens] = {0}, sum = 0;
+        for (int k = 0; k < used; k++) {
+            if (at >= end)
+                return false;
+            uint32_t v = *at++;
+            if (v & 0x80) {
+                if (at >= end)
+                    return false;
+                v = (v & 0x7F) | uint32_t(*at++) << 7;
+            }
+            freq[k] = v;
+            sum += v;
+            if (sum > kScale)
+                return false;
+        }
+        if (sum != kScale)
+            return false;
+        decode_table(freq, coder.tokens, scratch.tables + size_t(ctx) * kScale);
+    }
+    if (end - at < 20)
+        return false;
+    uint32_t length[5];
     uint64_t total = 0;
-    uint32_t stream_bytes[4];
+    for (int j = 0; j < 5; j++)
+        total += length[j] = get_le32(at + 4 * j);
+    at += 20;
+    if (uint64_t(end - at) < total)
+        return false;
+    TokenStreams tokens_in;
+    const unsigned char* stretch = at;
+    const unsigned char* stretch_end[4];
+    for (int j = 0; j < 4; j++) {
+        if (length[j] < 4)
+            return false;
+        tokens_in.x[j] = get_le32(stretch);
+        tokens_in.at[j] = stretch + 4;
+        stretch += length[j];
+        stretch_end[j] = stretch;
+    }
+    tokens_in.end = stretch;
+    BitReader bits_in(stretch, length[4]);
+    uint16_t* rows_buffer = scratch.rows.get(2 * size_t(w));
+    if (!decode_of(predictor, s, tokens_in, bits_in, scratch.tables, coder, plane, w, rows, base,
+                   bits, rows_buffer, rows_buffer + w, scratch.context.get(size_t(w))))
+        return false;
     for (int j = 0; j < 4; j++)
-        total += stream_bytes[j] = get_le32(data + 4 + tokens / 2 + 4 * j);
-    if (uint64_t(end - stream) < total)
+        if (tokens_in.at[j] != stretch_end[j] || tokens_in.x[j] != kStateLow)
+            return false;
+    if (!bits_in.sound())
         return false;
-    if (!decode_table(length, tokens, t, scratch.table))
-        return false;
-    BitReader in[4] = {
-        BitReader(stream, stream_bytes[0]), BitReader(stream + stream_bytes[0], stream_bytes[1]),
-        BitReader(stream + stream_bytes[0] + stream_bytes[1], stream_bytes[2]),
-        BitReader(stream + stream_bytes[0] + stream_bytes[1] + stream_bytes[2], stream_bytes[3])};
-    if (!decode_of(predictor, s, in, scratch.table, plane, w, rows, base, bits,
-                   scratch.row.get(size_t(w))) ||
-        !in[0].sound() || !in[1].sound() || !in[2].sound() || !in[3].sound())
-        return false;
-    data = stream + total;
+    data = at + total;
     return true;
 }
 
@@ -679,6 +996,8 @@ struct Job {
     const unsigned char* frame_in = nullptr;
     unsigned char* frame_out = nullptr;
     int stride = 8;
+    int contexts = kMostContexts; // at most
+    double chain_margin = 0;
     const unsigned char* stream_at[kVidCompactMaxBlocks];
     uint32_t stream_length[kVidCompactMaxBlocks];
     const VidExpandedBytes* notify = nullptr;
@@ -725,11 +1044,13 @@ bool encode_block(Job& job, unsigned i, Scratch& scratch)
         uint16_t* samples = scratch.samples.get(n);
         for (size_t k = 0; k < n; k++)
             samples[k] = uint16_t(in[2 * k] | in[2 * k + 1] << 8);
-        length = encode_plane(samples, w, rows, 16, true, job.stride, scratch, out);
+        length = encode_plane(samples, w, rows, 16, true, job.stride, job.contexts,
+                              job.chain_margin, scratch, out);
         break;
     }
     case VidCompactFilter::bayer8:
-        length = encode_plane(in, w, rows, 8, true, job.stride, scratch, out);
+        length = encode_plane(in, w, rows, 8, true, job.stride, job.contexts, job.chain_margin,
+                              scratch, out);
         break;
     case VidCompactFilter::rgb:
     default: {
@@ -740,8 +1061,8 @@ bool encode_block(Job& job, unsigned i, Scratch& scratch)
             b[k] = uint8_t(in[3 * k + 2] - in[3 * k + 1]);
         }
         for (int p = 0; p < 3; p++)
-            length += encode_plane(g + size_t(p) * n, w, rows, 8, false, job.stride, scratch,
-                                   out + length);
+            length += encode_plane(g + size_t(p) * n, w, rows, 8, false, job.stride, job.contexts,
+                                   job.chain_margin, scratch, out + length);
     }
     }
     job.stream_length[i] = uint32_t(length);
@@ -878,6 +1199,9 @@ int vid_compact2_compress(unsigned char* record, unsigned long& record_size,
     job.frame_in = frame;
     // How many rows the choice of predictor looks at: more with the effort.
     job.stride = compression_effort <= 2 ? 16 : compression_effort <= 6 ? 8 : 2;
+    job.contexts = compression_effort <= 1 ? 1 : kMostContexts;
+    // Below the highest efforts a chained predictor must save 3% to be worth its slower reads.
+    job.chain_margin = compression_effort <= 6 ? 0.03 : 0.0;
     job.report = report;
     // Each block writes into its own stretch of the record, as long as it can take; the
     // stretches are closed up afterwards.

@@ -17,17 +17,19 @@
 //   offset 24 + 8n  ...       the blocks' data back to back
 //
 // A block holds its planes one after the other: one plane of samples (one- or two-byte), or
-// for RGB three planes G, R - G and B - G (bytes, mod 256). A plane:
+// for RGB three planes G, R - G and B - G (bytes, mod 256). A plane is either stored, the byte
+// FF, three 0 bytes and its samples as they are (two-byte ones little-endian), or coded:
 //
-//   1 byte    predictor p (low 4 bits) and neighbour distance s (high 4 bits, 1 or 2)
-//   1 byte    token layout: k (low 4 bits, 0 to 8) and m (high 4 bits, 0 to 2, at most k)
-//   2 bytes   base value (the prediction of predictor 0; 0 otherwise)
-//   T/2 bytes code lengths of the T tokens, 4 bits each (low nibble first), 0 to 12; T even
-//   16 bytes  lengths L0 .. L3 of four bit streams
-//   ...       the four streams back to back; column x of every row is coded in stream x mod 4
-//
-// or, where coding would not pay, the byte FF, three 0 bytes and the samples as they are (two-
-// byte ones little-endian).
+//   1 byte    predictor p (low 4 bits, 0 to 3) and neighbour distance s (high 4 bits, 1 or 2)
+//   1 byte    token layout: k (low 4 bits, 0 to 7) and m (high 4 bits, 0 to 2, at most k)
+//   2 bytes   base value (the prediction of predictor 0)
+//   1 byte    context count K, 1 to 4
+//   3 bytes   the K - 1 context thresholds t1 < t2 < t3 (0 to 46), then 0 bytes
+//   K tables  token frequencies: a byte U - 1, then the frequencies of tokens 0 .. U - 1, each
+//             one byte (below 128) or two (low 7 bits | 0x80, then the value >> 7); they add up
+//             to 2048 and later tokens have frequency 0
+//   20 bytes  lengths L0 .. L3 of four token streams and E of the extra-bit stream
+//   ...       the four token streams back to back, then the extra-bit stream
 //
 // Prediction of the sample v at column x of block row y, with a = v(x - s, y), b = v(x, y - s),
 // c = v(x - s, y - s) (all within the block): predictor 0 the base value; 1 a; 2 b; 3 the
@@ -38,11 +40,22 @@
 // number u = 2d (d >= 0) or -2d - 1.
 //
 // Tokens: u < 2^k is its own token; otherwise, with n the position of u's highest set bit, the
-// token is 2^k + (n - k) * 2^m + (the m bits below the highest), followed in the bit stream by
-// the n - m bits below those. T = 2^k + (bits - k) * 2^m, rounded up to even. Token codes are
-// canonical prefix codes from the code lengths (shorter codes first, then by token), written
-// into the bit stream from its least significant bit of each byte, code bits first-bit-first;
-// a plane whose tokens are all the same gives that token length 1 and writes a 0 bit each.
+// token is 2^k + (n - k) * 2^m + (the m bits below the highest), and the n - m bits below those
+// are its extra bits. There are T = 2^k + (bits - k) * 2^m tokens.
+//
+// Contexts: for a sample in a block's first row 0; else, with u' the zigzag numbers of the row
+// above, q = min(4095, 2 u'(x) + u'(x - 1) + u'(x + 1)) (at the row's ends the missing neighbour
+// is u'(x)), its level is q below 16, else 16 + 4 (h - 4) + (the two bits of q below its
+// highest h), and the context is the count of thresholds the level exceeds.
+//
+// Token streams (rANS, 11-bit frequencies): the token of column x of every row, rows and
+// columns in order, belongs to stream x mod 4. A stream begins with its 32-bit state; decoding
+// a token: slot = state mod 2048 picks the token t whose cumulative range [c, c + f) of its
+// context's table holds it; state = f (state >> 11) + slot - c; then, if state < 2^15,
+// state = state << 16 | the stream's next 16-bit word. A sound stream ends with every word used
+// and the state 2^15. The extra bits of all tokens, in column order row by row, are packed from
+// the least significant bit of each byte up.
+//
 #pragma once
 
 #include <cstdint>

@@ -56,8 +56,13 @@ int vid_record_make(unsigned char* record, unsigned long& record_size, const uns
                     int effort, std::string* report)
 {
     const unsigned long room = record_size;
-    if (compact && vid_compact_compress(record, record_size, frame, width, height,
-                                        vid_compact_filter(kind), effort) == VID_CODEC_OK)
+    // Compact records: the first generation at the fastest effort (filters and deflate, the
+    // quickest both ways), the second (prediction and entropy coding, the smallest) above it.
+    if (compact && (effort <= 1 ? vid_compact_compress(record, record_size, frame, width, height,
+                                                       vid_compact_filter(kind), effort)
+                                : vid_compact2_compress(record, record_size, frame, width, height,
+                                                        vid_compact_filter(kind), effort,
+                                                        report)) == VID_CODEC_OK)
         return VID_CODEC_OK;
     record_size = room;
     return vid_codec_compress(record, record_size, frame, frame_bytes, effort,

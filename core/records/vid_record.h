@@ -1,9 +1,9 @@
 // A frame's record: the bytes a table entry points at. Two formats are told apart by the first
 // byte of their marker: classic records (the blocked-compress buffer of
 // compress_uncompress_MT.h, marker 81 72 63 54 45 36 27 18) and compact records of the first
-// generation (vid_compact.h, marker 82 72 ..., what compact recording writes) and the second
-// (vid_compact2.h, marker 83 72 ..., read everywhere; not yet written by the recorders); a
-// zero-length record is a black frame. This unit alone
+// generation (vid_compact.h, marker 82 72 ..., what compact recording writes at effort 1) and
+// the second (vid_compact2.h, marker 83 72 ..., at the efforts above); a zero-length record is
+// a black frame. This unit alone
 // knows which format a record has: its head (format, length, expanded size), making one from
 // a frame, expanding one. A third format would be one more branch here and a file of its own.
 // Thread-safe; the codecs run on their own workers.
