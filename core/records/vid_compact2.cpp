@@ -216,6 +216,19 @@ inline int level_of(uint32_t q)
     return 16 + (n - 4) * 4 + int((q >> (n - 2)) & 3);
 }
 
+// level_of for every q up to kBusiest.
+const uint8_t* levels()
+{
+    static uint8_t table[kBusiest + 1];
+    static const bool made = [] {
+        for (uint32_t q = 0; q <= kBusiest; q++)
+            table[q] = uint8_t(level_of(q));
+        return true;
+    }();
+    (void)made;
+    return table;
+}
+
 // The contexts of a row: for each column the context of its q (one look-up a column).
 void row_contexts(const uint16_t* above, int w, const uint8_t* context_of_q, uint8_t* context)
 {
@@ -361,9 +374,11 @@ struct Coder {
                 c += level > threshold[i];
             context_of[level] = uint8_t(c);
         }
-        if (contexts > 1)
+        if (contexts > 1) {
+            const uint8_t* level_of_q = levels();
             for (uint32_t q = 0; q <= kBusiest; q++)
-                context_of_q[q] = context_of[level_of(q)];
+                context_of_q[q] = context_of[level_of_q[q]];
+        }
     }
 };
 
@@ -716,6 +731,7 @@ struct Scratch {
     Buffer<uint16_t> rows;        // two rows of zigzag values
     Buffer<uint8_t> context;      // a row's contexts (decoding) or every sample's (encoding)
     Buffer<unsigned char> tokens; // token streams while they are written
+    Buffer<uint8_t> token_of;     // each sample's token
     std::vector<uint32_t> fine;
     uint32_t tables[kMostContexts * kScale];
 };
@@ -742,12 +758,13 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
     uint8_t* level = scratch.context.get(n);
     if (most_contexts > 1) {
         uint64_t histogram[kLevels] = {0};
+        const uint8_t* level_of_q = levels();
         std::fill(level, level + w, uint8_t(0));
         for (int y = 1; y < rows; y++) {
             const uint16_t* above = residual + size_t(y - 1) * size_t(w);
             uint8_t* l = level + size_t(y) * size_t(w);
             for (int x = 0; x < w; x++)
-                histogram[l[x] = uint8_t(level_of(busy(above, x, w)))]++;
+                histogram[l[x] = level_of_q[busy(above, x, w)]]++;
         }
         histogram[0] += uint64_t(w);
         uint64_t seen = 0;
@@ -767,17 +784,18 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
     coder.finish_layout(bits);
     const int tokens = coder.tokens;
     // Token counts per context; extra bits per stream (column x in stream x mod 4).
+    // Each sample's token, once.
     uint32_t count[kMostContexts][kMostTokens] = {{0}};
     uint64_t extra_bits[4] = {0, 0, 0, 0};
-    for (int y = 0; y < rows; y++)
-        for (int x = 0; x < w; x++) {
-            const size_t i = size_t(y) * size_t(w) + size_t(x);
-            const Token k = tokenize(residual[i], c.layout);
-            const int ctx = coder.contexts > 1 ? coder.context_of[level[i]] : 0;
-            level[i] = uint8_t(ctx);
-            count[ctx][k.token]++;
-            extra_bits[x & 3] += uint64_t(k.extra_bits);
-        }
+    uint8_t* token_of = scratch.token_of.get(n);
+    for (size_t i = 0; i < n; i++) {
+        const Token k = tokenize(residual[i], c.layout);
+        const int ctx = coder.contexts > 1 ? coder.context_of[level[i]] : 0;
+        level[i] = uint8_t(ctx);
+        token_of[i] = uint8_t(k.token);
+        count[ctx][k.token]++;
+        extra_bits[0] += uint64_t(k.extra_bits);
+    }
     uint32_t freq[kMostContexts][kMostTokens];
     double cost = 0;
     for (int ctx = 0; ctx < coder.contexts; ctx++) {
@@ -839,10 +857,10 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
             unsigned char* ptr = end;
             uint32_t x = kStateLow;
             for (int y = rows - 1; y >= 0; y--) {
-                const uint16_t* r = residual + size_t(y) * size_t(w);
+                const uint8_t* r = token_of + size_t(y) * size_t(w);
                 const uint8_t* l = level + size_t(y) * size_t(w);
                 for (int col = w - 1 - ((w - 1 - j) & 3); col >= j; col -= 4)
-                    rans_put(x, ptr, symbols[l[col]][tokenize(r[col], c.layout).token]);
+                    rans_put(x, ptr, symbols[l[col]][r[col]]);
             }
             ptr -= 4;
             put_le32(ptr, x);
@@ -874,8 +892,8 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
     }
     BitWriter bw(at);
     for (size_t i = 0; i < n; i++) {
-        const Token k = tokenize(residual[i], c.layout);
-        bw.put(k.extra, k.extra_bits);
+        const int extra = coder.token_bits[token_of[i]];
+        bw.put(residual[i] & ((1u << extra) - 1), extra);
     }
     bw.finish();
     put_le32(lengths + 16, uint32_t(bw.at - at));
