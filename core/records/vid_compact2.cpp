@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "le_bytes.h"
@@ -86,22 +87,9 @@ inline uint32_t bin_value(int b)
     return (1u << n) | (uint32_t((b - 4096) % 4) << (n - 2));
 }
 
-inline uint32_t zigzag(int d)
-{
-    return d >= 0 ? uint32_t(d) << 1 : (uint32_t(-d) << 1) - 1;
-}
-
 inline int unzigzag(uint32_t u)
 {
     return (u & 1) ? -int(u >> 1) - 1 : int(u >> 1);
-}
-
-// The difference v - p as a signed number of `bits` bits.
-inline int wrap(int d, int bits)
-{
-    const int half = 1 << (bits - 1), span = 1 << bits;
-    d &= span - 1;
-    return d >= half ? d - span : d;
 }
 
 inline uint32_t med(uint32_t a, uint32_t b, uint32_t c)
@@ -549,16 +537,40 @@ bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, c
     return true;
 }
 
+// The zigzag number of v - p, mod 2^(bits of T).
+template <class T> inline uint16_t zigzag_of(T v, uint32_t p)
+{
+    typedef typename std::make_signed<T>::type Signed;
+    const Signed d = Signed(T(v - T(p)));
+    return uint16_t(T((uint32_t(d) << 1) ^ uint32_t(d >> (8 * sizeof(T) - 1))));
+}
+
+// Every sample's zigzag difference from its prediction (the rows' inner loops have no branch
+// and vectorise: every neighbour is already known).
 template <int P, int S, class T>
-void residuals(const T* plane, int w, int rows, uint32_t base, int bits, uint16_t* u)
+void residuals(const T* plane, int w, int rows, uint32_t base, int /*bits*/, uint16_t* u)
 {
     for (int y = 0; y < rows; y++) {
         const T* row = plane + size_t(y) * size_t(w);
         const T* up = y >= S ? row - size_t(S) * size_t(w) : nullptr;
         uint16_t* out = u + size_t(y) * size_t(w);
-        for (int x = 0; x < w; x++)
-            out[x] =
-                uint16_t(zigzag(wrap(int(row[x]) - int(predict<P, S>(row, up, x, base)), bits)));
+        int x = 0;
+        if (P == 0) {
+            for (; x < w; x++)
+                out[x] = zigzag_of(row[x], base);
+            continue;
+        }
+        for (; x < S && x < w; x++)
+            out[x] = zigzag_of(row[x], up == nullptr ? base : up[x]);
+        if (up == nullptr) {
+            for (; x < w; x++)
+                out[x] = zigzag_of(row[x], row[x - S]);
+            continue;
+        }
+        for (; x < w; x++) {
+            const uint32_t a = row[x - S], b = up[x], c = up[x - S];
+            out[x] = zigzag_of(row[x], P == 1 ? a : P == 2 ? b : med(a, b, c));
+        }
     }
 }
 
@@ -644,8 +656,9 @@ double layout_cost(const uint32_t* fine, int bins, Layout t, int bits)
 template <int P, int S, class T>
 void histogram_row(const T* row, const T* up, int w, uint32_t base, int bits, uint32_t* h)
 {
+    (void)bits;
     for (int x = 0; x < w; x++)
-        h[fine_bin(zigzag(wrap(int(row[x]) - int(predict<P, S>(row, up, x, base)), bits)))]++;
+        h[fine_bin(zigzag_of(row[x], predict<P, S>(row, up, x, base)))]++;
 }
 
 // Picks the predictor, neighbour distance and token layout of a plane from every `stride`-th
