@@ -1,6 +1,8 @@
 // Compact records of the first and second generation side by side, at the codec (no file): the
 // stored ratio, compress and expand frames per second (best of rounds over every frame, on
-// all processors), and a check that every frame comes back byte for byte.
+// all processors), and a check that every frame comes back byte for byte. Beside them, when
+// the bench build found CharLS, JPEG-LS on the same frames (mosaics as their four colour
+// planes, RGB sample-interleaved; one frame per processor side by side).
 //   bench_compact_records FRAMES.raw WIDTH HEIGHT BYTES_PER_PIXEL [ROUNDS]
 // BYTES_PER_PIXEL: 1 or 2 (one- or two-byte samples, little-endian) or 3 (RGB). Frames are
 // written by `python3 bench/sensor_frames.py SET COUNT FRAMES.raw`.
@@ -8,10 +10,156 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
+
+#if VID_BENCH_CHARLS
+#include <charls/charls.h>
+#endif
 
 #include "vid_compact.h"
 #include "vid_compact2.h"
+
+#if VID_BENCH_CHARLS
+inline bool fine(charls_jpegls_errc e)
+{
+    return static_cast<int>(e) == 0;
+}
+
+// A w x h image of `components` samples of `bytes` bytes (a row `stride` samples apart) as
+// JPEG-LS; false when CharLS refuses it.
+bool jpegls_encode(const void* image, int w, int h, int components, int bits, size_t stride_bytes,
+                   std::vector<unsigned char>& out)
+{
+    charls_jpegls_encoder* e = charls_jpegls_encoder_create();
+    const charls_frame_info info{uint32_t(w), uint32_t(h), bits, components};
+    size_t room = 0, written = 0;
+    bool ok =
+        e != nullptr && fine(charls_jpegls_encoder_set_frame_info(e, &info)) &&
+        (components == 1 ||
+         fine(charls_jpegls_encoder_set_interleave_mode(e, charls::interleave_mode::sample))) &&
+        fine(charls_jpegls_encoder_get_estimated_destination_size(e, &room));
+    if (ok) {
+        out.resize(room);
+        ok = fine(charls_jpegls_encoder_set_destination_buffer(e, out.data(), out.size())) &&
+             fine(charls_jpegls_encoder_encode_from_buffer(e, image, stride_bytes * size_t(h),
+                                                           uint32_t(stride_bytes))) &&
+             fine(charls_jpegls_encoder_get_bytes_written(e, &written));
+        out.resize(written);
+    }
+    charls_jpegls_encoder_destroy(e);
+    return ok;
+}
+
+bool jpegls_decode(const std::vector<unsigned char>& in, void* image, size_t bytes)
+{
+    charls_jpegls_decoder* d = charls_jpegls_decoder_create();
+    const bool ok = d != nullptr &&
+                    fine(charls_jpegls_decoder_set_source_buffer(d, in.data(), in.size())) &&
+                    fine(charls_jpegls_decoder_read_header(d)) &&
+                    fine(charls_jpegls_decoder_decode_to_buffer(d, image, bytes, 0));
+    charls_jpegls_decoder_destroy(d);
+    return ok;
+}
+
+// JPEG-LS on every frame: its ratio, and frames per second with one frame per processor.
+void jpegls_row(const std::vector<std::vector<unsigned char>>& frames, int w, int h, int bpp,
+                int rounds)
+{
+    int bits = 8;
+    if (bpp == 2) {
+        int top = 1;
+        for (const auto& f : frames)
+            for (size_t i = 0; i + 1 < f.size(); i += 2)
+                top = std::max(top, f[i] | f[i + 1] << 8);
+        while ((1 << bits) <= top)
+            bits++;
+    }
+    // Mosaics (two-byte frames) as their four colour planes.
+    const bool planes = bpp == 2;
+    auto encode = [&](const std::vector<unsigned char>& f,
+                      std::vector<std::vector<unsigned char>>& out) {
+        out.clear();
+        if (!planes) {
+            out.emplace_back();
+            return jpegls_encode(f.data(), w, h, bpp == 3 ? 3 : 1, 8, size_t(w) * bpp, out.back());
+        }
+        std::vector<uint16_t> plane(size_t(w / 2) * (h / 2));
+        for (int py = 0; py < 2; py++)
+            for (int px = 0; px < 2; px++) {
+                for (int y = 0; y < h / 2; y++)
+                    for (int x = 0; x < w / 2; x++) {
+                        const size_t at = 2 * (size_t(2 * y + py) * w + size_t(2 * x + px));
+                        plane[size_t(y) * (w / 2) + x] = uint16_t(f[at] | f[at + 1] << 8);
+                    }
+                out.emplace_back();
+                if (!jpegls_encode(plane.data(), w / 2, h / 2, 1, bits, size_t(w / 2) * 2,
+                                   out.back()))
+                    return false;
+            }
+        return true;
+    };
+    auto decode = [&](const std::vector<std::vector<unsigned char>>& in,
+                      std::vector<unsigned char>& f) {
+        if (!planes)
+            return jpegls_decode(in[0], f.data(), f.size());
+        std::vector<uint16_t> plane(size_t(w / 2) * (h / 2));
+        for (int p = 0; p < 4; p++) {
+            if (!jpegls_decode(in[size_t(p)], plane.data(), plane.size() * 2))
+                return false;
+            for (int y = 0; y < h / 2; y++)
+                for (int x = 0; x < w / 2; x++) {
+                    const size_t at = 2 * (size_t(2 * y + p / 2) * w + size_t(2 * x + p % 2));
+                    f[at] = uint8_t(plane[size_t(y) * (w / 2) + x]);
+                    f[at + 1] = uint8_t(plane[size_t(y) * (w / 2) + x] >> 8);
+                }
+        }
+        return true;
+    };
+    const int threads = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::vector<std::vector<unsigned char>>> coded(frames.size());
+    double best_c = 1e30, best_e = 1e30;
+    bool ok = true;
+    for (int r = 0; r < rounds; r++) {
+        auto t0 = std::chrono::steady_clock::now();
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; t++)
+            pool.emplace_back([&, t] {
+                for (size_t k = size_t(t); k < frames.size(); k += size_t(threads))
+                    if (!encode(frames[k], coded[k]))
+                        ok = false;
+            });
+        for (auto& p : pool)
+            p.join();
+        auto t1 = std::chrono::steady_clock::now();
+        pool.clear();
+        for (int t = 0; t < threads; t++)
+            pool.emplace_back([&, t] {
+                std::vector<unsigned char> back(frames[0].size());
+                for (size_t k = size_t(t); k < frames.size(); k += size_t(threads))
+                    if (!decode(coded[k], back) || back != frames[k])
+                        ok = false;
+            });
+        for (auto& p : pool)
+            p.join();
+        auto t2 = std::chrono::steady_clock::now();
+        best_c = std::min(best_c, std::chrono::duration<double>(t1 - t0).count());
+        best_e = std::min(best_e, std::chrono::duration<double>(t2 - t1).count());
+    }
+    if (!ok || (planes && (w % 2 != 0 || h % 2 != 0))) {
+        printf("| JPEG-LS (CharLS)          | (refused these frames)\n");
+        return;
+    }
+    uint64_t stored = 0;
+    for (const auto& c : coded)
+        for (const auto& p : c)
+            stored += p.size();
+    const double n = double(frames.size());
+    printf("| JPEG-LS (CharLS)%s |      - | %5.2f | %17.1f | %15.1f |\n",
+           planes ? ", 4 planes" : "         ", n * double(frames[0].size()) / double(stored),
+           n / best_c, n / best_e);
+}
+#endif
 
 int main(int argc, char** argv)
 {
@@ -39,7 +187,8 @@ int main(int argc, char** argv)
     if (frames.empty())
         return 1;
     printf("%s: %zu frames of %d x %d x %d bytes\n", argv[1], frames.size(), w, h, bpp);
-    printf("| record              | effort | ratio | compress frames/s | expand frames/s |\n");
+    printf(
+        "| record                    | effort | ratio | compress frames/s | expand frames/s |\n");
     std::vector<unsigned char> record(2 * frame_bytes + 4096), back(frame_bytes);
     for (int gen = 1; gen <= 2; gen++)
         for (int effort : {1, 2, 9}) {
@@ -74,8 +223,11 @@ int main(int argc, char** argv)
                 best_e = std::min(best_e, te);
             }
             const double n = double(frames.size());
-            printf("| compact, generation %d | %6d | %5.2f | %17.1f | %15.1f |\n", gen, effort,
+            printf("| compact, generation %d     | %6d | %5.2f | %17.1f | %15.1f |\n", gen, effort,
                    n * double(frame_bytes) / double(stored), n / best_c, n / best_e);
         }
+#if VID_BENCH_CHARLS
+    jpegls_row(frames, w, h, bpp, rounds);
+#endif
     return 0;
 }

@@ -28,7 +28,9 @@ const int kScaleBits = 11;
 const uint32_t kScale = 1u << kScaleBits;
 const uint32_t kStateLow = 1u << 15;
 const int kMostTokens = 256;
-const int kMostContexts = 4;
+const int kMostContexts = 8;
+// A coded plane's head: predictor, layout, base, context count, the thresholds.
+const int kPlaneHead = 5 + (kMostContexts - 1);
 // Fine histogram of zigzag differences: exact below 4096, above by highest bit and the two
 // bits below it (enough for every token layout, whose k is at most 7 and m at most 2).
 const int kFineBins = 4096 + 4 * 4;
@@ -336,7 +338,7 @@ void decode_table(const uint32_t* freq, int tokens, uint32_t* table)
 struct Coder {
     Layout layout{3, 1};
     int tokens = 0, contexts = 1;
-    int threshold[kMostContexts - 1] = {0, 0, 0};
+    int threshold[kMostContexts - 1] = {0};
     uint32_t token_base[kMostTokens];
     uint8_t token_bits[kMostTokens];
     // the context of each activity level, and of each q
@@ -821,7 +823,7 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
     for (int j = 0; j < 4; j++)
         cost += double(extra_bits[j]);
     // The head, the contexts' frequencies and the streams' lengths, put together first.
-    unsigned char head[8 + kMostContexts * (1 + 2 * kMostTokens)];
+    unsigned char head[kPlaneHead + kMostContexts * (1 + 2 * kMostTokens)];
     size_t coded = 0, head_size = 0;
     if (cost / 8 < double(stored)) {
         head[0] = uint8_t(c.predictor | c.s << 4);
@@ -829,9 +831,9 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
         head[2] = uint8_t(base);
         head[3] = uint8_t(base >> 8);
         head[4] = uint8_t(coder.contexts);
-        for (int i = 0; i < 3; i++)
+        for (int i = 0; i + 1 < kMostContexts; i++)
             head[5 + i] = uint8_t(i + 1 < coder.contexts ? coder.threshold[i] : 0);
-        unsigned char* at = head + 8;
+        unsigned char* at = head + kPlaneHead;
         for (int ctx = 0; ctx < coder.contexts; ctx++) {
             int used = tokens;
             while (used > 1 && freq[ctx][used - 1] == 0)
@@ -942,12 +944,12 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
     const uint32_t base = uint32_t(data[2] | data[3] << 8);
     const Layout t = coder.layout;
     if (predictor > 3 || s < 1 || s > 2 || t.k > 7 || t.m > 2 || t.m > t.k || base >> bits != 0 ||
-        end - data < 8)
+        end - data < kPlaneHead)
         return false;
     coder.contexts = data[4];
     if (coder.contexts < 1 || coder.contexts > kMostContexts)
         return false;
-    for (int i = 0; i < 3; i++) {
+    for (int i = 0; i + 1 < kMostContexts; i++) {
         const int v = data[5 + i];
         if (i + 1 < coder.contexts) {
             if (v > kLevels - 2 || (i > 0 && v <= coder.threshold[i - 1]))
@@ -958,7 +960,7 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
         }
     }
     coder.finish_layout(bits);
-    const unsigned char* at = data + 8;
+    const unsigned char* at = data + kPlaneHead;
     for (int ctx = 0; ctx < coder.contexts; ctx++) {
         if (at >= end)
             return false;
@@ -1230,7 +1232,8 @@ int vid_compact2_compress(unsigned char* record, unsigned long& record_size,
     job.frame_in = frame;
     // How many rows the choice of predictor looks at: more with the effort.
     job.stride = compression_effort <= 2 ? 16 : compression_effort <= 6 ? 8 : 2;
-    job.contexts = compression_effort <= 1 ? 1 : kMostContexts;
+    // Contexts: none at effort 1, four (their tables fit the first cache) up to 6, eight above.
+    job.contexts = compression_effort <= 1 ? 1 : compression_effort <= 6 ? 4 : kMostContexts;
     // Below the highest efforts a chained predictor must save 3% to be worth its slower reads.
     job.chain_margin = compression_effort <= 6 ? 0.03 : 0.0;
     job.report = report;

@@ -23,8 +23,8 @@
 //   1 byte    predictor p (low 4 bits, 0 to 3) and neighbour distance s (high 4 bits, 1 or 2)
 //   1 byte    token layout: k (low 4 bits, 0 to 7) and m (high 4 bits, 0 to 2, at most k)
 //   2 bytes   base value (the prediction of predictor 0)
-//   1 byte    context count K, 1 to 4
-//   3 bytes   the K - 1 context thresholds t1 < t2 < t3 (0 to 46), then 0 bytes
+//   1 byte    context count K, 1 to 8
+//   7 bytes   the K - 1 context thresholds t1 < t2 < ... (0 to 46), then 0 bytes
 //   K tables  token frequencies: a byte U - 1, then the frequencies of tokens 0 .. U - 1, each
 //             one byte (below 128) or two (low 7 bits | 0x80, then the value >> 7); they add up
 //             to 2048 and later tokens have frequency 0

@@ -42,7 +42,8 @@ def decode_plane(d, p, w, rows, bits):
     pred, s, k, m = d[p] & 15, d[p] >> 4, d[p + 1] & 15, d[p + 1] >> 4
     base, contexts = d[p + 2] | d[p + 3] << 8, d[p + 4]
     thresholds = list(d[p + 5:p + 4 + contexts])
-    p += 8
+    assert not any(d[p + 4 + contexts:p + 12])
+    p += 12
     tokens = 2 ** k + ((bits - k) << m if bits > k else 0)
     tables = []
     for _ in range(contexts):
