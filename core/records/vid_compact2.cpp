@@ -372,10 +372,28 @@ struct Coder {
     }
 };
 
-// The prediction of sample x of a row, given the row, the row s above (null in the block's
+// Predictors 1 to 5 from the sample a to the left, b above, c above-left and d above-right
+// (b where the row ends): a; b; the median edge detector; the mean of a and b, rounded up;
+// (2a + 2b + d - c + 2) / 4 rounded down and clamped to the samples' range.
+template <int P, class T> inline uint32_t formula(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
+{
+    if (P == 1)
+        return a;
+    if (P == 2)
+        return b;
+    if (P == 3)
+        return med(a, b, c);
+    if (P == 4)
+        return (a + b + 1) >> 1;
+    const int v = (2 * int(a) + 2 * int(b) + int(d) - int(c) + 2) >> 2;
+    const int top = int(T(~T(0)));
+    return uint32_t(v < 0 ? 0 : v > top ? top : v);
+}
+
+// The prediction of sample x of a row of w, given the row, the row s above (null in the block's
 // first s rows) and the predictor.
 template <int P, int S, class T>
-inline uint32_t predict(const T* row, const T* up, int x, uint32_t base)
+inline uint32_t predict(const T* row, const T* up, int x, int w, uint32_t base)
 {
     if (P == 0)
         return base;
@@ -383,11 +401,41 @@ inline uint32_t predict(const T* row, const T* up, int x, uint32_t base)
         return x >= S ? row[x - S] : base;
     if (x < S)
         return up[x];
-    if (P == 1)
-        return row[x - S];
-    if (P == 2)
-        return up[x];
-    return med(row[x - S], up[x], up[x - S]);
+    return formula<P, T>(row[x - S], up[x], up[x - S], x + S < w ? up[x + S] : up[x]);
+}
+
+// Calls f(P, S) with the predictor and distance as compile-time constants (predictor 0 does not
+// depend on the distance).
+template <class F>
+auto with_predictor(int p, int s, F&& f)
+    -> decltype(f(std::integral_constant<int, 0>(), std::integral_constant<int, 1>()))
+{
+    typedef std::integral_constant<int, 1> S1;
+    typedef std::integral_constant<int, 2> S2;
+    switch (s == 2 ? p + 8 : p) {
+    case 1:
+        return f(std::integral_constant<int, 1>(), S1());
+    case 2:
+        return f(std::integral_constant<int, 2>(), S1());
+    case 3:
+        return f(std::integral_constant<int, 3>(), S1());
+    case 4:
+        return f(std::integral_constant<int, 4>(), S1());
+    case 5:
+        return f(std::integral_constant<int, 5>(), S1());
+    case 9:
+        return f(std::integral_constant<int, 1>(), S2());
+    case 10:
+        return f(std::integral_constant<int, 2>(), S2());
+    case 11:
+        return f(std::integral_constant<int, 3>(), S2());
+    case 12:
+        return f(std::integral_constant<int, 4>(), S2());
+    case 13:
+        return f(std::integral_constant<int, 5>(), S2());
+    default:
+        return f(std::integral_constant<int, 0>(), S1());
+    }
 }
 
 // Samples of a row from their zigzag values, the prediction's neighbours in registers.
@@ -410,29 +458,29 @@ void predict_row(T* row, const T* up, const uint16_t* u, int w, uint32_t base, u
             row[x] = T((up[x] + uint32_t(unzigzag(u[x]))) & mask);
         return;
     }
-    // Left (and for the median detector up-left) of each of the S interleaved chains, kept in
-    // registers.
+    // Left and above-left of each of the S interleaved chains, kept in registers; above-right
+    // exists up to w - S.
     uint32_t left0 = row[x - S], up_left0 = up[x - S];
     uint32_t left1 = S == 2 ? row[x - 1] : 0, up_left1 = S == 2 ? up[x - 1] : 0;
-    for (; x + S <= w; x += S) {
+    for (; x + 2 * S <= w; x += S) {
         const uint32_t b0 = up[x];
         const uint32_t v0 =
-            ((P == 1 ? left0 : med(left0, b0, up_left0)) + uint32_t(unzigzag(u[x]))) & mask;
+            (formula<P, T>(left0, b0, up_left0, up[x + S]) + uint32_t(unzigzag(u[x]))) & mask;
         row[x] = T(v0);
         left0 = v0;
         up_left0 = b0;
         if (S == 2) {
             const uint32_t b1 = up[x + 1];
             const uint32_t v1 =
-                ((P == 1 ? left1 : med(left1, b1, up_left1)) + uint32_t(unzigzag(u[x + 1]))) & mask;
+                (formula<P, T>(left1, b1, up_left1, up[x + 3]) + uint32_t(unzigzag(u[x + 1]))) &
+                mask;
             row[x + 1] = T(v1);
             left1 = v1;
             up_left1 = b1;
         }
     }
-    if (x < w) // S == 2 and one column left
-        row[x] =
-            T(((P == 1 ? left0 : med(left0, up[x], up_left0)) + uint32_t(unzigzag(u[x]))) & mask);
+    for (; x < w; x++)
+        row[x] = T((predict<P, S>(row, up, x, w, base) + uint32_t(unzigzag(u[x]))) & mask);
 }
 
 // Token streams: four rANS states side by side (column x of every row in state x mod 4), their
@@ -475,14 +523,15 @@ bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, c
         }
         return e & 0xFF;
     };
-    // The same where the row cannot reach the end: each token moves at most 2 bytes in.
+    // The same where the row cannot reach the end (each token moves at most 2 bytes in), without
+    // a branch: whether the state takes a word in is a coin toss the processor cannot predict.
     auto take_inside = [&](uint32_t& state, const unsigned char*& at, int column) -> uint32_t {
         const uint32_t e = tables[size_t(context[column]) * kScale + (state & (kScale - 1))];
         state = ((e >> 8 & 0x7FF) + 1) * (state >> kScaleBits) + (e >> 19);
-        if (state < kStateLow) {
-            state = state << 16 | uint32_t(at[0] | at[1] << 8);
-            at += 2;
-        }
+        const uint32_t low = state < kStateLow;
+        const uint32_t word = uint32_t(at[0] | at[1] << 8);
+        state = low ? state << 16 | word : state;
+        at += 2 * low;
         return e & 0xFF;
     };
     const ptrdiff_t row_reach = 2 * (ptrdiff_t(w) / 4 + 1);
@@ -497,8 +546,7 @@ bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, c
             for (; x + 4 <= w; x += 4) {
                 const uint32_t t0 = take_inside(x0, a0, x), t1 = take_inside(x1, a1, x + 1);
                 const uint32_t t2 = take_inside(x2, a2, x + 2), t3 = take_inside(x3, a3, x + 3);
-                if (b.count < 45)
-                    b.refill();
+                b.refill();
                 u[x] = uint16_t(base_of[t0] + b.take_loaded(bits_of_token[t0]));
                 u[x + 1] = uint16_t(base_of[t1] + b.take_loaded(bits_of_token[t1]));
                 u[x + 2] = uint16_t(base_of[t2] + b.take_loaded(bits_of_token[t2]));
@@ -569,10 +617,10 @@ void residuals(const T* plane, int w, int rows, uint32_t base, int /*bits*/, uin
                 out[x] = zigzag_of(row[x], row[x - S]);
             continue;
         }
-        for (; x < w; x++) {
-            const uint32_t a = row[x - S], b = up[x], c = up[x - S];
-            out[x] = zigzag_of(row[x], P == 1 ? a : P == 2 ? b : med(a, b, c));
-        }
+        for (; x + S < w; x++)
+            out[x] = zigzag_of(row[x], formula<P, T>(row[x - S], up[x], up[x - S], up[x + S]));
+        for (; x < w; x++)
+            out[x] = zigzag_of(row[x], formula<P, T>(row[x - S], up[x], up[x - S], up[x]));
     }
 }
 
@@ -580,23 +628,9 @@ template <class T>
 void residuals_of(int predictor, int s, const T* plane, int w, int rows, uint32_t base, int bits,
                   uint16_t* u)
 {
-    switch (predictor + 4 * (s - 1)) {
-    case 0:
-    case 4:
-        return residuals<0, 1>(plane, w, rows, base, bits, u);
-    case 1:
-        return residuals<1, 1>(plane, w, rows, base, bits, u);
-    case 2:
-        return residuals<2, 1>(plane, w, rows, base, bits, u);
-    case 3:
-        return residuals<3, 1>(plane, w, rows, base, bits, u);
-    case 5:
-        return residuals<1, 2>(plane, w, rows, base, bits, u);
-    case 6:
-        return residuals<2, 2>(plane, w, rows, base, bits, u);
-    default:
-        return residuals<3, 2>(plane, w, rows, base, bits, u);
-    }
+    with_predictor(predictor, s, [&](auto p, auto d) {
+        residuals<decltype(p)::value, decltype(d)::value>(plane, w, rows, base, bits, u);
+    });
 }
 
 template <class T>
@@ -604,30 +638,10 @@ bool decode_of(int predictor, int s, TokenStreams& in, BitReader& bin, const uin
                const Coder& coder, T* plane, int w, int rows, uint32_t base, int bits, uint16_t* u,
                uint16_t* above, uint8_t* context)
 {
-    switch (predictor + 4 * (s - 1)) {
-    case 0:
-    case 4:
-        return decode_rows<0, 1>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
-                                 context);
-    case 1:
-        return decode_rows<1, 1>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
-                                 context);
-    case 2:
-        return decode_rows<2, 1>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
-                                 context);
-    case 3:
-        return decode_rows<3, 1>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
-                                 context);
-    case 5:
-        return decode_rows<1, 2>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
-                                 context);
-    case 6:
-        return decode_rows<2, 2>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
-                                 context);
-    default:
-        return decode_rows<3, 2>(in, bin, table, coder, plane, w, rows, base, bits, u, above,
-                                 context);
-    }
+    return with_predictor(predictor, s, [&](auto p, auto d) {
+        return decode_rows<decltype(p)::value, decltype(d)::value>(
+            in, bin, table, coder, plane, w, rows, base, bits, u, above, context);
+    });
 }
 
 struct Choice {
@@ -660,7 +674,7 @@ void histogram_row(const T* row, const T* up, int w, uint32_t base, int bits, ui
 {
     (void)bits;
     for (int x = 0; x < w; x++)
-        h[fine_bin(zigzag_of(row[x], predict<P, S>(row, up, x, base)))]++;
+        h[fine_bin(zigzag_of(row[x], predict<P, S>(row, up, x, w, base)))]++;
 }
 
 // Picks the predictor, neighbour distance and token layout of a plane from every `stride`-th
@@ -673,9 +687,9 @@ Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two
     struct Candidate {
         int p, s;
     };
-    std::vector<Candidate> candidates = {{0, 1}, {1, 1}, {2, 1}, {3, 1}};
+    std::vector<Candidate> candidates = {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}};
     if (two_distances)
-        candidates.insert(candidates.end(), {{1, 2}, {2, 2}, {3, 2}});
+        candidates.insert(candidates.end(), {{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}});
     const int bins = bits == 8 ? 256 : kFineBins;
     fine.assign(candidates.size() * size_t(bins), 0);
     for (size_t c = 0; c < candidates.size(); c++) {
@@ -684,36 +698,16 @@ Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two
         for (int y = 2 < rows ? 2 : 0; y < rows; y += stride) {
             const T* row = plane + size_t(y) * size_t(w);
             const T* up = y >= s ? row - size_t(s) * size_t(w) : nullptr;
-            switch (candidates[c].p + 4 * (s - 1)) {
-            case 0:
-            case 4:
-                histogram_row<0, 1>(row, up, w, base, bits, h);
-                break;
-            case 1:
-                histogram_row<1, 1>(row, up, w, base, bits, h);
-                break;
-            case 2:
-                histogram_row<2, 1>(row, up, w, base, bits, h);
-                break;
-            case 3:
-                histogram_row<3, 1>(row, up, w, base, bits, h);
-                break;
-            case 5:
-                histogram_row<1, 2>(row, up, w, base, bits, h);
-                break;
-            case 6:
-                histogram_row<2, 2>(row, up, w, base, bits, h);
-                break;
-            default:
-                histogram_row<3, 2>(row, up, w, base, bits, h);
-            }
+            with_predictor(candidates[c].p, s, [&](auto p, auto d) {
+                histogram_row<decltype(p)::value, decltype(d)::value>(row, up, w, base, bits, h);
+            });
         }
     }
     Choice best;
     double best_cost = -1;
     for (size_t c = 0; c < candidates.size(); c++)
         for (Layout t : kLayouts) {
-            const bool chained = candidates[c].p == 1 || candidates[c].p == 3;
+            const bool chained = candidates[c].p != 0 && candidates[c].p != 2;
             const double cost = layout_cost(fine.data() + c * size_t(bins), bins, t, bits) *
                                 (chained ? 1.0 + chain_margin : 1.0);
             if (best_cost < 0 || cost < best_cost) {
@@ -943,7 +937,7 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
     coder.layout = Layout{data[1] & 15, data[1] >> 4};
     const uint32_t base = uint32_t(data[2] | data[3] << 8);
     const Layout t = coder.layout;
-    if (predictor > 3 || s < 1 || s > 2 || t.k > 7 || t.m > 2 || t.m > t.k || base >> bits != 0 ||
+    if (predictor > 5 || s < 1 || s > 2 || t.k > 7 || t.m > 2 || t.m > t.k || base >> bits != 0 ||
         end - data < kPlaneHead)
         return false;
     coder.contexts = data[4];

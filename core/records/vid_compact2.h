@@ -20,7 +20,7 @@
 // for RGB three planes G, R - G and B - G (bytes, mod 256). A plane is either stored, the byte
 // FF, three 0 bytes and its samples as they are (two-byte ones little-endian), or coded:
 //
-//   1 byte    predictor p (low 4 bits, 0 to 3) and neighbour distance s (high 4 bits, 1 or 2)
+//   1 byte    predictor p (low 4 bits, 0 to 5) and neighbour distance s (high 4 bits, 1 or 2)
 //   1 byte    token layout: k (low 4 bits, 0 to 7) and m (high 4 bits, 0 to 2, at most k)
 //   2 bytes   base value (the prediction of predictor 0)
 //   1 byte    context count K, 1 to 8
@@ -32,10 +32,12 @@
 //   ...       the four token streams back to back, then the extra-bit stream
 //
 // Prediction of the sample v at column x of block row y, with a = v(x - s, y), b = v(x, y - s),
-// c = v(x - s, y - s) (all within the block): predictor 0 the base value; 1 a; 2 b; 3 the
-// median edge detector (min(a, b) when c >= max(a, b), max(a, b) when c <= min(a, b), else
-// a + b - c). Where a neighbour lies outside the block: in the block's first s rows a (the base
-// value in their first s columns), in the first s columns of other rows b. The difference
+// c = v(x - s, y - s), d = v(x + s, y - s) (b where x + s is past the row's end), all within
+// the block: predictor 0 the base value; 1 a; 2 b; 3 the median edge detector (min(a, b) when
+// c >= max(a, b), max(a, b) when c <= min(a, b), else a + b - c); 4 (a + b + 1) >> 1; 5
+// (2a + 2b + d - c + 2) >> 2 (arithmetic shift), clamped to 0 .. 2^bits - 1. Where a neighbour
+// lies outside the block: in the block's first s rows a (the base value in their first s
+// columns), in the first s columns of other rows b. The difference
 // v - prediction, mod 2^bits (8 or 16), taken as a signed number d, is coded as the zigzag
 // number u = 2d (d >= 0) or -2d - 1.
 //

@@ -105,10 +105,15 @@ def decode_plane(d, p, w, rows, bits):
                 guess = at(x, y - s)
             else:
                 a, b, c = at(x - s, y), at(x, y - s), at(x - s, y - s)
+                right = at(x + s, y - s) if x + s < w else b
                 if pred == 1:
                     guess = a
                 elif pred == 2:
                     guess = b
+                elif pred == 4:
+                    guess = (a + b + 1) >> 1
+                elif pred == 5:
+                    guess = min(max((2 * a + 2 * b + right - c + 2) >> 2, 0), mask)
                 elif c >= max(a, b):
                     guess = min(a, b)
                 elif c <= min(a, b):
@@ -171,7 +176,9 @@ def content(kind, h, w, what, seed):
          "gradient": (x * 7 + y * 3) % (top + 1),
          "edges": ((x // 5 + y // 3) % 2) * top,
          "mosaic": ((x % 2) * 600 + (y % 2) * 300 + x + rng.integers(0, 17, shape)) % (top + 1),
-         "saturated": np.where(rng.random(shape) < 0.97, top, rng.integers(0, top + 1, shape))}[what]
+         "saturated": np.where(rng.random(shape) < 0.97, top, rng.integers(0, top + 1, shape)),
+         "smooth": (np.sin(x / 4.0) * np.cos(y / 5.0) * top / 3 + top / 2 +
+                    rng.normal(0, 1, shape)).clip(0, top)}[what]
     return np.ascontiguousarray(np.broadcast_to(f, shape)).astype(
         np.uint16 if top > 255 else np.uint8)
 
@@ -182,7 +189,8 @@ def test_reference_decoder_reads_every_content_size_and_effort(tmp_path, kind):
     for h, w in sizes:
         for effort in (2, 9):
             frames = [content(kind, h, w, what, h * w + effort)
-                      for what in ("flat", "noise", "gradient", "edges", "mosaic", "saturated")]
+                      for what in ("flat", "noise", "gradient", "edges", "mosaic", "saturated",
+                                   "smooth")]
             path = str(tmp_path / ("%s_%d_%d_%d.vid" % (kind, h, w, effort)))
             vid.write(path, np.stack(frames), kind=kind, records="compact", effort=effort)
             clip = vid.open(path)
