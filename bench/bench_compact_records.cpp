@@ -3,13 +3,15 @@
 // all processors), and a check that every frame comes back byte for byte. Beside them, when
 // the bench build found CharLS, JPEG-LS on the same frames (mosaics as their four colour
 // planes, RGB sample-interleaved; one frame per processor side by side).
-//   bench_compact_records FRAMES.raw WIDTH HEIGHT BYTES_PER_PIXEL [ROUNDS]
-// BYTES_PER_PIXEL: 1 or 2 (one- or two-byte samples, little-endian) or 3 (RGB). Frames are
+//   bench_compact_records FRAMES.raw WIDTH HEIGHT BYTES_PER_PIXEL [ROUNDS [mono]]
+// BYTES_PER_PIXEL: 1 or 2 (one- or two-byte samples, little-endian) or 3 (RGB); "mono": the
+// samples are a mono sensor's (JPEG-LS takes the frame whole, not as four planes). Frames are
 // written by `python3 bench/sensor_frames.py SET COUNT FRAMES.raw`.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -64,7 +66,7 @@ bool jpegls_decode(const std::vector<unsigned char>& in, void* image, size_t byt
 
 // JPEG-LS on every frame: its ratio, and frames per second with one frame per processor.
 void jpegls_row(const std::vector<std::vector<unsigned char>>& frames, int w, int h, int bpp,
-                int rounds)
+                bool mono, int rounds)
 {
     int bits = 8;
     if (bpp == 2) {
@@ -76,13 +78,14 @@ void jpegls_row(const std::vector<std::vector<unsigned char>>& frames, int w, in
             bits++;
     }
     // Mosaics (two-byte frames) as their four colour planes.
-    const bool planes = bpp == 2;
+    const bool planes = bpp == 2 && !mono;
     auto encode = [&](const std::vector<unsigned char>& f,
                       std::vector<std::vector<unsigned char>>& out) {
         out.clear();
         if (!planes) {
             out.emplace_back();
-            return jpegls_encode(f.data(), w, h, bpp == 3 ? 3 : 1, 8, size_t(w) * bpp, out.back());
+            return jpegls_encode(f.data(), w, h, bpp == 3 ? 3 : 1, bpp == 2 ? bits : 8,
+                                 size_t(w) * bpp, out.back());
         }
         std::vector<uint16_t> plane(size_t(w / 2) * (h / 2));
         for (int py = 0; py < 2; py++)
@@ -227,7 +230,7 @@ int main(int argc, char** argv)
                    n * double(frame_bytes) / double(stored), n / best_c, n / best_e);
         }
 #if VID_BENCH_CHARLS
-    jpegls_row(frames, w, h, bpp, rounds);
+    jpegls_row(frames, w, h, bpp, argc > 6 && std::string(argv[6]) == "mono", rounds);
 #endif
     return 0;
 }

@@ -37,7 +37,7 @@ if [ -x "$dir/bin/bench_compact_records" ]; then
     raw=$(mktemp -d)
     for set in ccd mosaic rgb; do
         if dims=$(/usr/bin/python3 bench/sensor_frames.py $set 8 "$raw/$set.raw" 2> /dev/null); then
-            "$dir/bin/bench_compact_records" "$raw/$set.raw" $dims
+            "$dir/bin/bench_compact_records" "$raw/$set.raw" $dims 3 $([ $set = ccd ] && echo mono)
         fi
     done
     rm -rf "$raw"
