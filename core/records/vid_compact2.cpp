@@ -499,7 +499,7 @@ struct TokenStreams {
 template <int P, int S, class T>
 bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, const Coder& coder,
                  T* plane, int w, int rows, uint32_t base, int bits, uint16_t* u, uint16_t* above,
-                 uint8_t* context)
+                 uint8_t* context, const uint16_t* guide, uint16_t* keep)
 {
     static const unsigned char zero_word[2] = {0, 0};
     const uint32_t mask = (1u << bits) - 1;
@@ -538,7 +538,9 @@ bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, c
     for (int y = 0; y < rows; y++) {
         T* row = plane + size_t(y) * size_t(w);
         const T* up = y >= S ? row - size_t(S) * size_t(w) : nullptr;
-        if (coder.contexts > 1 && y > 0)
+        if (coder.contexts > 1 && guide != nullptr)
+            row_contexts(guide + size_t(y) * size_t(w), w, coder.context_of_q, context);
+        else if (coder.contexts > 1 && y > 0)
             row_contexts(above, w, coder.context_of_q, context);
         int x = 0;
         if (end - a0 >= row_reach && end - a1 >= row_reach && end - a2 >= row_reach &&
@@ -573,6 +575,8 @@ bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, c
             u[x] = uint16_t(base_of[t] + b.take(bits_of_token[t]));
         }
         predict_row<P, S>(row, up, u, w, base, mask);
+        if (keep != nullptr)
+            memcpy(keep + size_t(y) * size_t(w), u, size_t(w) * sizeof *u);
         std::swap(u, above);
     }
     in.x[0] = x0;
@@ -636,11 +640,11 @@ void residuals_of(int predictor, int s, const T* plane, int w, int rows, uint32_
 template <class T>
 bool decode_of(int predictor, int s, TokenStreams& in, BitReader& bin, const uint32_t* table,
                const Coder& coder, T* plane, int w, int rows, uint32_t base, int bits, uint16_t* u,
-               uint16_t* above, uint8_t* context)
+               uint16_t* above, uint8_t* context, const uint16_t* guide, uint16_t* keep)
 {
     return with_predictor(predictor, s, [&](auto p, auto d) {
         return decode_rows<decltype(p)::value, decltype(d)::value>(
-            in, bin, table, coder, plane, w, rows, base, bits, u, above, context);
+            in, bin, table, coder, plane, w, rows, base, bits, u, above, context, guide, keep);
     });
 }
 
@@ -741,14 +745,19 @@ struct Scratch {
     Buffer<uint8_t> context;      // a row's contexts (decoding) or every sample's (encoding)
     Buffer<unsigned char> tokens; // token streams while they are written
     Buffer<uint8_t> token_of;     // each sample's token
+    Buffer<uint16_t> guide;       // RGB: the differences of R - G, for the contexts of B - G
     std::vector<uint32_t> fine;
     uint32_t tables[kMostContexts * kScale];
 };
 
 // Writes a plane at `out` (room: plane_room(...) bytes); returns the bytes written.
 template <class T>
+// guide: the zigzag differences of the plane before (RGB), whose row y then gives the contexts
+// of row y; on return *coded tells whether the plane was coded (its differences are then in
+// scratch.residual).
 size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distances, int stride,
-                    int most_contexts, double chain_margin, Scratch& scratch, unsigned char* out)
+                    int most_contexts, double chain_margin, const uint16_t* guide, bool* coded_out,
+                    Scratch& scratch, unsigned char* out)
 {
     const size_t n = size_t(w) * size_t(rows);
     // The base: the mean of the sampled rows.
@@ -768,14 +777,17 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
     if (most_contexts > 1) {
         uint64_t histogram[kLevels] = {0};
         const uint8_t* level_of_q = levels();
-        std::fill(level, level + w, uint8_t(0));
-        for (int y = 1; y < rows; y++) {
-            const uint16_t* above = residual + size_t(y - 1) * size_t(w);
+        if (guide == nullptr)
+            std::fill(level, level + w, uint8_t(0));
+        for (int y = guide == nullptr ? 1 : 0; y < rows; y++) {
+            const uint16_t* source = guide != nullptr ? guide + size_t(y) * size_t(w)
+                                                      : residual + size_t(y - 1) * size_t(w);
             uint8_t* l = level + size_t(y) * size_t(w);
             for (int x = 0; x < w; x++)
-                histogram[l[x] = level_of_q[busy(above, x, w)]]++;
+                histogram[l[x] = level_of_q[busy(source, x, w)]]++;
         }
-        histogram[0] += uint64_t(w);
+        if (guide == nullptr)
+            histogram[0] += uint64_t(w);
         uint64_t seen = 0;
         int q = 1, level_at = 0;
         for (int v = 0; v < kLevels && q < most_contexts; v++) {
@@ -824,7 +836,7 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
         head[1] = uint8_t(c.layout.k | c.layout.m << 4);
         head[2] = uint8_t(base);
         head[3] = uint8_t(base >> 8);
-        head[4] = uint8_t(coder.contexts);
+        head[4] = uint8_t(coder.contexts | (guide != nullptr && coder.contexts > 1 ? 0x80 : 0));
         for (int i = 0; i + 1 < kMostContexts; i++)
             head[5 + i] = uint8_t(i + 1 < coder.contexts ? coder.threshold[i] : 0);
         unsigned char* at = head + kPlaneHead;
@@ -889,8 +901,10 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
             if (bits == 16)
                 *at++ = uint8_t(plane[i] >> 8);
         }
+        *coded_out = false;
         return stored;
     }
+    *coded_out = true;
     memcpy(out, head, head_size);
     unsigned char* lengths = out + head_size;
     unsigned char* at = lengths + 20;
@@ -917,9 +931,12 @@ size_t plane_room(size_t n, int bits)
 }
 
 template <class T>
+// guide: the kept differences of the plane before (null when it has none); keep: where this
+// plane's differences go (or null); *coded: whether the plane was coded.
 bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane, int w, int rows,
-                  int bits, Scratch& scratch)
+                  int bits, const uint16_t* guide, uint16_t* keep, bool* coded, Scratch& scratch)
 {
+    *coded = false;
     if (end - data < 4)
         return false;
     if (data[0] == kStored) {
@@ -940,8 +957,10 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
     if (predictor > 5 || s < 1 || s > 2 || t.k > 7 || t.m > 2 || t.m > t.k || base >> bits != 0 ||
         end - data < kPlaneHead)
         return false;
-    coder.contexts = data[4];
-    if (coder.contexts < 1 || coder.contexts > kMostContexts)
+    coder.contexts = data[4] & 0x7F;
+    const bool guided = data[4] & 0x80;
+    if (coder.contexts < 1 || coder.contexts > kMostContexts ||
+        (guided && (guide == nullptr || coder.contexts < 2)))
         return false;
     for (int i = 0; i + 1 < kMostContexts; i++) {
         const int v = data[5 + i];
@@ -1004,7 +1023,8 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
     BitReader bits_in(stretch, length[4]);
     uint16_t* rows_buffer = scratch.rows.get(2 * size_t(w));
     if (!decode_of(predictor, s, tokens_in, bits_in, scratch.tables, coder, plane, w, rows, base,
-                   bits, rows_buffer, rows_buffer + w, scratch.context.get(size_t(w))))
+                   bits, rows_buffer, rows_buffer + w, scratch.context.get(size_t(w)),
+                   guided ? guide : nullptr, keep))
         return false;
     for (int j = 0; j < 4; j++)
         if (tokens_in.at[j] != stretch_end[j] || tokens_in.x[j] != kStateLow)
@@ -1012,6 +1032,7 @@ bool decode_plane(const unsigned char*& data, const unsigned char* end, T* plane
     if (!bits_in.sound())
         return false;
     data = at + total;
+    *coded = true;
     return true;
 }
 
@@ -1066,18 +1087,19 @@ bool encode_block(Job& job, unsigned i, Scratch& scratch)
     const unsigned char* in = job.frame_in + size_t(r0) * row_bytes(job);
     unsigned char* out = job.region[i];
     size_t length = 0;
+    bool coded = false;
     switch (job.filter) {
     case VidCompactFilter::bayer16: {
         uint16_t* samples = scratch.samples.get(n);
         for (size_t k = 0; k < n; k++)
             samples[k] = uint16_t(in[2 * k] | in[2 * k + 1] << 8);
         length = encode_plane(samples, w, rows, 16, true, job.stride, job.contexts,
-                              job.chain_margin, scratch, out);
+                              job.chain_margin, nullptr, &coded, scratch, out);
         break;
     }
     case VidCompactFilter::bayer8:
         length = encode_plane(in, w, rows, 8, true, job.stride, job.contexts, job.chain_margin,
-                              scratch, out);
+                              nullptr, &coded, scratch, out);
         break;
     case VidCompactFilter::rgb:
     default: {
@@ -1087,9 +1109,16 @@ bool encode_block(Job& job, unsigned i, Scratch& scratch)
             r[k] = uint8_t(in[3 * k] - in[3 * k + 1]);
             b[k] = uint8_t(in[3 * k + 2] - in[3 * k + 1]);
         }
-        for (int p = 0; p < 3; p++)
+        // B - G takes its contexts from the differences of R - G on the same row, when R - G
+        // was coded: the two move together.
+        uint16_t* guide = scratch.guide.get(n);
+        for (int p = 0; p < 3; p++) {
             length += encode_plane(g + size_t(p) * n, w, rows, 8, false, job.stride, job.contexts,
-                                   job.chain_margin, scratch, out + length);
+                                   job.chain_margin, p == 2 && coded ? guide : nullptr, &coded,
+                                   scratch, out + length);
+            if (p == 1 && coded)
+                memcpy(guide, scratch.residual.get(n), n * sizeof *guide);
+        }
     }
     }
     job.stream_length[i] = uint32_t(length);
@@ -1107,7 +1136,8 @@ bool decode_block(const Job& job, unsigned i, Scratch& scratch)
     switch (job.filter) {
     case VidCompactFilter::bayer16: {
         uint16_t* samples = scratch.samples.get(n);
-        if (!decode_plane(data, end, samples, w, rows, 16, scratch))
+        bool coded;
+        if (!decode_plane(data, end, samples, w, rows, 16, nullptr, nullptr, &coded, scratch))
             return false;
         for (size_t k = 0; k < n; k++) {
             out[2 * k] = uint8_t(samples[k]);
@@ -1115,15 +1145,21 @@ bool decode_block(const Job& job, unsigned i, Scratch& scratch)
         }
         break;
     }
-    case VidCompactFilter::bayer8:
-        if (!decode_plane(data, end, out, w, rows, 8, scratch))
+    case VidCompactFilter::bayer8: {
+        bool coded;
+        if (!decode_plane(data, end, out, w, rows, 8, nullptr, nullptr, &coded, scratch))
             return false;
         break;
+    }
     case VidCompactFilter::rgb:
     default: {
         uint8_t* g = scratch.planes.get(3 * n);
+        uint16_t* guide = scratch.guide.get(n);
+        bool coded = false;
         for (int p = 0; p < 3; p++)
-            if (!decode_plane(data, end, g + size_t(p) * n, w, rows, 8, scratch))
+            if (!decode_plane(data, end, g + size_t(p) * n, w, rows, 8,
+                              p == 2 && coded ? guide : nullptr, p == 1 ? guide : nullptr, &coded,
+                              scratch))
                 return false;
         const uint8_t *r = g + n, *b = r + n;
         for (size_t k = 0; k < n; k++) {
@@ -1228,8 +1264,9 @@ int vid_compact2_compress(unsigned char* record, unsigned long& record_size,
     job.stride = compression_effort <= 2 ? 16 : compression_effort <= 6 ? 8 : 2;
     // Contexts: none at effort 1, four (their tables fit the first cache) up to 6, eight above.
     job.contexts = compression_effort <= 1 ? 1 : compression_effort <= 6 ? 4 : kMostContexts;
-    // Below the highest efforts a chained predictor must save 3% to be worth its slower reads.
-    job.chain_margin = compression_effort <= 6 ? 0.03 : 0.0;
+    // Below the highest efforts a chained predictor must save 3% on samples to be worth its
+    // slower reads (RGB planes gain more from them than they cost).
+    job.chain_margin = compression_effort <= 6 && filter != VidCompactFilter::rgb ? 0.03 : 0.0;
     job.report = report;
     // Each block writes into its own stretch of the record, as long as it can take; the
     // stretches are closed up afterwards.

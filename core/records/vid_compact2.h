@@ -23,7 +23,8 @@
 //   1 byte    predictor p (low 4 bits, 0 to 5) and neighbour distance s (high 4 bits, 1 or 2)
 //   1 byte    token layout: k (low 4 bits, 0 to 7) and m (high 4 bits, 0 to 2, at most k)
 //   2 bytes   base value (the prediction of predictor 0)
-//   1 byte    context count K, 1 to 8
+//   1 byte    context count K, 1 to 8; bit 7 set: the contexts come from the plane before (RGB's
+//             B - G from R - G, when R - G was coded and K > 1)
 //   7 bytes   the K - 1 context thresholds t1 < t2 < ... (0 to 46), then 0 bytes
 //   K tables  token frequencies: a byte U - 1, then the frequencies of tokens 0 .. U - 1, each
 //             one byte (below 128) or two (low 7 bits | 0x80, then the value >> 7); they add up
@@ -45,10 +46,11 @@
 // token is 2^k + (n - k) * 2^m + (the m bits below the highest), and the n - m bits below those
 // are its extra bits. There are T = 2^k + (bits - k) * 2^m tokens.
 //
-// Contexts: for a sample in a block's first row 0; else, with u' the zigzag numbers of the row
-// above, q = min(4095, 2 u'(x) + u'(x - 1) + u'(x + 1)) (at the row's ends the missing neighbour
-// is u'(x)), its level is q below 16, else 16 + 4 (h - 4) + (the two bits of q below its
-// highest h), and the context is the count of thresholds the level exceeds.
+// Contexts: with u' the zigzag numbers of the row above (of the same row of the plane before,
+// when bit 7 says so), q = min(4095, 2 u'(x) + u'(x - 1) + u'(x + 1)) (at the row's ends the
+// missing neighbour is u'(x)), its level is q below 16, else 16 + 4 (h - 4) + (the two bits of q
+// below its highest h), and the context is the count of thresholds the level exceeds; in a
+// block's first row without a plane before, the context is 0.
 //
 // Token streams (rANS, 11-bit frequencies): the token of column x of every row, rows and
 // columns in order, belongs to stream x mod 4. A stream begins with its 32-bit state; decoding

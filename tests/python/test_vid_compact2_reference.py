@@ -32,15 +32,17 @@ def level(q):
     return 16 + 4 * (h - 4) + ((q >> (h - 2)) & 3)
 
 
-def decode_plane(d, p, w, rows, bits):
+def decode_plane(d, p, w, rows, bits, guide=None):
+    """A plane and where the next begins; its zigzag rows (None when stored) guide the next."""
     n = w * rows
     if d[p] == 0xFF:
         assert d[p + 1:p + 4] == b"\0\0\0"
         if bits == 16:
-            return list(struct.unpack_from("<%dH" % n, d, p + 4)), p + 4 + 2 * n
-        return list(d[p + 4:p + 4 + n]), p + 4 + n
+            return list(struct.unpack_from("<%dH" % n, d, p + 4)), p + 4 + 2 * n, None
+        return list(d[p + 4:p + 4 + n]), p + 4 + n, None
     pred, s, k, m = d[p] & 15, d[p] >> 4, d[p + 1] & 15, d[p + 1] >> 4
-    base, contexts = d[p + 2] | d[p + 3] << 8, d[p + 4]
+    base, contexts, guided = d[p + 2] | d[p + 3] << 8, d[p + 4] & 0x7F, d[p + 4] & 0x80
+    assert not guided or guide is not None
     thresholds = list(d[p + 5:p + 4 + contexts])
     assert not any(d[p + 4 + contexts:p + 12])
     p += 12
@@ -75,14 +77,15 @@ def decode_plane(d, p, w, rows, bits):
         top = (t - 2 ** k) & ((1 << m) - 1)
         return ((1 << m) | top) << (high - m), high - m
 
-    plane, above, mask = [0] * n, [0] * w, (1 << bits) - 1
+    plane, above, mask, zigzags = [0] * n, [0] * w, (1 << bits) - 1, []
     for y in range(rows):
         u = []
+        source = guide[y] if guided else above if y > 0 else None
         for x in range(w):
             context = 0
-            if y > 0:
-                q = 2 * above[x] + above[max(x - 1, 0) if x > 0 else x] + \
-                    above[x + 1 if x + 1 < w else x]
+            if source is not None:
+                q = 2 * source[x] + source[x - 1 if x > 0 else x] + \
+                    source[x + 1 if x + 1 < w else x]
                 context = sum(level(min(q, 4095)) > t for t in thresholds)
             freq, cum, slot_token = tables[context]
             st = streams[x % 4]
@@ -124,9 +127,10 @@ def decode_plane(d, p, w, rows, bits):
             difference = -(z >> 1) - 1 if z & 1 else z >> 1
             plane[y * w + x] = (guess + difference) & mask
         above = u
+        zigzags.append(u)
     for st in streams:
         assert st[1] == st[2] and st[0] == 2 ** 15, "a token stream does not end sound"
-    return plane, p
+    return plane, p, zigzags
 
 
 def decode_record(record):
@@ -139,9 +143,10 @@ def decode_record(record):
     bits = 16 if samples == 3 else 8
     for b in range(blocks):
         rows, data = ends[b] - first, record[at:at + lengths[b]]
-        p, planes = 0, []
-        for _ in range(3 if samples == 1 else 1):
-            plane, p = decode_plane(data, p, w, rows, bits)
+        p, planes, zigzags = 0, [], None
+        for k in range(3 if samples == 1 else 1):
+            # B - G may take its contexts from the zigzag rows of R - G
+            plane, p, zigzags = decode_plane(data, p, w, rows, bits, zigzags if k == 2 else None)
             planes.append(np.array(plane, np.uint16 if bits == 16 else np.uint8))
         assert p == len(data)
         if samples == 1:
