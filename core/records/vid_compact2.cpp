@@ -745,6 +745,7 @@ struct Scratch {
     Buffer<uint8_t> context;      // a row's contexts (decoding) or every sample's (encoding)
     Buffer<unsigned char> tokens; // token streams while they are written
     Buffer<uint8_t> token_of;     // each sample's token
+    Buffer<unsigned char> extra;  // the extra-bit stream while it is written
     Buffer<uint16_t> guide;       // RGB: the differences of R - G, for the contexts of B - G
     std::vector<uint32_t> fine;
     uint32_t tables[kMostContexts * kScale];
@@ -804,11 +805,13 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
     }
     coder.finish_layout(bits);
     const int tokens = coder.tokens;
-    // Token counts per context; extra bits per stream (column x in stream x mod 4).
-    // Each sample's token, once.
+    // Each sample's token and context, their counts, and the extra bits (their stream is in
+    // column order, so it is written here at once).
     uint32_t count[kMostContexts][kMostTokens] = {{0}};
     uint64_t extra_bits[4] = {0, 0, 0, 0};
     uint8_t* token_of = scratch.token_of.get(n);
+    unsigned char* extra_stream = scratch.extra.get(n * 2 + 16);
+    BitWriter extra_writer(extra_stream);
     for (size_t i = 0; i < n; i++) {
         const Token k = tokenize(residual[i], c.layout);
         const int ctx = coder.contexts > 1 ? coder.context_of[level[i]] : 0;
@@ -816,7 +819,10 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
         token_of[i] = uint8_t(k.token);
         count[ctx][k.token]++;
         extra_bits[0] += uint64_t(k.extra_bits);
+        extra_writer.put(k.extra, k.extra_bits);
     }
+    extra_writer.finish();
+    const size_t extra_bytes = size_t(extra_writer.at - extra_stream);
     uint32_t freq[kMostContexts][kMostTokens];
     double cost = 0;
     for (int ctx = 0; ctx < coder.contexts; ctx++) {
@@ -873,23 +879,41 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
                 start += freq[ctx][t];
             }
         }
-        for (int j = 0; j < 4; j++) {
-            unsigned char* end = scratch_tokens + size_t(j + 1) * room;
-            unsigned char* ptr = end;
-            uint32_t x = kStateLow;
-            for (int y = rows - 1; y >= 0; y--) {
-                const uint8_t* r = token_of + size_t(y) * size_t(w);
-                const uint8_t* l = level + size_t(y) * size_t(w);
-                for (int col = w - 1 - ((w - 1 - j) & 3); col >= j; col -= 4)
-                    rans_put(x, ptr, symbols[l[col]][r[col]]);
+        // The four streams side by side, from the last token back to the first: four
+        // independent chains.
+        uint32_t s0 = kStateLow, s1 = kStateLow, s2 = kStateLow, s3 = kStateLow;
+        unsigned char *p0 = scratch_tokens + room, *p1 = p0 + room, *p2 = p1 + room,
+                      *p3 = p2 + room;
+        for (int y = rows - 1; y >= 0; y--) {
+            const uint8_t* r = token_of + size_t(y) * size_t(w);
+            const uint8_t* l = level + size_t(y) * size_t(w);
+            int x = w - 1;
+            for (; x >= 0 && (x & 3) != 3; x--) {
+                const EncodeSymbol& e = symbols[l[x]][r[x]];
+                if ((x & 3) == 0)
+                    rans_put(s0, p0, e);
+                else if ((x & 3) == 1)
+                    rans_put(s1, p1, e);
+                else
+                    rans_put(s2, p2, e);
             }
-            ptr -= 4;
-            put_le32(ptr, x);
-            token_start[j] = ptr;
-            token_length[j] = size_t(end - ptr);
+            for (; x >= 3; x -= 4) {
+                rans_put(s3, p3, symbols[l[x]][r[x]]);
+                rans_put(s2, p2, symbols[l[x - 1]][r[x - 1]]);
+                rans_put(s1, p1, symbols[l[x - 2]][r[x - 2]]);
+                rans_put(s0, p0, symbols[l[x - 3]][r[x - 3]]);
+            }
+        }
+        const uint32_t state[4] = {s0, s1, s2, s3};
+        unsigned char* ptr[4] = {p0, p1, p2, p3};
+        for (int j = 0; j < 4; j++) {
+            ptr[j] -= 4;
+            put_le32(ptr[j], state[j]);
+            token_start[j] = ptr[j];
+            token_length[j] = size_t(scratch_tokens + size_t(j + 1) * room - ptr[j]);
             coded += token_length[j];
         }
-        coded += size_t((extra_bits[0] + extra_bits[1] + extra_bits[2] + extra_bits[3] + 7) / 8);
+        coded += extra_bytes;
     }
     if (coded == 0 || coded >= stored) {
         // Coding would not pay: the samples as they are.
@@ -913,14 +937,9 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
         put_le32(lengths + 4 * j, uint32_t(token_length[j]));
         at += token_length[j];
     }
-    BitWriter bw(at);
-    for (size_t i = 0; i < n; i++) {
-        const int extra = coder.token_bits[token_of[i]];
-        bw.put(residual[i] & ((1u << extra) - 1), extra);
-    }
-    bw.finish();
-    put_le32(lengths + 16, uint32_t(bw.at - at));
-    return size_t(bw.at - out);
+    memcpy(at, extra_stream, extra_bytes);
+    put_le32(lengths + 16, uint32_t(extra_bytes));
+    return size_t(at + extra_bytes - out);
 }
 
 // The most bytes a plane of n samples takes (its samples stored, or a coded stream that is
