@@ -320,14 +320,14 @@ inline void rans_put(uint32_t& x, unsigned char*& ptr, const EncodeSymbol& e)
 
 // ---- planes ----
 
-// A context's decoding table: for each of the kScale slots, the token, its frequency - 1 and the
-// slot's place within the token's range.
+// A context's decoding table: for each of the kScale slots, the token (8 bits), its frequency
+// (12) and the slot's place within the token's range (11).
 void decode_table(const uint32_t* freq, int tokens, uint32_t* table)
 {
     uint32_t start = 0;
     for (int t = 0; t < tokens; t++) {
         for (uint32_t i = 0; i < freq[t]; i++)
-            table[start + i] = uint32_t(t) | (freq[t] - 1) << 8 | i << 19;
+            table[start + i] = uint32_t(t) | freq[t] << 8 | i << 20;
         start += freq[t];
     }
 }
@@ -374,7 +374,7 @@ struct Coder {
 
 // Predictors 1 to 5 from the sample a to the left, b above, c above-left and d above-right
 // (b where the row ends): a; b; the median edge detector; the mean of a and b, rounded up;
-// (2a + 2b + d - c + 2) / 4 rounded down and clamped to the samples' range.
+// (2a + 2b + d - c + 2) / 4 rounded down (like every prediction, taken mod 2^bits).
 template <int P, class T> inline uint32_t formula(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
 {
     if (P == 1)
@@ -385,9 +385,7 @@ template <int P, class T> inline uint32_t formula(uint32_t a, uint32_t b, uint32
         return med(a, b, c);
     if (P == 4)
         return (a + b + 1) >> 1;
-    const int v = (2 * int(a) + 2 * int(b) + int(d) - int(c) + 2) >> 2;
-    const int top = int(T(~T(0)));
-    return uint32_t(v < 0 ? 0 : v > top ? top : v);
+    return uint32_t((2 * int(a) + 2 * int(b) + int(d) - int(c) + 2) >> 2);
 }
 
 // The prediction of sample x of a row of w, given the row, the row s above (null in the block's
@@ -515,7 +513,7 @@ bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, c
     // stream that ends early reads zeros and is refused at the end).
     auto take = [&](uint32_t& state, const unsigned char*& at, int column) -> uint32_t {
         const uint32_t e = tables[size_t(context[column]) * kScale + (state & (kScale - 1))];
-        state = ((e >> 8 & 0x7FF) + 1) * (state >> kScaleBits) + (e >> 19);
+        state = (e >> 8 & 0xFFF) * (state >> kScaleBits) + (e >> 20);
         if (state < kStateLow) {
             const unsigned char* p = end - at >= 2 ? at : zero_word;
             state = state << 16 | uint32_t(p[0] | p[1] << 8);
@@ -527,7 +525,7 @@ bool decode_rows(TokenStreams& in, BitReader& bits_in, const uint32_t* tables, c
     // a branch: whether the state takes a word in is a coin toss the processor cannot predict.
     auto take_inside = [&](uint32_t& state, const unsigned char*& at, int column) -> uint32_t {
         const uint32_t e = tables[size_t(context[column]) * kScale + (state & (kScale - 1))];
-        state = ((e >> 8 & 0x7FF) + 1) * (state >> kScaleBits) + (e >> 19);
+        state = (e >> 8 & 0xFFF) * (state >> kScaleBits) + (e >> 20);
         const uint32_t low = state < kStateLow;
         const uint32_t word = uint32_t(at[0] | at[1] << 8);
         state = low ? state << 16 | word : state;

@@ -116,7 +116,7 @@ def decode_plane(d, p, w, rows, bits, guide=None):
                 elif pred == 4:
                     guess = (a + b + 1) >> 1
                 elif pred == 5:
-                    guess = min(max((2 * a + 2 * b + right - c + 2) >> 2, 0), mask)
+                    guess = (2 * a + 2 * b + right - c + 2) >> 2
                 elif c >= max(a, b):
                     guess = min(a, b)
                 elif c <= min(a, b):
