@@ -36,8 +36,8 @@
 // c = v(x - s, y - s), d = v(x + s, y - s) (b where x + s is past the row's end), all within
 // the block: predictor 0 the base value; 1 a; 2 b; 3 the median edge detector (min(a, b) when
 // c >= max(a, b), max(a, b) when c <= min(a, b), else a + b - c); 4 (a + b + 1) >> 1; 5
-// (2a + 2b + d - c + 2) >> 2 (an arithmetic shift; predictions are taken mod 2^bits). Where a neighbour
-// lies outside the block: in the block's first s rows a (the base value in their first s
+// (2a + 2b + d - c + 2) >> 2 (an arithmetic shift; predictions are taken mod 2^bits). Where a
+// neighbour lies outside the block: in the block's first s rows a (the base value in their first s
 // columns), in the first s columns of other rows b. The difference
 // v - prediction, mod 2^bits (8 or 16), taken as a signed number d, is coded as the zigzag
 // number u = 2d (d >= 0) or -2d - 1.
