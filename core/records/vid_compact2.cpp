@@ -488,7 +488,6 @@ struct TokenStreams {
     uint32_t x[4];
     const unsigned char* at[4];
     const unsigned char* end; // of the last stretch
-    bool sound = true;
 };
 
 // Column x of every row: its token from state x mod 4, its extra bits from one bit stream in
@@ -806,7 +805,7 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
     // Each sample's token and context, their counts, and the extra bits (their stream is in
     // column order, so it is written here at once).
     uint32_t count[kMostContexts][kMostTokens] = {{0}};
-    uint64_t extra_bits[4] = {0, 0, 0, 0};
+    uint64_t extra_bits = 0;
     uint8_t* token_of = scratch.token_of.get(n);
     unsigned char* extra_stream = scratch.extra.get(n * 2 + 16);
     BitWriter extra_writer(extra_stream);
@@ -816,7 +815,7 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
         level[i] = uint8_t(ctx);
         token_of[i] = uint8_t(k.token);
         count[ctx][k.token]++;
-        extra_bits[0] += uint64_t(k.extra_bits);
+        extra_bits += uint64_t(k.extra_bits);
         extra_writer.put(k.extra, k.extra_bits);
     }
     extra_writer.finish();
@@ -830,8 +829,7 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
                 cost += double(count[ctx][t]) * (kScaleBits - std::log2(double(freq[ctx][t])));
     }
     const size_t stored = 4 + n * size_t(bits / 8);
-    for (int j = 0; j < 4; j++)
-        cost += double(extra_bits[j]);
+    cost += double(extra_bits);
     // The head, the contexts' frequencies and the streams' lengths, put together first.
     unsigned char head[kPlaneHead + kMostContexts * (1 + 2 * kMostTokens)];
     size_t coded = 0, head_size = 0;
