@@ -37,10 +37,10 @@
 // the block: predictor 0 the base value; 1 a; 2 b; 3 the median edge detector (min(a, b) when
 // c >= max(a, b), max(a, b) when c <= min(a, b), else a + b - c); 4 (a + b + 1) >> 1; 5
 // (2a + 2b + d - c + 2) >> 2 (an arithmetic shift; predictions are taken mod 2^bits). Where a
-// neighbour lies outside the block: in the block's first s rows a (the base value in their first s
-// columns), in the first s columns of other rows b. The difference
-// v - prediction, mod 2^bits (8 or 16), taken as a signed number d, is coded as the zigzag
-// number u = 2d (d >= 0) or -2d - 1.
+// neighbour lies outside the block: in the block's first s rows a (the base value in their
+// first s columns), in the first s columns of other rows b. The difference v - prediction, mod
+// 2^bits (8 or 16), taken as a signed number d, is coded as the zigzag number u = 2d (d >= 0)
+// or -2d - 1.
 //
 // Tokens: u < 2^k is its own token; otherwise, with n the position of u's highest set bit, the
 // token is 2^k + (n - k) * 2^m + (the m bits below the highest), and the n - m bits below those
