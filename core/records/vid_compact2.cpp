@@ -14,8 +14,21 @@
 #include "report.h"
 #include "threading.h"
 
+#if defined(__GNUC__) || defined(__clang__)
+#define VID_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define VID_ALWAYS_INLINE __forceinline
+#endif
+
 namespace {
 
+// Two-byte samples are little-endian in frames and records: where the processor is too, they
+// move as they are.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+const bool kLittleEndian = false;
+#else
+const bool kLittleEndian = true;
+#endif
 const unsigned char kMarker[8] = {0x83, 0x72, 0x63, 0x54, 0x45, 0x36, 0x27, 0x18};
 const unsigned kLayoutVersion = 2;
 // The first byte of a plane whose samples are stored as they are (two-byte ones little-endian),
@@ -89,9 +102,10 @@ inline uint32_t bin_value(int b)
     return (1u << n) | (uint32_t((b - 4096) % 4) << (n - 2));
 }
 
-inline int unzigzag(uint32_t u)
+// The signed difference of a zigzag number, as a 32-bit pattern (without a branch).
+inline uint32_t unzigzag(uint32_t u)
 {
-    return (u & 1) ? -int(u >> 1) - 1 : int(u >> 1);
+    return (u >> 1) ^ (0u - (u & 1));
 }
 
 inline uint32_t med(uint32_t a, uint32_t b, uint32_t c)
@@ -142,17 +156,18 @@ struct BitReader {
     int count = 0;
     int phantom = 0; // zero bytes taken in beyond the end
     BitReader(const unsigned char* p, size_t n) : at(p), end(p + n) {}
-    inline void refill()
+    VID_ALWAYS_INLINE void refill()
     {
         if (end - at >= 8) {
-            uint64_t w = 0;
-            for (int i = 0; i < 8; i++)
-                w |= uint64_t(at[i]) << (8 * i);
-            acc |= w << count;
+            acc |= get_le64(at) << count;
             at += (63 - count) >> 3;
             count |= 56;
             return;
         }
+        refill_at_end();
+    }
+    void refill_at_end()
+    {
         while (count <= 56) {
             uint64_t b = 0;
             if (at < end)
@@ -441,19 +456,24 @@ template <int P, int S, class T>
 void predict_row(T* row, const T* up, const uint16_t* u, int w, uint32_t base, uint32_t mask)
 {
     int x = 0;
-    if (P == 0 || up == nullptr) {
-        // the base value, or in a block's first rows the sample s to the left
+    if (P == 0) {
+        for (; x < w; x++)
+            row[x] = T((base + unzigzag(u[x])) & mask);
+        return;
+    }
+    if (up == nullptr) {
+        // in a block's first rows the sample s to the left
         for (; x < w; x++) {
-            const uint32_t p = P == 0 || x < S ? base : row[x - S];
-            row[x] = T((p + uint32_t(unzigzag(u[x]))) & mask);
+            const uint32_t p = x < S ? base : row[x - S];
+            row[x] = T((p + unzigzag(u[x])) & mask);
         }
         return;
     }
     for (; x < S && x < w; x++)
-        row[x] = T((up[x] + uint32_t(unzigzag(u[x]))) & mask);
+        row[x] = T((up[x] + unzigzag(u[x])) & mask);
     if (P == 2) {
         for (; x < w; x++)
-            row[x] = T((up[x] + uint32_t(unzigzag(u[x]))) & mask);
+            row[x] = T((up[x] + unzigzag(u[x])) & mask);
         return;
     }
     // Left and above-left of each of the S interleaved chains, kept in registers; above-right
@@ -462,23 +482,21 @@ void predict_row(T* row, const T* up, const uint16_t* u, int w, uint32_t base, u
     uint32_t left1 = S == 2 ? row[x - 1] : 0, up_left1 = S == 2 ? up[x - 1] : 0;
     for (; x + 2 * S <= w; x += S) {
         const uint32_t b0 = up[x];
-        const uint32_t v0 =
-            (formula<P, T>(left0, b0, up_left0, up[x + S]) + uint32_t(unzigzag(u[x]))) & mask;
+        const uint32_t v0 = (formula<P, T>(left0, b0, up_left0, up[x + S]) + unzigzag(u[x])) & mask;
         row[x] = T(v0);
         left0 = v0;
         up_left0 = b0;
         if (S == 2) {
             const uint32_t b1 = up[x + 1];
             const uint32_t v1 =
-                (formula<P, T>(left1, b1, up_left1, up[x + 3]) + uint32_t(unzigzag(u[x + 1]))) &
-                mask;
+                (formula<P, T>(left1, b1, up_left1, up[x + 3]) + unzigzag(u[x + 1])) & mask;
             row[x + 1] = T(v1);
             left1 = v1;
             up_left1 = b1;
         }
     }
     for (; x < w; x++)
-        row[x] = T((predict<P, S>(row, up, x, w, base) + uint32_t(unzigzag(u[x]))) & mask);
+        row[x] = T((predict<P, S>(row, up, x, w, base) + unzigzag(u[x])) & mask);
 }
 
 // Token streams: four rANS states side by side (column x of every row in state x mod 4), their
@@ -599,29 +617,34 @@ template <class T> inline uint16_t zigzag_of(T v, uint32_t p)
 // Every sample's zigzag difference from its prediction (the rows' inner loops have no branch
 // and vectorise: every neighbour is already known).
 template <int P, int S, class T>
+void residual_row(const T* row, const T* up, int w, uint32_t base, uint16_t* out)
+{
+    int x = 0;
+    if (P == 0) {
+        for (; x < w; x++)
+            out[x] = zigzag_of(row[x], base);
+        return;
+    }
+    for (; x < S && x < w; x++)
+        out[x] = zigzag_of(row[x], up == nullptr ? base : up[x]);
+    if (up == nullptr) {
+        for (; x < w; x++)
+            out[x] = zigzag_of(row[x], row[x - S]);
+        return;
+    }
+    for (; x + S < w; x++)
+        out[x] = zigzag_of(row[x], formula<P, T>(row[x - S], up[x], up[x - S], up[x + S]));
+    for (; x < w; x++)
+        out[x] = zigzag_of(row[x], formula<P, T>(row[x - S], up[x], up[x - S], up[x]));
+}
+
+template <int P, int S, class T>
 void residuals(const T* plane, int w, int rows, uint32_t base, int /*bits*/, uint16_t* u)
 {
     for (int y = 0; y < rows; y++) {
         const T* row = plane + size_t(y) * size_t(w);
-        const T* up = y >= S ? row - size_t(S) * size_t(w) : nullptr;
-        uint16_t* out = u + size_t(y) * size_t(w);
-        int x = 0;
-        if (P == 0) {
-            for (; x < w; x++)
-                out[x] = zigzag_of(row[x], base);
-            continue;
-        }
-        for (; x < S && x < w; x++)
-            out[x] = zigzag_of(row[x], up == nullptr ? base : up[x]);
-        if (up == nullptr) {
-            for (; x < w; x++)
-                out[x] = zigzag_of(row[x], row[x - S]);
-            continue;
-        }
-        for (; x + S < w; x++)
-            out[x] = zigzag_of(row[x], formula<P, T>(row[x - S], up[x], up[x - S], up[x + S]));
-        for (; x < w; x++)
-            out[x] = zigzag_of(row[x], formula<P, T>(row[x - S], up[x], up[x - S], up[x]));
+        residual_row<P, S>(row, y >= S ? row - size_t(S) * size_t(w) : nullptr, w, base,
+                           u + size_t(y) * size_t(w));
     }
 }
 
@@ -669,13 +692,14 @@ double layout_cost(const uint32_t* fine, int bins, Layout t, int bits)
     return cost;
 }
 
-// Counts the differences of one row under predictor P at distance S into a fine histogram.
+// Counts the differences of one row under predictor P at distance S into a fine histogram
+// (`u`: room for the row's differences).
 template <int P, int S, class T>
-void histogram_row(const T* row, const T* up, int w, uint32_t base, int bits, uint32_t* h)
+void histogram_row(const T* row, const T* up, int w, uint32_t base, uint16_t* u, uint32_t* h)
 {
-    (void)bits;
+    residual_row<P, S>(row, up, w, base, u);
     for (int x = 0; x < w; x++)
-        h[fine_bin(zigzag_of(row[x], predict<P, S>(row, up, x, w, base)))]++;
+        h[sizeof(T) == 1 ? u[x] : fine_bin(u[x])]++;
 }
 
 // Picks the predictor, neighbour distance and token layout of a plane from every `stride`-th
@@ -683,7 +707,7 @@ void histogram_row(const T* row, const T* up, int w, uint32_t base, int bits, ui
 // to the one before it (left, median; slower to expand) must win by more than `chain_margin`.
 template <class T>
 Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two_distances,
-              int stride, double chain_margin, std::vector<uint32_t>& fine)
+              int stride, double chain_margin, std::vector<uint32_t>& fine, uint16_t* u)
 {
     struct Candidate {
         int p, s;
@@ -700,7 +724,7 @@ Choice choose(const T* plane, int w, int rows, uint32_t base, int bits, bool two
             const T* row = plane + size_t(y) * size_t(w);
             const T* up = y >= s ? row - size_t(s) * size_t(w) : nullptr;
             with_predictor(candidates[c].p, s, [&](auto p, auto d) {
-                histogram_row<decltype(p)::value, decltype(d)::value>(row, up, w, base, bits, h);
+                histogram_row<decltype(p)::value, decltype(d)::value>(row, up, w, base, u, h);
             });
         }
     }
@@ -764,9 +788,9 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
         for (int x = 0; x < w; x++, taken++)
             sum += plane[size_t(y) * size_t(w) + size_t(x)];
     const uint32_t base = taken != 0 ? uint32_t((sum + taken / 2) / taken) : 0;
-    const Choice c =
-        choose(plane, w, rows, base, bits, two_distances, stride, chain_margin, scratch.fine);
     uint16_t* residual = scratch.residual.get(n);
+    const Choice c = choose(plane, w, rows, base, bits, two_distances, stride, chain_margin,
+                            scratch.fine, residual);
     residuals_of(c.predictor, c.s, plane, w, rows, base, bits, residual);
     Coder coder;
     coder.layout = c.layout;
@@ -781,8 +805,14 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
             const uint16_t* source = guide != nullptr ? guide + size_t(y) * size_t(w)
                                                       : residual + size_t(y - 1) * size_t(w);
             uint8_t* l = level + size_t(y) * size_t(w);
+            l[0] = level_of_q[busy(source, 0, w)];
+            for (int x = 1; x < w - 1; x++) {
+                const uint32_t q = 2u * source[x] + source[x - 1] + source[x + 1];
+                l[x] = level_of_q[q < kBusiest ? q : kBusiest];
+            }
+            l[w - 1] = level_of_q[busy(source, w - 1, w)];
             for (int x = 0; x < w; x++)
-                histogram[l[x] = level_of_q[busy(source, x, w)]]++;
+                histogram[l[x]]++;
         }
         if (guide == nullptr)
             histogram[0] += uint64_t(w);
@@ -804,21 +834,45 @@ size_t encode_plane(const T* plane, int w, int rows, int bits, bool two_distance
     const int tokens = coder.tokens;
     // Each sample's token and context, their counts, and the extra bits (their stream is in
     // column order, so it is written here at once).
-    uint32_t count[kMostContexts][kMostTokens] = {{0}};
+    // (Counted in two halves: consecutive samples often share a token, and one counter would
+    // wait for its own last increment.)
+    uint32_t count[kMostContexts][kMostTokens] = {{0}},
+             count_odd[kMostContexts][kMostTokens] = {{0}};
     uint64_t extra_bits = 0;
-    uint8_t* token_of = scratch.token_of.get(n);
     unsigned char* extra_stream = scratch.extra.get(n * 2 + 16);
     BitWriter extra_writer(extra_stream);
-    for (size_t i = 0; i < n; i++) {
+    // A sample's context counts the thresholds its level exceeds (a pass a threshold, on bytes).
+    if (coder.contexts > 1) {
+        uint8_t* ctx = scratch.token_of.get(2 * n) + n;
+        std::fill(ctx, ctx + n, uint8_t(0));
+        for (int i = 0; i + 1 < coder.contexts; i++) {
+            const uint8_t t = uint8_t(coder.threshold[i]);
+            for (size_t j = 0; j < n; j++)
+                ctx[j] = uint8_t(ctx[j] + (level[j] > t));
+        }
+        memcpy(level, ctx, n);
+    } else {
+        std::fill(level, level + n, uint8_t(0));
+    }
+    uint8_t* token_of = scratch.token_of.get(2 * n);
+    auto one = [&](size_t i, uint32_t(*counts)[kMostTokens]) {
         const Token k = tokenize(residual[i], c.layout);
-        const int ctx = coder.contexts > 1 ? coder.context_of[level[i]] : 0;
-        level[i] = uint8_t(ctx);
         token_of[i] = uint8_t(k.token);
-        count[ctx][k.token]++;
+        counts[level[i]][k.token]++;
         extra_bits += uint64_t(k.extra_bits);
         extra_writer.put(k.extra, k.extra_bits);
+    };
+    size_t pair = 0;
+    for (; pair + 2 <= n; pair += 2) {
+        one(pair, count);
+        one(pair + 1, count_odd);
     }
+    if (pair < n)
+        one(pair, count);
     extra_writer.finish();
+    for (int ctx = 0; ctx < coder.contexts; ctx++)
+        for (int t = 0; t < tokens; t++)
+            count[ctx][t] += count_odd[ctx][t];
     const size_t extra_bytes = size_t(extra_writer.at - extra_stream);
     uint32_t freq[kMostContexts][kMostTokens];
     double cost = 0;
@@ -1106,8 +1160,11 @@ bool encode_block(Job& job, unsigned i, Scratch& scratch)
     switch (job.filter) {
     case VidCompactFilter::bayer16: {
         uint16_t* samples = scratch.samples.get(n);
-        for (size_t k = 0; k < n; k++)
-            samples[k] = uint16_t(in[2 * k] | in[2 * k + 1] << 8);
+        if (kLittleEndian)
+            memcpy(samples, in, 2 * n);
+        else
+            for (size_t k = 0; k < n; k++)
+                samples[k] = uint16_t(in[2 * k] | in[2 * k + 1] << 8);
         length = encode_plane(samples, w, rows, 16, true, job.stride, job.contexts,
                               job.chain_margin, nullptr, &coded, scratch, out);
         break;
@@ -1154,9 +1211,13 @@ bool decode_block(const Job& job, unsigned i, Scratch& scratch)
         bool coded;
         if (!decode_plane(data, end, samples, w, rows, 16, nullptr, nullptr, &coded, scratch))
             return false;
-        for (size_t k = 0; k < n; k++) {
-            out[2 * k] = uint8_t(samples[k]);
-            out[2 * k + 1] = uint8_t(samples[k] >> 8);
+        if (kLittleEndian) {
+            memcpy(out, samples, 2 * n);
+        } else {
+            for (size_t k = 0; k < n; k++) {
+                out[2 * k] = uint8_t(samples[k]);
+                out[2 * k + 1] = uint8_t(samples[k] >> 8);
+            }
         }
         break;
     }
