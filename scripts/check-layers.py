@@ -15,11 +15,13 @@ LAYERS = [
     ("records", ["vid_compact", "vid_compact2"]),
     ("records", ["vid_record"]),
     ("image", ["bayer", "bayer_simd", "bayer_simd_avx2", "bayer_simd_sse41", "bayer_kernels",
-               "bayer16", "bayer_interpolate_MT", "read-frame", "vid_sensor", "vid_render", "vid_render_path"]),
+               "bayer16", "bayer_interpolate_MT", "read-frame", "vid_sensor", "vid_render", "vid_render_path",
+               "vid_pixel_format"]),
     ("container", ["vid_clip"]),
     ("container", ["VidHeader", "vid_header_report", "vid_header_files"]),
     ("container", ["vid_records", "vid_read", "vid_follow"]),
     ("jobs", ["vid_salvage", "vid_crop", "vid_crop_plan", "vid_convert", "vid_meta"]),
+    ("camera", ["vid_recorder", "vid_camera"]),
 ]
 LAYER = {unit: n for n, (_, units) in enumerate(LAYERS) for unit in units}
 FOLDER = {unit: folder for folder, units in LAYERS for unit in units}

@@ -299,11 +299,15 @@ bool sensor_request_holds(VidHeader& v, int w, const VidRecording& asked, VidRec
         return true;
     metadata = asked.metadata != nullptr && *asked.metadata != '\0' ? asked.metadata : "{}";
     std::string why;
+    // (Spaces behind the object are room a recorder keeps for its finish: kept.)
+    const size_t room = metadata.size() - metadata.find_last_not_of(' ') - 1;
     if (mono && !vid_json_with_key(metadata, "cfa", "\"none\"", false, why)) {
         VID_REPORT(v, VidResult::bad_argument, -1, why.c_str(), "%s for video file \n %s \n",
                    why.c_str(), v.videoFileName);
         return false;
     }
+    if (mono)
+        metadata.append(room, ' ');
     VidSensor sensor;
     if (!vid_sensor_parse(metadata, asked.kind, w, sensor, why)) {
         VID_REPORT(v, VidResult::bad_argument, -1, why.c_str(), "%s for video file \n %s \n",
@@ -964,6 +968,7 @@ bool VidHeader::writeNextFrameToVideoFile(int64_t timestamp_ns)
                    videoFileName);
         return false;
     }
+    last_record_bytes = int64_t(size);
     // The frame becomes part of the file in the order a reader can rely on whenever the
     // process stops: the record (above), then its end in the table, then the header's count,
     // then the stream's buffer handed to the system. A process killed at any moment leaves a

@@ -107,6 +107,8 @@ class VidHeader {
     // A writer named at its finish (VidRecording::named_at_finish): the name it takes then
     // (owned), else null.
     char* final_name;
+    // Writer: bytes of the record the last frame written took.
+    int64_t last_record_bytes = 0;
     // Hands the writer its frames' timestamps (copied); false when out of memory.
     bool giveTimestamps(const int64_t* stamps, int64_t count);
 

@@ -138,6 +138,13 @@ VidClip vid_read_clip(FILE* f, int64_t file_size, int64_t frames)
         field_damaged(clip, why);
     else
         clip.metadata.swap(metadata);
+    // Spaces behind the object are room a recorder kept for what it writes at its finish:
+    // not part of what readers are given.
+    size_t end = clip.metadata.size();
+    while (end > 0 && clip.metadata[end - 1] == ' ')
+        end--;
+    clip.metadata_room = clip.metadata.size() - end;
+    clip.metadata.resize(end);
     return clip;
 }
 
@@ -164,13 +171,21 @@ bool vid_read_timestamps(FILE* f, const VidClip& clip, int64_t count, std::vecto
 namespace {
 
 // The 80-byte trailer of a block of `slots` timestamp slots, its CRC over the metadata too.
+// The metadata as stored: the text and the room behind it.
+std::string stored_metadata(const VidClip& clip)
+{
+    return clip.metadata_room == 0 ? clip.metadata
+                                   : clip.metadata + std::string(clip.metadata_room, ' ');
+}
+
 void make_trailer(const VidClip& clip, int64_t slots, unsigned char* t)
 {
+    const std::string metadata = stored_metadata(clip);
     memset(t, 0, kVidClipTrailerBytes);
     memcpy(t, kMagic, sizeof kMagic);
     put_le32(t + 8, kVidClipLayoutVersion);
     put_le32(t + 12, clip.flags);
-    put_le64(t + 16, uint64_t(8 * slots + int64_t(clip.metadata.size()) + kVidClipTrailerBytes));
+    put_le64(t + 16, uint64_t(8 * slots + int64_t(metadata.size()) + kVidClipTrailerBytes));
     put_le64(t + 24, uint64_t(slots));
     put_le64(t + 32, double_bits(clip.frame_rate));
     if (clip.start_field.size() == size_t(kVidClipStartTimeBytes))
@@ -180,9 +195,9 @@ void make_trailer(const VidClip& clip, int64_t slots, unsigned char* t)
                clip.start_time.size() < size_t(kVidClipStartTimeBytes)
                    ? clip.start_time.size()
                    : size_t(kVidClipStartTimeBytes));
-    put_le32(t + 72, uint32_t(clip.metadata.size()));
-    put_le32(t + 76, block_crc(reinterpret_cast<const unsigned char*>(clip.metadata.data()),
-                               clip.metadata.size(), t));
+    put_le32(t + 72, uint32_t(metadata.size()));
+    put_le32(t + 76, block_crc(reinterpret_cast<const unsigned char*>(metadata.data()),
+                               metadata.size(), t));
 }
 
 } // namespace
@@ -191,13 +206,14 @@ std::vector<unsigned char> vid_clip_block(const VidClip& clip,
                                           const std::vector<int64_t>& timestamps, int64_t slots)
 {
     const size_t stamps = size_t(slots) * 8;
-    std::vector<unsigned char> block(stamps + clip.metadata.size() + kVidClipTrailerBytes, 0);
+    const std::string metadata = stored_metadata(clip);
+    std::vector<unsigned char> block(stamps + metadata.size() + kVidClipTrailerBytes, 0);
     for (int64_t k = 0; k < slots; k++)
         put_le64(&block[size_t(k) * 8],
                  uint64_t(size_t(k) < timestamps.size() ? timestamps[size_t(k)] : kVidNoTimestamp));
-    if (!clip.metadata.empty())
-        memcpy(&block[stamps], clip.metadata.data(), clip.metadata.size());
-    make_trailer(clip, slots, &block[stamps + clip.metadata.size()]);
+    if (!metadata.empty())
+        memcpy(&block[stamps], metadata.data(), metadata.size());
+    make_trailer(clip, slots, &block[stamps + metadata.size()]);
     return block;
 }
 
@@ -290,6 +306,26 @@ bool vid_clip_mark_finished(FILE* f, int64_t block_at, int64_t slots)
     clip.flags |= kVidClipFinished;
     unsigned char t[kVidClipTrailerBytes];
     make_trailer(clip, slots, t);
-    const int64_t trailer_at = block_at + 8 * slots + int64_t(clip.metadata.size());
+    const int64_t trailer_at = block_at + 8 * slots + int64_t(stored_metadata(clip).size());
     return vid_fseek(f, trailer_at, SEEK_SET) == 0 && fwrite(t, 1, sizeof t, f) == sizeof t;
+}
+
+bool vid_clip_replace_metadata(FILE* f, const std::string& metadata)
+{
+    int64_t size = -1;
+    if (fflush(f) == 0 && vid_fseek(f, 0, SEEK_END) == 0)
+        size = vid_ftell(f);
+    VidClip clip = vid_read_clip(f, size, 0);
+    const size_t stored = clip.metadata.size() + clip.metadata_room;
+    if (!clip.present || clip.damaged || metadata.size() > stored)
+        return false;
+    clip.metadata = metadata;
+    clip.metadata_room = stored - metadata.size();
+    const std::string text = stored_metadata(clip);
+    unsigned char t[kVidClipTrailerBytes];
+    make_trailer(clip, clip.slots, t);
+    const int64_t at = clip.block_at + 8 * clip.slots;
+    return vid_fseek(f, at, SEEK_SET) == 0 &&
+           fwrite(text.data(), 1, text.size(), f) == text.size() &&
+           fwrite(t, 1, sizeof t, f) == sizeof t && fflush(f) == 0 && vid_sync(f) == 0;
 }

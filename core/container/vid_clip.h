@@ -63,7 +63,8 @@ struct VidClip {
     double frame_rate = 0;
     std::string start_time;
     std::string start_field; // the 32 bytes of the start time and identity, as stored
-    std::string metadata;    // the JSON text as stored (empty when broken)
+    std::string metadata;    // the JSON text as stored (empty when broken), without the room
+    size_t metadata_room = 0; // spaces stored behind it (room a recorder kept)
     int64_t block_at = 0;    // where the block starts
     int64_t slots = 0;       // timestamp slots
 };
@@ -102,3 +103,7 @@ std::string vid_iso8601_utc(int64_t ns);
 
 // Marks an open writer's block finished (flags and CRC); true when there is none.
 bool vid_clip_mark_finished(FILE* f, int64_t block_at, int64_t slots);
+// Replaces the metadata of the finished file open in `f` (read and write) in place, by
+// `metadata` padded with spaces to the stored length (a recorder keeps room for what it learns
+// by the end); false when there is no block or the new text is longer.
+bool vid_clip_replace_metadata(FILE* f, const std::string& metadata);

@@ -36,6 +36,11 @@ const Subcommand kSubcommands[] = {
 #ifdef VID_HAVE_VIEW
     {"view", "look at a clip in the browser", vid_view_main, &vid_view_command},
 #endif
+#ifdef VID_HAVE_ARAVIS
+    {"cameras", "list the GenICam cameras (GigE Vision, USB3 Vision)", vid_cameras_main,
+     &vid_cameras_command},
+    {"record", "record a camera into a clip", vid_record_main, &vid_record_command},
+#endif
 };
 
 const Subcommand* find(const char* name)
@@ -53,6 +58,10 @@ int overview(FILE* out)
         fprintf(out, "  %-8s %s\n", s.name, s.summary);
 #if !VID_HAVE_PNG
     fprintf(out, "\nThis build reads and writes PPM/PGM images only: PNG (libpng) is not part "
+                 "of it.\n");
+#endif
+#ifndef VID_HAVE_ARAVIS
+    fprintf(out, "\nThis build records no cameras (vid cameras, vid record): Aravis is not part "
                  "of it.\n");
 #endif
     fprintf(out, "\nvid help SUBCOMMAND or vid SUBCOMMAND --help for its usage; vid --version.\n"

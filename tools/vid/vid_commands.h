@@ -26,3 +26,7 @@ int vid_repair_main(int argc, char** argv);
 extern const VidSubcommand vid_repair_command;
 int vid_meta_main(int argc, char** argv);
 extern const VidSubcommand vid_meta_command;
+int vid_cameras_main(int argc, char** argv);
+extern const VidSubcommand vid_cameras_command;
+int vid_record_main(int argc, char** argv);
+extern const VidSubcommand vid_record_command;

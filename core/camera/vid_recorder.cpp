@@ -1,0 +1,303 @@
+// Recording a camera into a clip (vid_recorder.h).
+#include "vid_recorder.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "VidHeader.h"
+#include "vid_clip.h"
+#include "vid_files.h"
+#include "vid_json.h"
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+double seconds_since(Clock::time_point t)
+{
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// Room kept in the metadata for what is learnt at the finish (the drop summary).
+const size_t kSummaryRoom = 64 * 1024;
+
+} // namespace
+
+uint64_t VidIdTracker::see(uint64_t id, int64_t after_frame)
+{
+    uint64_t skipped = 0;
+    if (seen_) {
+        if (wrap_ != 0) {
+            // ids run 1 .. wrap and then 1 again; a step back or a jump of more than half the
+            // cycle is a restart or a reordering, not a gap
+            const uint64_t expected = last_ >= wrap_ ? 1 : last_ + 1;
+            if (id >= 1 && id <= wrap_ && expected >= 1) {
+                const uint64_t d = (id + wrap_ - expected) % wrap_;
+                if (d < wrap_ / 2)
+                    skipped = d;
+            }
+        } else if (id > last_) {
+            skipped = id - last_ - 1;
+        }
+    }
+    if (skipped != 0) {
+        VidIdGap gap;
+        gap.after_frame = after_frame;
+        gap.first_id = wrap_ != 0 && last_ >= wrap_ ? 1 : last_ + 1;
+        gap.count = skipped;
+        gaps_.push_back(gap);
+        missing_ += skipped;
+    }
+    seen_ = true;
+    last_ = id;
+    return skipped;
+}
+
+std::string vid_record_drops_json(const VidRecordSummary& summary, size_t most_gaps)
+{
+    const VidRecordStatus& s = summary.status;
+    std::string j = "{\"recorder\": " + std::to_string(s.recorder_drops) +
+                    ", \"incomplete\": " + std::to_string(s.incomplete) +
+                    ", \"missing\": " + std::to_string(s.missing) + ", \"gaps\": [";
+    for (size_t i = 0; i < summary.gaps.size() && i < most_gaps; i++) {
+        const VidIdGap& g = summary.gaps[i];
+        j += std::string(i ? ", " : "") + "{\"after_frame\": " + std::to_string(g.after_frame) +
+             ", \"first_id\": " + std::to_string(g.first_id) +
+             ", \"count\": " + std::to_string(g.count) + "}";
+    }
+    j += "]";
+    if (summary.gaps.size() > most_gaps)
+        j += ", \"gaps_not_listed\": " + std::to_string(summary.gaps.size() - most_gaps);
+    return j + "}";
+}
+
+bool vid_record(VidFrameSource& source, const VidRecordOptions& o, VidRecordSummary& summary,
+                VidError& error)
+{
+    summary = VidRecordSummary();
+    const size_t frame_bytes = size_t(o.height) * vid_pixel_format_row_bytes(o.format, o.width);
+    if (o.path.empty() || o.width < 1 || o.height < 1 || o.format.kind == VidKind::none) {
+        error = vid_error(VidResult::bad_argument, o.path, "no file, size or pixel format");
+        return false;
+    }
+    // The clip's metadata: the caller's, the sensor's description, and room for the drops.
+    std::string metadata = o.metadata.empty() ? "{}" : o.metadata, why;
+    if (!vid_json_object_check(metadata, why) ||
+        (o.format.kind != VidKind::rgb &&
+         !vid_json_with_key(metadata, "cfa", std::string("\"") + vid_cfa_name(o.format.cfa) + "\"",
+                            true, why)) ||
+        !vid_json_with_key(metadata, "bit_depth", std::to_string(o.format.bits), true, why) ||
+        !vid_json_with_key(metadata, "drops", "null", true, why)) {
+        error = vid_error(VidResult::bad_argument, o.path, "metadata: " + why);
+        return false;
+    }
+    metadata = vid_json_compact(metadata) + std::string(kSummaryRoom, ' ');
+
+    std::string start_error;
+    if (!source.start(start_error)) {
+        error = vid_error(VidResult::bad_argument, o.path, start_error);
+        summary.ended_by = "error";
+        return false;
+    }
+    std::mutex m;
+    std::condition_variable ready;
+    std::deque<VidSourceFrame> queue;
+    bool quit = false;
+    std::thread acquisition([&] {
+        const double rate = o.frame_rate > 0 ? o.frame_rate : 10;
+        const auto period =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
+        auto next_trigger = Clock::now();
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                if (quit)
+                    break;
+            }
+            if (o.software_trigger && Clock::now() >= next_trigger) {
+                source.trigger();
+                next_trigger += period;
+            }
+            VidSourceFrame f;
+            if (source.next(f, o.software_trigger ? 5 : 50)) {
+                std::lock_guard<std::mutex> lock(m);
+                queue.push_back(f);
+                ready.notify_one();
+            }
+        }
+    });
+
+    std::unique_ptr<VidHeader> writer;
+    VidIdTracker ids(source.id_wrap());
+    VidRecordStatus& st = summary.status;
+    st.buffers = source.buffers();
+    const auto started = Clock::now();
+    auto first_frame = started, last_frame = started, last_progress = started;
+    bool have_first = false, failed = false;
+    uint64_t shown_drops = 0;
+    auto report = [&](bool force) {
+        st.recorder_drops = source.underruns();
+        st.missing = ids.missing() > st.recorder_drops ? ids.missing() - st.recorder_drops : 0;
+        st.seconds = have_first ? seconds_since(first_frame) : 0;
+        const uint64_t drops = st.recorder_drops + st.incomplete + st.missing;
+        // A new drop is shown at once, yet at most five times a second.
+        const double since = seconds_since(last_progress);
+        if (o.progress &&
+            (force || since >= o.progress_interval_s || (drops != shown_drops && since >= 0.2))) {
+            o.progress(st);
+            last_progress = Clock::now();
+            shown_drops = drops;
+        }
+    };
+    // Writes one frame; false on a failure of the file.
+    auto write = [&](VidSourceFrame& f) -> bool {
+        ids.see(f.frame_id, st.frames - 1);
+        if (!f.complete || f.data == nullptr || f.size < frame_bytes) {
+            st.incomplete++;
+            return true;
+        }
+        if (!writer) {
+            VidRecording rec;
+            rec.kind = o.format.kind;
+            rec.compact = o.compact;
+            rec.effort = o.effort;
+            rec.frame_rate =
+                o.frame_rate > 0 && o.frame_rate <= kVidClipMaxFrameRate ? o.frame_rate : 0;
+            const std::string start = vid_iso8601_utc(vid_clock_now_ns());
+            rec.start_time = start.c_str();
+            rec.metadata = metadata.c_str();
+            int64_t reserve = o.frames > 0 ? o.frames : 4096;
+            if (o.frames <= 0 && o.duration_s > 0 && o.frame_rate > 0)
+                reserve = int64_t(o.duration_s * o.frame_rate * 1.25) + 16;
+            writer.reset(new VidHeader(o.path.c_str(), nullptr, o.width, o.height,
+                                       vid_hinted_table_entries(reserve), rec));
+            if (!writer->isOpen()) {
+                error = writer->lastError();
+                return false;
+            }
+            if (o.frames <= 0 || o.frames > kVidMaxHintedTableEntries)
+                writer->growTableWhenFull();
+        }
+        vid_pixel_format_convert(o.format, o.width, o.height, f.data,
+                                 vid_pixel_format_row_bytes(o.format, o.width), writer->pixmap);
+        if (!writer->writeNextFrameToVideoFile(f.timestamp_ns)) {
+            error = writer->lastError();
+            return false;
+        }
+        if (!have_first) {
+            have_first = true;
+            first_frame = Clock::now();
+        }
+        st.frames++;
+        st.raw_bytes += uint64_t(o.height) * vid_pixel_format_stored_row_bytes(o.format, o.width);
+        st.stored_bytes += uint64_t(writer->last_record_bytes);
+        return true;
+    };
+
+    for (;;) {
+        VidSourceFrame f;
+        bool got = false;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            ready.wait_for(lock, std::chrono::milliseconds(50), [&] { return !queue.empty(); });
+            if (!queue.empty()) {
+                f = queue.front();
+                queue.pop_front();
+                got = true;
+            }
+            st.queued = int(queue.size());
+        }
+        if (got) {
+            last_frame = Clock::now();
+            const bool ok = write(f);
+            source.release(f);
+            if (!ok) {
+                failed = true;
+                summary.ended_by = "error";
+                break;
+            }
+        }
+        report(false);
+        if (o.frames > 0 && st.frames >= o.frames) {
+            summary.ended_by = "frames";
+            break;
+        }
+        if (o.duration_s > 0 && have_first && seconds_since(first_frame) >= o.duration_s) {
+            summary.ended_by = "duration";
+            break;
+        }
+        if (o.stop != nullptr && o.stop->load()) {
+            summary.ended_by = "stop";
+            break;
+        }
+        if (o.no_frame_timeout_s > 0 && seconds_since(last_frame) >= o.no_frame_timeout_s) {
+            summary.ended_by = "no frames";
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        quit = true;
+    }
+    acquisition.join();
+    source.stop();
+    // Frames acquired before a stop are written; past a frame count they are not wanted.
+    while (!queue.empty()) {
+        VidSourceFrame f = queue.front();
+        queue.pop_front();
+        if (!failed && summary.ended_by != "frames" && !write(f))
+            failed = true;
+        source.release(f);
+    }
+    st.queued = 0;
+    summary.source_failures = source.failures();
+    report(false);
+    summary.gaps = ids.gaps();
+    if (!writer) {
+        if (!failed)
+            error = vid_error(VidResult::read_failed, o.path,
+                              "no frame came from the camera; nothing was written");
+        summary.ended_by = failed ? "error" : summary.ended_by;
+        if (o.progress) {
+            st.final = true;
+            o.progress(st);
+        }
+        return false;
+    }
+    if (failed) {
+        writer->abandon();
+        return false;
+    }
+    if (!writer->finish()) {
+        error = writer->lastError();
+        writer->abandon();
+        return false;
+    }
+    writer.reset();
+    // The drop summary into the metadata's room, in place.
+    std::string final_metadata = metadata.substr(0, metadata.size() - kSummaryRoom);
+    std::string drops = vid_record_drops_json(summary);
+    for (size_t most = 1000; drops.size() + final_metadata.size() > metadata.size() && most > 0;
+         most /= 2)
+        drops = vid_record_drops_json(summary, most);
+    FILE* f = fopen(o.path.c_str(), "r+b");
+    const bool replaced = f != nullptr &&
+                          vid_json_with_key(final_metadata, "drops", drops, true, why) &&
+                          vid_clip_replace_metadata(f, vid_json_compact(final_metadata));
+    if (f != nullptr)
+        fclose(f);
+    if (!replaced) {
+        error = vid_error(VidResult::write_failed, o.path,
+                          "the frames are written but the drop summary could not be");
+        return false;
+    }
+    st.final = true;
+    if (o.progress)
+        o.progress(st);
+    return true;
+}
