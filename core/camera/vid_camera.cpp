@@ -217,6 +217,8 @@ std::unique_ptr<VidCamera> VidCamera::open(const VidCameraSettings& s, std::stri
     } else if (c->transport_ == "Fake") {
         c->id_wrap_ = 65535;
     }
+    if (s.prepare)
+        s.prepare(camera);
     ArvStream* stream = arv_camera_create_stream(camera, nullptr, nullptr, &e);
     if (stream == nullptr)
         return fail("stream: " + take(e));

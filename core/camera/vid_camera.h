@@ -2,6 +2,7 @@
 // taking its frames as a recorder's source (vid_recorder.h).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -30,6 +31,9 @@ struct VidCameraSettings {
     std::vector<std::pair<std::string, std::string>> features; // FEATURE=VALUE, in order
     int buffers = 0;    // 0: at least a second of frames within a memory bound
     bool resend = true; // GigE Vision: ask for lost packets again
+    // Called with the ArvCamera* once it is set up, before its stream is made (tests reach the
+    // in-process fake camera through it).
+    std::function<void(void*)> prepare;
 };
 
 class VidCamera : public VidFrameSource {

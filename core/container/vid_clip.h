@@ -62,11 +62,11 @@ struct VidClip {
     uint32_t flags = 0;
     double frame_rate = 0;
     std::string start_time;
-    std::string start_field; // the 32 bytes of the start time and identity, as stored
-    std::string metadata;    // the JSON text as stored (empty when broken), without the room
+    std::string start_field;  // the 32 bytes of the start time and identity, as stored
+    std::string metadata;     // the JSON text as stored (empty when broken), without the room
     size_t metadata_room = 0; // spaces stored behind it (room a recorder kept)
-    int64_t block_at = 0;    // where the block starts
-    int64_t slots = 0;       // timestamp slots
+    int64_t block_at = 0;     // where the block starts
+    int64_t slots = 0;        // timestamp slots
 };
 
 // The block of the file open in `f`, of `file_size` bytes, whose header counts `frames`.
