@@ -273,6 +273,9 @@ int vid_record_main(int argc, char** argv)
         fprintf(stderr, "vid record: %s\n", vid_error_message(verror).c_str());
         return 1;
     }
-    printf("ended by %s in %.2f s\n", summary.ended_by.c_str(), st.seconds);
+    printf("ended by %s in %.2f s; the camera's stream counted %llu damaged frames and %llu "
+           "frames without a free buffer\n",
+           summary.ended_by.c_str(), st.seconds, (unsigned long long)summary.source_failures,
+           (unsigned long long)st.recorder_drops);
     return 0;
 }
