@@ -35,6 +35,10 @@
 #include "vid_records.h"
 #include "vid_result.h"
 #include "vid_version.h"
+#ifdef VID_HAVE_ARAVIS
+#include "vid_camera.h"
+#include "vid_json.h"
+#endif
 
 namespace py = pybind11;
 
@@ -478,6 +482,124 @@ std::string set_metadata(const std::string& path,
     return metadata;
 }
 
+#ifdef VID_HAVE_ARAVIS
+namespace {
+
+py::list cameras(bool include_fake)
+{
+    std::string error;
+    std::vector<VidCameraInfo> list;
+    {
+        py::gil_scoped_release unlocked;
+        list = vid_cameras(include_fake, error);
+    }
+    py::list out;
+    for (const VidCameraInfo& c : list) {
+        py::dict d;
+        d["id"] = c.id;
+        d["vendor"] = c.vendor;
+        d["model"] = c.model;
+        d["serial"] = c.serial;
+        d["transport"] = c.transport;
+        d["address"] = c.address;
+        d["pixel_formats"] = c.pixel_formats;
+        out.append(d);
+    }
+    return out;
+}
+
+// Sets the camera up and records (vid.record); the summary as a dict. Ctrl-C ends the recording
+// with a finished file.
+py::dict record(const std::string& path, const VidCameraSettings& settings, int64_t frames,
+                double duration, bool compact, int effort, const std::string& metadata,
+                py::object progress)
+{
+    check_path(path);
+    std::string why;
+    std::unique_ptr<VidCamera> camera;
+    {
+        py::gil_scoped_release unlocked;
+        camera = VidCamera::open(settings, why);
+    }
+    if (!camera)
+        throw std::runtime_error(why);
+    VidRecordOptions o;
+    o.path = path;
+    o.format = camera->format();
+    o.width = camera->width();
+    o.height = camera->height();
+    o.frame_rate = camera->frame_rate();
+    o.frames = frames;
+    o.duration_s = duration;
+    o.compact = compact;
+    o.effort = effort;
+    o.software_trigger = camera->software_trigger();
+    o.metadata = camera->metadata();
+    if (!metadata.empty()) {
+        // the caller's keys over the camera's
+        std::string object = o.metadata;
+        for (const auto& kv :
+             py::module_::import("json").attr("loads")(metadata).cast<py::dict>()) {
+            const std::string key = py::str(kv.first);
+            const std::string value =
+                py::module_::import("json").attr("dumps")(kv.second).cast<std::string>();
+            if (!vid_json_with_key(object, key, value, true, why))
+                throw py::value_error("metadata: " + why);
+        }
+        o.metadata = object;
+    }
+    std::atomic<bool> stop(false);
+    o.stop = &stop;
+    o.progress_interval_s = 1;
+    o.progress = [&](const VidRecordStatus& st) {
+        py::gil_scoped_acquire locked;
+        if (PyErr_CheckSignals() != 0) {
+            PyErr_Clear();
+            stop = true;
+        }
+        if (!progress.is_none() && !st.final) {
+            try {
+                progress(st.frames, st.seconds, st.recorder_drops + st.incomplete + st.missing);
+            } catch (py::error_already_set&) {
+                stop = true;
+            }
+        }
+    };
+    VidRecordSummary summary;
+    VidError error;
+    bool ok = false;
+    {
+        py::gil_scoped_release unlocked;
+        ok = vid_record(*camera, o, summary, error);
+    }
+    if (!ok)
+        raise_error(error);
+    const VidRecordStatus& st = summary.status;
+    py::dict d;
+    d["path"] = path;
+    d["frames"] = st.frames;
+    d["seconds"] = st.seconds;
+    d["frames_per_second"] = st.seconds > 0 ? double(st.frames) / st.seconds : 0.0;
+    d["raw_bytes"] = st.raw_bytes;
+    d["stored_bytes"] = st.stored_bytes;
+    d["ratio"] = st.stored_bytes ? double(st.raw_bytes) / double(st.stored_bytes) : 0.0;
+    py::dict drops;
+    drops["recorder"] = st.recorder_drops;
+    drops["incomplete"] = st.incomplete;
+    drops["missing"] = st.missing;
+    d["drops"] = drops;
+    d["camera_stream_damaged"] = summary.source_failures;
+    d["ended_by"] = summary.ended_by;
+    d["pixel_format"] = std::string(o.format.name);
+    d["width"] = o.width;
+    d["height"] = o.height;
+    d["frame_rate"] = o.frame_rate;
+    return d;
+}
+
+} // namespace
+#endif
+
 PYBIND11_MODULE(_vid, m)
 {
     m.doc() = "The compiled part of the vid package (see vid/__init__.py).";
@@ -485,6 +607,25 @@ PYBIND11_MODULE(_vid, m)
     m.attr("__version__") = VID_VERSION_STRING;
     m.def("crop", &crop);
     m.def("set_metadata", &set_metadata);
+#ifdef VID_HAVE_ARAVIS
+    m.def("cameras", &cameras);
+    py::class_<VidCameraSettings>(m, "CameraSettings")
+        .def(py::init<>())
+        .def_readwrite("id", &VidCameraSettings::id)
+        .def_readwrite("pixel_format", &VidCameraSettings::pixel_format)
+        .def_readwrite("width", &VidCameraSettings::width)
+        .def_readwrite("height", &VidCameraSettings::height)
+        .def_readwrite("x", &VidCameraSettings::x)
+        .def_readwrite("y", &VidCameraSettings::y)
+        .def_readwrite("frame_rate", &VidCameraSettings::frame_rate)
+        .def_readwrite("exposure_us", &VidCameraSettings::exposure_us)
+        .def_readwrite("gain_db", &VidCameraSettings::gain_db)
+        .def_readwrite("trigger", &VidCameraSettings::trigger)
+        .def_readwrite("features", &VidCameraSettings::features)
+        .def_readwrite("buffers", &VidCameraSettings::buffers)
+        .def_readwrite("resend", &VidCameraSettings::resend);
+    m.def("record", &record);
+#endif
     py::class_<Reader>(m, "Reader")
         .def(py::init<const std::string&>())
         .def_property_readonly("frames", &Reader::frames)

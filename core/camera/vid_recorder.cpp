@@ -250,8 +250,14 @@ bool vid_record(VidFrameSource& source, const VidRecordOptions& o, VidRecordSumm
     while (!queue.empty()) {
         VidSourceFrame f = queue.front();
         queue.pop_front();
-        if (!failed && summary.ended_by != "frames" && !write(f))
+        if (summary.ended_by == "frames") {
+            // not wanted, yet counted as they arrived
+            ids.see(f.frame_id, st.frames - 1);
+            if (!f.complete)
+                st.incomplete++;
+        } else if (!failed && !write(f)) {
             failed = true;
+        }
         source.release(f);
     }
     st.queued = 0;

@@ -35,7 +35,7 @@ from . import _vid
 _INT64 = _np.iinfo(_np.int64)
 
 __version__ = _vid.__version__
-__all__ = ["open", "create", "write", "crop", "follow", "set_metadata", "dask_array", "xarray", "Clip",
+__all__ = ["open", "create", "write", "crop", "follow", "cameras", "record", "set_metadata", "dask_array", "xarray", "Clip",
            "Writer", "VidError", "VidOSError", "VidValueError", "VidNotVidFileError",
            "VidDamagedRecordError", "VidClosedError", "VidIndexError", "VidMemoryError",
            "VidMetadataWarning"]
@@ -531,6 +531,52 @@ def set_metadata(path, unset=(), **keys):
     except (TypeError, ValueError) as e:
         raise VidValueError("metadata must be JSON-serialisable: %s" % e) from None
     return _json.loads(_vid.set_metadata(raw, pairs, [str(k) for k in unset]))
+
+
+def cameras(fake=False):
+    """Every GenICam camera (GigE Vision, USB3 Vision) Aravis sees, as dicts: id, vendor, model,
+    serial, transport, address, pixel_formats. fake=True adds Aravis's in-process fake camera."""
+    _need_cameras()
+    return _vid.cameras(bool(fake))
+
+
+def _need_cameras():
+    if not hasattr(_vid, "record"):
+        raise RuntimeError("this build of vid records no cameras: Aravis (Debian libaravis-dev) "
+                           "was not part of it")
+
+
+def record(path, camera=None, frames=None, duration=None, pixel_format=None, size=None,
+           offset=None, frame_rate=None, exposure=None, gain=None, trigger=None, features=None,
+           records="compact", effort=2, buffers=None, metadata=None, resend=True, progress=None):
+    """Records a camera into the clip `path`, as `vid record` does, and returns the summary as
+    a dict (frames, seconds, frames_per_second, raw_bytes, stored_bytes, ratio, drops by cause,
+    ended_by, ...). Ends after `frames` frames or `duration` seconds, or on Ctrl-C, always
+    with a finished file. `features`: {name: value} set on the camera before acquisition;
+    `metadata`: keys added to the clip's; `progress(frames, seconds, drops)` is called about
+    once a second (an exception from it ends the recording)."""
+    _need_cameras()
+    if frames is None and duration is None:
+        raise ValueError("give frames or duration (or both); Ctrl-C also ends the recording")
+    if records not in ("compact", "classic"):
+        raise ValueError("records must be 'compact' or 'classic'")
+    s = _vid.CameraSettings()
+    s.id = camera or ""
+    s.pixel_format = pixel_format or ""
+    if size is not None:
+        s.width, s.height = (int(v) for v in size)
+    if offset is not None:
+        s.x, s.y = (int(v) for v in offset)
+    s.frame_rate = float(frame_rate or 0)
+    s.exposure_us = float(exposure or 0)
+    s.gain_db = -1.0 if gain is None else float(gain)
+    s.trigger = trigger or ""
+    s.features = [(str(k), str(v)) for k, v in (features or {}).items()]
+    s.buffers = int(buffers or 0)
+    s.resend = bool(resend)
+    raw = _path_bytes(path)[0]
+    return _vid.record(raw, s, int(frames or 0), float(duration or 0), records == "compact",
+                       int(effort), _json.dumps(metadata or {}, default=_json_default), progress)
 
 
 def follow(path, timeout=None, samples=False, poll=0.005):

@@ -1,6 +1,7 @@
 """vid record over Aravis's GigE Vision fake camera, streaming real GVSP packets on loopback:
 every frame arrives and is written; with packet loss and no resend the damaged frames are
-counted as incomplete (as Aravis's own stream counts them) and only whole frames are kept."""
+counted as incomplete (as Aravis's own stream counts them) and only whole frames are kept. And
+the Python twin, vid.cameras() and vid.record(), over the in-process fake camera."""
 import json
 import os
 import shutil
@@ -18,8 +19,7 @@ CAMERA = "Aravis-Fake-GV01"
 
 has_record = subprocess.run([VID, "--help"], capture_output=True, text=True).stdout.find(
     "record ") >= 0
-pytestmark = pytest.mark.skipif(FAKE is None or not has_record,
-                                reason="needs aravis-tools and a vid built with Aravis")
+pytestmark = pytest.mark.skipif(not has_record, reason="needs a vid built with Aravis")
 
 
 class FakeCamera:
@@ -49,6 +49,7 @@ def record(path, *args):
     return r.stdout, meta
 
 
+@pytest.mark.skipif(FAKE is None, reason="needs aravis-tools (the fake GigE Vision camera)")
 def test_every_frame_arrives_and_loss_is_counted(tmp_path):
     with FakeCamera():
         out, meta = record(tmp_path / "clean.vid", "--frames", "60", "--frame-rate", "30",
@@ -58,9 +59,9 @@ def test_every_frame_arrives_and_loss_is_counted(tmp_path):
         info = json.loads(subprocess.run([VID, "info", "--json", str(tmp_path / "clean.vid")],
                                          capture_output=True, text=True).stdout)
         assert info["frames"] == 60
-    with FakeCamera("-r", "30"):
-        out, meta = record(tmp_path / "lossy.vid", "--frames", "40", "--frame-rate", "50",
-                           "--size", "64x64", "--no-resend")
+    with FakeCamera("-r", "5"):
+        out, meta = record(tmp_path / "lossy.vid", "--frames", "40", "--duration", "20",
+                           "--frame-rate", "50", "--size", "64x64", "--no-resend")
         drops = meta["drops"]
         assert drops["incomplete"] > 0, out
         # the count agrees with the stream's own
@@ -69,6 +70,25 @@ def test_every_frame_arrives_and_loss_is_counted(tmp_path):
         verify = subprocess.run([VID, "verify", str(tmp_path / "lossy.vid")],
                                 capture_output=True, text=True)
         assert verify.returncode == 0, verify.stdout + verify.stderr
+
+
+def test_python_twin_records_the_in_process_fake(tmp_path):
+    import vid
+    assert any(c["id"] == "Fake_1" and "Mono16" in c["pixel_formats"]
+               for c in vid.cameras(fake=True))
+    path = tmp_path / "twin.vid"
+    seen = []
+    s = vid.record(path, camera="Fake_1", frames=30, pixel_format="Mono16", size=(64, 48),
+                   frame_rate=100, metadata={"sample": "kidney"},
+                   progress=lambda *a: seen.append(a))
+    assert s["frames"] == 30 and s["ended_by"] == "frames"
+    assert s["drops"] == {"recorder": 0, "incomplete": 0, "missing": 0}
+    clip = vid.open(path)
+    assert (len(clip), clip.kind, clip.shape[1:]) == (30, "mono16", (48, 64))
+    assert clip.metadata["sample"] == "kidney" and clip.metadata["pixel_format"] == "Mono16"
+    with pytest.raises(RuntimeError, match="cannot be stored in a clip"):
+        vid.record(tmp_path / "no.vid", camera="Fake_1", frames=1, pixel_format="YUV422_8")
+    assert not (tmp_path / "no.vid").exists()
 
 
 if __name__ == "__main__":
