@@ -337,29 +337,6 @@ TEST(VidCameraFake, EveryPixelFormatRecordsExactFramesWithTheirTimes)
     }
 }
 
-TEST(VidCameraFake, RefusalsNameTheProblem)
-{
-    const struct {
-        const char* id;
-        const char* format;
-        const char* feature;
-        const char* says;
-    } cases[] = {
-        {"NoSuchCamera_7", "", "", "NoSuchCamera_7"},
-        {"Fake_1", "YUV422_8", "", "cannot be stored in a clip"},
-        {"Fake_1", "", "NoSuchFeature", "unknown feature NoSuchFeature"},
-    };
-    for (const auto& c : cases) {
-        VidCameraSettings s;
-        s.id = c.id;
-        s.pixel_format = c.format;
-        if (*c.feature)
-            s.features.emplace_back(c.feature, "1");
-        std::string why;
-        EXPECT_FALSE(VidCamera::open(s, why));
-        EXPECT_NE(why.find(c.says), std::string::npos) << why;
-    }
-}
 #endif
 
 } // namespace

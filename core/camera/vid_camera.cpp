@@ -127,6 +127,13 @@ std::unique_ptr<VidCamera> VidCamera::open(const VidCameraSettings& s, std::stri
         error = "camera " + name + ": " + what;
         return nullptr;
     };
+    // A GigE Vision camera takes settings from one controller: without that privilege this
+    // program would disturb another's recording, so it stops here.
+    if (gige) {
+        ArvGvDevice* device = ARV_GV_DEVICE(arv_camera_get_device(camera));
+        if (!arv_gv_device_is_controller(device))
+            return fail("busy: another program controls it");
+    }
     if (!s.pixel_format.empty()) {
         VidPixelFormat f;
         if (!vid_pixel_format_find(s.pixel_format, f))

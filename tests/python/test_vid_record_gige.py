@@ -5,6 +5,7 @@ the Python twin, vid.cameras() and vid.record(), over the in-process fake camera
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -89,6 +90,56 @@ def test_python_twin_records_the_in_process_fake(tmp_path):
     with pytest.raises(RuntimeError, match="cannot be stored in a clip"):
         vid.record(tmp_path / "no.vid", camera="Fake_1", frames=1, pixel_format="YUV422_8")
     assert not (tmp_path / "no.vid").exists()
+
+
+def frames_on_disk(path):
+    r = subprocess.run([VID, "info", "--json", str(path)], capture_output=True, text=True)
+    return json.loads(r.stdout)["frames"] if r.returncode == 0 else 0
+
+
+@pytest.mark.parametrize("how", [signal.SIGINT, signal.SIGKILL])
+def test_ctrl_c_finishes_the_file_and_kill_keeps_every_frame(tmp_path, how):
+    import numpy as np
+    import vid
+    path = tmp_path / "live.vid"
+    p = subprocess.Popen([VID, "record", str(path), "--camera", "Fake_1", "--frame-rate", "50",
+                          "--size", "64x48", "--duration", "60"],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        for _ in range(200):
+            if frames_on_disk(path) >= 10:
+                break
+            time.sleep(0.05)
+        p.send_signal(how)
+        out, err = p.communicate(timeout=30)
+    finally:
+        if p.poll() is None:
+            p.kill()
+    if how == signal.SIGINT:
+        assert p.returncode == 0, err
+        assert "ended by stop" in out
+        info = json.loads(subprocess.run([VID, "info", "--json", str(path)],
+                                         capture_output=True, text=True).stdout)
+        assert info["state"] == "complete" and info["frames"] >= 10
+        assert vid.open(path).metadata["drops"]["recorder"] == 0
+    else:
+        clip = vid.open(path)
+        assert len(clip) >= 10
+        t = clip.timestamps
+        assert t is not None and len(t) == len(clip) and np.all(np.diff(t) > 0)
+        for k in range(len(clip)):
+            clip.mosaic(k)
+
+
+def test_refusals_are_one_line_and_exit_1(tmp_path):
+    for args, says in [(["--camera", "NoSuchCamera_7"], "NoSuchCamera_7"),
+                       (["--camera", "Fake_1", "--set", "NoSuchFeature=3"], "unknown feature"),
+                       (["--camera", "Fake_1", "--pixel-format", "YUV422_8"], "cannot be stored")]:
+        r = subprocess.run([VID, "record", str(tmp_path / "x.vid"), "--frames", "3", *args],
+                           capture_output=True, text=True, timeout=60)
+        assert r.returncode == 1 and says in r.stderr, r.stderr
+        assert len(r.stderr.strip().splitlines()) == 1, r.stderr
+        assert not (tmp_path / "x.vid").exists()
 
 
 if __name__ == "__main__":
