@@ -43,6 +43,15 @@ if [ -x "$dir/bin/bench_compact_records" ]; then
     rm -rf "$raw"
 fi
 
+# The recorder next to the plain writer on 1920x1200 12-bit mosaics; the in-process fake camera.
+if [ -x "$dir/bin/bench_recorder" ]; then
+    raw=$(mktemp -d)
+    if dims=$(/usr/bin/python3 bench/sensor_frames.py mosaic 8 "$raw/mosaic.raw" 2> /dev/null); then
+        "$dir/bin/bench_recorder" "$raw/mosaic.raw" ${dims% *} 120 30
+    fi
+    rm -rf "$raw"
+fi
+
 # clipReadMex in Octave next to VidHeader alone in C++ (when Octave and the modules are there).
 if command -v octave-cli > /dev/null && [ -f "$dir/mex/clipReadMex.mex" ] && [ -x "$dir/bin/vid_read_bench" ]; then
     bench/clipReadMex_bench.sh "$dir"
