@@ -21,6 +21,9 @@
 #include <process.h>
 #else
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #endif
 
 #ifdef _WIN32
@@ -105,8 +108,21 @@ int start_worker(HANDLE& handle, ThreadStart& start)
 
 int get_num_processing_cores()
 {
+    // The system reads a file for the count; a recorder asks for it for every frame, so the
+    // count is asked again at most once a second.
+    static std::atomic<int> known(0);
+    static std::atomic<int64_t> asked_at(0);
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    const int cached = known.load(std::memory_order_relaxed);
+    if (cached >= 1 && now - asked_at.load(std::memory_order_relaxed) < 1000)
+        return cached;
     long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n >= 1 ? int(n) : 1; // an unknown count (-1) or 0 still gives one worker
+    const int count = n >= 1 ? int(n) : 1; // an unknown count (-1) or 0 still gives one worker
+    known.store(count, std::memory_order_relaxed);
+    asked_at.store(now, std::memory_order_relaxed);
+    return count;
 }
 
 int start_processing_thread(THREAD_HANDLE& handle, void* (*entry)(void*), void* arg)

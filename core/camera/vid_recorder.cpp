@@ -13,6 +13,8 @@
 #include "vid_clip.h"
 #include "vid_files.h"
 #include "vid_json.h"
+#include "vid_kind.h"
+#include "vid_record.h"
 
 namespace {
 
@@ -25,6 +27,91 @@ double seconds_since(Clock::time_point t)
 
 // Room kept in the metadata for what is learnt at the finish (the drop summary).
 const size_t kSummaryRoom = 64 * 1024;
+
+// Stores the records the recording thread makes, in order, on a thread of its own: while frame
+// k is written with its timestamp, table entry and count, frame k + 1 is compressed. Three
+// buffers: one being made, one handed over, one being written.
+class Storer {
+  public:
+    Storer(VidHeader& writer, size_t room) : writer_(writer)
+    {
+        for (std::vector<unsigned char>& b : buffer_)
+            b.resize(room);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Storer() { finish(); }
+    Storer(const Storer&) = delete;
+    Storer& operator=(const Storer&) = delete;
+    // Where the next record is made, and its room.
+    unsigned char* next_buffer() { return buffer_[next_].data(); }
+    unsigned long room() const { return (unsigned long)buffer_[0].size(); }
+    // Hands over the record made in next_buffer(); false once a store failed.
+    bool hand(unsigned long size, int64_t timestamp_ns)
+    {
+        std::unique_lock<std::mutex> lock(m_);
+        changed_.wait(lock, [this] { return !pending_ || failed_; });
+        if (failed_)
+            return false;
+        pending_ = true;
+        pending_index_ = next_;
+        pending_size_ = size;
+        pending_time_ = timestamp_ns;
+        changed_.notify_all();
+        next_ = (next_ + 1) % 3;
+        return true;
+    }
+    // Waits until every record handed over is stored; false when one failed (error()).
+    bool finish()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            stop_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable())
+            thread_.join();
+        return !failed_;
+    }
+    const VidError& error() const { return error_; }
+
+  private:
+    void run()
+    {
+        for (;;) {
+            int index;
+            unsigned long size;
+            int64_t time;
+            {
+                std::unique_lock<std::mutex> lock(m_);
+                changed_.wait(lock, [this] { return pending_ || stop_; });
+                if (!pending_)
+                    return;
+                index = pending_index_;
+                size = pending_size_;
+                time = pending_time_;
+                pending_ = false;
+                changed_.notify_all();
+            }
+            if (!writer_.writeRecordToVideoFile(buffer_[index].data(), size, time)) {
+                std::lock_guard<std::mutex> lock(m_);
+                failed_ = true;
+                error_ = writer_.lastError();
+                changed_.notify_all();
+                return;
+            }
+        }
+    }
+    VidHeader& writer_;
+    std::vector<unsigned char> buffer_[3];
+    int next_ = 0, pending_index_ = 0;
+    unsigned long pending_size_ = 0;
+    int64_t pending_time_ = 0;
+    bool pending_ = false, stop_ = false, failed_ = false;
+    VidError error_;
+    std::mutex m_;
+    std::condition_variable changed_;
+    std::thread thread_;
+};
 
 } // namespace
 
@@ -133,6 +220,9 @@ bool vid_record(VidFrameSource& source, const VidRecordOptions& o, VidRecordSumm
     });
 
     std::unique_ptr<VidHeader> writer;
+    std::unique_ptr<Storer> storer;
+    std::vector<unsigned char> unpacked; // a packed format's frame as the clip stores it
+    const VidKind stored_kind = vid_kind_stored(o.format.kind);
     VidIdTracker ids(source.id_wrap());
     VidRecordStatus& st = summary.status;
     st.buffers = source.buffers();
@@ -140,8 +230,14 @@ bool vid_record(VidFrameSource& source, const VidRecordOptions& o, VidRecordSumm
     auto first_frame = started, last_frame = started, last_progress = started;
     bool have_first = false, failed = false;
     uint64_t shown_drops = 0;
+    auto asked_source = started - std::chrono::seconds(1);
     auto report = [&](bool force) {
-        st.recorder_drops = source.underruns();
+        // The source's count takes its lock, which its own thread may hold while it fills a
+        // buffer: asked at most 20 times a second, and at the end.
+        if (force || Clock::now() - asked_source >= std::chrono::milliseconds(50)) {
+            st.recorder_drops = source.underruns();
+            asked_source = Clock::now();
+        }
         st.missing = ids.missing() > st.recorder_drops ? ids.missing() - st.recorder_drops : 0;
         st.seconds = have_first ? seconds_since(first_frame) : 0;
         const uint64_t drops = st.recorder_drops + st.incomplete + st.missing;
@@ -182,11 +278,29 @@ bool vid_record(VidFrameSource& source, const VidRecordOptions& o, VidRecordSumm
             }
             if (o.frames <= 0 || o.frames > kVidMaxHintedTableEntries)
                 writer->growTableWhenFull();
+            storer.reset(new Storer(*writer, writer->compressed_buffer_size));
         }
-        vid_pixel_format_convert(o.format, o.width, o.height, f.data,
-                                 vid_pixel_format_row_bytes(o.format, o.width), writer->pixmap);
-        if (!writer->writeNextFrameToVideoFile(f.timestamp_ns)) {
-            error = writer->lastError();
+        // Unpacked formats are compressed straight from the camera's buffer.
+        const size_t stored_bytes =
+            size_t(o.height) * vid_pixel_format_stored_row_bytes(o.format, o.width);
+        const unsigned char* samples = f.data;
+        if (o.format.packing != VidPacking::none) {
+            unpacked.resize(stored_bytes);
+            vid_pixel_format_convert(o.format, o.width, o.height, f.data,
+                                     vid_pixel_format_row_bytes(o.format, o.width),
+                                     unpacked.data());
+            samples = unpacked.data();
+        }
+        unsigned long size = storer->room();
+        if (vid_record_make(storer->next_buffer(), size, samples, (unsigned long)stored_bytes,
+                            o.width, o.height, stored_kind, o.compact, o.effort) != VID_CODEC_OK ||
+            size > storer->room()) {
+            error = vid_error(VidResult::out_of_memory, o.path, "the frame could not be compressed",
+                              0, int(st.frames));
+            return false;
+        }
+        if (!storer->hand(size, f.timestamp_ns)) {
+            error = storer->error();
             return false;
         }
         if (!have_first) {
@@ -195,7 +309,7 @@ bool vid_record(VidFrameSource& source, const VidRecordOptions& o, VidRecordSumm
         }
         st.frames++;
         st.raw_bytes += uint64_t(o.height) * vid_pixel_format_stored_row_bytes(o.format, o.width);
-        st.stored_bytes += uint64_t(writer->last_record_bytes);
+        st.stored_bytes += uint64_t(size);
         return true;
     };
 
@@ -262,7 +376,7 @@ bool vid_record(VidFrameSource& source, const VidRecordOptions& o, VidRecordSumm
     }
     st.queued = 0;
     summary.source_failures = source.failures();
-    report(false);
+    report(true);
     summary.gaps = ids.gaps();
     if (!writer) {
         if (!failed)
@@ -274,6 +388,10 @@ bool vid_record(VidFrameSource& source, const VidRecordOptions& o, VidRecordSumm
             o.progress(st);
         }
         return false;
+    }
+    if (storer && !storer->finish() && !failed) {
+        error = storer->error();
+        failed = true;
     }
     if (failed) {
         writer->abandon();

@@ -107,8 +107,6 @@ class VidHeader {
     // A writer named at its finish (VidRecording::named_at_finish): the name it takes then
     // (owned), else null.
     char* final_name;
-    // Writer: bytes of the record the last frame written took.
-    int64_t last_record_bytes = 0;
     // Hands the writer its frames' timestamps (copied); false when out of memory.
     bool giveTimestamps(const int64_t* stamps, int64_t count);
 
@@ -167,6 +165,12 @@ class VidHeader {
     // The same with the frame's timestamp in nanoseconds (kVidNoTimestamp: the host's clock);
     // a writer without a clip block ignores it.
     bool writeNextFrameToVideoFile(int64_t timestamp_ns);
+    // Appends a record made elsewhere as frame current_frame, exactly as the two calls above
+    // store theirs: one vid_record_make gives for this writer's kind, records and effort (a
+    // recorder compresses the next frame while this one is stored). Frames whose record this
+    // writer's buffer could not hold are refused.
+    bool writeRecordToVideoFile(const unsigned char* record, unsigned long size,
+                                int64_t timestamp_ns);
     // Finishes a writer now: header and table (or the one rewrite of a table that grew), then
     // closes the file; the destructor then only releases the buffers. Returns false, with the
     // report kept and error_number set where the system refused, when the file could not be
@@ -210,6 +214,7 @@ class VidHeader {
 
   private:
     bool readFrame(int frame_number, const VidExpandedBytes* notify, bool demosaic);
+    bool storeRecord(const unsigned char* record, unsigned long size, int64_t timestamp_ns);
     void createWriter(const char* name, FILE* error_outfile, int width, int height, int frames,
                       const VidRecording& recording);
 

@@ -3,6 +3,7 @@
 #include "vid_compact2.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -1127,6 +1128,9 @@ struct Job {
     const VidExpandedBytes* notify = nullptr;
     std::string* report = nullptr;
     unsigned char* region[kVidCompactMaxBlocks]; // where block i is written
+    // Compression: the next block a worker takes (blocks go to whichever worker is free, so
+    // that a worker slowed by other work on its processor does not hold the frame up).
+    std::atomic<unsigned> next_block{0};
 };
 
 struct Worker {
@@ -1301,7 +1305,7 @@ void* compress_worker(void* arg)
     w.work_done = 1;
     try {
         std::unique_ptr<Scratch> scratch = take_scratch();
-        for (unsigned i = w.first; i < w.last; i++)
+        for (unsigned i; (i = w.job->next_block.fetch_add(1)) < w.job->blocks;)
             if (!encode_block(*w.job, i, *scratch))
                 w.work_done = 0;
         give_back(std::move(scratch));
