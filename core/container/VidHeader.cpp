@@ -516,6 +516,7 @@ void VidHeader::createWriter(const char* outVideoFileName, FILE* in_error_outfil
         return;
     compression_effort = recording.effort;
     compact_records = recording.compact ? 1 : 0;
+    host_clock_times = recording.host_clock_times ? 1 : 0;
 
     // A Bayer writer takes the mosaic as stored in pixmap (which is the record's input), so
     // pixmap_size is the mosaic's size there.
@@ -1013,7 +1014,8 @@ bool VidHeader::storeRecord(const unsigned char* record, unsigned long size, int
         // file; frames beyond the block's slots keep theirs for the finish's rewrite.
         if (timestamp_ns == kVidNoTimestamp)
             timestamp_ns = current_frame < given_timestamps_count ? given_timestamps[current_frame]
-                                                                  : vid_clock_now_ns();
+                           : host_clock_times != 0                ? vid_clock_now_ns()
+                                                                  : kVidNoTimestamp;
         if (current_frame >= timestamps_room) {
             int64_t room = 2 * timestamps_room;
             int64_t* grown = new (std::nothrow) int64_t[size_t(room)];

@@ -51,6 +51,9 @@ struct VidRecording {
     // complete never takes the name (vid import). The destructor of a writer never finished
     // completes the file but leaves it under the temporary name.
     bool named_at_finish = false;
+    // A frame written without a timestamp takes the host's clock; false: it keeps none
+    // (kVidNoTimestamp), as an import of frames whose times are not known.
+    bool host_clock_times = true;
     // The 32-byte start-time field of the recording this file is a copy of (vid convert): its
     // start time and identity are kept. Empty: a new recording, with a new identity.
     std::string same_recording;
@@ -104,6 +107,9 @@ class VidHeader {
     int64_t given_timestamps_count;
     // Writer: 1 when frames are written as compact records (vid_compact.h), 0 for classic ones.
     int compact_records;
+    // Writer: 1 when frames written without a timestamp take the host's clock, 0 when they keep
+    // none (VidRecording::host_clock_times).
+    int host_clock_times = 1;
     // A writer named at its finish (VidRecording::named_at_finish): the name it takes then
     // (owned), else null.
     char* final_name;

@@ -19,6 +19,7 @@
 #include "vid_records.h"
 #include "vid_output_file.h"
 #include "vid_format.h"
+#include "vid_pixel_format.h"
 
 const VidSubcommand vid_import_command = {
     "import",
@@ -30,8 +31,11 @@ const VidSubcommand vid_import_command = {
     "from a stream of two-byte little-endian (or one-byte) samples, or from 16-bit (8-bit)\n"
     "gray PNG/PGM images, as vid export --mosaic writes them; mono16 and mono8 the same for\n"
     "a mono sensor. --meta cfa=RGGB --meta bit_depth=12 describes the sensor.\n"
-    "--frame-rate and --meta keep the clip's rate and metadata in OUT, with a timestamp per\n"
-    "frame (frame k at k / R seconds when the rate is given, else the time of its import).\n"
+    "--frame-rate and --meta keep the clip's rate and metadata in OUT; frame k is stamped\n"
+    "k / R seconds when the rate is given, with the times of --timestamps FILE.csv (what vid\n"
+    "export --timestamps writes) when that is given, else with no time (none is invented).\n"
+    "--packing reads a stream of packed 10- or 12-bit samples (the GenICam layouts) into\n"
+    "two-byte ones.\n"
     "OUT is written under a temporary name in its folder and renamed when complete. An OUT\n"
     "that exists must be a VID file (else --force), and never one of the inputs. A stream\n"
     "that ends inside a frame keeps every whole frame (OUT is written) and exits 1; when a\n"
@@ -53,6 +57,13 @@ const VidSubcommand vid_import_command = {
         {"--records", nullptr, "classic|compact",
          "classic records (the default; every version reads them) or compact ones (camera "
          "frames a quarter to a third smaller and faster to read; older readers refuse them)"},
+        {"--timestamps", nullptr, "FILE.csv",
+         "the frames' timestamps, as vid export --timestamps writes them (frame, "
+         "timestamp_ns, ...; one row a frame, in order)"},
+        {"--packing", nullptr, "10p|12p|10packed|12packed",
+         "a stream of packed samples (with --kind bayer16 or mono16): 10p, 12p one little-endian "
+         "bit stream (Mono12p, BayerRG12p, ...), 12packed and 10packed two samples in three bytes "
+         "(Mono12Packed, ...); bit_depth is set to 10 or 12 unless --meta gives it"},
         {"--meta", nullptr, "KEY=VALUE",
          "clip metadata, once per key (camera, exposure_us, bit_depth, gains, trigger_frame, "
          "description, ...); VALUE is taken as JSON when it is valid JSON (a number, true, "
@@ -77,8 +88,68 @@ struct Options {
     double frame_rate = 0;
     bool clip_block = false; // --frame-rate or --meta given
     bool compact = false;
-    std::string metadata; // a JSON object
+    std::string metadata;        // a JSON object
+    std::vector<int64_t> stamps; // --timestamps, one a frame (kVidNoTimestamp: none)
+    bool stamps_given = false;
+    std::string stamps_file;
+    VidPixelFormat packed; // packing none: samples as they are
 };
+
+// The timestamps of a CSV as vid export --timestamps writes it: a header line, then
+// "frame,timestamp_ns[,...]" a row, the time empty where a frame has none.
+bool read_timestamps_csv(const std::string& path, std::vector<int64_t>& out, std::string& error)
+{
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        error = path + ": " + strerror(errno);
+        return false;
+    }
+    char line[512];
+    long row = 0;
+    bool ok = true;
+    while (ok && fgets(line, sizeof line, f) != nullptr) {
+        row++;
+        if (strchr(line, '\n') == nullptr && !feof(f)) {
+            error = path + ": row " + std::to_string(row) + " is longer than a timestamp's row";
+            ok = false;
+            break;
+        }
+        if (row == 1 && (line[0] < '0' || line[0] > '9'))
+            continue; // the header
+        char* end = nullptr;
+        errno = 0;
+        strtol(line, &end, 10);
+        if (end == line || *end != ',' || errno != 0) {
+            error = path + ": row " + std::to_string(row) + " does not start with a frame number";
+            ok = false;
+            break;
+        }
+        const char* t = end + 1;
+        if (*t == ',' || *t == '\n' || *t == '\r' || *t == '\0') {
+            out.push_back(kVidNoTimestamp);
+            continue;
+        }
+        errno = 0;
+        const long long v = strtoll(t, &end, 10);
+        if (end == t || (*end != ',' && *end != '\n' && *end != '\r' && *end != '\0') ||
+            errno != 0 || v == kVidNoTimestamp) {
+            error = path + ": row " + std::to_string(row) + " has no timestamp in nanoseconds";
+            ok = false;
+            break;
+        }
+        out.push_back(int64_t(v));
+        if (out.size() > size_t(INT32_MAX)) {
+            error = path + ": more rows than a clip has frames";
+            ok = false;
+        }
+    }
+    if (ok && ferror(f)) {
+        error = path + ": " + strerror(errno);
+        ok = false;
+    }
+    fclose(f);
+    return ok;
+}
 
 // Bytes of one frame as stored: RGB 3 per pixel, mosaics 1 or 2 per sample.
 size_t stored_frame_bytes(const Options& o, int width, int height)
@@ -150,7 +221,36 @@ int parse(int argc, char** argv, Options& o)
             return vid_cli_usage_error("import", "records are classic or compact, not " + r);
         o.compact = r == "compact";
     }
+    if (const char* v = args.value("--timestamps")) {
+        std::string why;
+        if (!read_timestamps_csv(v, o.stamps, why)) {
+            fprintf(stderr, "vid import: %s\n", why.c_str());
+            return 1;
+        }
+        o.stamps_given = true;
+        o.stamps_file = v;
+        o.clip_block = true;
+    }
+    if (const char* v = args.value("--packing")) {
+        const std::string p = v;
+        const char* name = p == "10p"        ? "Mono10p"
+                           : p == "12p"      ? "Mono12p"
+                           : p == "10packed" ? "Mono10Packed"
+                           : p == "12packed" ? "Mono12Packed"
+                                             : nullptr;
+        if (name == nullptr)
+            return vid_cli_usage_error("import",
+                                       "packing is 10p, 12p, 10packed or 12packed, not " + p);
+        if (o.kind != VidKind::bayer16 && o.kind != VidKind::mono16)
+            return vid_cli_usage_error("import", "--packing needs --kind bayer16 or mono16");
+        if (!o.stream)
+            return vid_cli_usage_error("import", "--packing reads a stream: give --size WxH");
+        vid_pixel_format_find(name, o.packed);
+        o.packed.kind = o.kind;
+        o.clip_block = true;
+    }
     std::string members;
+    bool depth_given = false;
     for (const char* v : args.values("--meta")) {
         std::string key, value, why;
         if (!vid_cli_key_value(v, key, value, why))
@@ -158,8 +258,12 @@ int parse(int argc, char** argv, Options& o)
                 "import", std::string("bad metadata ") + v +
                               (why == "expected KEY=VALUE" ? " (" + why + ")" : ": " + why));
         members += (members.empty() ? "" : ", ") + vid_cli_json_string(key.c_str()) + ": " + value;
+        depth_given = depth_given || key == "bit_depth";
         o.clip_block = true;
     }
+    if (o.packed.packing != VidPacking::none && !depth_given)
+        members += (members.empty() ? "" : ", ") + std::string("\"bit_depth\": ") +
+                   std::to_string(o.packed.bits);
     o.metadata = "{" + members + "}";
     if (o.out.empty())
         return vid_cli_usage_error("import", "no OUT.vid given");
@@ -222,7 +326,11 @@ class Output {
         recording.frame_rate = o.frame_rate;
         recording.metadata = o.metadata.c_str();
         recording.named_at_finish = true;
-        frame_rate_ = o.frame_rate;
+        recording.host_clock_times = false; // an import invents no times
+        stamps_given_ = o.stamps_given;
+        stamps_ = o.stamps.size();
+        stamps_file_ = o.stamps_file;
+        frame_rate_ = o.stamps_given ? 0 : o.frame_rate;
         writer_ = new VidHeader(out_.c_str(), nullptr, width, height,
                                 vid_hinted_table_entries(reserve), recording);
         if (!writer_->isOpen()) {
@@ -234,6 +342,12 @@ class Output {
         }
         temp_ = writer_->videoFileName;
         writer_->growTableWhenFull();
+        if (o.stamps_given && !writer_->giveTimestamps(o.stamps.data(), int64_t(o.stamps.size()))) {
+            fprintf(stderr, "vid import: %s: out of memory for the timestamps\n", out_.c_str());
+            delete writer_;
+            writer_ = nullptr;
+            remove(temp_.c_str());
+        }
     }
     ~Output()
     {
@@ -266,6 +380,14 @@ class Output {
     // Finishes the file (one rewrite if the table grew), syncs it and gives it OUT's name.
     bool finish()
     {
+        if (stamps_given_ && size_t(writer_->current_frame) != stamps_) {
+            fprintf(stderr,
+                    "vid import: %s: %s gives %zu timestamps for %d frames; nothing "
+                    "written\n",
+                    out_.c_str(), stamps_file_.c_str(), stamps_, writer_->current_frame);
+            keep_on_failure_ = false;
+            return false;
+        }
         frames_ = writer_->current_frame;
         const bool finished = writer_->finish();
         const std::string why = finished ? "" : reason();
@@ -322,8 +444,9 @@ class Output {
             finished ? "" : " (vid repair recovers them: ", finished ? "" : (why + ")").c_str());
     }
 
-    std::string out_, temp_;
-    bool keep_on_failure_;
+    std::string out_, temp_, stamps_file_;
+    bool keep_on_failure_, stamps_given_ = false;
+    size_t stamps_ = 0;
     double frame_rate_ = 0;
     long frames_ = 0;
     VidHeader* writer_ = nullptr;
@@ -382,7 +505,11 @@ int import_stream(const Options& o)
         fprintf(stderr, "vid import: %s: %s\n", name.c_str(), strerror(errno));
         return 1;
     }
-    const size_t frame_bytes = stored_frame_bytes(o, o.width, o.height);
+    const bool packed = o.packed.packing != VidPacking::none;
+    const size_t frame_bytes =
+        packed ? size_t(o.height) * vid_pixel_format_row_bytes(o.packed, o.width)
+               : stored_frame_bytes(o, o.width, o.height);
+    std::vector<unsigned char> packed_frame(packed ? frame_bytes : 0);
     long expected = o.frames;
     struct stat st;
     if (expected < 0 && !from_stdin && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
@@ -399,9 +526,13 @@ int import_stream(const Options& o)
         VidProgress progress("import", expected > 0 ? expected : 0);
         size_t got = 0;
         for (;;) {
-            got = fread(out.pixels(), 1, frame_bytes, in);
+            got = fread(packed ? packed_frame.data() : out.pixels(), 1, frame_bytes, in);
             if (got < frame_bytes)
                 break;
+            if (packed)
+                vid_pixel_format_convert(o.packed, o.width, o.height, packed_frame.data(),
+                                         vid_pixel_format_row_bytes(o.packed, o.width),
+                                         out.pixels());
             if (!out.append()) {
                 status = 1;
                 break;
