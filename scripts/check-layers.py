@@ -20,7 +20,7 @@ LAYERS = [
     ("container", ["vid_clip"]),
     ("container", ["VidHeader", "vid_header_report", "vid_header_files"]),
     ("container", ["vid_records", "vid_read", "vid_follow"]),
-    ("jobs", ["vid_salvage", "vid_crop", "vid_crop_plan", "vid_convert", "vid_meta"]),
+    ("jobs", ["vid_salvage", "vid_crop", "vid_crop_plan", "vid_convert", "vid_meta", "vid_ser"]),
     ("camera", ["vid_recorder", "vid_camera"]),
 ]
 LAYER = {unit: n for n, (_, units) in enumerate(LAYERS) for unit in units}

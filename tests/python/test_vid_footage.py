@@ -63,3 +63,79 @@ def test_times_survive_a_csv_round_trip_and_none_are_invented(tmp_path):
             "--timestamps", short)
     assert r.returncode == 1 and "2 timestamps for 4 frames" in r.stderr
     assert not (tmp_path / "no.vid").exists()
+
+
+def ser_file(path, color, width, height, depth, frames, little=1, trailer=b"", cut=0):
+    import struct
+    head = (b"LUCAM-RECORDER" + struct.pack("<7i", 0, color, little, width, height, depth,
+                                            len(frames)) + b"obs".ljust(40, b"\0")
+            + b"cam".ljust(40, b"\0") + b"scope".ljust(40, b"\0") + struct.pack("<2q", 0, 0))
+    data = head + b"".join(frames) + trailer
+    path.write_bytes(data[:len(data) - cut])
+    return path
+
+
+def ffmpeg_frames(path, pix_fmt):
+    r = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-f", "rawvideo", "-pix_fmt",
+                        pix_fmt, "-"], capture_output=True)
+    assert r.returncode == 0, r.stderr
+    return r.stdout
+
+
+@pytest.mark.parametrize("kind,meta,pix_fmt", [
+    ("mono8", {}, "gray"), ("mono16", {"bit_depth": 12}, "gray16le"),
+    ("bayer8", {"cfa": "RGGB"}, "bayer_rggb8"), ("bayer16", {"cfa": "GBRG"}, "bayer_gbrg16le"),
+    ("rgb", {}, "rgb24")])
+def test_ser_round_trips_and_ffmpeg_reads_the_same_frames(tmp_path, kind, meta, pix_fmt):
+    rng = np.random.default_rng(3)
+    shape = (4, 6, 8, 3) if kind == "rgb" else (4, 6, 8)
+    dtype = np.uint16 if kind.endswith("16") else np.uint8
+    frames = rng.integers(0, 4096 if dtype == np.uint16 else 256, shape).astype(dtype)
+    stamps = [1_700_000_000_000_000_000 + k * 10_000_000 for k in range(4)]
+    src, ser, back = tmp_path / "a.vid", tmp_path / "a.ser", tmp_path / "b.vid"
+    vid.write(src, frames, kind=kind, timestamps=stamps, metadata=meta)
+    assert run("export", src, "--format", "ser", "-o", ser).returncode == 0
+    assert ffmpeg_frames(ser, pix_fmt) == frames.astype(frames.dtype.newbyteorder("<")).tobytes()
+    r = run("import", back, ser)
+    assert r.returncode == 0, r.stderr
+    clip = vid.open(back)
+    assert clip.kind == kind and clip.timestamps.tolist() == stamps
+    read = [clip[k] if kind == "rgb" else clip.mosaic(k) for k in range(4)]
+    assert np.array_equal(np.stack(read), frames)
+
+
+def test_ser_byte_order_bgr_and_hostile_files(tmp_path):
+    import struct
+    samples = [0x0102, 0x0A0B, 0x0FFF, 0x0000] * 12  # a 8 x 6 frame
+    le = b"".join(struct.pack("<H", v) for v in samples)
+    be = b"".join(struct.pack(">H", v) for v in samples)
+    # the byte-order flag as ffmpeg reads it: 1 little-endian, 0 big-endian
+    for little, data in [(1, le), (0, be)]:
+        ser = ser_file(tmp_path / ("o%d.ser" % little), 0, 8, 6, 12, [data], little=little)
+        assert ffmpeg_frames(ser, "gray16le") == le
+        out = tmp_path / ("o%d.vid" % little)
+        assert run("import", out, ser).returncode == 0
+        assert vid.open(out).mosaic(0).ravel().tolist() == samples
+        assert vid.open(out).metadata["instrument"] == "cam"
+    bgr = bytes(range(8 * 6 * 3))
+    out = tmp_path / "bgr.vid"
+    assert run("import", out, ser_file(tmp_path / "bgr.ser", 101, 8, 6, 8, [bgr])).returncode == 0
+    assert vid.open(out)[0].ravel().tolist() == list(
+        np.frombuffer(bgr, np.uint8).reshape(-1, 3)[:, ::-1].ravel())
+    frame = bytes(48)
+    for name, kwargs, says in [
+        ("cut", dict(color=0, width=8, height=6, depth=8, frames=[frame] * 3, cut=10),
+         "the file holds 2 whole frames"),
+        ("huge", dict(color=0, width=65536, height=65536, depth=16, frames=[]), "65536 x 65536"),
+        ("colour", dict(color=16, width=8, height=6, depth=8, frames=[frame]), "colour id 16"),
+        ("deep", dict(color=100, width=8, height=6, depth=16, frames=[bytes(288)]), "RGB of 16"),
+        ("trailer", dict(color=0, width=8, height=6, depth=8, frames=[frame] * 2,
+                         trailer=bytes(12)), "trailer of times ends early"),
+    ]:
+        ser = ser_file(tmp_path / (name + ".ser"), **kwargs)
+        r = run("import", tmp_path / (name + ".vid"), ser)
+        assert r.returncode == 1 and says in r.stderr, (name, r.stderr)
+        assert not (tmp_path / (name + ".vid")).exists()
+    (tmp_path / "short.ser").write_bytes(b"LUCAM-RECORDER" + bytes(20))
+    r = run("import", tmp_path / "short.vid", tmp_path / "short.ser")
+    assert r.returncode == 1 and "178-byte header" in r.stderr

@@ -17,6 +17,8 @@
 #include "vid_kind.h"
 #include "vid_read.h"
 #include "vid_cli.h"
+#include "vid_ser.h"
+#include "vid_sensor.h"
 #include "vid_commands.h"
 #include "vid_records.h"
 
@@ -34,7 +36,9 @@ const VidSubcommand vid_export_command = {
     "PNG images are written at zlib level 1.\n",
     {
         {"--frames", nullptr, "A:B", "frames A to B-1 (A, A: or :B as well)"},
-        {"--format", nullptr, "png|ppm|raw|mp4", "images (default png), one raw stream or a movie"},
+        {"--format", nullptr, "png|ppm|raw|mp4|ser",
+         "images (default png), one raw stream, a movie, or a SER file (samples as stored, the "
+         "pattern as its colour id, the times in its trailer)"},
         {"--fps", nullptr, "R", "mp4: frames per second (default: the clip's rate, else 30)"},
         {"--quality", nullptr, "Q",
          "mp4: x264's constant rate factor, 0 (lossless) to 51 (worst); default 18"},
@@ -97,7 +101,7 @@ bool write_timestamps(VidHeader& reader, const char* file, const char* path, lon
     return true;
 }
 
-enum class Format { png, ppm, raw, mp4 };
+enum class Format { png, ppm, raw, mp4, ser };
 
 // The frame rates a movie is made at (ffmpeg and players take no others).
 constexpr double kMovieMinRate = 0.01;
@@ -155,6 +159,8 @@ int parse(int argc, char** argv, Options& o)
             o.format = Format::raw;
         else if (f == "mp4")
             o.format = Format::mp4;
+        else if (f == "ser")
+            o.format = Format::ser;
         else
             return vid_cli_usage_error("export", "unknown format " + f);
     }
@@ -196,6 +202,9 @@ int parse(int argc, char** argv, Options& o)
         return vid_cli_usage_error("export", "-o - (standard output) takes --format raw only");
     if (o.format == Format::raw && !o.out_given)
         return vid_cli_usage_error("export", "--format raw needs -o FILE or -o -");
+    if (o.format == Format::ser && (!o.out_given || o.out == "-" || o.depth == 16 || o.srgb))
+        return vid_cli_usage_error("export",
+                                   "--format ser needs -o OUT.ser (its samples as stored)");
     return -1; // go on
 }
 
@@ -348,6 +357,60 @@ bool close_sink(const Options& o, Sink& sink, bool raw_ok, long failed, long fir
     return true;
 }
 
+// Frames [first, last) as a SER file: mosaics and mono samples as stored with their pattern as
+// the colour id and their bit depth, RGB frames as RGB, each frame's time in the trailer.
+int export_ser(const Options& o, VidHeader& reader, long first, long last)
+{
+    const bool bayer = reader.vid_is_bayer_interpolated == 1;
+    const bool two = reader.vid_uses_two_bytes_per_pixel == 1;
+    const VidClip clip = vid_read_clip(reader);
+    VidKind kind = vid_kind_of(bayer, two);
+    VidSensor sensor = vid_sensor_default(kind, reader.width);
+    std::string why;
+    if (clip.present && bayer) {
+        if (vid_sensor_says_mono(clip.metadata))
+            kind = two ? VidKind::mono16 : VidKind::mono8;
+        if (!vid_sensor_parse(clip.metadata, kind, reader.width, sensor, why))
+            sensor = vid_sensor_default(kind, reader.width);
+    }
+    std::vector<int64_t> stamps;
+    if (clip.present && !vid_read_timestamps(reader, clip, stamps))
+        stamps.clear();
+    int64_t start = 0;
+    for (long k = first; k < last && size_t(k) < stamps.size() && start == 0; k++)
+        if (stamps[size_t(k)] != kVidNoTimestamp && stamps[size_t(k)] > 0)
+            start = stamps[size_t(k)];
+    VidSerWriter ser;
+    VidError error;
+    if (!ser.open(o.out, reader.width, reader.height, kind, sensor.cfa,
+                  bayer ? sensor.bit_depth : 8, last - first, start, error)) {
+        fprintf(stderr, "vid export: %s\n", vid_error_message(error).c_str());
+        return 1;
+    }
+    VidProgress progress("export", last - first);
+    for (long k = first; k < last; k++) {
+        progress.update(k - first);
+        const bool read =
+            bayer ? reader.readSamplesFromVideoFile(int(k)) : reader.readFrameFromVideoFile(int(k));
+        if (!read) {
+            fprintf(stderr, "vid export: %s\n", vid_cli_error(reader).c_str());
+            return 1;
+        }
+        const int64_t t = size_t(k) < stamps.size() ? stamps[size_t(k)] : kVidNoTimestamp;
+        if (!ser.write(bayer ? reader.uncompressed_buffer : reader.pixmap, t, error)) {
+            fprintf(stderr, "vid export: %s\n", vid_error_message(error).c_str());
+            return 1;
+        }
+    }
+    progress.done();
+    if (!ser.finish(error)) {
+        fprintf(stderr, "vid export: %s\n", vid_error_message(error).c_str());
+        return 1;
+    }
+    printf("%s: %ld frames\n", o.out.c_str(), last - first);
+    return 0;
+}
+
 // Frame k as an image in `folder` (PNG, PPM, or PGM for mosaics). False with the reason said
 // and errno set.
 bool write_image(const Options& o, const std::string& folder, long k, int w, int h, bool two_bytes,
@@ -408,6 +471,8 @@ int vid_export_main(int argc, char** argv)
         o.timestamps == nullptr || write_timestamps(reader, o.file, o.timestamps, first, last);
     if (!o.frames_too)
         return stamps_ok ? 0 : 1;
+    if (o.format == Format::ser)
+        return export_ser(o, reader, first, last) == 0 && stamps_ok ? 0 : 1;
 
     const int w = reader.width, h = reader.height;
     const bool two_bytes = reader.vid_uses_two_bytes_per_pixel == 1;

@@ -20,6 +20,8 @@
 #include "vid_output_file.h"
 #include "vid_format.h"
 #include "vid_pixel_format.h"
+#include "vid_sensor.h"
+#include "vid_ser.h"
 
 const VidSubcommand vid_import_command = {
     "import",
@@ -494,6 +496,79 @@ int import_images(const Options& o)
     return out.finish() ? 0 : 1;
 }
 
+// A SER file: its kind, pattern and depth from its header, its times from its trailer, its
+// observer, instrument and telescope into the metadata (keys given with --meta win).
+int import_ser(const Options& given)
+{
+    const std::string& path = given.inputs[0];
+    FILE* in = nullptr;
+    VidSerInfo info;
+    VidError error;
+    if (!vid_ser_open(path, in, info, error)) {
+        fprintf(stderr, "vid import: %s\n", vid_error_message(error).c_str());
+        return 1;
+    }
+    Options o = given;
+    o.kind = info.kind;
+    o.clip_block = true;
+    // --meta keys win: the file's go in only where --meta gave none.
+    std::string why;
+    std::string metadata = given.metadata.empty() ? "{}" : given.metadata;
+    auto put = [&](const char* key, const std::string& value) {
+        vid_json_with_key(metadata, key, value, false, why);
+    };
+    if (info.kind != VidKind::rgb) {
+        put("cfa", std::string("\"") + vid_cfa_name(info.cfa) + "\"");
+        put("bit_depth", std::to_string(info.depth));
+    }
+    if (!info.observer.empty())
+        put("observer", vid_cli_json_string(info.observer.c_str()));
+    if (!info.instrument.empty())
+        put("instrument", vid_cli_json_string(info.instrument.c_str()));
+    if (!info.telescope.empty())
+        put("telescope", vid_cli_json_string(info.telescope.c_str()));
+    o.metadata = metadata;
+    if (!info.timestamps_ns.empty() && !given.stamps_given) {
+        o.stamps = info.timestamps_ns;
+        o.stamps_given = true;
+        o.stamps_file = path + "'s trailer";
+    }
+    if (o.stamps_given && o.stamps.size() != size_t(info.frames)) {
+        fprintf(stderr, "vid import: %s: %s gives %zu timestamps for %lld frames\n", o.out.c_str(),
+                o.stamps_file.c_str(), o.stamps.size(), (long long)info.frames);
+        fclose(in);
+        return 1;
+    }
+    if (info.frames == 0) {
+        fprintf(stderr, "vid import: %s: no frames in the file\n", path.c_str());
+        fclose(in);
+        return 1;
+    }
+    int status = 0;
+    {
+        Output out(o, info.width, info.height, long(info.frames), false);
+        if (!out.ok()) {
+            fclose(in);
+            return 1;
+        }
+        VidProgress progress("import", long(info.frames));
+        for (int64_t k = 0; k < info.frames && status == 0; k++) {
+            progress.update(long(k));
+            if (!vid_ser_read_frame(in, info, k, out.pixels(), error, path)) {
+                fprintf(stderr, "vid import: %s\n", vid_error_message(error).c_str());
+                status = 1;
+            } else if (!out.append()) {
+                status = 1;
+            }
+        }
+        progress.done();
+        if (status == 0 && !out.finish())
+            status = 1;
+    }
+    fclose(in);
+    return status;
+}
+
 int import_stream(const Options& o)
 {
     const std::string& name = o.inputs[0];
@@ -582,5 +657,14 @@ int vid_import_main(int argc, char** argv)
         return status;
     if (!out_is_replaceable(o))
         return 1;
+    if (!o.stream && o.inputs.size() == 1) {
+        unsigned char head[14] = {0};
+        FILE* f = fopen(o.inputs[0].c_str(), "rb");
+        const size_t n = f != nullptr ? fread(head, 1, sizeof head, f) : 0;
+        if (f != nullptr)
+            fclose(f);
+        if (vid_is_ser(head, n))
+            return import_ser(o);
+    }
     return o.stream ? import_stream(o) : import_images(o);
 }
