@@ -139,3 +139,43 @@ def test_ser_byte_order_bgr_and_hostile_files(tmp_path):
     (tmp_path / "short.ser").write_bytes(b"LUCAM-RECORDER" + bytes(20))
     r = run("import", tmp_path / "short.vid", tmp_path / "short.ser")
     assert r.returncode == 1 and "178-byte header" in r.stderr
+
+
+tifffile = pytest.importorskip("tifffile")
+
+
+@pytest.mark.parametrize("kind,meta", [("mono8", {}), ("mono16", {"bit_depth": 12}),
+                                       ("bayer16", {"cfa": "GRBG"}), ("rgb", {})])
+def test_tiff_round_trips_and_tifffile_reads_the_same_stack(tmp_path, kind, meta):
+    rng = np.random.default_rng(5)
+    shape = (5, 6, 8, 3) if kind == "rgb" else (5, 6, 8)
+    dtype = np.uint16 if kind.endswith("16") else np.uint8
+    frames = rng.integers(0, 4096 if dtype == np.uint16 else 256, shape).astype(dtype)
+    src, tif, back = tmp_path / "a.vid", tmp_path / "a.tif", tmp_path / "b.vid"
+    vid.write(src, frames, kind=kind, frame_rate=20, metadata=meta)
+    assert run("export", src, "--format", "tiff", "-o", tif).returncode == 0
+    with tifffile.TiffFile(tif) as t:
+        assert len(t.pages) == 5 and np.array_equal(t.asarray(), frames)
+        assert t.imagej_metadata["finterval"] == pytest.approx(0.05)
+    extra = ["--kind", kind, "--cfa", meta["cfa"]] if kind.startswith("bayer") else []
+    r = run("import", back, tif, *extra)
+    assert r.returncode == 0, r.stderr
+    clip = vid.open(back)
+    assert clip.kind == kind and clip.frame_rate == pytest.approx(20)
+    read = [clip[k] if kind == "rgb" else clip.mosaic(k) for k in range(5)]
+    assert np.array_equal(np.stack(read), frames)
+
+
+def test_hostile_tiffs_are_refused_with_the_reason(tmp_path):
+    good = tmp_path / "good.tif"
+    tifffile.imwrite(good, np.zeros((3, 6, 8), np.uint16))
+    data = good.read_bytes()
+    (tmp_path / "cut.tif").write_bytes(data[:len(data) // 2])
+    with tifffile.TiffWriter(tmp_path / "mixed.tif") as w:
+        w.write(np.zeros((6, 8), np.uint8))
+        w.write(np.zeros((7, 8), np.uint8))
+    tifffile.imwrite(tmp_path / "float.tif", np.zeros((2, 6, 8), np.float32))
+    for name, says in [("cut", "page"), ("mixed", "unlike page 0"), ("float", "unsigned")]:
+        r = run("import", tmp_path / (name + ".vid"), tmp_path / (name + ".tif"))
+        assert r.returncode == 1 and says in r.stderr and name + ".tif" in r.stderr, r.stderr
+        assert not (tmp_path / (name + ".vid")).exists()

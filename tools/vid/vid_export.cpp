@@ -18,6 +18,9 @@
 #include "vid_read.h"
 #include "vid_cli.h"
 #include "vid_ser.h"
+#if VID_HAVE_TIFF
+#include "tiff_io.h"
+#endif
 #include "vid_sensor.h"
 #include "vid_commands.h"
 #include "vid_records.h"
@@ -36,9 +39,11 @@ const VidSubcommand vid_export_command = {
     "PNG images are written at zlib level 1.\n",
     {
         {"--frames", nullptr, "A:B", "frames A to B-1 (A, A: or :B as well)"},
-        {"--format", nullptr, "png|ppm|raw|mp4|ser",
-         "images (default png), one raw stream, a movie, or a SER file (samples as stored, the "
-         "pattern as its colour id, the times in its trailer)"},
+        {"--format", nullptr, "png|ppm|raw|mp4|ser|tiff",
+         "images (default png), one raw stream, a movie, a SER file (samples as stored, the "
+         "pattern as its colour id, the times in its trailer) or one multi-page TIFF (samples as "
+         "stored, 16-bit for two-byte kinds, ImageJ's stack description with the frame "
+         "interval; BigTIFF above 4 GB)"},
         {"--fps", nullptr, "R", "mp4: frames per second (default: the clip's rate, else 30)"},
         {"--quality", nullptr, "Q",
          "mp4: x264's constant rate factor, 0 (lossless) to 51 (worst); default 18"},
@@ -101,7 +106,7 @@ bool write_timestamps(VidHeader& reader, const char* file, const char* path, lon
     return true;
 }
 
-enum class Format { png, ppm, raw, mp4, ser };
+enum class Format { png, ppm, raw, mp4, ser, tiff };
 
 // The frame rates a movie is made at (ffmpeg and players take no others).
 constexpr double kMovieMinRate = 0.01;
@@ -161,6 +166,8 @@ int parse(int argc, char** argv, Options& o)
             o.format = Format::mp4;
         else if (f == "ser")
             o.format = Format::ser;
+        else if (f == "tiff" || f == "tif")
+            o.format = Format::tiff;
         else
             return vid_cli_usage_error("export", "unknown format " + f);
     }
@@ -362,7 +369,7 @@ bool close_sink(const Options& o, Sink& sink, bool raw_ok, long failed, long fir
 int export_ser(const Options& o, VidHeader& reader, long first, long last)
 {
     const bool bayer = reader.vid_is_bayer_interpolated == 1;
-    const bool two = reader.vid_uses_two_bytes_per_pixel == 1;
+    const bool two = bayer && reader.vid_uses_two_bytes_per_pixel == 1;
     const VidClip clip = vid_read_clip(reader);
     VidKind kind = vid_kind_of(bayer, two);
     VidSensor sensor = vid_sensor_default(kind, reader.width);
@@ -410,6 +417,45 @@ int export_ser(const Options& o, VidHeader& reader, long first, long last)
     printf("%s: %ld frames\n", o.out.c_str(), last - first);
     return 0;
 }
+
+#if VID_HAVE_TIFF
+// Frames [first, last) as one multi-page TIFF: mosaics and mono samples as stored (16-bit for
+// two-byte kinds), RGB frames as RGB; ImageJ's description with the frame interval.
+int export_tiff(const Options& o, VidHeader& reader, long first, long last)
+{
+    const bool bayer = reader.vid_is_bayer_interpolated == 1;
+    const bool two = bayer && reader.vid_uses_two_bytes_per_pixel == 1;
+    const VidClip clip = vid_read_clip(reader);
+    TiffWriter tiff;
+    std::string error;
+    if (!tiff.open(o.out, reader.width, reader.height, bayer ? 1 : 3, two ? 16 : 8, last - first,
+                   clip.present && clip.frame_rate > 0 ? 1 / clip.frame_rate : 0, error)) {
+        fprintf(stderr, "vid export: %s\n", error.c_str());
+        return 1;
+    }
+    VidProgress progress("export", last - first);
+    for (long k = first; k < last; k++) {
+        progress.update(k - first);
+        const bool read =
+            bayer ? reader.readSamplesFromVideoFile(int(k)) : reader.readFrameFromVideoFile(int(k));
+        if (!read) {
+            fprintf(stderr, "vid export: %s\n", vid_cli_error(reader).c_str());
+            return 1;
+        }
+        if (!tiff.write(bayer ? reader.uncompressed_buffer : reader.pixmap, error)) {
+            fprintf(stderr, "vid export: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    progress.done();
+    if (!tiff.finish(error)) {
+        fprintf(stderr, "vid export: %s\n", error.c_str());
+        return 1;
+    }
+    printf("%s: %ld frames\n", o.out.c_str(), last - first);
+    return 0;
+}
+#endif
 
 // Frame k as an image in `folder` (PNG, PPM, or PGM for mosaics). False with the reason said
 // and errno set.
@@ -473,6 +519,14 @@ int vid_export_main(int argc, char** argv)
         return stamps_ok ? 0 : 1;
     if (o.format == Format::ser)
         return export_ser(o, reader, first, last) == 0 && stamps_ok ? 0 : 1;
+    if (o.format == Format::tiff) {
+#if VID_HAVE_TIFF
+        return export_tiff(o, reader, first, last) == 0 && stamps_ok ? 0 : 1;
+#else
+        fprintf(stderr, "vid export: this build writes no TIFF (libtiff is not part of it)\n");
+        return 1;
+#endif
+    }
 
     const int w = reader.width, h = reader.height;
     const bool two_bytes = reader.vid_uses_two_bytes_per_pixel == 1;

@@ -22,13 +22,25 @@
 #include "vid_pixel_format.h"
 #include "vid_sensor.h"
 #include "vid_ser.h"
+#if VID_HAVE_TIFF
+#include "tiff_io.h"
+#else
+#include <cstddef>
+inline bool tiff_is(const unsigned char* h, size_t n)
+{
+    return n >= 4 && ((h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M'));
+}
+#endif
 
 const VidSubcommand vid_import_command = {
     "import",
-    "OUT.vid (IMAGE... | --size WxH -|RAWFILE)",
+    "OUT.vid (IMAGE... | STACK.tif | CLIP.ser | --size WxH -|RAWFILE)",
     "Builds an RGB VID file from a raw rgb24 stream (rows from the top, frames back to back)\n"
     "read from standard input (-) or RAWFILE and cut into W x H frames, or from PNG/PPM/PGM\n"
-    "images taken in the order given (all of one size; 8-bit; gray is spread to RGB).\n"
+    "images taken in the order given (all of one size; 8-bit; gray is spread to RGB), or from\n"
+    "one multi-page TIFF (8- or 16-bit gray as mono8/mono16, or mosaics with --kind bayer16\n"
+    "--cfa RGGB; 8-bit RGB; an ImageJ stack's frame interval as the rate) or SER file (its kind,\n"
+    "pattern, depth and times).\n"
     "--kind bayer16 or bayer8 builds a file of raw Bayer mosaics instead, stored as given:\n"
     "from a stream of two-byte little-endian (or one-byte) samples, or from 16-bit (8-bit)\n"
     "gray PNG/PGM images, as vid export --mosaic writes them; mono16 and mono8 the same for\n"
@@ -59,6 +71,8 @@ const VidSubcommand vid_import_command = {
         {"--records", nullptr, "classic|compact",
          "classic records (the default; every version reads them) or compact ones (camera "
          "frames a quarter to a third smaller and faster to read; older readers refuse them)"},
+        {"--cfa", nullptr, "RGGB|BGGR|GRBG|GBRG",
+         "the mosaics' pattern (as --meta cfa=...), for --kind bayer16 or bayer8"},
         {"--timestamps", nullptr, "FILE.csv",
          "the frames' timestamps, as vid export --timestamps writes them (frame, "
          "timestamp_ns, ...; one row a frame, in order)"},
@@ -253,6 +267,10 @@ int parse(int argc, char** argv, Options& o)
     }
     std::string members;
     bool depth_given = false;
+    if (const char* v = args.value("--cfa")) {
+        members = "\"cfa\": " + vid_cli_json_string(v);
+        o.clip_block = true;
+    }
     for (const char* v : args.values("--meta")) {
         std::string key, value, why;
         if (!vid_cli_key_value(v, key, value, why))
@@ -569,6 +587,66 @@ int import_ser(const Options& given)
     return status;
 }
 
+#if VID_HAVE_TIFF
+// A multi-page TIFF: 8- or 16-bit gray as mono8/mono16 (or the --kind bayer8/bayer16 of the
+// same width), 8-bit RGB as rgb; an ImageJ stack's frame interval as the frame rate.
+int import_tiff(const Options& given)
+{
+    TiffReader tiff;
+    std::string error;
+    if (!tiff.open(given.inputs[0], error)) {
+        fprintf(stderr, "vid import: %s\n", error.c_str());
+        return 1;
+    }
+    Options o = given;
+    const bool asked = given.kind != VidKind::rgb;
+    if (tiff.channels == 3) {
+        if (asked) {
+            fprintf(stderr, "vid import: %s holds RGB pages; --kind %s takes gray ones\n",
+                    given.inputs[0].c_str(), vid_kind_name(given.kind));
+            return 1;
+        }
+        o.kind = VidKind::rgb;
+    } else {
+        o.kind = tiff.bits == 16 ? VidKind::mono16 : VidKind::mono8;
+        if (asked) {
+            if (vid_kind_sample_bytes(given.kind) != tiff.bits / 8) {
+                fprintf(stderr, "vid import: %s holds %d-bit pages; --kind %s takes %d-bit ones\n",
+                        given.inputs[0].c_str(), tiff.bits, vid_kind_name(given.kind),
+                        8 * vid_kind_sample_bytes(given.kind));
+                return 1;
+            }
+            o.kind = given.kind;
+        }
+        o.clip_block = true;
+    }
+    if (o.frame_rate <= 0 && tiff.frame_interval > 0) {
+        o.frame_rate = 1 / tiff.frame_interval;
+        o.clip_block = true;
+    }
+    if (o.stamps_given && o.stamps.size() != size_t(tiff.pages)) {
+        fprintf(stderr, "vid import: %s: %s gives %zu timestamps for %lld pages\n", o.out.c_str(),
+                o.stamps_file.c_str(), o.stamps.size(), (long long)tiff.pages);
+        return 1;
+    }
+    Output out(o, tiff.width, tiff.height, long(tiff.pages), false);
+    if (!out.ok())
+        return 1;
+    VidProgress progress("import", long(tiff.pages));
+    for (int64_t k = 0; k < tiff.pages; k++) {
+        progress.update(long(k));
+        if (!tiff.read(out.pixels(), error)) {
+            fprintf(stderr, "vid import: %s\n", error.c_str());
+            return 1;
+        }
+        if (!out.append())
+            return 1;
+    }
+    progress.done();
+    return out.finish() ? 0 : 1;
+}
+#endif
+
 int import_stream(const Options& o)
 {
     const std::string& name = o.inputs[0];
@@ -665,6 +743,16 @@ int vid_import_main(int argc, char** argv)
             fclose(f);
         if (vid_is_ser(head, n))
             return import_ser(o);
+        if (tiff_is(head, n)) {
+#if VID_HAVE_TIFF
+            return import_tiff(o);
+#else
+            fprintf(stderr,
+                    "vid import: %s: this build reads no TIFF (libtiff is not part of it)\n",
+                    o.inputs[0].c_str());
+            return 1;
+#endif
+        }
     }
     return o.stream ? import_stream(o) : import_images(o);
 }
