@@ -26,6 +26,7 @@ import json as _json
 import os as _os
 import time as _time
 import warnings as _warnings
+from collections.abc import MutableMapping as _MutableMapping
 
 import numpy as _np
 
@@ -35,7 +36,7 @@ from . import _vid
 _INT64 = _np.iinfo(_np.int64)
 
 __version__ = _vid.__version__
-__all__ = ["open", "create", "write", "crop", "follow", "cameras", "record", "set_metadata", "dask_array", "xarray", "Clip",
+__all__ = ["open", "create", "write", "crop", "follow", "cameras", "record", "zarr_store", "set_metadata", "dask_array", "xarray", "Clip",
            "Writer", "VidError", "VidOSError", "VidValueError", "VidNotVidFileError",
            "VidDamagedRecordError", "VidClosedError", "VidIndexError", "VidMemoryError",
            "VidMetadataWarning"]
@@ -729,6 +730,117 @@ def dask_array(path, frames_per_chunk=None, raw=False):
     if not chunks:
         return da.zeros((0,) + shape, dtype=dtype)
     return da.concatenate(chunks, axis=0)
+
+
+class ZarrStore(_MutableMapping):
+    """A read-only zarr (version 2) store over a clip (vid.zarr_store): one chunk a frame,
+    expanded when a reader asks for it, nothing copied. With dataset=False (the default) the
+    store's root is the array of frames, for zarr.open(store) and
+    dask.array.from_zarr(store); with dataset=True it is a group holding "frames" and its
+    "time" coordinate, for xarray.open_zarr(store). The attributes carry the frame rate, start
+    time, timestamps, metadata and sensor description."""
+
+    def __init__(self, path, raw=False, dataset=False):
+        self._clip = open(path)
+        self._raw = bool(raw)
+        c = self._clip
+        if raw and c.kind != "rgb":
+            shape = (len(c), c.height, c.width)
+            dtype = _np.dtype(_np.uint16 if c.kind.endswith("16") else _np.uint8)
+        else:
+            shape = (len(c),) + tuple(c.shape[1:])
+            dtype = _np.dtype(c.dtype)
+        self._shape, self._dtype = shape, dtype
+        stamps = c.timestamps
+        dims = ["time", "y", "x"] + (["channel"] if len(shape) == 4 else [])
+        attrs = {"frame_rate": c.frame_rate, "start_time": c.start_time, "kind": c.kind,
+                 "metadata": c.metadata, "sensor": c.sensor, "raw": self._raw,
+                 "timestamps": None if stamps is None else
+                 [None if m else int(v) for v, m in zip(stamps.data, _np.ma.getmaskarray(stamps))]}
+        array = {"zarr_format": 2, "shape": list(shape), "chunks": [1] + list(shape[1:]),
+                 "dtype": dtype.newbyteorder("<").str if dtype.itemsize > 1 else dtype.str,
+                 "compressor": None, "fill_value": None, "order": "C", "filters": None}
+        self._prefix = "frames/" if dataset else ""
+        meta = {}
+        if dataset:
+            meta[".zgroup"] = {"zarr_format": 2}
+            meta[".zattrs"] = _jsonable(attrs)
+            meta["frames/.zarray"] = array
+            meta["frames/.zattrs"] = {"_ARRAY_DIMENSIONS": dims}
+            n = shape[0]
+            if stamps is not None:
+                time = _np.where(_np.ma.getmaskarray(stamps), _np.iinfo(_np.int64).min,
+                                 _np.asarray(stamps.data, dtype=_np.int64))
+                meta["time/.zarray"] = dict(array, shape=[n], chunks=[max(n, 1)], dtype="<M8[ns]",
+                                            fill_value=None)
+            else:
+                time = _np.arange(n, dtype=_np.int64)
+                meta["time/.zarray"] = dict(array, shape=[n], chunks=[max(n, 1)], dtype="<i8")
+            meta["time/.zattrs"] = {"_ARRAY_DIMENSIONS": ["time"]}
+            self._time = time.astype("<i8").tobytes()
+        else:
+            meta[".zarray"] = array
+            meta[".zattrs"] = dict(_jsonable(attrs), _ARRAY_DIMENSIONS=dims)
+        meta[".zmetadata"] = {"zarr_consolidated_format": 1, "metadata": dict(meta)}
+        self._meta = {k: _json.dumps(v).encode() for k, v in meta.items()}
+        self._chunk_tail = "." + ".".join("0" for _ in shape[1:])
+        self._dataset = dataset
+
+    def _frame(self, key):
+        if not key.startswith(self._prefix) or not key.endswith(self._chunk_tail):
+            return None
+        number = key[len(self._prefix):-len(self._chunk_tail)]
+        if not number.isdigit() or int(number) >= self._shape[0]:
+            return None
+        return int(number)
+
+    def __getitem__(self, key):
+        if key in self._meta:
+            return self._meta[key]
+        if self._dataset and key == "time/0":
+            return self._time
+        k = self._frame(key)
+        if k is None:
+            raise KeyError(key)
+        c = self._clip
+        frame = c.mosaic(k) if self._raw and c.kind != "rgb" else c[k]
+        return _np.ascontiguousarray(frame, dtype=self._dtype.newbyteorder("<")).tobytes()
+
+    def __contains__(self, key):
+        return key in self._meta or (self._dataset and key == "time/0") or \
+            self._frame(key) is not None
+
+    def __iter__(self):
+        yield from self._meta
+        if self._dataset:
+            yield "time/0"
+        for k in range(self._shape[0]):
+            yield self._prefix + str(k) + self._chunk_tail
+
+    def __len__(self):
+        return len(self._meta) + self._shape[0] + (1 if self._dataset else 0)
+
+    # zarr takes mappings that say they can be written to; this one refuses every write.
+    def __setitem__(self, key, value):
+        raise VidError("a clip's zarr store is read-only")
+
+    def __delitem__(self, key):
+        raise VidError("a clip's zarr store is read-only")
+
+    def close(self):
+        self._clip.close()
+
+
+def _jsonable(value):
+    return _json.loads(_json.dumps(value, default=_json_default))
+
+
+def zarr_store(path, raw=False, dataset=False):
+    """A read-only zarr (version 2) store over the clip at `path`, one chunk a frame (pictures
+    as clip[k] gives them, or raw samples with raw=True): zarr.open(store),
+    dask.array.from_zarr(store), and with dataset=True xarray.open_zarr(store) read frames
+    without a conversion and without copying the file. See ZarrStore."""
+    return ZarrStore(path, raw=raw, dataset=dataset)
 
 
 def xarray(path, frames_per_chunk=None, raw=False):

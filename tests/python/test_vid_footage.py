@@ -179,3 +179,26 @@ def test_hostile_tiffs_are_refused_with_the_reason(tmp_path):
         r = run("import", tmp_path / (name + ".vid"), tmp_path / (name + ".tif"))
         assert r.returncode == 1 and says in r.stderr and name + ".tif" in r.stderr, r.stderr
         assert not (tmp_path / (name + ".vid")).exists()
+
+
+def test_zarr_dask_and_xarray_read_a_clip_through_its_store(tmp_path):
+    zarr = pytest.importorskip("zarr")
+    import dask.array as da
+    import xarray as xr
+    path = tmp_path / "z.vid"
+    frames = np.random.default_rng(7).integers(0, 4096, (5, 6, 8)).astype(np.uint16)
+    stamps = [10**18 + k * 25_000_000 for k in range(5)]
+    vid.write(path, frames, kind="bayer16", timestamps=stamps, frame_rate=40,
+              metadata={"cfa": "RGGB", "bit_depth": 12})
+    clip = vid.open(path)
+    raw = zarr.open(vid.zarr_store(path, raw=True), mode="r")
+    assert raw.shape == frames.shape and np.array_equal(raw[1:4], frames[1:4])
+    assert raw.attrs["frame_rate"] == 40 and raw.attrs["timestamps"] == stamps
+    assert raw.attrs["sensor"]["cfa"] == "RGGB"
+    pictures = da.from_zarr(vid.zarr_store(path))
+    assert np.array_equal(pictures[2].compute(), clip[2])
+    ds = xr.open_zarr(vid.zarr_store(path, raw=True, dataset=True))
+    assert ds.frames.dtype == np.uint16 and np.array_equal(ds.frames.values, frames)
+    assert ds.time.values.astype(np.int64).tolist() == stamps
+    with pytest.raises(vid.VidError):
+        vid.zarr_store(path)["0.0.0"] = b""
