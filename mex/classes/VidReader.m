@@ -1,9 +1,11 @@
 classdef VidReader < handle
   %VIDREADER Read the frames of a VID clip, by number or one after another.
   %   R = VIDREADER(FILENAME) opens the VID file FILENAME for reading.
+  %   R = VIDREADER(FILENAME, 'CurrentTime', T) starts readFrame at time T (seconds).
   %
   %   Properties (read-only):
-  %     Name       the file name
+  %     Name       the file's name (without its folder)
+  %     Path       the folder the file is in (absolute)
   %     NumFrames  number of frames
   %     Width      frame width in pixels
   %     Height     frame height in pixels
@@ -11,6 +13,7 @@ classdef VidReader < handle
   %                'mono8' or 'mono16' (mono frames); '' for an empty file (no frames,
   %                nothing behind its table)
   %     VideoFormat  'RGB24', or 'Grayscale' for mono clips (frames Height x Width x 1)
+  %     BitsPerPixel 24 for 'RGB24', 8 for 'Grayscale' (the frames read gives)
   %     FrameRate  nominal frames per second (NaN when the file does not say)
   %     Duration   NumFrames / FrameRate, seconds
   %     Timestamps each frame's time in seconds from the first frame (double column; []
@@ -26,6 +29,7 @@ classdef VidReader < handle
   %                               numel(K) uint8 array
   %     F = read(R, [A B])        frames A to B, as VideoReader reads them (B may be Inf: to
   %                               the last frame)
+  %     F = read(R, Inf)          the last frame
   %     F = read(R, K, 'double')  the same frames as doubles 0 to 255 (what clipReadMex
   %                               returns)
   %     F = read(R, K, 'native')  the frames in the class of the samples: uint16 (16-bit
@@ -33,6 +37,7 @@ classdef VidReader < handle
   %   A clip whose metadata describes its sensor (cfa, bit_depth, black_level, white_level,
   %   gains, color_matrix) is pictured by that description; other clips as they always were.
   %     F = readFrame(R)          the next frame (uint8), for loops with hasFrame
+  %     F = readFrame(R, 'native') the next frame in the class of the samples
   %     TF = hasFrame(R)          true while frames remain for readFrame
   %     N = refresh(R)            takes in frames a running writer appended since R opened
   %                               (NumFrames, Timestamps and hasFrame then see them)
@@ -55,6 +60,7 @@ classdef VidReader < handle
 
   properties (SetAccess = private)
     Name = '';
+    Path = '';
     NumFrames = 0;
     Width = 0;
     Height = 0;
@@ -69,20 +75,25 @@ classdef VidReader < handle
   properties (Dependent)
     CurrentTime;
     VideoFormat;
+    BitsPerPixel;
   end
 
   properties (Access = private)
     Handle = [];
     Next = 1;
+    File = '';   % the name as given, for messages
     % Frames come from the oct-file vidReadFrames where there is one (Octave: it hands its
     % array over without the copy a MEX result gets), else from vidMex.
     Reader = @(h, first, count, cls) vidMex ('read', h, first, count, cls);
   end
 
   methods
-    function r = VidReader (file)
+    function r = VidReader (file, varargin)
       if (nargin < 1 || ! ischar (file) || isempty (file))
         error ('vid:badArgument', 'VidReader needs a file name.');
+      end
+      if (mod (numel (varargin), 2) != 0)
+        error ('vid:badArgument', 'Options come as name, value pairs.');
       end
       if (any (file(:) == char (0)))
         error ('vid:badArgument', 'The file name holds a NUL character: it would name another file.');
@@ -103,12 +114,21 @@ classdef VidReader < handle
       if (exist ('vidReadFrames') == 3)
         r.Reader = @vidReadFrames;
       end
-      r.Name = file;
+      r.File = file;
+      [folder, base, ext] = fileparts (make_absolute_filename (file));
+      r.Name = [base ext];
+      r.Path = folder;
       r.Width = info(1);
       r.Height = info(2);
       r.NumFrames = info(3);
       r.Kind = kinds{info(4) + 1};
       read_clip (r);
+      for i = 1:2:numel (varargin)
+        if (! ischar (varargin{i}) || ! strcmpi (varargin{i}, 'CurrentTime'))
+          error ('vid:badArgument', 'VidReader takes the option ''CurrentTime'', T.');
+        end
+        r.CurrentTime = varargin{i + 1};
+      end
     end
 
     function n = refresh (r)
@@ -127,7 +147,7 @@ classdef VidReader < handle
 
   methods (Access = private)
     function read_clip (r)
-      file = r.Name;
+      file = r.File;
       h = r.Handle;
       try
         [facts, start, meta, stamps, problem] = vidMex ('clip', h);
@@ -188,9 +208,17 @@ classdef VidReader < handle
       elseif (r.FrameRate > 0)
         k = floor (t * r.FrameRate + 1e-9) + 1;
       else
-        error ('vid:badArgument', '%s keeps neither frame rate nor timestamps.', r.Name);
+        error ('vid:badArgument', '%s keeps neither frame rate nor timestamps.', r.File);
       end
       r.Next = min (k, r.NumFrames + 1);
+    end
+
+    function b = get.BitsPerPixel (r)
+      if (strncmp (r.Kind, 'mono', 4))
+        b = 8;
+      else
+        b = 24;
+      end
     end
 
     function f = get.VideoFormat (r)
@@ -214,6 +242,10 @@ classdef VidReader < handle
         cls = 'uint8';
       elseif (! any (strcmp (cls, {'uint8', 'double', 'native'})))
         error ('vid:badArgument', 'The class of the frames is ''uint8'', ''double'' or ''native'', not ''%s''.', cls);
+      end
+      % read(r, Inf): the last frame, as VideoReader reads it.
+      if (isnumeric (k) && isscalar (k) && isinf (k) && k > 0)
+        k = r.NumFrames;
       end
       % One frame, the common case: checked and read here, with no further method calls.
       if (isscalar (k) && isnumeric (k) && isreal (k) && k == fix (k) && k >= 1 ...
@@ -257,11 +289,14 @@ classdef VidReader < handle
       end
     end
 
-    function frame = readFrame (r)
+    function frame = readFrame (r, cls)
       if (! hasFrame (r))
-        error ('vid:badFrameIndex', 'No frame left to read: all %d frames of %s were read.', r.NumFrames, r.Name);
+        error ('vid:badFrameIndex', 'No frame left to read: all %d frames of %s were read.', r.NumFrames, r.File);
       end
-      frame = read (r, r.Next);
+      if (nargin < 2)
+        cls = 'uint8';
+      end
+      frame = read (r, r.Next, cls);
       r.Next++;
     end
 
@@ -270,13 +305,13 @@ classdef VidReader < handle
     end
 
     function disp (r)
-      fprintf ('  VidReader of %s: %d frames of %d x %d pixels, %s\n', r.Name, r.NumFrames, ...
+      fprintf ('  VidReader of %s: %d frames of %d x %d pixels, %s\n', r.File, r.NumFrames, ...
                r.Width, r.Height, r.Kind);
     end
 
     function m = readMosaic (r, k)
       if (strcmp (r.Kind, 'rgb'))
-        error ('vid:notBayer', '%s holds RGB frames, not Bayer mosaics.', r.Name);
+        error ('vid:notBayer', '%s holds RGB frames, not Bayer mosaics.', r.File);
       end
       k = check_index (r, k);
       if (numel (k) != 1)
@@ -318,7 +353,7 @@ function k = check_index (r, k)
     end
     error ('vid:badFrameIndex', ...
            '%sFrame indices must be positive integers within 1..%d (%s has %d frames).', ...
-           bad, r.NumFrames, r.Name, r.NumFrames);
+           bad, r.NumFrames, fullfile (r.Path, r.Name), r.NumFrames);
   end
   k = double (k(:)');
 end

@@ -2,6 +2,9 @@ classdef VidWriter < handle
   %VIDWRITER Write frames into a new VID clip.
   %   W = VIDWRITER(FILENAME, WIDTH, HEIGHT) creates (or replaces) FILENAME for RGB frames
   %   of WIDTH x HEIGHT pixels (width 1 to 36863, height 1 to 65535).
+  %   W = VIDWRITER(FILENAME) and W = VIDWRITER(FILENAME, PROFILE) work as VideoWriter does:
+  %   the size comes from the first frame, FrameRate may be set until then, open(W) is
+  %   taken; PROFILE 'Grayscale AVI' writes mono8 frames, any other writes RGB.
   %   W = VIDWRITER(..., 'CompressionEffort', E) compresses at effort E: 1 (fastest) to 9
   %   (smallest, the default). 2 is about twice as fast as 9 at about the same size.
   %   W = VIDWRITER(..., 'FramesReserved', N) reserves the table for N frames (default 1024).
@@ -16,23 +19,27 @@ classdef VidWriter < handle
   %   W = VIDWRITER(..., 'Metadata', S) keeps the struct S (as JSON) with the clip; keys
   %   such as camera, exposure_us, bit_depth, gains, trigger_frame, description.
   %
-  %   Every frame gets a timestamp: the host's clock when writeVideo is called, or the one
-  %   given with writeVideo(W, F, 'Timestamp', T).
+  %   Every frame gets a timestamp: the host's clock when writeVideo is called (in
+  %   VideoWriter's form, frame k at (k - 1) / FrameRate seconds), or the one given with
+  %   writeVideo(W, F, 'Timestamp', T).
   %
   %   The number of frames need not be known: the table holds FramesReserved frames, and a
   %   writer that goes beyond appends the frames behind the others and, when closed, rewrites
   %   the file once with a table of exactly the frames written.
   %
   %   Methods:
+  %     open(W)                as VideoWriter's (the file is made with the first frame)
   %     writeVideo(W, FRAMES)  appends FRAMES, a Height x Width x 3 (x n) uint8 array, or for
   %                            Bayer files Height x Width (x n) uint16 ('bayer16') or uint8
-  %                            ('bayer8') mosaics
+  %                            ('bayer8') mosaics; as VideoWriter takes them, double or single
+  %                            frames in [0, 1] (scaled to 0..255) and gray frames Height x
+  %                            Width (x 1 x n) (the three colours alike) for RGB files
   %     writeVideo(W, FRAMES, 'Timestamp', T)  with the frames' times: T seconds (double, one
   %                            per frame) or int64 nanoseconds on the recorder's clock
   %     close(W)               finishes the file; clearing or deleting W does the same
   %
-  %   Properties (read-only): Name, Width, Height, FrameCount, CompressionEffort, Kind,
-  %   FrameRate.
+  %   Properties (read-only): Name, Filename, Path, Width, Height, FrameCount,
+  %   CompressionEffort, Kind; FrameRate may be set until the first frame.
   %
   %   Every frame is in the file when writeVideo returns: if MATLAB/Octave crashes, the file
   %   reads back with every frame written (beyond FramesReserved frames: with the first
@@ -51,25 +58,54 @@ classdef VidWriter < handle
 
   properties (SetAccess = private)
     Name = '';
+    Filename = '';
+    Path = '';
     Width = 0;
     Height = 0;
     FrameCount = 0;
     CompressionEffort = 9;
     Kind = 'rgb';
+  end
+
+  properties
     FrameRate = 0;
   end
 
   properties (Access = private)
     Handle = [];
+    Made = false;      % the file exists (from the constructor with a size, or the first frame)
+    Closed = false;
+    Reserve = 1024;
+    Meta = '{}';
+    Records = 'classic';
+    Paced = false;     % VideoWriter's form: frame k is stamped (k - 1) / FrameRate
   end
 
   methods
     function w = VidWriter (file, width, height, varargin)
-      if (nargin < 3 || ! ischar (file) || isempty (file))
-        error ('vid:badArgument', 'VidWriter needs a file name, a width and a height.');
+      if (nargin < 1 || ! ischar (file) || isempty (file))
+        error ('vid:badArgument', 'VidWriter needs a file name (and a width and a height, or a profile).');
       end
       if (any (file(:) == char (0)))
         error ('vid:badArgument', 'The file name holds a NUL character: it would name another file.');
+      end
+      w.Name = file;
+      [folder, base, ext] = fileparts (make_absolute_filename (file));
+      w.Filename = [base ext];
+      w.Path = folder;
+      if (nargin < 3)
+        % VideoWriter's form: the size comes with the first frame, and the frames are
+        % stamped by the frame rate, as a video's are.
+        w.Paced = true;
+        if (nargin == 2)
+          if (! ischar (width))
+            error ('vid:badArgument', 'VidWriter takes a file name and a width and a height, or a profile.');
+          end
+          if (strcmpi (width, 'Grayscale AVI'))
+            w.Kind = 'mono8';
+          end
+        end
+        return;
       end
       if (! isscalar (width) || ! isscalar (height) || ! isnumeric (width) || ! isnumeric (height) ...
           || width != fix (width) || height != fix (height) || width < 1 || height < 1 ...
@@ -126,26 +162,50 @@ classdef VidWriter < handle
             error ('vid:badArgument', 'Unknown option %s.', varargin{i});
         end
       end
-      try
-        if (any (strcmp (kind, {'bayer8', 'mono8'})) && width > 28672)
-          error ('vid:badArgument', 'One-byte Bayer frames are 1 to 28672 pixels wide.');
-        end
-        w.Handle = vidMex ('create', file, width, height, reserve, effort, kind, rate, meta, '', ...
-                           records);
-      catch err
-        failed (err);
-      end
-      w.Name = file;
-      w.Width = width;
-      w.Height = height;
+      w.Reserve = reserve;
       w.CompressionEffort = effort;
       w.Kind = kind;
       w.FrameRate = rate;
+      w.Meta = meta;
+      w.Records = records;
+      make (w, width, height);
+    end
+
+    function w = set.FrameRate (w, value)
+      if (w.Made)
+        error ('vid:badArgument', 'FrameRate is set before the first frame (%s holds frames).', w.Name);
+      end
+      if (! isnumeric (value) || ! isscalar (value) || ! isreal (value) ...
+          || ! isfinite (value) || value < 0)
+        error ('vid:badArgument', 'FrameRate is a number of frames per second.');
+      end
+      w.FrameRate = double (value);
+    end
+
+    function open (w)
+      % As VideoWriter's open: the file itself is made with the first frame (its size).
+      if (w.Closed)
+        error ('vid:closed', '%s was closed: no frame can be added.', w.Name);
+      end
     end
 
     function writeVideo (w, frames, varargin)
-      if (isempty (w.Handle))
+      if (w.Closed)
         error ('vid:closed', '%s was closed: no frame can be added.', w.Name);
+      end
+      % VideoWriter's frames: doubles or singles in [0, 1], and gray frames for RGB files.
+      if (isfloat (frames) && isreal (frames))
+        frames = uint8 (round (255 * min (max (double (frames), 0), 1)));
+      end
+      if (strcmp (w.Kind, 'rgb') && isa (frames, 'uint8') && ndims (frames) <= 4 ...
+          && (ndims (frames) == 2 || size (frames, 3) == 1))
+        frames = repmat (frames, [1 1 3 1]);
+      end
+      if (! strcmp (w.Kind, 'rgb') && ndims (frames) == 4 && size (frames, 3) == 1)
+        frames = reshape (frames, size (frames, 1), size (frames, 2), size (frames, 4));
+      end
+      if (! w.Made)
+        make (w, size (frames, 2), size (frames, 1));
       end
       if (strcmp (w.Kind, 'rgb'))
         n = size (frames, 4);
@@ -179,6 +239,8 @@ classdef VidWriter < handle
         end
       elseif (! isempty (varargin))
         error ('vid:badArgument', 'writeVideo takes the frames and optionally ''Timestamp'', T.');
+      elseif (w.Paced && w.FrameRate > 0)
+        args = {int64(round((w.FrameCount + (0:n - 1)') * 1e9 / w.FrameRate))};
       end
       before = w.FrameCount;
       try
@@ -190,6 +252,7 @@ classdef VidWriter < handle
     end
 
     function close (w)
+      w.Closed = true;
       if (! isempty (w.Handle))
         h = w.Handle;
         w.Handle = [];
@@ -203,7 +266,7 @@ classdef VidWriter < handle
 
     function disp (w)
       state = 'open';
-      if (isempty (w.Handle))
+      if (w.Closed)
         state = 'closed';
       end
       fprintf ('  VidWriter of %s: %s, %d x %d pixels, %d frames written, effort %d, %s\n', ...
@@ -214,6 +277,27 @@ classdef VidWriter < handle
       try
         close (w);
       end
+    end
+  end
+
+  methods (Access = private)
+    function make (w, width, height)
+      if (! isscalar (width) || ! isscalar (height) || width < 1 || height < 1 ...
+          || width > 36863 || height > 65535)
+        error ('vid:badArgument', 'Width 1 to 36863 and height 1 to 65535 pixels, whole numbers.');
+      end
+      try
+        if (any (strcmp (w.Kind, {'bayer8', 'mono8'})) && width > 28672)
+          error ('vid:badArgument', 'One-byte Bayer frames are 1 to 28672 pixels wide.');
+        end
+        w.Handle = vidMex ('create', w.Name, width, height, w.Reserve, w.CompressionEffort, ...
+                           w.Kind, w.FrameRate, w.Meta, '', w.Records);
+      catch err
+        failed (err);
+      end
+      w.Width = width;
+      w.Height = height;
+      w.Made = true;
     end
   end
 end

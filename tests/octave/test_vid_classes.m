@@ -78,7 +78,7 @@
 %! fid = fopen (junk, "w"); fwrite (fid, [1 2 3]); fclose (fid);
 %! assert (error_id (@() VidReader (junk)), "vid:badFile");
 %! w = VidWriter (vid_tmp ("errors.vid"), 8, 6);
-%! assert (error_id (@() writeVideo (w, zeros (6, 8, 3))), "vid:badImage");
+%! assert (error_id (@() writeVideo (w, zeros (6, 8, 3, "int16"))), "vid:badImage");
 %! assert (error_id (@() writeVideo (w, zeros (8, 6, 3, "uint8"))), "vid:badImage");
 %! close (w);
 %! assert (error_id (@() writeVideo (w, zeros (6, 8, 3, "uint8"))), "vid:closed");
@@ -184,3 +184,39 @@
 %! assert (r.NumFrames, 0);
 %! assert (r.Kind, "");
 %! assert (size (read (r)), [6 8 3 0]);
+
+%!test
+%! % code written for MATLAB's VideoWriter and VideoReader, with the class names changed
+%! name = vid_tmp ("habits.vid");
+%! v = VidWriter (name);
+%! v.FrameRate = 30;
+%! open (v);
+%! rgb = zeros (48, 64, 3, 4);
+%! for k = 1:4
+%!   rgb(:, :, :, k) = double (vid_test_image (48, 64, 3, k)) / 255;
+%!   writeVideo (v, rgb(:, :, :, k));          % doubles in [0, 1]
+%! end
+%! gray = vid_test_image (48, 64, 1, 9);
+%! writeVideo (v, gray);                       % a gray frame
+%! try
+%!   v.FrameRate = 25;
+%!   id = "";
+%! catch err
+%!   id = err.identifier;
+%! end
+%! assert (id, "vid:badArgument");   % set before the first frame only
+%! close (v);
+%! r = VidReader (name);
+%! [folder, base, ext] = fileparts (name);
+%! assert ({r.Name, r.Path, r.NumFrames, r.FrameRate, r.BitsPerPixel, r.VideoFormat}, ...
+%!         {[base ext], folder, 5, 30, 24, "RGB24"});
+%! assert (read (r, Inf), repmat (gray, [1 1 3]));
+%! assert (read (r, 2), uint8 (round (255 * rgb(:, :, :, 2))));
+%! assert (class (readFrame (r, "native")), "uint8");
+%! r2 = VidReader (name, "CurrentTime", 2 / 30);
+%! assert (readFrame (r2), read (r, 3));
+%! g = VidWriter (vid_tmp ("gray.vid"), "Grayscale AVI");
+%! writeVideo (g, reshape (gray, [48 64 1 1]));
+%! close (g);
+%! rg = VidReader (vid_tmp ("gray.vid"));
+%! assert ({rg.Kind, rg.VideoFormat, rg.BitsPerPixel}, {"mono8", "Grayscale", 8});
