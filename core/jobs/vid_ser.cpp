@@ -93,8 +93,9 @@ bool vid_ser_open(const std::string& path, FILE*& f, VidSerInfo& info, VidError&
         return refuse("a frame of " + std::to_string(w) + " x " + std::to_string(hgt) + " pixels");
     if (depth < 1 || depth > 16)
         return refuse("a depth of " + std::to_string(depth) + " bits");
-    if (count < 0)
-        return refuse("a frame count of " + std::to_string(count));
+    if (count < 1)
+        return refuse(count == 0 ? std::string("it holds no frames")
+                                 : "a frame count of " + std::to_string(count));
     info.width = w;
     info.height = hgt;
     info.depth = depth;
