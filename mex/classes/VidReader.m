@@ -89,10 +89,10 @@ classdef VidReader < handle
 
   methods
     function r = VidReader (file, varargin)
-      if (nargin < 1 || ! ischar (file) || isempty (file))
+      if (nargin < 1 || ~ ischar (file) || isempty (file))
         error ('vid:badArgument', 'VidReader needs a file name.');
       end
-      if (mod (numel (varargin), 2) != 0)
+      if (mod (numel (varargin), 2) ~= 0)
         error ('vid:badArgument', 'Options come as name, value pairs.');
       end
       if (any (file(:) == char (0)))
@@ -101,7 +101,7 @@ classdef VidReader < handle
       if (exist (file, 'dir') == 7)
         error ('vid:badFile', '%s is a folder, not a VID file.', file);
       end
-      if (exist (file, 'file') != 2)
+      if (exist (file, 'file') ~= 2)
         error ('vid:notFound', 'No such file: %s', file);
       end
       try
@@ -115,7 +115,7 @@ classdef VidReader < handle
         r.Reader = @vidReadFrames;
       end
       r.File = file;
-      [folder, base, ext] = fileparts (make_absolute_filename (file));
+      [folder, base, ext] = fileparts (absolute_name (file));
       r.Name = [base ext];
       r.Path = folder;
       r.Width = info(1);
@@ -124,7 +124,7 @@ classdef VidReader < handle
       r.Kind = kinds{info(4) + 1};
       read_clip (r);
       for i = 1:2:numel (varargin)
-        if (! ischar (varargin{i}) || ! strcmpi (varargin{i}, 'CurrentTime'))
+        if (~ ischar (varargin{i}) || ~ strcmpi (varargin{i}, 'CurrentTime'))
           error ('vid:badArgument', 'VidReader takes the option ''CurrentTime'', T.');
         end
         r.CurrentTime = varargin{i + 1};
@@ -165,7 +165,7 @@ classdef VidReader < handle
           r.Duration = r.NumFrames / facts(1);
         end
         r.StartTime = start;
-        if (! isempty (stamps))
+        if (~ isempty (stamps))
           % Seconds from the first frame; frames without a time are NaN.
           none = stamps == intmin ('int64');
           t = double (stamps - stamps(1)) / 1e9;
@@ -173,7 +173,7 @@ classdef VidReader < handle
           r.Timestamps = t;
         end
         try
-          if (! isempty (meta))
+          if (~ isempty (meta))
             r.Metadata = jsondecode (meta);
           end
         catch
@@ -186,7 +186,7 @@ classdef VidReader < handle
   methods
 
     function t = get.CurrentTime (r)
-      if (! isempty (r.Timestamps) && r.Next <= numel (r.Timestamps))
+      if (~ isempty (r.Timestamps) && r.Next <= numel (r.Timestamps))
         t = r.Timestamps(r.Next);
       elseif (r.FrameRate > 0)
         t = (r.Next - 1) / r.FrameRate;
@@ -197,10 +197,10 @@ classdef VidReader < handle
 
     function r = set.CurrentTime (r, t)
       % The next readFrame gives the first frame at or after time t.
-      if (! isnumeric (t) || ! isscalar (t) || ! isreal (t) || t < 0)
+      if (~ isnumeric (t) || ~ isscalar (t) || ~ isreal (t) || t < 0)
         error ('vid:badArgument', 'CurrentTime is a time in seconds, 0 or more.');
       end
-      if (! isempty (r.Timestamps))
+      if (~ isempty (r.Timestamps))
         k = find (r.Timestamps >= t - 1e-9, 1);
         if (isempty (k))
           k = r.NumFrames + 1;
@@ -240,7 +240,7 @@ classdef VidReader < handle
       end
       if (nargin < 3)
         cls = 'uint8';
-      elseif (! any (strcmp (cls, {'uint8', 'double', 'native'})))
+      elseif (~ any (strcmp (cls, {'uint8', 'double', 'native'})))
         error ('vid:badArgument', 'The class of the frames is ''uint8'', ''double'' or ''native'', not ''%s''.', cls);
       end
       % read(r, Inf): the last frame, as VideoReader reads it.
@@ -281,7 +281,7 @@ classdef VidReader < handle
       while (i <= numel (k))
         j = i;
         while (j < numel (k) && k(j + 1) == k(j) + 1)
-          j++;
+          j = j + 1;
         end
         reader = r.Reader;
         frames(:, :, :, i:j) = reader (r.Handle, k(i) - 1, j - i + 1, cls);
@@ -290,14 +290,14 @@ classdef VidReader < handle
     end
 
     function frame = readFrame (r, cls)
-      if (! hasFrame (r))
+      if (~ hasFrame (r))
         error ('vid:badFrameIndex', 'No frame left to read: all %d frames of %s were read.', r.NumFrames, r.File);
       end
       if (nargin < 2)
         cls = 'uint8';
       end
       frame = read (r, r.Next, cls);
-      r.Next++;
+      r.Next = r.Next + 1;
     end
 
     function tf = hasFrame (r)
@@ -314,7 +314,7 @@ classdef VidReader < handle
         error ('vid:notBayer', '%s holds RGB frames, not Bayer mosaics.', r.File);
       end
       k = check_index (r, k);
-      if (numel (k) != 1)
+      if (numel (k) ~= 1)
         error ('vid:badFrameIndex', 'readMosaic reads one frame at a time.');
       end
       try
@@ -325,7 +325,7 @@ classdef VidReader < handle
     end
 
     function delete (r)
-      if (! isempty (r.Handle))
+      if (~ isempty (r.Handle))
         try
           vidMex ('close', r.Handle);
         end
@@ -344,11 +344,11 @@ function k = check_index (r, k)
     k = double (k);
     return;
   end
-  if (! isnumeric (k) || isempty (k) || ! isreal (k) || any (k(:) != fix (k(:))) ...
+  if (~ isnumeric (k) || isempty (k) || ~ isreal (k) || any (k(:) ~= fix (k(:))) ...
       || any (k(:) < 1) || any (k(:) > r.NumFrames))
     bad = '';
-    if (isnumeric (k) && isreal (k) && ! isempty (k))
-      wrong = k(k(:) != fix (k(:)) | k(:) < 1 | k(:) > r.NumFrames);
+    if (isnumeric (k) && isreal (k) && ~ isempty (k))
+      wrong = k(k(:) ~= fix (k(:)) | k(:) < 1 | k(:) > r.NumFrames);
       bad = sprintf ('Frame %g is outside the clip. ', wrong(1));
     end
     error ('vid:badFrameIndex', ...
@@ -362,4 +362,15 @@ function failed (err)
   % The gateway's errors name the file, the frame (from 1) and the reason, with the identifier
   % of their kind; raised as the class's own, without the host's "vidMex: " before them.
   error (err.identifier, '%s', regexprep (err.message, '^vidMex: ', ''));
+end
+
+function p = absolute_name (file)
+  % The file's absolute name (Octave has a function for it; MATLAB takes the working folder).
+  if (exist ('make_absolute_filename') > 0)
+    p = make_absolute_filename (file);
+  elseif (any (strncmp (file, {'/', '\\'}, 1)) || (numel (file) > 1 && file(2) == ':'))
+    p = file;
+  else
+    p = fullfile (pwd, file);
+  end
 end

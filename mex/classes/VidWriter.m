@@ -83,14 +83,14 @@ classdef VidWriter < handle
 
   methods
     function w = VidWriter (file, width, height, varargin)
-      if (nargin < 1 || ! ischar (file) || isempty (file))
+      if (nargin < 1 || ~ ischar (file) || isempty (file))
         error ('vid:badArgument', 'VidWriter needs a file name (and a width and a height, or a profile).');
       end
       if (any (file(:) == char (0)))
         error ('vid:badArgument', 'The file name holds a NUL character: it would name another file.');
       end
       w.Name = file;
-      [folder, base, ext] = fileparts (make_absolute_filename (file));
+      [folder, base, ext] = fileparts (absolute_name (file));
       w.Filename = [base ext];
       w.Path = folder;
       if (nargin < 3)
@@ -98,7 +98,7 @@ classdef VidWriter < handle
         % stamped by the frame rate, as a video's are.
         w.Paced = true;
         if (nargin == 2)
-          if (! ischar (width))
+          if (~ ischar (width))
             error ('vid:badArgument', 'VidWriter takes a file name and a width and a height, or a profile.');
           end
           if (strcmpi (width, 'Grayscale AVI'))
@@ -107,8 +107,8 @@ classdef VidWriter < handle
         end
         return;
       end
-      if (! isscalar (width) || ! isscalar (height) || ! isnumeric (width) || ! isnumeric (height) ...
-          || width != fix (width) || height != fix (height) || width < 1 || height < 1 ...
+      if (~ isscalar (width) || ~ isscalar (height) || ~ isnumeric (width) || ~ isnumeric (height) ...
+          || width ~= fix (width) || height ~= fix (height) || width < 1 || height < 1 ...
           || width > 36863 || height > 65535)
         error ('vid:badArgument', 'Width 1 to 36863 and height 1 to 65535 pixels, whole numbers.');
       end
@@ -118,7 +118,7 @@ classdef VidWriter < handle
       rate = 0;
       meta = '{}';
       records = 'classic';
-      if (mod (numel (varargin), 2) != 0)
+      if (mod (numel (varargin), 2) ~= 0)
         error ('vid:badArgument', 'Options come as name, value pairs.');
       end
       for i = 1:2:numel (varargin)
@@ -126,35 +126,35 @@ classdef VidWriter < handle
         ok = isnumeric (value) && isscalar (value) && value == fix (value);
         switch (lower (varargin{i}))
           case 'compressioneffort'
-            if (! ok || value < 1 || value > 9)
+            if (~ ok || value < 1 || value > 9)
               error ('vid:badArgument', 'CompressionEffort is a whole number from 1 to 9.');
             end
             effort = value;
           case 'framesreserved'
             % A hint: at most 1048576 entries are reserved up front, and frames beyond
             % FramesReserved are still taken.
-            if (! ok || value < 1 || value > 2^31 - 1)
+            if (~ ok || value < 1 || value > 2^31 - 1)
               error ('vid:badArgument', 'FramesReserved is a whole number from 1 on.');
             end
             reserve = value;
           case 'kind'
-            if (! ischar (value) || ! any (strcmp (value, {'rgb', 'bayer8', 'bayer16', 'mono8', 'mono16'})))
+            if (~ ischar (value) || ~ any (strcmp (value, {'rgb', 'bayer8', 'bayer16', 'mono8', 'mono16'})))
               error ('vid:badArgument', 'Kind is ''rgb'', ''bayer8'', ''bayer16'', ''mono8'' or ''mono16''.');
             end
             kind = value;
           case 'records'
-            if (! ischar (value) || ! any (strcmp (value, {'classic', 'compact'})))
+            if (~ ischar (value) || ~ any (strcmp (value, {'classic', 'compact'})))
               error ('vid:badArgument', 'Records are ''classic'' or ''compact''.');
             end
             records = value;
           case 'framerate'
-            if (! isnumeric (value) || ! isscalar (value) || ! isreal (value) ...
-                || ! isfinite (value) || value < 0)
+            if (~ isnumeric (value) || ~ isscalar (value) || ~ isreal (value) ...
+                || ~ isfinite (value) || value < 0)
               error ('vid:badArgument', 'FrameRate is a number of frames per second.');
             end
             rate = double (value);
           case 'metadata'
-            if (! isstruct (value) || ! isscalar (value))
+            if (~ isstruct (value) || ~ isscalar (value))
               error ('vid:badArgument', 'Metadata is a scalar struct.');
             end
             meta = jsonencode (value);
@@ -175,8 +175,8 @@ classdef VidWriter < handle
       if (w.Made)
         error ('vid:badArgument', 'FrameRate is set before the first frame (%s holds frames).', w.Name);
       end
-      if (! isnumeric (value) || ! isscalar (value) || ! isreal (value) ...
-          || ! isfinite (value) || value < 0)
+      if (~ isnumeric (value) || ~ isscalar (value) || ~ isreal (value) ...
+          || ~ isfinite (value) || value < 0)
         error ('vid:badArgument', 'FrameRate is a number of frames per second.');
       end
       w.FrameRate = double (value);
@@ -201,16 +201,16 @@ classdef VidWriter < handle
           && (ndims (frames) == 2 || size (frames, 3) == 1))
         frames = repmat (frames, [1 1 3 1]);
       end
-      if (! strcmp (w.Kind, 'rgb') && ndims (frames) == 4 && size (frames, 3) == 1)
+      if (~ strcmp (w.Kind, 'rgb') && ndims (frames) == 4 && size (frames, 3) == 1)
         frames = reshape (frames, size (frames, 1), size (frames, 2), size (frames, 4));
       end
-      if (! w.Made)
+      if (~ w.Made)
         make (w, size (frames, 2), size (frames, 1));
       end
       if (strcmp (w.Kind, 'rgb'))
         n = size (frames, 4);
-        if (! isa (frames, 'uint8') || ! isreal (frames) || ndims (frames) > 4 ...
-            || size (frames, 1) != w.Height || size (frames, 2) != w.Width || size (frames, 3) != 3)
+        if (~ isa (frames, 'uint8') || ~ isreal (frames) || ndims (frames) > 4 ...
+            || size (frames, 1) ~= w.Height || size (frames, 2) ~= w.Width || size (frames, 3) ~= 3)
           error ('vid:badImage', 'Frames must be %d x %d x 3 (x n) uint8 arrays, not %s %s.', ...
                  w.Height, w.Width, mat2str (size (frames)), class (frames));
         end
@@ -220,8 +220,8 @@ classdef VidWriter < handle
         if (any (strcmp (w.Kind, {'bayer8', 'mono8'})))
           cls = 'uint8';
         end
-        if (! isa (frames, cls) || ! isreal (frames) || ndims (frames) > 3 ...
-            || size (frames, 1) != w.Height || size (frames, 2) != w.Width)
+        if (~ isa (frames, cls) || ~ isreal (frames) || ndims (frames) > 3 ...
+            || size (frames, 1) ~= w.Height || size (frames, 2) ~= w.Width)
           error ('vid:badImage', 'Mosaics must be %d x %d (x n) %s arrays, not %s %s.', ...
                  w.Height, w.Width, cls, mat2str (size (frames)), class (frames));
         end
@@ -229,7 +229,7 @@ classdef VidWriter < handle
       args = {};
       if (numel (varargin) == 2 && ischar (varargin{1}) && strcmpi (varargin{1}, 'Timestamp'))
         t = varargin{2};
-        if (! isnumeric (t) || ! isreal (t) || numel (t) != n || any (! isfinite (double (t(:)))))
+        if (~ isnumeric (t) || ~ isreal (t) || numel (t) ~= n || any (~ isfinite (double (t(:)))))
           error ('vid:badArgument', 'Timestamp holds one time per frame (%d).', n);
         end
         if (isa (t, 'int64'))
@@ -237,7 +237,7 @@ classdef VidWriter < handle
         else
           args = {int64(round(double(t(:)) * 1e9))};   % seconds to nanoseconds
         end
-      elseif (! isempty (varargin))
+      elseif (~ isempty (varargin))
         error ('vid:badArgument', 'writeVideo takes the frames and optionally ''Timestamp'', T.');
       elseif (w.Paced && w.FrameRate > 0)
         args = {int64(round((w.FrameCount + (0:n - 1)') * 1e9 / w.FrameRate))};
@@ -253,7 +253,7 @@ classdef VidWriter < handle
 
     function close (w)
       w.Closed = true;
-      if (! isempty (w.Handle))
+      if (~ isempty (w.Handle))
         h = w.Handle;
         w.Handle = [];
         try
@@ -282,7 +282,7 @@ classdef VidWriter < handle
 
   methods (Access = private)
     function make (w, width, height)
-      if (! isscalar (width) || ! isscalar (height) || width < 1 || height < 1 ...
+      if (~ isscalar (width) || ~ isscalar (height) || width < 1 || height < 1 ...
           || width > 36863 || height > 65535)
         error ('vid:badArgument', 'Width 1 to 36863 and height 1 to 65535 pixels, whole numbers.');
       end
@@ -310,4 +310,15 @@ function failed (err)
     id = err.identifier;
   end
   error (id, '%s', regexprep (err.message, '^vidMex: ', ''));
+end
+
+function p = absolute_name (file)
+  % The file's absolute name (Octave has a function for it; MATLAB takes the working folder).
+  if (exist ('make_absolute_filename') > 0)
+    p = make_absolute_filename (file);
+  elseif (any (strncmp (file, {'/', '\\'}, 1)) || (numel (file) > 1 && file(2) == ':'))
+    p = file;
+  else
+    p = fullfile (pwd, file);
+  end
 end

@@ -233,7 +233,7 @@ TiffWriter::~TiffWriter()
 }
 
 bool TiffWriter::open(const std::string& path, int width, int height, int channels, int bits,
-                      int64_t frames, double frame_interval, std::string& error)
+                      int64_t frames, double frame_interval, std::string& error, bool bigtiff)
 {
     path_ = path;
     temp_ = path + ".partial-" + std::to_string(getpid());
@@ -244,8 +244,8 @@ bool TiffWriter::open(const std::string& path, int width, int height, int channe
     frames_ = frames;
     frame_bytes_ = uint64_t(width) * uint64_t(height) * uint64_t(channels) * uint64_t(bits / 8);
     // A classic TIFF addresses 4 GiB: above about that, BigTIFF.
-    big_ =
-        frame_bytes_ * uint64_t(frames) + uint64_t(frames) * 256 + 4096 > (uint64_t(1) << 32) - 1;
+    big_ = bigtiff || frame_bytes_ * uint64_t(frames) + uint64_t(frames) * 256 + 4096 >
+                          (uint64_t(1) << 32) - 1;
     f_ = fopen(temp_.c_str(), "wb");
     if (f_ == nullptr) {
         error = path + ": " + strerror(errno);

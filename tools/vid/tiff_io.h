@@ -41,7 +41,7 @@ class TiffWriter {
     // channels 1 or 3, bits 8 or 16 (two-byte samples given little-endian, as stored);
     // frame_interval seconds (0: unknown) for ImageJ.
     bool open(const std::string& path, int width, int height, int channels, int bits,
-              int64_t frames, double frame_interval, std::string& error);
+              int64_t frames, double frame_interval, std::string& error, bool bigtiff = false);
     bool write(const unsigned char* frame, std::string& error);
     // Directories, sync, rename; false with `error` (the temporary file is then removed).
     bool finish(std::string& error);

@@ -44,6 +44,7 @@ const VidSubcommand vid_export_command = {
          "pattern as its colour id, the times in its trailer) or one multi-page TIFF (samples as "
          "stored, 16-bit for two-byte kinds, ImageJ's stack description with the frame "
          "interval; BigTIFF above 4 GB)"},
+        {"--bigtiff", nullptr, nullptr, "tiff: BigTIFF even below 4 GB"},
         {"--fps", nullptr, "R", "mp4: frames per second (default: the clip's rate, else 30)"},
         {"--quality", nullptr, "Q",
          "mp4: x264's constant rate factor, 0 (lossless) to 51 (worst); default 18"},
@@ -126,6 +127,7 @@ struct Options {
     int quality = 18;
     int depth = 8;     // pictures of 8 or 16 bits (16: linear)
     bool srgb = false; // 8-bit pictures on the sRGB curve
+    bool bigtiff = false;
 };
 
 // The default folder: the file's name without its folder and without ".vid".
@@ -199,6 +201,7 @@ int parse(int argc, char** argv, Options& o)
         o.depth = d == "16" ? 16 : 8;
     }
     o.srgb = args.has("--srgb");
+    o.bigtiff = args.has("--bigtiff");
     if (o.depth == 16 && (o.format == Format::mp4 || o.mosaic || o.srgb))
         return vid_cli_usage_error("export", "--depth 16 gives linear PNG, PPM or raw pictures");
     if (o.format == Format::mp4 && o.out == "-")
@@ -429,7 +432,8 @@ int export_tiff(const Options& o, VidHeader& reader, long first, long last)
     TiffWriter tiff;
     std::string error;
     if (!tiff.open(o.out, reader.width, reader.height, bayer ? 1 : 3, two ? 16 : 8, last - first,
-                   clip.present && clip.frame_rate > 0 ? 1 / clip.frame_rate : 0, error)) {
+                   clip.present && clip.frame_rate > 0 ? 1 / clip.frame_rate : 0, error,
+                   o.bigtiff)) {
         fprintf(stderr, "vid export: %s\n", error.c_str());
         return 1;
     }
