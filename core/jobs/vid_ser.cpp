@@ -87,8 +87,9 @@ bool vid_ser_open(const std::string& path, FILE*& f, VidSerInfo& info, VidError&
     info.instrument = text_field(h + 82, 40);
     info.telescope = text_field(h + 122, 40);
     info.date_utc_ticks = int64_t(get_le64(h + 170));
-    // ffmpeg's reader (and the format's documentation): 1 is little-endian, 0 big-endian.
-    info.little_endian = endian != 0;
+    // As the capture programs write it and Siril reads it: 0 little-endian samples, 1
+    // big-endian (the format's documentation, and ffmpeg's reader, say the opposite).
+    info.little_endian = endian == 0;
     if (w < 1 || hgt < 1 || w > 65535 || hgt > 65535)
         return refuse("a frame of " + std::to_string(w) + " x " + std::to_string(hgt) + " pixels");
     if (depth < 1 || depth > 16)
@@ -220,7 +221,7 @@ bool VidSerWriter::open(const std::string& path, int width, int height, VidKind 
     memcpy(h, kFileId, 14);
     put_le32(h + 14, 0);
     put_le32(h + 18, uint32_t(color));
-    put_le32(h + 22, 1); // little-endian samples, as ffmpeg reads the flag
+    put_le32(h + 22, 0); // little-endian samples, as the capture programs and Siril say it
     put_le32(h + 26, uint32_t(width));
     put_le32(h + 30, uint32_t(height));
     put_le32(h + 34, uint32_t(depth));

@@ -19,7 +19,7 @@ constexpr int64_t kVidSerUnixEpochTicks = 621355968000000000;
 
 struct VidSerInfo {
     int color_id = 0;          // 0 mono, 8-11 Bayer RGGB GRBG GBRG BGGR, 100 RGB, 101 BGR
-    bool little_endian = true; // two-byte samples (the header's flag, read as ffmpeg reads it)
+    bool little_endian = true; // two-byte samples (the header's flag as Siril reads it: 0)
     int width = 0, height = 0, depth = 8;
     int64_t frames = 0;
     std::string observer, instrument, telescope;

@@ -1,6 +1,8 @@
-"""Footage in and out: packed raw streams, camera times through a CSV round trip, and no
-invented times."""
+"""Footage in and out: packed raw streams, camera times through a CSV round trip and no
+invented times, SER (read back by ffmpeg and Siril), multi-page TIFF (read back by tifffile),
+and a clip read through its zarr store by zarr, dask and xarray."""
 import os
+import shutil
 import subprocess
 
 import numpy as np
@@ -65,7 +67,7 @@ def test_times_survive_a_csv_round_trip_and_none_are_invented(tmp_path):
     assert not (tmp_path / "no.vid").exists()
 
 
-def ser_file(path, color, width, height, depth, frames, little=1, trailer=b"", cut=0):
+def ser_file(path, color, width, height, depth, frames, little=0, trailer=b"", cut=0):
     import struct
     head = (b"LUCAM-RECORDER" + struct.pack("<7i", 0, color, little, width, height, depth,
                                             len(frames)) + b"obs".ljust(40, b"\0")
@@ -73,6 +75,25 @@ def ser_file(path, color, width, height, depth, frames, little=1, trailer=b"", c
     data = head + b"".join(frames) + trailer
     path.write_bytes(data[:len(data) - cut])
     return path
+
+
+SIRIL = shutil.which("siril-cli")
+
+
+def siril_stats(path, tmp_path):
+    """Siril's per-frame mean, min and max of a SER file (in 1/65535), Siril run with its
+    configuration in tmp_path."""
+    work = tmp_path / "siril"
+    work.mkdir(exist_ok=True)
+    shutil.copy(path, work / "s.ser")
+    env = dict(os.environ, HOME=str(tmp_path), XDG_CONFIG_HOME=str(tmp_path / "config"))
+    # the first run finds the sequence (its .seq file), the second measures it
+    for script in ("seqstat s.ser x.csv basic", "seqstat s stats.csv basic"):
+        (work / "run.ssf").write_text("requires 1.0.0\n" + script + "\n")
+        subprocess.run([SIRIL, "-d", str(work), "-s", str(work / "run.ssf")], env=env,
+                       capture_output=True, timeout=60)
+    rows = (work / "stats.csv").read_text().strip().splitlines()[1:]
+    return [float(v) for r in rows for v in (r.split()[2], r.split()[5], r.split()[6])]
 
 
 def ffmpeg_frames(path, pix_fmt):
@@ -95,7 +116,17 @@ def test_ser_round_trips_and_ffmpeg_reads_the_same_frames(tmp_path, kind, meta, 
     src, ser, back = tmp_path / "a.vid", tmp_path / "a.ser", tmp_path / "b.vid"
     vid.write(src, frames, kind=kind, timestamps=stamps, metadata=meta)
     assert run("export", src, "--format", "ser", "-o", ser).returncode == 0
+    # ffmpeg reads the byte-order flag the other way round from the capture programs and
+    # Siril: it takes two-byte samples as big-endian ones (asked for those, it gives the bytes)
+    if dtype == np.uint16:
+        pix_fmt = pix_fmt.replace("16le", "16be")
     assert ffmpeg_frames(ser, pix_fmt) == frames.astype(frames.dtype.newbyteorder("<")).tobytes()
+    if SIRIL and kind != "rgb":
+        # every frame, each one's least and greatest sample (Siril measures in 1/65535)
+        stats = siril_stats(ser, tmp_path)
+        assert len(stats) == 3 * len(frames)
+        want = [v / 65535.0 for f in frames for v in (f.min(), f.max())]
+        assert [v for i, v in enumerate(stats) if i % 3] == pytest.approx(want, rel=1e-5)
     r = run("import", back, ser)
     assert r.returncode == 0, r.stderr
     clip = vid.open(back)
@@ -109,11 +140,12 @@ def test_ser_byte_order_bgr_and_hostile_files(tmp_path):
     samples = [0x0102, 0x0A0B, 0x0FFF, 0x0000] * 12  # a 8 x 6 frame
     le = b"".join(struct.pack("<H", v) for v in samples)
     be = b"".join(struct.pack(">H", v) for v in samples)
-    # the byte-order flag as ffmpeg reads it: 1 little-endian, 0 big-endian
-    for little, data in [(1, le), (0, be)]:
-        ser = ser_file(tmp_path / ("o%d.ser" % little), 0, 8, 6, 12, [data], little=little)
-        assert ffmpeg_frames(ser, "gray16le") == le
-        out = tmp_path / ("o%d.vid" % little)
+    # the byte-order flag as the capture programs write it and Siril reads it: 0 little-endian,
+    # 1 big-endian (ffmpeg reads it the other way round)
+    for flag, data in [(0, le), (1, be)]:
+        ser = ser_file(tmp_path / ("o%d.ser" % flag), 0, 8, 6, 12, [data], little=flag)
+        assert ffmpeg_frames(ser, "gray16be") == le
+        out = tmp_path / ("o%d.vid" % flag)
         assert run("import", out, ser).returncode == 0
         assert vid.open(out).mosaic(0).ravel().tolist() == samples
         assert vid.open(out).metadata["instrument"] == "cam"
