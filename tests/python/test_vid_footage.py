@@ -210,7 +210,9 @@ def test_hostile_tiffs_are_refused_with_the_reason(tmp_path):
         w.write(np.zeros((6, 8), np.uint8))
         w.write(np.zeros((7, 8), np.uint8))
     tifffile.imwrite(tmp_path / "float.tif", np.zeros((2, 6, 8), np.float32))
-    for name, says in [("cut", "page"), ("mixed", "unlike page 0"), ("float", "unsigned")]:
+    tifffile.imwrite(tmp_path / "huge.tif", np.zeros((1, 70000), np.uint8))
+    for name, says in [("cut", "page"), ("mixed", "unlike page 0"), ("float", "unsigned"),
+                       ("huge", "70000 x 1 pixels")]:
         r = run("import", tmp_path / (name + ".vid"), tmp_path / (name + ".tif"))
         assert r.returncode == 1 and says in r.stderr and name + ".tif" in r.stderr, r.stderr
         assert not (tmp_path / (name + ".vid")).exists()
