@@ -367,6 +367,27 @@ bool close_sink(const Options& o, Sink& sink, bool raw_ok, long failed, long fir
     return true;
 }
 
+// Frames [first, last) as stored (a Bayer or mono file's samples, an RGB file's frames), each
+// handed to put(k, bytes), with progress; false once a frame cannot be read (said) or put
+// refuses it (put says why).
+template <class Put> bool each_stored_frame(VidHeader& reader, long first, long last, Put put)
+{
+    const bool samples = reader.vid_is_bayer_interpolated == 1;
+    VidProgress progress("export", last - first);
+    for (long k = first; k < last; k++) {
+        progress.update(k - first);
+        if (!(samples ? reader.readSamplesFromVideoFile(int(k))
+                      : reader.readFrameFromVideoFile(int(k)))) {
+            fprintf(stderr, "vid export: %s\n", vid_cli_error(reader).c_str());
+            return false;
+        }
+        if (!put(k, samples ? reader.uncompressed_buffer : reader.pixmap))
+            return false;
+    }
+    progress.done();
+    return true;
+}
+
 // Frames [first, last) as a SER file: mosaics and mono samples as stored with their pattern as
 // the colour id and their bit depth, RGB frames as RGB, each frame's time in the trailer.
 int export_ser(const Options& o, VidHeader& reader, long first, long last)
@@ -397,22 +418,16 @@ int export_ser(const Options& o, VidHeader& reader, long first, long last)
         fprintf(stderr, "vid export: %s\n", vid_error_message(error).c_str());
         return 1;
     }
-    VidProgress progress("export", last - first);
-    for (long k = first; k < last; k++) {
-        progress.update(k - first);
-        const bool read =
-            bayer ? reader.readSamplesFromVideoFile(int(k)) : reader.readFrameFromVideoFile(int(k));
-        if (!read) {
-            fprintf(stderr, "vid export: %s\n", vid_cli_error(reader).c_str());
-            return 1;
-        }
-        const int64_t t = size_t(k) < stamps.size() ? stamps[size_t(k)] : kVidNoTimestamp;
-        if (!ser.write(bayer ? reader.uncompressed_buffer : reader.pixmap, t, error)) {
+    const bool written =
+        each_stored_frame(reader, first, last, [&](long k, const unsigned char* f) {
+            const int64_t t = size_t(k) < stamps.size() ? stamps[size_t(k)] : kVidNoTimestamp;
+            if (ser.write(f, t, error))
+                return true;
             fprintf(stderr, "vid export: %s\n", vid_error_message(error).c_str());
-            return 1;
-        }
-    }
-    progress.done();
+            return false;
+        });
+    if (!written)
+        return 1;
     if (!ser.finish(error)) {
         fprintf(stderr, "vid export: %s\n", vid_error_message(error).c_str());
         return 1;
@@ -437,21 +452,14 @@ int export_tiff(const Options& o, VidHeader& reader, long first, long last)
         fprintf(stderr, "vid export: %s\n", error.c_str());
         return 1;
     }
-    VidProgress progress("export", last - first);
-    for (long k = first; k < last; k++) {
-        progress.update(k - first);
-        const bool read =
-            bayer ? reader.readSamplesFromVideoFile(int(k)) : reader.readFrameFromVideoFile(int(k));
-        if (!read) {
-            fprintf(stderr, "vid export: %s\n", vid_cli_error(reader).c_str());
-            return 1;
-        }
-        if (!tiff.write(bayer ? reader.uncompressed_buffer : reader.pixmap, error)) {
-            fprintf(stderr, "vid export: %s\n", error.c_str());
-            return 1;
-        }
-    }
-    progress.done();
+    const bool written = each_stored_frame(reader, first, last, [&](long, const unsigned char* f) {
+        if (tiff.write(f, error))
+            return true;
+        fprintf(stderr, "vid export: %s\n", error.c_str());
+        return false;
+    });
+    if (!written)
+        return 1;
     if (!tiff.finish(error)) {
         fprintf(stderr, "vid export: %s\n", error.c_str());
         return 1;
