@@ -201,6 +201,16 @@ def test_tiff_round_trips_and_tifffile_reads_the_same_stack(tmp_path, kind, meta
     assert np.array_equal(np.stack(read), frames)
 
 
+def test_tiled_pages_import_whole(tmp_path):
+    frames = np.random.default_rng(4).integers(0, 65535, (3, 40, 56)).astype(np.uint16)
+    with tifffile.TiffWriter(tmp_path / "tiled.tif") as w:
+        for page in frames:  # 16 x 16 tiles, partial ones at the right and bottom edges
+            w.write(page, tile=(16, 16), photometric="minisblack")
+    assert run("import", tmp_path / "t.vid", tmp_path / "tiled.tif").returncode == 0
+    clip = vid.open(tmp_path / "t.vid")
+    assert np.array_equal(np.stack([clip.mosaic(k) for k in range(3)]), frames)
+
+
 def test_hostile_tiffs_are_refused_with_the_reason(tmp_path):
     good = tmp_path / "good.tif"
     tifffile.imwrite(good, np.zeros((3, 6, 8), np.uint16))
