@@ -771,8 +771,7 @@ class ZarrStore(_MutableMapping):
             if stamps is not None:
                 time = _np.where(_np.ma.getmaskarray(stamps), _np.iinfo(_np.int64).min,
                                  _np.asarray(stamps.data, dtype=_np.int64))
-                meta["time/.zarray"] = dict(array, shape=[n], chunks=[max(n, 1)], dtype="<M8[ns]",
-                                            fill_value=None)
+                meta["time/.zarray"] = dict(array, shape=[n], chunks=[max(n, 1)], dtype="<M8[ns]")
             else:
                 time = _np.arange(n, dtype=_np.int64)
                 meta["time/.zarray"] = dict(array, shape=[n], chunks=[max(n, 1)], dtype="<i8")

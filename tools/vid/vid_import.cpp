@@ -514,6 +514,17 @@ int import_images(const Options& o)
     return out.finish() ? 0 : 1;
 }
 
+// Before a file of a known count of frames is read: the timestamps given fit it (else said).
+// (Output::finish checks a stream's count at its end.)
+bool timestamps_fit(const Options& o, int64_t frames)
+{
+    if (!o.stamps_given || o.stamps.size() == size_t(frames))
+        return true;
+    fprintf(stderr, "vid import: %s: %s gives %zu timestamps for %lld frames; nothing written\n",
+            o.out.c_str(), o.stamps_file.c_str(), o.stamps.size(), (long long)frames);
+    return false;
+}
+
 // A SER file: its kind, pattern and depth from its header, its times from its trailer, its
 // observer, instrument and telescope into the metadata (keys given with --meta win).
 int import_ser(const Options& given)
@@ -551,14 +562,7 @@ int import_ser(const Options& given)
         o.stamps_given = true;
         o.stamps_file = path + "'s trailer";
     }
-    if (o.stamps_given && o.stamps.size() != size_t(info.frames)) {
-        fprintf(stderr, "vid import: %s: %s gives %zu timestamps for %lld frames\n", o.out.c_str(),
-                o.stamps_file.c_str(), o.stamps.size(), (long long)info.frames);
-        fclose(in);
-        return 1;
-    }
-    if (info.frames == 0) {
-        fprintf(stderr, "vid import: %s: no frames in the file\n", path.c_str());
+    if (!timestamps_fit(o, info.frames)) {
         fclose(in);
         return 1;
     }
@@ -624,11 +628,8 @@ int import_tiff(const Options& given)
         o.frame_rate = 1 / tiff.frame_interval;
         o.clip_block = true;
     }
-    if (o.stamps_given && o.stamps.size() != size_t(tiff.pages)) {
-        fprintf(stderr, "vid import: %s: %s gives %zu timestamps for %lld pages\n", o.out.c_str(),
-                o.stamps_file.c_str(), o.stamps.size(), (long long)tiff.pages);
+    if (!timestamps_fit(o, tiff.pages))
         return 1;
-    }
     Output out(o, tiff.width, tiff.height, long(tiff.pages), false);
     if (!out.ok())
         return 1;
